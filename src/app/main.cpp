@@ -1,0 +1,51 @@
+// The process entry: COM apartment, title, command line; then either one
+// registration with its outcome dialog, or the windowed application.
+#include <windows.h>
+#include <objbase.h>
+
+#include "app/uCmdLine.h"
+#include "common/QVMsgDetailsFrm.h"
+#include "common/QVStrings.h"
+#include "engine/uRegistry.h"
+#include "mainwin/frmMain.h"
+#include "resource.h"
+#include "ui/Application.h"
+
+namespace {
+
+int RunWindowed() {
+    TZEPHMain mainForm;
+    ui::Application.SetMainForm(&mainForm);
+    ui::Application.OnException = [&mainForm](std::exception_ptr error) { mainForm.ApplicationException(error); };
+    mainForm.Show();
+    int exitCode = ui::Application.Run();
+    ui::Application.OnException = nullptr;
+    ui::Application.SetMainForm(nullptr);
+    return exitCode;
+}
+
+int RunProgram() {
+    ui::Application.Initialize();
+    ui::Application.Title = qv::LoadStr(IDS_APP_TITLE);
+    ParseCommandLine();
+    if (StartMode == smRegister || StartMode == smUnregister) {
+        // Scripts and installers read the outcome from the exit code.
+        return engine::RunRegistrationCommand(CommandLineFile, StartMode == smRegister) ? 0 : 1;
+    }
+    return RunWindowed();
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    HRESULT com = CoInitialize(nullptr);
+    int exitCode = 1;
+    try {
+        exitCode = RunProgram();
+    } catch (const std::exception& e) {
+        QVMessageDetails(qv::LoadStr(IDS_UNEXPECTED_ERROR), e.what(), ui::Application.Title, qdtCritical, qlEnglish,
+                         "Tahoma", false);
+    }
+    if (SUCCEEDED(com)) CoUninitialize();
+    return exitCode;
+}

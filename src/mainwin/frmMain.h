@@ -1,0 +1,16 @@
+#pragma once
+// The main window. It owns the application-wide error handler: every error
+// that reaches a window procedure is shown here.
+#include <exception>
+
+#include "ui/Form.h"
+
+class TZEPHMain : public ui::TForm {
+public:
+    TZEPHMain();
+
+    // Shows an EQVException in the details dialog, Kind 1 as a warning and
+    // Kind 2 as information; Kind 0 and any other error end the application
+    // after being shown.
+    void ApplicationException(std::exception_ptr error);
+};

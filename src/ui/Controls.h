@@ -1,0 +1,94 @@
+#pragma once
+// The controls of a form: thin owners of child windows, created in code at
+// positions given at 96 DPI. Each belongs to one form, which routes its
+// notifications to it.
+#include <windows.h>
+
+#include <functional>
+#include <string>
+
+namespace ui {
+
+class TForm;
+
+struct TBounds {
+    int left, top, width, height;
+};
+
+class TControl {
+public:
+    TControl(TForm& owner, const char* className, const std::string& text, const TBounds& bounds,
+             DWORD style, DWORD exStyle = 0);
+    virtual ~TControl() = default;
+    TControl(const TControl&) = delete;
+    TControl& operator=(const TControl&) = delete;
+
+    HWND Handle() const { return handle_; }
+    int Id() const { return id_; }
+    TForm& Owner() const { return owner_; }
+
+    std::string Text() const;
+    void SetText(const std::string& text);
+    bool Visible() const;
+    void SetVisible(bool visible);
+    bool Enabled() const;
+    void SetEnabled(bool enabled);
+    // Position and size at 96 DPI.
+    void SetBounds(const TBounds& bounds);
+    void SetLeft(int left96);
+    TBounds Bounds() const { return bounds_; }
+    void SetFocus();
+    bool Focused() const;
+    // Whether Tab stops at the control.
+    void SetTabStop(bool on);
+    // Puts the control after `previous` in the tab order (first when null).
+    void PlaceInTabOrderAfter(const TControl* previous);
+
+    // A WM_COMMAND notification from the control.
+    virtual void Notify(WORD code) { (void)code; }
+    // Whether the control handles Enter itself.
+    virtual bool WantsReturn() const { return false; }
+
+    // A free number for the form's own use.
+    int Tag = 0;
+
+private:
+    TForm& owner_;
+    HWND handle_ = nullptr;
+    int id_ = 0;
+    TBounds bounds_;
+};
+
+class TLabel : public TControl {
+public:
+    // A word-wrapping static text; '&' is shown as it stands.
+    TLabel(TForm& owner, const std::string& text, const TBounds& bounds);
+};
+
+class TButton : public TControl {
+public:
+    TButton(TForm& owner, const std::string& caption, const TBounds& bounds);
+    std::function<void()> OnClick;
+    // Sets the modal result of the form when clicked (0: none).
+    int ModalResult = 0;
+    // Runs the click as the user's press would.
+    void Click();
+    void SetDefaultLook(bool on);
+    void Notify(WORD code) override;
+};
+
+class TImage : public TControl {
+public:
+    // A picture box that shows one icon at its natural size.
+    TImage(TForm& owner, const TBounds& bounds);
+    void SetIcon(HICON icon);
+    HICON Icon() const;
+};
+
+class TMemo : public TControl {
+public:
+    // A multi-line text box; read-only when asked.
+    TMemo(TForm& owner, const TBounds& bounds, bool readOnly);
+};
+
+}  // namespace ui

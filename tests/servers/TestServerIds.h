@@ -1,0 +1,127 @@
+// Identifiers shared by the test COM servers and the tests that drive them.
+//
+// The servers in this folder are built for the test suite only. Every GUID,
+// registry path and file name the tests need to know lives here, and the
+// server sources include this header too, so both sides always agree.
+// TestLib.idl cannot include a C++ header; CMakeLists.txt checks at configure
+// time that the library and interface ids written there match the ones below.
+#pragma once
+
+#include <windows.h>
+
+// Declares a narrow string constant NAME and its wide twin NAME##W from one
+// literal, so the two spellings cannot drift apart.
+#define CORVANTIS_TEST_STRING(name, text)            \
+    inline constexpr char name[] = text;             \
+    inline constexpr wchar_t name##W[] = L"" text;
+
+namespace TestServers {
+
+// ---------------------------------------------------------------------------
+// OkServer.dll: a working in-process server with a single class.
+// ---------------------------------------------------------------------------
+
+// {9EE2073F-F6EF-48CF-A9C7-38C2FFA1F91E}
+inline constexpr CLSID kOkServerClsid = {
+    0x9ee2073f, 0xf6ef, 0x48cf, {0xa9, 0xc7, 0x38, 0xc2, 0xff, 0xa1, 0xf9, 0x1e}};
+CORVANTIS_TEST_STRING(kOkServerClsidString, "{9EE2073F-F6EF-48CF-A9C7-38C2FFA1F91E}")
+// Key written below HKEY_CLASSES_ROOT by DllRegisterServer.
+CORVANTIS_TEST_STRING(kOkServerClsidKey, "CLSID\\{9EE2073F-F6EF-48CF-A9C7-38C2FFA1F91E}")
+CORVANTIS_TEST_STRING(kOkServerInprocKey,
+                      "CLSID\\{9EE2073F-F6EF-48CF-A9C7-38C2FFA1F91E}\\InprocServer32")
+// Default value of the CLSID key.
+CORVANTIS_TEST_STRING(kOkServerDescription, "Corvantis Test Object")
+// "ThreadingModel" value of the InprocServer32 key.
+CORVANTIS_TEST_STRING(kOkServerThreadingModelValue, "ThreadingModel")
+CORVANTIS_TEST_STRING(kOkServerThreadingModel, "Apartment")
+
+// ---------------------------------------------------------------------------
+// TestLib.tlb: a type library compiled from TestLib.idl.
+// ---------------------------------------------------------------------------
+
+// {E03C1807-4EB3-4450-866A-B20EEA5CBAD7}
+inline constexpr GUID kTestLibLibid = {
+    0xe03c1807, 0x4eb3, 0x4450, {0x86, 0x6a, 0xb2, 0x0e, 0xea, 0x5c, 0xba, 0xd7}};
+CORVANTIS_TEST_STRING(kTestLibLibidString, "{E03C1807-4EB3-4450-866A-B20EEA5CBAD7}")
+inline constexpr WORD kTestLibMajorVersion = 1;
+inline constexpr WORD kTestLibMinorVersion = 0;
+// Version as it appears as a key name under HKCR\TypeLib\{libid}.
+CORVANTIS_TEST_STRING(kTestLibVersionString, "1.0")
+CORVANTIS_TEST_STRING(kTestLibName, "CorvantisTestLib")
+CORVANTIS_TEST_STRING(kTestLibHelpString, "Corvantis test type library")
+
+// The library's only interface (dual, derived from IDispatch).
+// {E5491C29-E684-497D-8A30-889E0C4E063A}
+inline constexpr IID kTestLibInterfaceIid = {
+    0xe5491c29, 0xe684, 0x497d, {0x8a, 0x30, 0x88, 0x9e, 0x0c, 0x4e, 0x06, 0x3a}};
+CORVANTIS_TEST_STRING(kTestLibInterfaceIidString, "{E5491C29-E684-497D-8A30-889E0C4E063A}")
+CORVANTIS_TEST_STRING(kTestLibInterfaceName, "ICorvantisTest")
+
+// ---------------------------------------------------------------------------
+// Marker keys. The servers below write them under HKEY_LOCAL_MACHINE with
+// plain RegCreateKeyExA (no KEY_WOW64_* flags), so a 32-bit reader sees them
+// in the same registry view the 32-bit servers wrote to.
+// ---------------------------------------------------------------------------
+
+CORVANTIS_TEST_STRING(kMarkerRootKey, "Software\\CorvantisTests")
+
+// NoUnregServer.dll: DllRegisterServer sets "Registered" = DWORD 1.
+CORVANTIS_TEST_STRING(kNoUnregKey, "Software\\CorvantisTests\\NoUnreg")
+CORVANTIS_TEST_STRING(kNoUnregValueName, "Registered")
+inline constexpr DWORD kNoUnregValue = 1;
+
+// dep\DepServer.dll: DllRegisterServer sets "Value" = DWORD returned by
+// DepHelperValue() from dep\DepHelper.dll; DllUnregisterServer deletes the key.
+CORVANTIS_TEST_STRING(kDepKey, "Software\\CorvantisTests\\Dep")
+CORVANTIS_TEST_STRING(kDepValueName, "Value")
+inline constexpr DWORD kDepHelperValue = 42;
+// The look-alike planted\DepHelper.dll returns this instead.
+inline constexpr DWORD kPlantedDepHelperValue = 666;
+// Name of the function DepHelper.dll exports (cdecl, undecorated).
+CORVANTIS_TEST_STRING(kDepHelperExport, "DepHelperValue")
+
+// ExeServer.exe: "/regserver" writes "Path" (its module file name) and
+// "CommandLine" (GetCommandLineA() verbatim), both REG_SZ; "/unregserver"
+// deletes the key. Both exit with code 0.
+CORVANTIS_TEST_STRING(kExeServerKey, "Software\\CorvantisTests\\ExeServer")
+CORVANTIS_TEST_STRING(kExeServerPathValueName, "Path")
+CORVANTIS_TEST_STRING(kExeServerCommandLineValueName, "CommandLine")
+// ExeServerFail.exe touches nothing and exits with this code.
+inline constexpr DWORD kExeServerFailExitCode = 3;
+// If set to a decimal number, both EXE servers sleep that many milliseconds
+// before doing anything else (for timeout and progress tests).
+CORVANTIS_TEST_STRING(kServerDelayEnvVar, "CORVANTIS_TEST_SERVER_DELAY_MS")
+
+// ---------------------------------------------------------------------------
+// Exception codes the faulting server raises.
+// ---------------------------------------------------------------------------
+
+// FaultServer.dll DllRegisterServer: write through a null pointer.
+inline constexpr DWORD kFaultRegisterCode = 0xC0000005;    // EXCEPTION_ACCESS_VIOLATION
+// FaultServer.dll DllUnregisterServer: integer division by zero.
+inline constexpr DWORD kFaultUnregisterCode = 0xC0000094;  // EXCEPTION_INT_DIVIDE_BY_ZERO
+
+// ---------------------------------------------------------------------------
+// File names, relative to the testdata folder (CORVANTIS_TESTDATA_DIR).
+// ---------------------------------------------------------------------------
+
+CORVANTIS_TEST_STRING(kOkServerFile, "OkServer.dll")
+CORVANTIS_TEST_STRING(kSFalseServerFile, "SFalseServer.dll")
+CORVANTIS_TEST_STRING(kNoUnregServerFile, "NoUnregServer.dll")
+CORVANTIS_TEST_STRING(kFaultServerFile, "FaultServer.dll")
+CORVANTIS_TEST_STRING(kProbeServerFile, "ProbeServer.dll")
+CORVANTIS_TEST_STRING(kDepFolder, "dep")
+CORVANTIS_TEST_STRING(kDepHelperFile, "dep\\DepHelper.dll")
+CORVANTIS_TEST_STRING(kDepServerFile, "dep\\DepServer.dll")
+CORVANTIS_TEST_STRING(kNotALibraryFile, "NotALibrary.dll")
+CORVANTIS_TEST_STRING(kExeServerFile, "ExeServer.exe")
+CORVANTIS_TEST_STRING(kExeServerFailFile, "ExeServerFail.exe")
+CORVANTIS_TEST_STRING(kBlanksFolder, "folder with blanks")
+CORVANTIS_TEST_STRING(kExeServerInBlanksFile, "folder with blanks\\ExeServer.exe")
+CORVANTIS_TEST_STRING(kTestLibFile, "TestLib.tlb")
+// A folder holding only the look-alike DepHelper.dll.
+CORVANTIS_TEST_STRING(kPlantedFolder, "planted")
+
+}  // namespace TestServers
+
+#undef CORVANTIS_TEST_STRING

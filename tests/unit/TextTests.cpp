@@ -1,0 +1,106 @@
+// Text rules: line breaks for the details dialog, message formatting, file
+// name parts, and the string table's messages.
+#include <gtest/gtest.h>
+
+#include "common/QVExceptions.h"
+#include "common/QVMsgFrm.h"
+#include "common/QVStrings.h"
+#include "engine/uRegistry.h"
+#include "resource.h"
+
+namespace {
+
+TEST(NormalizeLineBreaks, LoneLineFeedsBecomeCrLf) {
+    EXPECT_EQ(qv::NormalizeLineBreaks("a\nb"), "a\r\nb");
+    EXPECT_EQ(qv::NormalizeLineBreaks("a\n\nb"), "a\r\n\r\nb");
+    EXPECT_EQ(qv::NormalizeLineBreaks("\na"), "\r\na");
+}
+
+TEST(NormalizeLineBreaks, CrLfAndLoneCrStay) {
+    EXPECT_EQ(qv::NormalizeLineBreaks("a\r\nb"), "a\r\nb");
+    EXPECT_EQ(qv::NormalizeLineBreaks("a\rb"), "a\rb");
+    EXPECT_EQ(qv::NormalizeLineBreaks("a\r\r\nb"), "a\r\r\nb");
+}
+
+TEST(NormalizeLineBreaks, OneFinalLineFeedIsDropped) {
+    EXPECT_EQ(qv::NormalizeLineBreaks("a\n"), "a");
+    EXPECT_EQ(qv::NormalizeLineBreaks("a\r\n"), "a\r");
+    EXPECT_EQ(qv::NormalizeLineBreaks("a\n\n"), "a\r\n");
+    EXPECT_EQ(qv::NormalizeLineBreaks("\n"), "");
+    EXPECT_EQ(qv::NormalizeLineBreaks(""), "");
+}
+
+TEST(NormalizeLineBreaks, OtherBytesPassUnchanged) {
+    std::string all;
+    for (int c = 1; c < 256; ++c) {
+        if (c != '\n') all += static_cast<char>(c);
+    }
+    EXPECT_EQ(qv::NormalizeLineBreaks(all), all);
+    EXPECT_EQ(qv::NormalizeLineBreaks(std::string("a\0b", 3)), std::string("a\0b", 3));
+}
+
+TEST(Format, FillsStringsAndIntegers) {
+    EXPECT_EQ(qv::Format("'%s' failed.", "a.exe /regserver"), "'a.exe /regserver' failed.");
+    EXPECT_EQ(qv::Format("%s procedure not found in '%s'.", "DllUnregisterServer", std::string("x.dll")),
+              "DllUnregisterServer procedure not found in 'x.dll'.");
+    EXPECT_EQ(qv::Format("%d of %d", 3, -4000000000LL), "3 of -4000000000");
+    EXPECT_EQ(qv::Format("100%% %s", "done"), "100% done");
+    // Long arguments are not cut.
+    std::string longText(10000, 'x');
+    EXPECT_EQ(qv::Format("[%s]", longText), "[" + longText + "]");
+}
+
+TEST(FileNameParts, NameAndExtension) {
+    using engine::ExtractFileExt;
+    using engine::ExtractFileName;
+    EXPECT_EQ(ExtractFileName("C:\\a b\\Server.DLL"), "Server.DLL");
+    EXPECT_EQ(ExtractFileName("C:Server.ocx"), "Server.ocx");
+    EXPECT_EQ(ExtractFileName("C:/x/y.exe"), "y.exe");
+    EXPECT_EQ(ExtractFileName("plain"), "plain");
+    EXPECT_EQ(ExtractFileExt("C:\\a\\App.Exe"), ".Exe");
+    EXPECT_EQ(ExtractFileExt("C:\\a.b\\server"), "");
+    EXPECT_EQ(ExtractFileExt("C:\\a\\x.tar.tlb"), ".tlb");
+    EXPECT_EQ(ExtractFileExt("C:\\a\\trailing."), ".");
+    EXPECT_EQ(qv::UpperAscii(".ocx\xE9"), ".OCX\xE9");
+}
+
+TEST(StringTable, HoldsTheMessagesExactly) {
+    EXPECT_EQ(qv::LoadStr(IDS_APP_TITLE), "Quorvandel Corvantis");
+    EXPECT_EQ(qv::LoadStr(IDS_EXE_SUCCESS), "'%s' completed with success.");
+    EXPECT_EQ(qv::LoadStr(IDS_EXE_FAILED), "'%s' failed.");
+    EXPECT_EQ(qv::LoadStr(IDS_LIB_NOT_FOUND), "Library '%s' not found.");
+    EXPECT_EQ(qv::LoadStr(IDS_LIB_LOAD_FAILED), "Failed to load library '%s'.");
+    EXPECT_EQ(qv::LoadStr(IDS_PROC_NOT_FOUND), "%s procedure not found in '%s'.");
+    EXPECT_EQ(qv::LoadStr(IDS_CALL_FAILED), "Call to '%s' failed in '%s'.");
+    EXPECT_EQ(qv::LoadStr(IDS_CALL_SUCCESS), "Call to '%s' in '%s' completed with success.");
+    EXPECT_EQ(qv::LoadStr(IDS_UNEXPECTED_ERROR), "Unexpected error.");
+    EXPECT_EQ(qv::LoadStr(99999), "");
+}
+
+TEST(ButtonCaptions, BothLanguages) {
+    const qv::TButtonCaptions* pt = qv::ButtonCaptions(qlPortuguese);
+    const qv::TButtonCaptions* en = qv::ButtonCaptions(qlEnglish);
+    ASSERT_NE(pt, nullptr);
+    ASSERT_NE(en, nullptr);
+    EXPECT_EQ(qv::ButtonCaptions(static_cast<QVLanguage>(2)), nullptr);
+    EXPECT_STREQ(pt->No, "&N\xE3o");
+    EXPECT_STREQ(pt->NoToAll, "N\xE3o &a Todos");
+    EXPECT_STREQ(pt->YesToAll, "S&im a Todos");
+    EXPECT_STREQ(en->YesToAll, "Y&es to All");
+    EXPECT_STREQ(en->NoToAll, "No &to All");
+    EXPECT_STREQ(pt->DetailsOpen, "&Detalhes <<");
+}
+
+TEST(EQVException, CarriesMessageDetailsAndKind) {
+    try {
+        throw EQVException("message", "details", qekSuccess);
+    } catch (const std::exception& e) {
+        EXPECT_STREQ(e.what(), "message");
+        const auto* qe = dynamic_cast<const EQVException*>(&e);
+        ASSERT_NE(qe, nullptr);
+        EXPECT_EQ(qe->Details, "details");
+        EXPECT_EQ(qe->Kind, qekSuccess);
+    }
+}
+
+}  // namespace
