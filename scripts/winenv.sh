@@ -15,11 +15,16 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 
 # The display must answer before the first Wine process starts: a Wine
 # desktop started without one makes every later window creation fail.
+# A display started by an earlier call for this build is reused.
+if [ -z "${DISPLAY:-}" ] && [ -f "$_corv_build/display" ]; then
+  export DISPLAY="$(cat "$_corv_build/display")"
+fi
 if [ -z "${DISPLAY:-}" ] || ! xdotool getdisplaygeometry >/dev/null 2>&1; then
   for n in $(seq 91 120); do
     [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] && continue
     Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp -noreset </dev/null >"$_corv_build/xvfb.log" 2>&1 &
     export DISPLAY=":$n"
+    echo "$DISPLAY" >"$_corv_build/display"
     for _ in $(seq 1 100); do
       xdotool getdisplaygeometry >/dev/null 2>&1 && break
       sleep 0.1

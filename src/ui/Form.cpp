@@ -13,12 +13,12 @@ namespace {
 const char kFormClass[] = "TQVForm";
 ATOM g_formAtom = 0;
 
-void EnsureFormClass() {
+void EnsureFormClass(WNDPROC proc) {
     if (g_formAtom) return;
     WNDCLASSEXA wc{};
     wc.cbSize = sizeof(wc);
     wc.style = CS_DBLCLKS;
-    wc.lpfnWndProc = DefWindowProcA;  // replaced per window by the thunk below
+    wc.lpfnWndProc = proc;
     wc.hInstance = Application.Instance();
     wc.hIcon = LoadIconA(Application.Instance(), MAKEINTRESOURCEA(1));
     wc.hCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));  // IDC_ARROW
@@ -73,7 +73,7 @@ TForm* TForm::FromHandle(HWND hwnd) {
 }
 
 void TForm::CreateForm(const std::string& caption, DWORD style, DWORD exStyle) {
-    EnsureFormClass();
+    EnsureFormClass(StaticWndProc);
     handle_ = CreateWindowExA(exStyle | WS_EX_CONTROLPARENT, kFormClass, caption.c_str(), style, CW_USEDEFAULT,
                               CW_USEDEFAULT, Scale(200), Scale(100), Application.MainFormHandle(), nullptr,
                               Application.Instance(), this);
@@ -342,6 +342,13 @@ LRESULT TForm::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
 }
 
 LRESULT CALLBACK TForm::StaticWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (msg == WM_NCCREATE) {
+        // The form is known from here on, before any other message arrives.
+        auto* create = reinterpret_cast<CREATESTRUCTA*>(lParam);
+        auto* created = static_cast<TForm*>(create->lpCreateParams);
+        created->handle_ = hwnd;
+        SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(created));
+    }
     TForm* form = reinterpret_cast<TForm*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
     if (!form) return DefWindowProcA(hwnd, msg, wParam, lParam);
     try {
