@@ -43,6 +43,9 @@ wineserver -p </dev/null >/dev/null 2>&1 || true
 if [ ! -f "$WINEPREFIX/.corvantis-ready" ]; then
   echo "winenv: creating Wine prefix $WINEPREFIX"
   wineboot --init </dev/null >"$_corv_build/wineboot.log" 2>&1
+  # Wine's own TrueType fonts (Tahoma among them, as on Windows) are only
+  # found when they lie in the prefix's font folder.
+  cp -n /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
   # No crash dialog (it would block a test until its timeout) and unmanaged
   # windows (without a window manager every close would wait about 2 s).
   wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f </dev/null >/dev/null 2>&1
