@@ -4,6 +4,18 @@
 
 namespace engine {
 
+namespace {
+// A stack overflow uses up the stack's guard page; the runtime re-arms it so
+// that a later overflow is caught again. Bound at run time, as not every
+// runtime library exports it.
+void RearmStackGuard() {
+    using TReset = int(__cdecl*)();
+    HMODULE runtime = GetModuleHandleA("msvcrt.dll");
+    FARPROC reset = runtime ? GetProcAddress(runtime, "_resetstkoflw") : nullptr;
+    if (reset) reinterpret_cast<TReset>(reinterpret_cast<void*>(reset))();
+}
+}  // namespace
+
 #if defined(__i386__)
 
 // On 32-bit Windows, exception handlers form a chain of records on the stack,
@@ -65,6 +77,7 @@ TGuardedResult CallGuarded(TEntryPoint entry) {
         outcome.faulted = true;
         outcome.exceptionCode = g_code;
         outcome.exceptionAddress = g_address;
+        if (g_code == EXCEPTION_STACK_OVERFLOW) RearmStackGuard();
     }
     return outcome;
 }
@@ -152,6 +165,7 @@ TGuardedResult CallGuarded(TEntryPoint entry) {
         outcome.faulted = true;
         outcome.exceptionCode = g_code;
         outcome.exceptionAddress = g_address;
+        if (g_code == EXCEPTION_STACK_OVERFLOW) RearmStackGuard();
     }
     return outcome;
 }

@@ -252,6 +252,9 @@ void RegisterLibrary(const std::string& path) {
         DWORD length = GetFullPathNameA(path.c_str(), sizeof full, full, nullptr);
         if (length > 0 && length < sizeof full) loadPath.assign(full, length);
     }
+    // The loader appends ".dll" to a name without extension; a trailing dot
+    // makes it load the file exactly as named.
+    if (ExtractFileExt(loadPath).empty()) loadPath += '.';
     UINT oldMode = SetErrorMode(SEM_FAILCRITICALERRORS);
     qv::Module library(HasFolderPart(path) ? LoadLibraryExA(loadPath.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH)
                                            : LoadLibraryA(loadPath.c_str()));

@@ -1,1 +1,47 @@
-// placeholder
+// Type libraries go through the type library API, identified from the file.
+#include <gtest/gtest.h>
+
+#include "EngineTestUtil.h"
+#include "TestServerIds.h"
+#include "support/TestEnv.h"
+
+using namespace testenv;
+namespace ts = TestServers;
+
+namespace {
+
+const std::string kVersionKey = std::string("TypeLib\\") + ts::kTestLibLibidString + "\\" + ts::kTestLibVersionString;
+
+TEST(RegisterTypeLibrary, RegistersAndUnregisters) {
+    DeleteTree(HKEY_CLASSES_ROOT, std::string("TypeLib\\") + ts::kTestLibLibidString);
+    const std::string path = TestDataDir() + ts::kTestLibFile;
+    EXPECT_TRUE(Succeeded(RunFile(path, true), "Call to 'RegisterTypeLib' in 'TestLib.tlb' completed with success."));
+    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, kVersionKey));
+    EXPECT_TRUE(Succeeded(RunFile(path, false), "Call to 'UnRegisterTypeLib' in 'TestLib.tlb' completed with success."));
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kVersionKey));
+}
+
+TEST(RegisterTypeLibrary, OlbAndAnyCaseAreTypeLibraries) {
+    std::string dir = MakeTempDir("olb");
+    for (const char* name : {"TESTLIB.OLB", "TestLib.Tlb", "testlib.olb"}) {
+        ASSERT_TRUE(CopyTo(TestDataDir() + ts::kTestLibFile, dir + name));
+        EXPECT_TRUE(Succeeded(RunFile(dir + name, true),
+                              std::string("Call to 'RegisterTypeLib' in '") + name + "' completed with success."));
+        EXPECT_TRUE(Succeeded(RunFile(dir + name, false),
+                              std::string("Call to 'UnRegisterTypeLib' in '") + name + "' completed with success."));
+    }
+}
+
+TEST(RegisterTypeLibrary, FailuresNameTheFileAndTheCall) {
+    const std::string missing = TestDataDir() + "Missing.tlb";
+    EXPECT_TRUE(Failed(RunFile(missing, true), "Library '" + missing + "' not found."));
+
+    std::string dir = MakeTempDir("bad-tlb");
+    WriteFile(dir + "bad.tlb", "this is not a type library");
+    Outcome o = RunFile(dir + "bad.tlb", true);
+    EXPECT_TRUE(Failed(o, "Call to 'RegisterTypeLib' failed in 'bad.tlb'."));
+    EXPECT_EQ(o.details.rfind("LoadTypeLibEx returned 0x", 0), 0u) << o.details;
+    EXPECT_TRUE(Failed(RunFile(dir + "bad.tlb", false), "Call to 'UnRegisterTypeLib' failed in 'bad.tlb'."));
+}
+
+}  // namespace
