@@ -12,17 +12,27 @@ std::string LoadStr(unsigned id) {
 }
 
 namespace detail {
-std::string WidenIntegerFormats(const std::string& format) {
+std::string FillPlaceholders(const std::string& format, const std::vector<std::string>& args) {
     std::string out;
-    out.reserve(format.size() + 8);
+    out.reserve(format.size() + 64);
+    size_t next = 0;
     for (size_t i = 0; i < format.size(); ++i) {
-        out += format[i];
-        if (format[i] != '%' || i + 1 >= format.size()) continue;
-        if (format[i + 1] == '%') {
-            out += format[++i];
-        } else if (format[i + 1] == 'd') {
-            out += "ll";
+        char c = format[i];
+        if (c == '%' && i + 1 < format.size()) {
+            char kind = format[i + 1];
+            if (kind == '%') {
+                out += '%';
+                ++i;
+                continue;
+            }
+            if (kind == 's' || kind == 'd') {
+                if (next < args.size()) out += args[next];
+                ++next;
+                ++i;
+                continue;
+            }
         }
+        out += c;
     }
     return out;
 }

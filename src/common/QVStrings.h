@@ -1,7 +1,6 @@
 #pragma once
 // Loading the program's messages from its string table and filling their
 // printf-style "%s" and "%d" placeholders; text rules shared by the dialogs.
-#include <cstdio>
 #include <string>
 #include <type_traits>
 #include <vector>
@@ -13,23 +12,20 @@ namespace qv {
 std::string LoadStr(unsigned id);
 
 namespace detail {
-inline const char* FormatArg(const std::string& s) { return s.c_str(); }
-inline const char* FormatArg(const char* s) { return s; }
+inline std::string FormatArg(const std::string& s) { return s; }
+inline std::string FormatArg(const char* s) { return s ? s : ""; }
 template <class T, class = std::enable_if_t<std::is_integral_v<T>>>
-long long FormatArg(T value) { return static_cast<long long>(value); }
-std::string WidenIntegerFormats(const std::string& format);
+std::string FormatArg(T value) { return std::to_string(value); }
+std::string FillPlaceholders(const std::string& format, const std::vector<std::string>& args);
 }  // namespace detail
 
-// Fills a template with its arguments: strings for %s, integers for %d.
+// Fills a template's "%s" and "%d" placeholders with the arguments in order
+// ("%%" is a percent sign). Each argument is shown as text, so a placeholder
+// of the other kind cannot misread it; a missing argument leaves the
+// placeholder empty.
 template <class... Args>
 std::string Format(const std::string& format, const Args&... args) {
-    // Integers travel as long long, so %d becomes %lld.
-    std::string fmt = detail::WidenIntegerFormats(format);
-    int size = std::snprintf(nullptr, 0, fmt.c_str(), detail::FormatArg(args)...);
-    if (size <= 0) return size == 0 ? std::string() : format;
-    std::vector<char> buffer(static_cast<size_t>(size) + 1);
-    std::snprintf(buffer.data(), buffer.size(), fmt.c_str(), detail::FormatArg(args)...);
-    return std::string(buffer.data(), static_cast<size_t>(size));
+    return detail::FillPlaceholders(format, {detail::FormatArg(args)...});
 }
 
 // A message of the string table with its placeholders filled.

@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <oleauto.h>
 
+#include <cstdio>
 #include <vector>
 
 #include "common/QVExceptions.h"

@@ -45,6 +45,13 @@ TEST(Format, FillsStringsAndIntegers) {
               "DllUnregisterServer procedure not found in 'x.dll'.");
     EXPECT_EQ(qv::Format("%d of %d", 3, -4000000000LL), "3 of -4000000000");
     EXPECT_EQ(qv::Format("100%% %s", "done"), "100% done");
+    // A placeholder of the other kind still shows its argument.
+    EXPECT_EQ(qv::Format("after %d seconds", std::string("0.5")), "after 0.5 seconds");
+    EXPECT_EQ(qv::Format("'%s'", 42), "'42'");
+    // Missing arguments leave their placeholders empty; extra ones are unused.
+    EXPECT_EQ(qv::Format("%s and %s", "one"), "one and ");
+    EXPECT_EQ(qv::Format("%s", "one", "two"), "one");
+    EXPECT_EQ(qv::Format("50% off %x"), "50% off %x");
     // Long arguments are not cut.
     std::string longText(10000, 'x');
     EXPECT_EQ(qv::Format("[%s]", longText), "[" + longText + "]");
