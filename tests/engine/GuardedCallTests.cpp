@@ -30,6 +30,9 @@ __attribute__((noinline)) int Recurse(int depth) {
 }
 HRESULT WINAPI OverflowsTheStack() { return Recurse(0); }
 
+// A server that guards a fault of its own and then succeeds.
+HRESULT WINAPI HandlesItsOwnFault() { return CallGuarded(WritesThroughNull).faulted ? S_OK : E_FAIL; }
+
 TEST(CallGuarded, PassesTheResultThrough) {
     auto r = CallGuarded(ReturnsSFalse);
     EXPECT_FALSE(r.faulted);
@@ -49,7 +52,19 @@ TEST(CallGuarded, TurnsFaultsIntoResults) {
     EXPECT_EQ(r.exceptionCode, static_cast<DWORD>(EXCEPTION_INT_DIVIDE_BY_ZERO));
 }
 
+TEST(CallGuarded, LeavesFaultsTheCalleeHandlesToIt) {
+    auto r = CallGuarded(HandlesItsOwnFault);
+    EXPECT_FALSE(r.faulted);
+    EXPECT_EQ(r.result, S_OK);
+}
+
 TEST(CallGuarded, RecoversFromStackOverflowsAgainAndAgain) {
+#if defined(__x86_64__)
+    auto RunningUnderWine = [] { return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr; };
+    // Wine ends a 64-bit process whose stack overflows before any handler
+    // runs; Windows keeps the thread's stack guarantee for the handlers.
+    if (RunningUnderWine()) GTEST_SKIP() << "64-bit stack overflows cannot be handled under Wine";
+#endif
     for (int i = 0; i < 3; ++i) {
         auto r = CallGuarded(OverflowsTheStack);
         EXPECT_TRUE(r.faulted);
