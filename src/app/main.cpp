@@ -4,6 +4,7 @@
 #include <objbase.h>
 
 #include "app/uCmdLine.h"
+#include "app/uMain.h"
 #include "common/QVMsgDetailsFrm.h"
 #include "common/QVStrings.h"
 #include "engine/uRegistry.h"
@@ -14,6 +15,7 @@
 namespace {
 
 int RunWindowed() {
+    StartApplication();
     TZEPHMain mainForm;
     ui::Application.SetMainForm(&mainForm);
     ui::Application.OnException = [&mainForm](std::exception_ptr error) { mainForm.ApplicationException(error); };

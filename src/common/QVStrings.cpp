@@ -11,6 +11,25 @@ std::string LoadStr(unsigned id) {
     return std::string(buffer, length > 0 ? static_cast<size_t>(length) : 0);
 }
 
+std::string LoadEncipheredStr(unsigned id) {
+    std::string hex = LoadStr(id);
+    std::string text;
+    text.reserve(hex.size() / 2);
+    auto digit = [](char c) -> int {
+        if (c >= '0' && c <= '9') return c - '0';
+        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+        return -1;
+    };
+    for (size_t i = 0; i + 1 < hex.size(); i += 2) {
+        int high = digit(hex[i]);
+        int low = digit(hex[i + 1]);
+        if (high < 0 || low < 0) break;
+        text += static_cast<char>(((high << 4) | low) ^ 0xA5);
+    }
+    return text;
+}
+
 namespace detail {
 std::string FillPlaceholders(const std::string& format, const std::vector<std::string>& args) {
     std::string out;

@@ -28,6 +28,10 @@ std::string Format(const std::string& format, const Args&... args) {
     return detail::FillPlaceholders(format, {detail::FormatArg(args)...});
 }
 
+// A string stored enciphered in the string table (each byte XOR 0xA5,
+// written as two hexadecimal digits), deciphered.
+std::string LoadEncipheredStr(unsigned id);
+
 // A message of the string table with its placeholders filled.
 template <class... Args>
 std::string LoadFmt(unsigned id, const Args&... args) {

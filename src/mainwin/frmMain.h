@@ -13,4 +13,12 @@ public:
     // Kind 2 as information; Kind 0 and any other error end the application
     // after being shown.
     void ApplicationException(std::exception_ptr error);
+
+    void actHelpContentsExecute();
+    void actHelpOnTheWebExecute();
+    void actHelpAboutExecute();
+
+protected:
+    LRESULT WndProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
+    bool FormKeyUp(WORD key, unsigned shift) override;
 };

@@ -20,6 +20,19 @@ void TApplication::Initialize() {
 
 HWND TApplication::MainFormHandle() const { return mainForm_ ? mainForm_->Handle() : nullptr; }
 
+HWND TApplication::Handle() {
+    if (!handle_) {
+        WNDCLASSA wc{};
+        wc.lpfnWndProc = DefWindowProcA;
+        wc.hInstance = instance_;
+        wc.lpszClassName = "TQVApplication";
+        RegisterClassA(&wc);
+        handle_ = CreateWindowExA(WS_EX_TOOLWINDOW, "TQVApplication", Title.c_str(), WS_POPUP, 0, 0, 0, 0, nullptr,
+                                  nullptr, instance_, nullptr);
+    }
+    return handle_;
+}
+
 int TApplication::Scale(int pixels96) const { return MulDiv(pixels96, dpi_, 96); }
 
 void TApplication::HandleMessage(MSG& msg) {

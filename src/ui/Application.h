@@ -33,6 +33,9 @@ public:
     TForm* MainForm() const { return mainForm_; }
     void SetMainForm(TForm* form) { mainForm_ = form; }
     HWND MainFormHandle() const;
+    // The application's own hidden window, created on first use: the owner
+    // of windows that belong to the application rather than to a form.
+    HWND Handle();
 
     // Runs the message loop until WM_QUIT; returns its exit code.
     int Run();
@@ -62,6 +65,7 @@ public:
 
 private:
     HINSTANCE instance_ = nullptr;
+    HWND handle_ = nullptr;
     TForm* mainForm_ = nullptr;
     TCursor cursor_ = TCursor::Default;
     bool terminated_ = false;

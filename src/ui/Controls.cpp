@@ -45,6 +45,8 @@ void TControl::SetFocus() { ::SetFocus(handle_); }
 
 bool TControl::Focused() const { return GetFocus() == handle_; }
 
+void TControl::SetFont(HFONT font) { SendMessageA(handle_, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE); }
+
 void TControl::SetTabStop(bool on) {
     LONG style = GetWindowLongA(handle_, GWL_STYLE);
     SetWindowLongA(handle_, GWL_STYLE, on ? (style | WS_TABSTOP) : (style & ~WS_TABSTOP));
@@ -82,6 +84,8 @@ TImage::TImage(TForm& owner, const TBounds& bounds)
 void TImage::SetIcon(HICON icon) { SendMessageA(Handle(), STM_SETICON, reinterpret_cast<WPARAM>(icon), 0); }
 
 HICON TImage::Icon() const { return reinterpret_cast<HICON>(SendMessageA(Handle(), STM_GETICON, 0, 0)); }
+
+TBevel::TBevel(TForm& owner, const TBounds& bounds) : TControl(owner, "STATIC", "", bounds, SS_ETCHEDHORZ) {}
 
 TMemo::TMemo(TForm& owner, const TBounds& bounds, bool readOnly)
     : TControl(owner, "EDIT", "", bounds,

@@ -39,6 +39,8 @@ public:
     TBounds Bounds() const { return bounds_; }
     void SetFocus();
     bool Focused() const;
+    // Draws the control with that font (owned by the caller or the form).
+    void SetFont(HFONT font);
     // Whether Tab stops at the control.
     void SetTabStop(bool on);
     // Puts the control after `previous` in the tab order (first when null).
@@ -83,6 +85,12 @@ public:
     TImage(TForm& owner, const TBounds& bounds);
     void SetIcon(HICON icon);
     HICON Icon() const;
+};
+
+class TBevel : public TControl {
+public:
+    // An etched horizontal line.
+    TBevel(TForm& owner, const TBounds& bounds);
 };
 
 class TMemo : public TControl {

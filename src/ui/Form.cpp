@@ -130,6 +130,16 @@ void TForm::SetFontFace(const std::string& face) {
     fontFace_ = face;
 }
 
+HFONT TForm::MakeFont(int pointSize, bool bold) {
+    LOGFONTA lf{};
+    lf.lfHeight = -MulDiv(pointSize, Application.Dpi(), 72);
+    lf.lfWeight = bold ? FW_BOLD : FW_NORMAL;
+    lf.lfCharSet = DEFAULT_CHARSET;
+    lstrcpynA(lf.lfFaceName, fontFace_.empty() ? "Tahoma" : fontFace_.c_str(), LF_FACESIZE);
+    extraFonts_.emplace_back(CreateFontIndirectA(&lf));
+    return extraFonts_.back().get();
+}
+
 void TForm::AdoptControl(std::unique_ptr<TControl> control) { controls_.push_back(std::move(control)); }
 
 TControl* TForm::ControlById(int id) const {

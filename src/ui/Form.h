@@ -43,6 +43,8 @@ public:
     void SetFontFace(const std::string& face);
     std::string FontFace() const { return fontFace_; }
     HFONT Font() const { return font_.get(); }
+    // A font of the form's face in another size or weight, owned by the form.
+    HFONT MakeFont(int pointSize, bool bold);
 
     // Shows the form modally: the other windows of the thread are disabled
     // and a nested message loop runs until ModalResult becomes non-zero.
@@ -64,6 +66,8 @@ public:
 
     // Key preview: the form sees key presses before the focused control.
     bool KeyPreview = false;
+    // The help topic shown for F1 in this form.
+    int HelpContext = 0;
 
     // Keyboard navigation, mnemonics and key preview; true when consumed.
     virtual bool PreTranslateMessage(MSG& msg);
@@ -107,6 +111,7 @@ private:
     HWND handle_ = nullptr;
     std::vector<std::unique_ptr<TControl>> controls_;
     qv::GdiObject<HFONT> font_;
+    std::vector<qv::GdiObject<HFONT>> extraFonts_;
     std::string fontFace_;
     TButton* defaultButton_ = nullptr;
     HWND savedFocus_ = nullptr;
