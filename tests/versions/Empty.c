@@ -1,0 +1,2 @@
+/* A library that holds nothing but its version resource. */
+int corvantis_version_resource_only;
