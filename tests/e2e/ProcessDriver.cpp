@@ -110,10 +110,12 @@ HWND CorvantisProcess::WaitForWindow(DWORD timeoutMs) {
     if (!process_) return nullptr;
     DWORD start = GetTickCount();
     for (;;) {
-        std::vector<HWND> windows = VisibleTopLevelWindows();
-        if (!windows.empty()) {
-            window_ = windows.front();
-            return window_;
+        // The splash window (no caption) comes and goes on its own.
+        for (HWND window : VisibleTopLevelWindows()) {
+            if ((GetWindowLongA(window, GWL_STYLE) & WS_CAPTION) == WS_CAPTION) {
+                window_ = window;
+                return window_;
+            }
         }
         if (WaitForSingleObject(process_, 0) == WAIT_OBJECT_0) {
             DWORD code = 0;

@@ -38,8 +38,8 @@ public:
     DWORD ProcessId() const { return processId_; }
     const std::string& CommandLine() const { return commandLine_; }
 
-    // Waits for the first visible top-level window of the process and
-    // remembers it. Null (and a test failure) when none shows in time, or
+    // Waits for the first visible top-level window with a caption (not the
+    // splash window) of the process and remembers it. Null (and a test failure) when none shows in time, or
     // when the process ends first.
     HWND WaitForWindow(DWORD timeoutMs = 10000);
     HWND Window() const { return window_; }
