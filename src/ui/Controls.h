@@ -48,6 +48,16 @@ public:
 
     // A WM_COMMAND notification from the control.
     virtual void Notify(WORD code) { (void)code; }
+    // A WM_NOTIFY notification from the control; true when handled, with
+    // the message's result in `result`.
+    virtual bool HandleNotify(NMHDR* header, LRESULT* result) {
+        (void)header;
+        (void)result;
+        return false;
+    }
+    // WM_CONTEXTMENU over the control, at a screen position (-1, -1 from the
+    // keyboard).
+    std::function<void(POINT)> OnContextMenu;
     // Whether the control handles Enter itself.
     virtual bool WantsReturn() const { return false; }
 

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 
+#include <windowsx.h>
+
 #include "ui/Application.h"
 #include "ui/Controls.h"
 
@@ -138,6 +140,15 @@ HFONT TForm::MakeFont(int pointSize, bool bold) {
     lstrcpynA(lf.lfFaceName, fontFace_.empty() ? "Tahoma" : fontFace_.c_str(), LF_FACESIZE);
     extraFonts_.emplace_back(CreateFontIndirectA(&lf));
     return extraFonts_.back().get();
+}
+
+UINT_PTR TForm::AddTimer(std::function<void()> callback) {
+    timers_.push_back(std::move(callback));
+    return timers_.size();  // ids start at 1
+}
+
+void TForm::RemoveTimer(UINT_PTR id) {
+    if (id >= 1 && id <= timers_.size()) timers_[id - 1] = nullptr;
 }
 
 void TForm::AdoptControl(std::unique_ptr<TControl> control) { controls_.push_back(std::move(control)); }
@@ -316,6 +327,32 @@ LRESULT TForm::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
         }
         break;
     }
+    case WM_NOTIFY: {
+        auto* header = reinterpret_cast<NMHDR*>(lParam);
+        if (TControl* control = ControlById(static_cast<int>(header->idFrom))) {
+            LRESULT result = 0;
+            if (control->HandleNotify(header, &result)) return result;
+        }
+        break;
+    }
+    case WM_CONTEXTMENU: {
+        HWND target = reinterpret_cast<HWND>(wParam);
+        if (target != handle_) {
+            if (TControl* control = ControlById(GetDlgCtrlID(target)); control && control->OnContextMenu) {
+                control->OnContextMenu(POINT{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)});
+                return 0;
+            }
+        }
+        break;
+    }
+    case WM_TIMER:
+        if (wParam >= 1 && wParam <= timers_.size() && timers_[wParam - 1]) {
+            // Copied: the callback may add timers.
+            auto callback = timers_[wParam - 1];
+            callback();
+            return 0;
+        }
+        break;
     case WM_CTLCOLORSTATIC:
     case WM_CTLCOLORBTN:
         if (HBRUSH brush = ControlColor(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam))) {

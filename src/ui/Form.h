@@ -5,6 +5,7 @@
 // not copyable; their controls are owned by the form and die with it.
 #include <windows.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -79,6 +80,10 @@ public:
 
     int Scale(int pixels96) const;
 
+    // Timers of the form: the callback runs on WM_TIMER for that id.
+    UINT_PTR AddTimer(std::function<void()> callback);
+    void RemoveTimer(UINT_PTR id);
+
 protected:
     // Creates the window; derived forms call it first in their constructor.
     void CreateForm(const std::string& caption, DWORD style, DWORD exStyle);
@@ -110,6 +115,7 @@ private:
 
     HWND handle_ = nullptr;
     std::vector<std::unique_ptr<TControl>> controls_;
+    std::vector<std::function<void()>> timers_;
     qv::GdiObject<HFONT> font_;
     std::vector<qv::GdiObject<HFONT>> extraFonts_;
     std::string fontFace_;

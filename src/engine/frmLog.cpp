@@ -1,0 +1,183 @@
+#include "engine/frmLog.h"
+
+#include <fstream>
+
+#include "common/QVExceptions.h"
+#include "common/QVStrings.h"
+#include "engine/uRegistry.h"
+#include "resource.h"
+#include "ui/Application.h"
+
+namespace {
+
+constexpr UINT WM_RUN_TASKS = WM_APP + 1;
+constexpr int kExpandedHeight = 314;
+constexpr int kCollapsedHeight = 107;
+
+}  // namespace
+
+TLogFrm::TLogFrm(const std::vector<std::string>& files, bool register_, bool unregisterBefore,
+                 const TStopRules& rules)
+    : run_(files, register_, unregisterBefore), rules_(rules) {
+    Perform = [](const std::string& path, bool reg) { engine::RegisterServerFile(path, reg); };
+    CreateForm("Task Progress...", WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN, WS_EX_DLGMODALFRAME);
+    SetClientSize(465, 287);
+    KeyPreview = true;
+    imlIcons.LoadStrip(ui::Application.Instance(), IDB_TASKICONS);
+
+    imgIcon = Add<ui::TImage>(ui::TBounds{16, 8, 32, 32});
+    imgIcon->SetIcon(static_cast<HICON>(LoadImageA(ui::Application.Instance(), MAKEINTRESOURCEA(IDI_TASKGEARS),
+                                                   IMAGE_ICON, Scale(32), Scale(32), LR_SHARED)));
+    lblDescription = Add<ui::TLabel>(qv::LoadStr(IDS_RUN_PERFORMING), ui::TBounds{56, 8, 305, 33});
+    pBar = Add<ui::TProgressBar>(ui::TBounds{16, 52, 353, 16});
+    cmdClose = Add<ui::TButton>("&Close", ui::TBounds{376, 8, 75, 25});
+    cmdClose->OnClick = [this] { cmdCloseClick(); };
+    cmdDetails = Add<ui::TButton>("<< &Details", ui::TBounds{376, 44, 75, 25});
+    cmdDetails->OnClick = [this] { cmdDetailsClick(); };
+    Add<ui::TBevel>(ui::TBounds{16, 82, 435, 2});
+
+    pcTasks = Add<ui::TTabControl>(ui::TBounds{16, 96, 433, 177});
+    int tsTasks = pcTasks->AddPage("    Tasks    ");
+    int tsErrors = pcTasks->AddPage("    Errors    ");
+    ui::TBounds page = pcTasks->PageBounds();
+
+    lvTasks = Add<ui::TListView>(page);
+    lvTasks->AddColumn("Task", 300);
+    lvTasks->AddColumn("Status", 100);
+    lvTasks->SetSmallImages(imlIcons.Handle());
+    lvTasks->OnGetText = [this](int row, int column) {
+        return column == 0 ? run_.Caption(row) : run_.StatusText(row);
+    };
+    lvTasks->OnGetImage = [this](int row) { return run_.Rows()[static_cast<size_t>(row)].Image; };
+    lvTasks->SetItemCount(run_.ProgressMax());
+    pcTasks->AddToPage(tsTasks, lvTasks);
+
+    lvErrors = Add<ui::TListView>(page, LVS_NOCOLUMNHEADER);
+    lvErrors->AddColumn("Error", 400);
+    lvErrors->SetSmallImages(imlIcons.Handle());
+    lvErrors->OnGetText = [this](int row, int) { return run_.Errors()[static_cast<size_t>(row)].Text; };
+    lvErrors->OnGetImage = [this](int row) { return run_.Errors()[static_cast<size_t>(row)].Image; };
+    lvErrors->OnContextMenu = [this](POINT at) {
+        if (at.x == -1 && at.y == -1) {
+            // From the keyboard: below the selected row, or the list's corner.
+            RECT r{};
+            int row = lvErrors->Selected();
+            if (row < 0 || !ListView_GetItemRect(lvErrors->Handle(), row, &r, LVIR_LABEL)) {
+                GetClientRect(lvErrors->Handle(), &r);
+                r.bottom = r.top;
+            }
+            at = POINT{r.left, r.bottom};
+            ClientToScreen(lvErrors->Handle(), &at);
+        }
+        popErrors.Popup(Handle(), at);
+    };
+    pcTasks->AddToPage(tsErrors, lvErrors);
+
+    popErrorsCopy = popErrors.Add("Copy", "Ctrl+C", [this] { popErrorsCopyClick(); });
+    popErrors.AddSeparator();
+    popErrorsSaveToFile = popErrors.Add("Save to File...", "", [this] { popErrorsSaveToFileClick(); });
+    popErrors.OnPopup = [this] { popErrorsPopup(); };
+
+    SaveDlg.Title = "Save Errors As...";
+    SaveDlg.Filter = "Log Files (*.log)|*.log|All Files (*.*)|*.*";
+    SaveDlg.DefaultExt = "log";
+    SaveDlg.Options = OFN_OVERWRITEPROMPT;
+
+    pBar->SetMax(run_.ProgressMax());
+    cmdClose->SetEnabled(false);
+    pcTasks->SetActivePage(tsTasks);
+    SetActiveControl(lvTasks);
+}
+
+void TLogFrm::cmdCloseClick() { SetModalResult(ui::mrOk); }
+
+void TLogFrm::cmdDetailsClick() {
+    bool collapse = cmdDetails->Tag == 0;
+    cmdDetails->Tag = collapse ? 1 : 0;
+    cmdDetails->SetText(collapse ? "&Details >>" : "<< &Details");
+    SetOuterHeight(collapse ? kCollapsedHeight : kExpandedHeight);
+}
+
+void TLogFrm::popErrorsPopup() {
+    popErrors.Item(popErrorsCopy).Enabled = lvErrors->Selected() >= 0;
+    popErrors.Item(popErrorsSaveToFile).Enabled = !run_.Errors().empty();
+}
+
+void TLogFrm::popErrorsCopyClick() {
+    int row = lvErrors->Selected();
+    if (row < 0 || row >= static_cast<int>(run_.Errors().size())) return;
+    ui::SetClipboardText(Handle(), run_.Errors()[static_cast<size_t>(row)].Text);
+}
+
+void TLogFrm::popErrorsSaveToFileClick() {
+    try {
+        if (!ui::ExecuteSaveDialog(Handle(), SaveDlg)) return;
+        std::string text;
+        for (const TErrorRow& error : run_.Errors()) text += error.Text + "\r\n";
+        std::ofstream out(SaveDlg.FileName, std::ios::binary | std::ios::trunc);
+        if (!out) throw std::runtime_error("Cannot create '" + SaveDlg.FileName + "'.");
+        out << text;
+        out.close();
+        if (!out) throw std::runtime_error("Cannot write '" + SaveDlg.FileName + "'.");
+    } catch (const std::exception& e) {
+        throw EQVException(qv::LoadStr(IDS_LOG_SAVE_FAILED), e.what(), qekError);
+    }
+}
+
+void TLogFrm::FormActivate() {
+    // The run starts once, after the first activation has completed.
+    if (started_) return;
+    started_ = true;
+    PostMessageA(Handle(), WM_RUN_TASKS, 0, 0);
+}
+
+void TLogFrm::RunTasks() {
+    TTaskRunHooks hooks;
+    hooks.ProcessMessages = [] { ui::Application.ProcessMessages(); };
+    hooks.TaskStarting = [this](int row) { lvTasks->EnsureVisible(row); };
+    hooks.RowsChanged = [this](int first, int last) { lvTasks->RefreshRows(first, last); };
+    hooks.ErrorsChanged = [this] { lvErrors->SetItemCount(static_cast<int>(run_.Errors().size())); };
+    hooks.ProgressChanged = [this] { pBar->StepIt(); };
+    run_.Run(Perform, rules_, hooks);
+    cmdClose->SetEnabled(true);
+    cmdClose->SetFocus();
+    lblDescription->SetText(run_.FinalDescription());
+}
+
+bool TLogFrm::FormKeyDown(WORD key, unsigned shift) {
+    if (key == 'C' && shift == ui::ssCtrl && lvErrors->Focused()) {
+        popErrorsCopyClick();
+        return true;
+    }
+    return false;
+}
+
+LRESULT TLogFrm::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (msg == WM_ACTIVATE && LOWORD(wParam) != WA_INACTIVE) {
+        LRESULT result = ui::TForm::WndProc(msg, wParam, lParam);
+        FormActivate();
+        return result;
+    }
+    if (msg == WM_RUN_TASKS) {
+        RunTasks();
+        return 0;
+    }
+    return ui::TForm::WndProc(msg, wParam, lParam);
+}
+
+void RunTaskList(const std::vector<std::string>& files, bool register_) {
+    TZEPHOptions defaults;
+    const TZEPHOptions& options = Options ? *Options : defaults;
+    TLogFrm log(files, register_, options.UnregisterBefore, TStopRules{options.StopAfter, options.MaxErrors});
+    // Centred on the main window, or on the screen without one.
+    HWND owner = ui::Application.MainFormHandle();
+    RECT o{}, r{};
+    if (owner && IsWindowVisible(owner) && GetWindowRect(owner, &o) && GetWindowRect(log.Handle(), &r)) {
+        SetWindowPos(log.Handle(), nullptr, o.left + ((o.right - o.left) - (r.right - r.left)) / 2,
+                     o.top + ((o.bottom - o.top) - (r.bottom - r.top)) / 2, 0, 0,
+                     SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    } else {
+        log.CenterOnScreen();
+    }
+    log.ShowModal();
+}

@@ -1,0 +1,115 @@
+#include "engine/uTaskRun.h"
+
+#include "common/QVExceptions.h"
+#include "common/QVStrings.h"
+#include "engine/uRegistry.h"
+#include "resource.h"
+
+TTaskRun::TTaskRun(const std::vector<std::string>& files, bool registerMode, bool unregisterBefore)
+    : files_(files), initialRegister_(registerMode), registerMode_(registerMode), unregisterBefore_(unregisterBefore) {
+    bool unregisterPass = !registerMode || unregisterBefore;
+    rows_.reserve(files.size() * (registerMode && unregisterBefore ? 2 : 1));
+    if (unregisterPass) {
+        for (const std::string& file : files) rows_.push_back(TTaskRow{file, false, tsWaiting, tiWaiting});
+    }
+    if (registerMode) {
+        for (const std::string& file : files) rows_.push_back(TTaskRow{file, true, tsWaiting, tiWaiting});
+    }
+}
+
+std::string TTaskRun::Caption(int row) const {
+    const TTaskRow& task = rows_[static_cast<size_t>(row)];
+    return qv::LoadFmt(IDS_TASK_CAPTION, qv::LoadStr(task.Register ? IDS_TASK_REGISTER : IDS_TASK_UNREGISTER),
+                       engine::ExtractFileName(task.Path));
+}
+
+std::string TTaskRun::StatusText(int row) const {
+    static const unsigned ids[] = {IDS_STATUS_WAITING, IDS_STATUS_COMPLETED, IDS_STATUS_FAILED, IDS_STATUS_CANCELLED};
+    return qv::LoadStr(ids[rows_[static_cast<size_t>(row)].Status]);
+}
+
+std::string TTaskRun::FinalDescription() const {
+    return qv::LoadStr(errors_.empty() ? IDS_RUN_DONE : IDS_RUN_DONE_ERRORS);
+}
+
+void TTaskRun::Run(const std::function<void(const std::string&, bool)>& perform, const TStopRules& rules,
+                   const TTaskRunHooks& hooks) {
+    errorCount_ = 0;
+    int row = 0;
+    if (initialRegister_) {
+        if (unregisterBefore_) {
+            for (size_t i = 0; i < files_.size(); ++i, ++row) {
+                if (!RunTask(row, perform, rules, hooks)) {
+                    // The stop also skips the registration pass.
+                    registerMode_ = false;
+                    break;
+                }
+            }
+        }
+        if (registerMode_) {
+            for (size_t i = 0; i < files_.size(); ++i, ++row) {
+                if (!RunTask(row, perform, rules, hooks)) break;
+            }
+        }
+    } else {
+        for (size_t i = 0; i < files_.size(); ++i, ++row) {
+            if (!RunTask(row, perform, rules, hooks)) break;
+        }
+    }
+    finished_ = true;
+}
+
+bool TTaskRun::RunTask(int row, const std::function<void(const std::string&, bool)>& perform,
+                       const TStopRules& rules, const TTaskRunHooks& hooks) {
+    if (hooks.ProcessMessages) hooks.ProcessMessages();
+    if (hooks.TaskStarting) hooks.TaskStarting(row);
+    TTaskRow& task = rows_[static_cast<size_t>(row)];
+    bool succeeded = false;
+    std::string message;
+    try {
+        perform(task.Path, task.Register);
+        succeeded = true;  // an operation that returns normally did its work
+    } catch (const EQVException& outcome) {
+        succeeded = outcome.Kind == qekSuccess;
+        message = outcome.what();
+    }
+
+    if (succeeded) {
+        task.Status = tsCompleted;
+        task.Image = tiCompleted;
+        if (hooks.RowsChanged) hooks.RowsChanged(row, row);
+    } else {
+        ++errorCount_;
+        task.Status = tsFailed;
+        task.Image = tiFailed;
+        errors_.push_back(TErrorRow{message, tiWarning});
+        if (hooks.RowsChanged) hooks.RowsChanged(row, row);
+        bool stop = false;
+        if (rules.StopAfter == stopAfterFirst) {
+            errors_.push_back(TErrorRow{qv::LoadStr(IDS_STOPPED_FIRST), tiStopped});
+            stop = true;
+        } else if (rules.StopAfter == stopAfterN && errorCount_ == rules.MaxErrors && row < ProgressMax() - 1) {
+            errors_.push_back(TErrorRow{qv::LoadFmt(IDS_STOPPED_N, errorCount_), tiStopped});
+            stop = true;
+        }
+        if (hooks.ErrorsChanged) hooks.ErrorsChanged();
+        if (stop) {
+            CancelAfter(row, hooks);
+            return false;
+        }
+    }
+    ++progress_;
+    if (hooks.ProgressChanged) hooks.ProgressChanged();
+    if (hooks.ProcessMessages) hooks.ProcessMessages();
+    return true;
+}
+
+void TTaskRun::CancelAfter(int row, const TTaskRunHooks& hooks) {
+    int last = ProgressMax() - 1;
+    if (row >= last) return;
+    for (int i = row + 1; i <= last; ++i) {
+        rows_[static_cast<size_t>(i)].Status = tsCancelled;
+        rows_[static_cast<size_t>(i)].Image = tiWarning;
+    }
+    if (hooks.RowsChanged) hooks.RowsChanged(row + 1, last);
+}

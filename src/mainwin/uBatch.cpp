@@ -1,0 +1,388 @@
+#include "mainwin/uBatch.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+#include "common/QVHandles.h"
+#include "common/QVRegUtils.h"
+#include "common/QVStrings.h"
+#include "engine/uRegistry.h"
+
+const char kBatchHeader[] = "; Quorvandel Corvantis File";
+const char kOldBatchHeader[] = "; Quorvandel Corvantor File";
+
+namespace {
+
+char UpperAsciiChar(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
+// Whether the two paths have the same BatchKey, without building either key.
+bool SameKey(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (UpperAsciiChar(a[i]) != UpperAsciiChar(b[i])) return false;
+    }
+    return true;
+}
+
+TBatchEntry MakeEntry(const std::string& path) { return TBatchEntry{engine::ExtractFileName(path), path}; }
+
+// The system's text for an error code, without the line break it ends with;
+// the bare number when the system has no text for it.
+std::string SystemMessage(DWORD code) {
+    char* buffer = nullptr;
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                      FORMAT_MESSAGE_IGNORE_INSERTS,
+                                  nullptr, code, 0, reinterpret_cast<LPSTR>(&buffer), 0, nullptr);
+    std::string text(buffer ? buffer : "", buffer ? length : 0);
+    if (buffer) LocalFree(buffer);
+    while (!text.empty() && (text.back() == '\r' || text.back() == '\n' || text.back() == ' ')) text.pop_back();
+    if (text.empty()) text = "System error " + std::to_string(code) + ".";
+    return text;
+}
+
+// Throws the system's text for the last error.
+[[noreturn]] void ThrowLastError() { throw std::runtime_error(SystemMessage(GetLastError())); }
+
+bool IsFile(DWORD attributes) {
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// Clears the read-only attribute of an existing file; true when it was set.
+bool ClearReadOnly(const std::string& path) {
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    if (!IsFile(attributes) || !(attributes & FILE_ATTRIBUTE_READONLY)) return false;
+    return SetFileAttributesA(path.c_str(), attributes & ~DWORD(FILE_ATTRIBUTE_READONLY)) != 0;
+}
+
+// The folder that holds the file, with its trailing backslash. Taken from the
+// full path so that a bare name ("x.kvx"), a drive-relative name ("C:x.kvx")
+// and forward slashes all give the folder the file really lands in.
+std::string FolderOf(const std::string& path) {
+    DWORD size = GetFullPathNameA(path.c_str(), 0, nullptr, nullptr);
+    if (size == 0) ThrowLastError();
+    std::vector<char> buffer(size + 1, '\0');
+    DWORD length = GetFullPathNameA(path.c_str(), static_cast<DWORD>(buffer.size()), buffer.data(), nullptr);
+    if (length == 0 || length >= buffer.size()) ThrowLastError();
+    std::string full(buffer.data(), length);
+    size_t cut = full.find_last_of('\\');
+    return cut == std::string::npos ? std::string() : full.substr(0, cut + 1);
+}
+
+// A temporary file deleted when the object dies, unless it has been moved
+// into place.
+class TTempFile {
+public:
+    explicit TTempFile(std::string name) : name_(std::move(name)) {}
+    ~TTempFile() {
+        if (!name_.empty()) DeleteFileA(name_.c_str());
+    }
+    TTempFile(const TTempFile&) = delete;
+    TTempFile& operator=(const TTempFile&) = delete;
+    const std::string& Name() const { return name_; }
+    void Release() { name_.clear(); }
+
+private:
+    std::string name_;
+};
+
+// Writes every byte to the open file, then flushes it to the disk.
+void WriteAll(HANDLE file, const std::string& bytes) {
+    size_t done = 0;
+    while (done < bytes.size()) {
+        DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1u << 20));
+        DWORD written = 0;
+        if (!WriteFile(file, bytes.data() + done, chunk, &written, nullptr)) ThrowLastError();
+        if (written == 0) {
+            SetLastError(ERROR_WRITE_FAULT);
+            ThrowLastError();
+        }
+        done += written;
+    }
+    if (!FlushFileBuffers(file)) ThrowLastError();
+}
+
+// Deletes the previous backup and renames the batch file to the backup name.
+// Neither step is checked: a backup that cannot be made does not stop the
+// save.
+void MakeBackup(const std::string& path) {
+    const std::string backupName = BackupFileName(path);
+    if (IsFile(GetFileAttributesA(backupName.c_str()))) {
+        ClearReadOnly(backupName);
+        DeleteFileA(backupName.c_str());
+    }
+    if (IsFile(GetFileAttributesA(path.c_str()))) MoveFileA(path.c_str(), backupName.c_str());
+}
+
+// Whether the text is a positive decimal number small enough for its value;
+// the value goes to `value`.
+bool ParsePosition(const std::string& text, unsigned long* value) {
+    if (text.empty() || text.size() > 9) return false;
+    unsigned long number = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+        number = number * 10 + static_cast<unsigned long>(c - '0');
+    }
+    if (number == 0) return false;
+    *value = number;
+    return true;
+}
+
+bool SamePathIgnoringCase(const std::string& a, const std::string& b) {
+    return CompareStringA(LOCALE_USER_DEFAULT, NORM_IGNORECASE, a.c_str(), static_cast<int>(a.size()), b.c_str(),
+                          static_cast<int>(b.size())) == CSTR_EQUAL;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Batch model
+
+std::string BatchKey(const std::string& path) { return qv::UpperAscii(path); }
+
+std::vector<std::string> TBatchModel::Paths() const {
+    std::vector<std::string> paths;
+    paths.reserve(entries_.size());
+    for (const TBatchEntry& entry : entries_) paths.push_back(entry.Path);
+    return paths;
+}
+
+void TBatchModel::Index(const std::string& path) { ++counts_[BatchKey(path)]; }
+
+void TBatchModel::Unindex(const std::string& path) {
+    auto found = counts_.find(BatchKey(path));
+    if (found == counts_.end()) return;
+    if (--found->second == 0) counts_.erase(found);
+}
+
+void TBatchModel::Assign(const std::vector<std::string>& paths) {
+    std::vector<TBatchEntry> entries;
+    entries.reserve(paths.size());
+    std::unordered_map<std::string, size_t> counts;
+    counts.reserve(paths.size());
+    for (const std::string& path : paths) {
+        entries.push_back(MakeEntry(path));
+        ++counts[BatchKey(path)];
+    }
+    // Only replaced once everything is built, so a failure leaves the model
+    // as it was.
+    entries_.swap(entries);
+    counts_.swap(counts);
+}
+
+void TBatchModel::Append(const std::string& path) {
+    entries_.push_back(MakeEntry(path));
+    try {
+        Index(path);
+    } catch (...) {
+        entries_.pop_back();
+        throw;
+    }
+}
+
+bool TBatchModel::AddUnique(const std::string& path) {
+    if (Contains(path)) return false;
+    Append(path);
+    return true;
+}
+
+bool TBatchModel::Contains(const std::string& path) const { return counts_.count(BatchKey(path)) != 0; }
+
+int TBatchModel::Find(const std::string& path) const {
+    if (!Contains(path)) return -1;
+    for (size_t index = 0; index < entries_.size(); ++index) {
+        if (SameKey(entries_[index].Path, path)) return static_cast<int>(index);
+    }
+    return -1;
+}
+
+void TBatchModel::Remove(size_t index) {
+    if (index >= entries_.size()) throw std::out_of_range("TBatchModel::Remove: no entry at that index");
+    Unindex(entries_[index].Path);
+    entries_.erase(entries_.begin() + static_cast<std::ptrdiff_t>(index));
+}
+
+void TBatchModel::Clear() {
+    entries_.clear();
+    counts_.clear();
+}
+
+void TBatchModel::Move(size_t from, size_t to) {
+    if (from >= entries_.size() || to >= entries_.size()) {
+        throw std::out_of_range("TBatchModel::Move: no entry at that index");
+    }
+    // The keys do not change, so the index stays as it is.
+    auto first = entries_.begin();
+    if (from < to) {
+        std::rotate(first + static_cast<std::ptrdiff_t>(from), first + static_cast<std::ptrdiff_t>(from) + 1,
+                    first + static_cast<std::ptrdiff_t>(to) + 1);
+    } else if (to < from) {
+        std::rotate(first + static_cast<std::ptrdiff_t>(to), first + static_cast<std::ptrdiff_t>(from),
+                    first + static_cast<std::ptrdiff_t>(from) + 1);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Batch file
+
+std::vector<std::string> SplitBatchLines(const std::string& bytes) {
+    const size_t end = std::min(bytes.find('\0'), bytes.size());
+    std::vector<std::string> lines;
+    size_t start = 0;
+    size_t pos = 0;
+    while (pos < end) {
+        char c = bytes[pos];
+        if (c == '\r' || c == '\n') {
+            lines.emplace_back(bytes, start, pos - start);
+            if (c == '\r' && pos + 1 < end && bytes[pos + 1] == '\n') ++pos;
+            start = ++pos;
+        } else {
+            ++pos;
+        }
+    }
+    // The text after the last line break, when there is any.
+    if (start < end) lines.emplace_back(bytes, start, end - start);
+    return lines;
+}
+
+bool ParseBatchText(const std::string& bytes, std::vector<std::string>* paths) {
+    std::vector<std::string> lines = SplitBatchLines(bytes);
+    if (lines.empty() || (lines[0] != kBatchHeader && lines[0] != kOldBatchHeader)) return false;
+    if (paths) paths->assign(lines.begin() + 1, lines.end());
+    return true;
+}
+
+std::string FormatBatchText(const std::vector<std::string>& paths) {
+    std::string text = std::string(kBatchHeader) + "\r\n";
+    for (const std::string& path : paths) {
+        text += path;
+        text += "\r\n";
+    }
+    return text;
+}
+
+std::string BackupFileName(const std::string& path) {
+    size_t cut = path.find_last_of("\\/:");
+    size_t nameStart = cut == std::string::npos ? 0 : cut + 1;
+    return path.substr(0, nameStart) + "Backup of " + path.substr(nameStart);
+}
+
+std::string ReadWholeFile(const std::string& path) {
+    qv::Handle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) ThrowLastError();
+    std::string bytes;
+    LARGE_INTEGER size{};
+    if (GetFileSizeEx(file.get(), &size) && size.QuadPart > 0 &&
+        static_cast<unsigned long long>(size.QuadPart) < bytes.max_size()) {
+        bytes.reserve(static_cast<size_t>(size.QuadPart));
+    }
+    // Read to the end rather than to the size: the file may grow meanwhile.
+    std::vector<char> chunk(64 * 1024);
+    for (;;) {
+        DWORD read = 0;
+        if (!ReadFile(file.get(), chunk.data(), static_cast<DWORD>(chunk.size()), &read, nullptr)) ThrowLastError();
+        if (read == 0) break;
+        bytes.append(chunk.data(), read);
+    }
+    return bytes;
+}
+
+void WriteBatchFile(const std::string& path, const std::string& bytes, bool backup) {
+    // 1. The new contents, whole and on the disk, in a temporary file of the
+    // same folder so that the final rename stays on one volume.
+    const std::string folder = FolderOf(path);
+    char tempName[MAX_PATH + 1] = {};
+    if (GetTempFileNameA(folder.empty() ? "." : folder.c_str(), "kvx", 0, tempName) == 0) ThrowLastError();
+    TTempFile temp(tempName);
+    {
+        qv::Handle file(CreateFileA(temp.Name().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file) ThrowLastError();
+        WriteAll(file.get(), bytes);
+        if (!CloseHandle(file.release())) ThrowLastError();
+    }
+
+    // 2. The backup, when wanted. A folder in the batch file's place makes
+    // the last step fail, so the previous backup is not deleted for it.
+    DWORD target = GetFileAttributesA(path.c_str());
+    bool targetIsFolder = target != INVALID_FILE_ATTRIBUTES && (target & FILE_ATTRIBUTE_DIRECTORY);
+    if (backup && !targetIsFolder) MakeBackup(path);
+
+    // 3. The temporary file takes the batch file's place. A read-only batch
+    // file is replaced as well; it gets its attribute back when the
+    // replacement fails.
+    bool wasReadOnly = ClearReadOnly(path);
+    if (!MoveFileExA(temp.Name().c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        DWORD error = GetLastError();
+        if (wasReadOnly) {
+            DWORD attributes = GetFileAttributesA(path.c_str());
+            if (IsFile(attributes)) SetFileAttributesA(path.c_str(), attributes | FILE_ATTRIBUTE_READONLY);
+        }
+        throw std::runtime_error(SystemMessage(error));
+    }
+    temp.Release();
+}
+
+// ---------------------------------------------------------------------------
+// Recent files
+
+void TRecentFiles::Add(const std::string& path) {
+    items_.erase(std::remove_if(items_.begin(), items_.end(),
+                                [&](const std::string& item) { return SamePathIgnoringCase(item, path); }),
+                 items_.end());
+    items_.insert(items_.begin(), path);
+    if (items_.size() > kMaxItems) items_.resize(kMaxItems);
+}
+
+void TRecentFiles::Remove(const std::string& path) {
+    auto found = std::find_if(items_.begin(), items_.end(),
+                              [&](const std::string& item) { return SamePathIgnoringCase(item, path); });
+    if (found != items_.end()) items_.erase(found);
+}
+
+void TRecentFiles::Load(HKEY root, const std::string& storageKey) {
+    try {
+        LoadFrom(root, storageKey);
+    } catch (...) {
+        // Nothing is reported; the list stays as it was.
+    }
+}
+
+void TRecentFiles::LoadFrom(HKEY root, const std::string& storageKey) {
+    // A missing key or subkey gives back the current list, whose names have
+    // no stored positions, so it stays as it is.
+    std::vector<std::string> names = qv::ReadRegValueNames(root, storageKey, "MRU", items_);
+    const std::string mruKey = storageKey + "\\MRU";
+    std::vector<std::pair<unsigned long, std::string>> positioned;
+    positioned.reserve(names.size());
+    bool allPositioned = true;
+    for (const std::string& name : names) {
+        unsigned long position = 0;
+        if (!ParsePosition(qv::ReadRegString(root, mruKey, name, std::string()), &position)) {
+            allPositioned = false;
+            break;
+        }
+        positioned.emplace_back(position, name);
+    }
+    if (allPositioned) {
+        // Equal positions keep the registry's order.
+        std::stable_sort(positioned.begin(), positioned.end(),
+                         [](const auto& a, const auto& b) { return a.first < b.first; });
+        for (size_t i = 0; i < names.size(); ++i) names[i] = positioned[i].second;
+    }
+    if (names.size() > kMaxItems) names.resize(kMaxItems);
+    items_ = std::move(names);
+}
+
+void TRecentFiles::Save(HKEY root, const std::string& storageKey) const {
+    try {
+        const std::string mruKey = storageKey + "\\MRU";
+        qv::ClearRegValues(root, mruKey);
+        qv::WriteRegValueNames(root, storageKey, "MRU", items_);
+        for (size_t i = 0; i < items_.size(); ++i) {
+            qv::WriteRegString(root, mruKey, items_[i], std::to_string(i + 1));
+        }
+    } catch (...) {
+        // Nothing is reported; the registry keeps what was written.
+    }
+}

@@ -1,0 +1,71 @@
+#include "ui/Dialogs.h"
+
+#include <commdlg.h>
+
+#include <vector>
+
+namespace ui {
+
+namespace {
+
+bool Execute(HWND owner, TFileDialog& dialog, bool save) {
+    std::string filter = dialog.Filter;
+    for (char& c : filter) {
+        if (c == '|') c = '\0';
+    }
+    filter.append(2, '\0');
+    std::vector<char> name(32768, '\0');
+    lstrcpynA(name.data(), dialog.FileName.c_str(), static_cast<int>(name.size()));
+    OPENFILENAMEA ofn{};
+    ofn.lStructSize = sizeof ofn;
+    ofn.hwndOwner = owner;
+    ofn.lpstrFilter = filter.c_str();
+    ofn.nFilterIndex = 1;
+    ofn.lpstrFile = name.data();
+    ofn.nMaxFile = static_cast<DWORD>(name.size());
+    ofn.lpstrTitle = dialog.Title.empty() ? nullptr : dialog.Title.c_str();
+    ofn.lpstrDefExt = dialog.DefaultExt.empty() ? nullptr : dialog.DefaultExt.c_str();
+    ofn.Flags = OFN_EXPLORER | OFN_ENABLESIZING | OFN_HIDEREADONLY | OFN_NOCHANGEDIR | dialog.Options;
+    BOOL chosen = save ? GetSaveFileNameA(&ofn) : GetOpenFileNameA(&ofn);
+    if (!chosen) return false;
+    dialog.FileName = name.data();
+    return true;
+}
+
+}  // namespace
+
+bool ExecuteOpenDialog(HWND owner, TFileDialog& dialog) { return Execute(owner, dialog, false); }
+
+bool ExecuteSaveDialog(HWND owner, TFileDialog& dialog) { return Execute(owner, dialog, true); }
+
+bool SetClipboardText(HWND owner, const std::string& text) {
+    if (!OpenClipboard(owner)) return false;
+    EmptyClipboard();
+    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, text.size() + 1);
+    bool done = false;
+    if (memory) {
+        if (void* data = GlobalLock(memory)) {
+            memcpy(data, text.c_str(), text.size() + 1);
+            GlobalUnlock(memory);
+            done = SetClipboardData(CF_TEXT, memory) != nullptr;
+        }
+        if (!done) GlobalFree(memory);
+    }
+    CloseClipboard();
+    return done;
+}
+
+std::string GetClipboardText(HWND owner) {
+    std::string text;
+    if (!OpenClipboard(owner)) return text;
+    if (HANDLE data = GetClipboardData(CF_TEXT)) {
+        if (const char* chars = static_cast<const char*>(GlobalLock(data))) {
+            text = chars;
+            GlobalUnlock(data);
+        }
+    }
+    CloseClipboard();
+    return text;
+}
+
+}  // namespace ui

@@ -1,0 +1,30 @@
+#pragma once
+// The system's open and save dialogs, and the clipboard's text.
+#include <windows.h>
+#include <commdlg.h>
+
+#include <string>
+
+namespace ui {
+
+struct TFileDialog {
+    std::string Title;
+    // Pairs of description and pattern separated by '|', e.g.
+    // "Log Files (*.log)|*.log|All Files (*.*)|*.*".
+    std::string Filter;
+    std::string DefaultExt;
+    std::string FileName;  // proposed on entry, chosen on return
+    DWORD Options = 0;     // OFN_ flags besides the ones always set
+};
+
+// Shows the dialog, owned by `owner`; true with the chosen name in
+// dialog.FileName, false when cancelled.
+bool ExecuteOpenDialog(HWND owner, TFileDialog& dialog);
+bool ExecuteSaveDialog(HWND owner, TFileDialog& dialog);
+
+// Puts plain text on the clipboard; false when the clipboard is busy.
+bool SetClipboardText(HWND owner, const std::string& text);
+// The clipboard's plain text, or empty text.
+std::string GetClipboardText(HWND owner);
+
+}  // namespace ui

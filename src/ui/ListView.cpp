@@ -1,0 +1,91 @@
+#include "ui/ListView.h"
+
+#include "ui/Form.h"
+
+namespace ui {
+
+TListView::TListView(TForm& owner, const TBounds& bounds, DWORD extraStyle)
+    : TControl(owner, WC_LISTVIEWA, "", bounds,
+               WS_TABSTOP | LVS_REPORT | LVS_OWNERDATA | LVS_SINGLESEL | LVS_SHOWSELALWAYS | extraStyle,
+               WS_EX_CLIENTEDGE) {
+    ListView_SetExtendedListViewStyle(Handle(), LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER);
+}
+
+void TListView::AddColumn(const std::string& caption, int width96) {
+    LVCOLUMNA column{};
+    column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM;
+    column.pszText = const_cast<char*>(caption.c_str());
+    column.cx = Owner().Scale(width96);
+    column.iSubItem = columns_;
+    SendMessageA(Handle(), LVM_INSERTCOLUMNA, columns_, reinterpret_cast<LPARAM>(&column));
+    ++columns_;
+}
+
+int TListView::ColumnWidth(int column) const { return ListView_GetColumnWidth(Handle(), column); }
+
+void TListView::SetSmallImages(HIMAGELIST images) { ListView_SetImageList(Handle(), images, LVSIL_SMALL); }
+
+void TListView::SetItemCount(int count) {
+    ListView_SetItemCountEx(Handle(), count, LVSICF_NOSCROLL);
+    InvalidateRect(Handle(), nullptr, FALSE);
+}
+
+int TListView::ItemCount() const { return ListView_GetItemCount(Handle()); }
+
+void TListView::RefreshRows(int first, int last) { ListView_RedrawItems(Handle(), first, last); }
+
+void TListView::RefreshAll() { InvalidateRect(Handle(), nullptr, FALSE); }
+
+int TListView::Selected() const { return ListView_GetNextItem(Handle(), -1, LVNI_SELECTED); }
+
+void TListView::Select(int row, bool focus) {
+    ListView_SetItemState(Handle(), -1, 0, LVIS_SELECTED | LVIS_FOCUSED);
+    if (row < 0) return;
+    UINT state = LVIS_SELECTED | (focus ? LVIS_FOCUSED : 0);
+    ListView_SetItemState(Handle(), row, state, state);
+    ListView_SetSelectionMark(Handle(), row);
+}
+
+void TListView::EnsureVisible(int row) { ListView_EnsureVisible(Handle(), row, FALSE); }
+
+int TListView::RowAt(POINT client) const {
+    LVHITTESTINFO hit{};
+    hit.pt = client;
+    return ListView_HitTest(Handle(), &hit);
+}
+
+bool TListView::HandleNotify(NMHDR* header, LRESULT* result) {
+    switch (header->code) {
+    case LVN_GETDISPINFOA: {
+        auto* info = reinterpret_cast<NMLVDISPINFOA*>(header);
+        LVITEMA& item = info->item;
+        if ((item.mask & LVIF_TEXT) && item.pszText && item.cchTextMax > 0) {
+            textBuffer_ = OnGetText ? OnGetText(item.iItem, item.iSubItem) : std::string();
+            lstrcpynA(item.pszText, textBuffer_.c_str(), item.cchTextMax);
+        }
+        if (item.mask & LVIF_IMAGE) item.iImage = (OnGetImage && item.iSubItem == 0) ? OnGetImage(item.iItem) : -1;
+        *result = 0;
+        return true;
+    }
+    case LVN_ITEMCHANGED: {
+        auto* change = reinterpret_cast<NMLISTVIEW*>(header);
+        if ((change->uChanged & LVIF_STATE) && ((change->uNewState ^ change->uOldState) & LVIS_SELECTED) &&
+            OnSelectionChange) {
+            OnSelectionChange();
+        }
+        return false;
+    }
+    case LVN_ODSTATECHANGED:
+        if (OnSelectionChange) OnSelectionChange();
+        return false;
+    case NM_DBLCLK: {
+        auto* activate = reinterpret_cast<NMITEMACTIVATE*>(header);
+        if (OnDoubleClick && activate->iItem >= 0) OnDoubleClick(activate->iItem);
+        return false;
+    }
+    default:
+        return false;
+    }
+}
+
+}  // namespace ui

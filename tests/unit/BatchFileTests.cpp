@@ -1,0 +1,437 @@
+// The batch file: splitting and parsing its text, formatting it, the backup
+// name, and reading and writing files on the real file system of the Wine
+// prefix.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <stdexcept>
+#include <utility>
+
+#include "mainwin/uBatch.h"
+#include "support/TestEnv.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+const std::string kHeader = "; Quorvandel Corvantis File";
+const std::string kOldHeader = "; Quorvandel Corvantor File";
+
+// ---------------------------------------------------------------------------
+// Splitting into lines
+
+TEST(BatchLines, EachKindOfLineBreakEndsALine) {
+    EXPECT_EQ(SplitBatchLines("a\r\nb\r\nc"), (Lines{"a", "b", "c"}));
+    EXPECT_EQ(SplitBatchLines("a\rb\rc"), (Lines{"a", "b", "c"}));
+    EXPECT_EQ(SplitBatchLines("a\nb\nc"), (Lines{"a", "b", "c"}));
+    EXPECT_EQ(SplitBatchLines("a\r\nb\rc\nd"), (Lines{"a", "b", "c", "d"}));
+    // LF CR is two breaks, CR CR LF is two breaks too.
+    EXPECT_EQ(SplitBatchLines("a\n\rb"), (Lines{"a", "", "b"}));
+    EXPECT_EQ(SplitBatchLines("a\r\r\nb"), (Lines{"a", "", "b"}));
+    EXPECT_EQ(SplitBatchLines("single"), (Lines{"single"}));
+}
+
+TEST(BatchLines, FinalBreaksAndEmptyLines) {
+    EXPECT_EQ(SplitBatchLines("a\r\nb\r\n"), (Lines{"a", "b"})) << "a final break adds no empty line";
+    EXPECT_EQ(SplitBatchLines("a\r"), (Lines{"a"}));
+    EXPECT_EQ(SplitBatchLines("a\n"), (Lines{"a"}));
+    EXPECT_EQ(SplitBatchLines("a\r\n\r\n"), (Lines{"a", ""})) << "two final breaks: one empty line";
+    EXPECT_EQ(SplitBatchLines("a\n\n"), (Lines{"a", ""}));
+    EXPECT_EQ(SplitBatchLines("a\r\n\r\nb"), (Lines{"a", "", "b"}));
+    EXPECT_EQ(SplitBatchLines("\r\n"), (Lines{""}));
+    EXPECT_EQ(SplitBatchLines("\r\na"), (Lines{"", "a"}));
+    EXPECT_EQ(SplitBatchLines(""), Lines{}) << "empty text has no lines";
+}
+
+TEST(BatchLines, TextEndsAtItsFirstNul) {
+    EXPECT_EQ(SplitBatchLines(std::string("a\r\nb\0c\r\nd", 9)), (Lines{"a", "b"}));
+    EXPECT_EQ(SplitBatchLines(std::string("a\r\n\0b", 5)), (Lines{"a"}));
+    EXPECT_EQ(SplitBatchLines(std::string("\0a\r\nb", 5)), Lines{});
+    // A NUL right after CR: the CR still ends the line, no LF is looked for.
+    EXPECT_EQ(SplitBatchLines(std::string("a\r\0\nb", 5)), (Lines{"a"}));
+}
+
+TEST(BatchLines, OtherBytesStayAsTheyAre) {
+    EXPECT_EQ(SplitBatchLines(" a \t\r\n\x80\xFF\xE9\r\n"), (Lines{" a \t", "\x80\xFF\xE9"}));
+}
+
+// ---------------------------------------------------------------------------
+// Parsing
+
+TEST(BatchParse, BothHeadersAreAccepted) {
+    Lines paths;
+    EXPECT_TRUE(ParseBatchText(kHeader + "\r\nC:\\a.dll\r\nD:\\b.ocx\r\n", &paths));
+    EXPECT_EQ(paths, (Lines{"C:\\a.dll", "D:\\b.ocx"}));
+    paths.clear();
+    EXPECT_TRUE(ParseBatchText(kOldHeader + "\r\nC:\\old.dll\r\n", &paths));
+    EXPECT_EQ(paths, (Lines{"C:\\old.dll"}));
+    // Any line break after the header, and no break at the end.
+    EXPECT_TRUE(ParseBatchText(kHeader + "\nx.dll\ry.dll", &paths));
+    EXPECT_EQ(paths, (Lines{"x.dll", "y.dll"}));
+    EXPECT_EQ(std::string(kBatchHeader), kHeader);
+    EXPECT_EQ(std::string(kOldBatchHeader), kOldHeader);
+}
+
+TEST(BatchParse, HeaderMustMatchExactly) {
+    const Lines untouched = {"keep me"};
+    const std::string body = "\r\nC:\\a.dll\r\n";
+    const std::vector<std::pair<std::string, const char*>> rejected = {
+        {kHeader + " " + body, "trailing blank"},
+        {kHeader + "\t" + body, "trailing tab"},
+        {" " + kHeader + body, "leading blank"},
+        {"; quorvandel corvantis file" + body, "other case"},
+        {"; QUORVANDEL CORVANTIS FILE" + body, "other case"},
+        {";Quorvandel Corvantis File" + body, "blank missing"},
+        {"Quorvandel Corvantis File" + body, "semicolon missing"},
+        {"C:\\a.dll\r\nC:\\b.dll\r\n", "no header"},
+        {"\r\n" + kHeader + body, "header not on line 1"},
+        {"", "empty file"},
+        {"\r\n", "one empty line"},
+        {"\xEF\xBB\xBF" + kHeader + body, "byte order mark"},
+        {std::string("\0", 1) + kHeader + body, "the text ends before the header"},
+    };
+    for (const auto& [text, why] : rejected) {
+        Lines paths = untouched;
+        EXPECT_FALSE(ParseBatchText(text, &paths)) << why;
+        EXPECT_EQ(paths, untouched) << "a rejected text leaves the paths alone: " << why;
+    }
+    EXPECT_FALSE(ParseBatchText("nothing", nullptr));
+    EXPECT_TRUE(ParseBatchText(kHeader, nullptr));
+}
+
+TEST(BatchParse, HeaderOnlyIsAnEmptyBatch) {
+    Lines paths = {"old"};
+    EXPECT_TRUE(ParseBatchText(kHeader, &paths));
+    EXPECT_EQ(paths, Lines{});
+    paths = {"old"};
+    EXPECT_TRUE(ParseBatchText(kHeader + "\r\n", &paths));
+    EXPECT_EQ(paths, Lines{});
+    paths = {"old"};
+    EXPECT_TRUE(ParseBatchText(kOldHeader + "\n", &paths));
+    EXPECT_EQ(paths, Lines{});
+}
+
+TEST(BatchParse, EveryFurtherLineIsAnEntryVerbatim) {
+    Lines paths;
+    // An empty line is an empty entry, ';' lines are entries, nothing is
+    // trimmed, duplicates and upper-half bytes are kept, and a second header
+    // is just another entry.
+    const std::string text = kHeader + "\r\n" + "C:\\a.dll\r\n" + "\r\n" + "; a comment?\r\n" +
+                             "  C:\\spaced.dll  \r\n" + "c:\\A.DLL\r\n" + "C:\\a.dll\r\n" +
+                             "C:\\\x80\xC9\xE9\xFF.dll\r\n" + "\t\r\n" + kHeader + "\r\n";
+    ASSERT_TRUE(ParseBatchText(text, &paths));
+    EXPECT_EQ(paths, (Lines{"C:\\a.dll", "", "; a comment?", "  C:\\spaced.dll  ", "c:\\A.DLL", "C:\\a.dll",
+                            "C:\\\x80\xC9\xE9\xFF.dll", "\t", kHeader}));
+    // Two final breaks leave one empty entry at the end.
+    ASSERT_TRUE(ParseBatchText(kHeader + "\r\nx.dll\r\n\r\n", &paths));
+    EXPECT_EQ(paths, (Lines{"x.dll", ""}));
+    // Lines after a NUL are not read.
+    ASSERT_TRUE(ParseBatchText(kHeader + std::string("\r\nx.dll\r\n\0y.dll\r\n", 16), &paths));
+    EXPECT_EQ(paths, (Lines{"x.dll"}));
+}
+
+// ---------------------------------------------------------------------------
+// Formatting
+
+TEST(BatchFormat, ExactBytes) {
+    EXPECT_EQ(FormatBatchText({}), "; Quorvandel Corvantis File\r\n");
+    EXPECT_EQ(FormatBatchText({"C:\\a.dll"}), "; Quorvandel Corvantis File\r\nC:\\a.dll\r\n");
+    EXPECT_EQ(FormatBatchText({"C:\\a.dll", "", "; x", " b ", "C:\\a.dll", "\xE9\xFF"}),
+              "; Quorvandel Corvantis File\r\nC:\\a.dll\r\n\r\n; x\r\n b \r\nC:\\a.dll\r\n\xE9\xFF\r\n");
+    EXPECT_EQ(FormatBatchText({"x"}).find(kOldHeader), std::string::npos) << "the old header is never written";
+}
+
+TEST(BatchFormat, RoundTripsThroughParse) {
+    const Lines paths = {"C:\\a.dll", "", "; x", " b ", "c:\\A.DLL", "\x80\xFF"};
+    Lines back;
+    ASSERT_TRUE(ParseBatchText(FormatBatchText(paths), &back));
+    EXPECT_EQ(back, paths);
+    ASSERT_TRUE(ParseBatchText(FormatBatchText({}), &back));
+    EXPECT_EQ(back, Lines{});
+    // An empty last entry survives: its CR LF follows the previous one's.
+    ASSERT_TRUE(ParseBatchText(FormatBatchText({"a", ""}), &back));
+    EXPECT_EQ(back, (Lines{"a", ""}));
+}
+
+// ---------------------------------------------------------------------------
+// Backup name
+
+TEST(BatchBackupName, GoesBetweenFolderAndFileName) {
+    EXPECT_EQ(BackupFileName("C:\\Work\\servers.kvx"), "C:\\Work\\Backup of servers.kvx");
+    EXPECT_EQ(BackupFileName("servers.kvx"), "Backup of servers.kvx");
+    EXPECT_EQ(BackupFileName("C:servers.kvx"), "C:Backup of servers.kvx");
+    EXPECT_EQ(BackupFileName("\\\\srv\\share\\a.kvx"), "\\\\srv\\share\\Backup of a.kvx");
+    EXPECT_EQ(BackupFileName("C:\\servers.kvx"), "C:\\Backup of servers.kvx");
+    EXPECT_EQ(BackupFileName("sub\\dir\\x"), "sub\\dir\\Backup of x");
+    EXPECT_EQ(BackupFileName("C:\\Work\\"), "C:\\Work\\Backup of ");
+    EXPECT_EQ(BackupFileName(""), "Backup of ");
+}
+
+// ---------------------------------------------------------------------------
+// Reading and writing files
+
+// The names in the folder, sorted, without "." and "..".
+Lines FolderNames(const std::string& folder) {
+    Lines names;
+    WIN32_FIND_DATAA data;
+    HANDLE find = FindFirstFileA((folder + "*").c_str(), &data);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            std::string name = data.cFileName;
+            if (name != "." && name != "..") names.push_back(name);
+        } while (FindNextFileA(find, &data));
+        FindClose(find);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// The file's bytes as the system reads them, or "<missing>".
+std::string Bytes(const std::string& path) {
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return "<missing>";
+    std::string bytes;
+    char buffer[4096];
+    DWORD read = 0;
+    while (ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read > 0) bytes.append(buffer, read);
+    CloseHandle(file);
+    return bytes;
+}
+
+bool ReadOnly(const std::string& path) {
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
+}
+
+void MakeReadOnly(const std::string& path) {
+    ASSERT_TRUE(SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY));
+    ASSERT_TRUE(ReadOnly(path));
+}
+
+// The system's text for an error, as the caller would show it.
+std::string SystemText(DWORD code) {
+    char buffer[1024] = {};
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
+                                  buffer, sizeof buffer, nullptr);
+    std::string text(buffer, length);
+    while (!text.empty() && (text.back() == '\r' || text.back() == '\n' || text.back() == ' ')) text.pop_back();
+    return text;
+}
+
+// The message of the runtime_error the call throws; "<no error>" when it
+// returns normally.
+template <class F>
+std::string ErrorOf(F call) {
+    try {
+        call();
+    } catch (const std::runtime_error& error) {
+        return error.what();
+    }
+    return "<no error>";
+}
+
+TEST(BatchRead, ReadsEveryByte) {
+    const std::string dir = testenv::MakeTempDir("batch-read");
+    std::string bytes = kHeader + "\r\n" + std::string("a\0b\r\xFF\x80\n", 7);
+    testenv::WriteFile(dir + "x.kvx", bytes);
+    EXPECT_EQ(ReadWholeFile(dir + "x.kvx"), bytes);
+    testenv::WriteFile(dir + "empty.kvx", "");
+    EXPECT_EQ(ReadWholeFile(dir + "empty.kvx"), "");
+    // Longer than one read.
+    std::string large;
+    for (int i = 0; i < 30000; ++i) large += "C:\\Servers\\s" + std::to_string(i) + ".dll\r\n";
+    ASSERT_GT(large.size(), 300000u);
+    testenv::WriteFile(dir + "large.kvx", large);
+    EXPECT_EQ(ReadWholeFile(dir + "large.kvx"), large);
+    // A read-only file reads.
+    MakeReadOnly(dir + "x.kvx");
+    EXPECT_EQ(ReadWholeFile(dir + "x.kvx"), bytes);
+    SetFileAttributesA((dir + "x.kvx").c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+TEST(BatchRead, FailuresThrowTheSystemText) {
+    const std::string dir = testenv::MakeTempDir("batch-read-fail");
+    std::string message = ErrorOf([&] { ReadWholeFile(dir + "missing.kvx"); });
+    EXPECT_NE(message, "<no error>");
+    EXPECT_FALSE(message.empty());
+    EXPECT_EQ(message, SystemText(ERROR_FILE_NOT_FOUND));
+    message = ErrorOf([&] { ReadWholeFile(dir + "no\\such\\folder.kvx"); });
+    EXPECT_EQ(message, SystemText(ERROR_PATH_NOT_FOUND));
+    // A folder is not a file.
+    CreateDirectoryA((dir + "folder.kvx").c_str(), nullptr);
+    message = ErrorOf([&] { ReadWholeFile(dir + "folder.kvx"); });
+    EXPECT_NE(message, "<no error>");
+    EXPECT_FALSE(message.empty());
+}
+
+TEST(BatchWrite, NewFileAndOverwrite) {
+    const std::string dir = testenv::MakeTempDir("batch-write");
+    const std::string path = dir + "servers.kvx";
+    const std::string first = FormatBatchText({"C:\\a.dll", "C:\\b.dll"});
+    WriteBatchFile(path, first, false);
+    EXPECT_EQ(Bytes(path), first);
+    EXPECT_EQ(FolderNames(dir), Lines{"servers.kvx"}) << "no temporary file is left behind";
+
+    // A shorter text replaces a longer one whole: nothing of the old tail stays.
+    const std::string second = FormatBatchText({"x"});
+    WriteBatchFile(path, second, false);
+    EXPECT_EQ(Bytes(path), second);
+    EXPECT_EQ(FolderNames(dir), Lines{"servers.kvx"});
+
+    // Any bytes, and none.
+    const std::string raw("\0\xFF\r\n\x80", 5);
+    WriteBatchFile(path, raw, false);
+    EXPECT_EQ(Bytes(path), raw);
+    WriteBatchFile(path, "", false);
+    EXPECT_EQ(Bytes(path), "");
+    EXPECT_EQ(ReadWholeFile(path), "");
+    EXPECT_EQ(FolderNames(dir), Lines{"servers.kvx"});
+}
+
+TEST(BatchWrite, LargeFileRoundTrips) {
+    const std::string dir = testenv::MakeTempDir("batch-write-large");
+    Lines paths;
+    for (int i = 0; i < 20000; ++i) paths.push_back("C:\\Servers\\Group" + std::to_string(i % 13) + "\\s" +
+                                                    std::to_string(i) + ".dll");
+    const std::string text = FormatBatchText(paths);
+    WriteBatchFile(dir + "big.kvx", text, true);
+    EXPECT_EQ(ReadWholeFile(dir + "big.kvx"), text);
+    Lines back;
+    ASSERT_TRUE(ParseBatchText(ReadWholeFile(dir + "big.kvx"), &back));
+    EXPECT_EQ(back, paths);
+    EXPECT_EQ(FolderNames(dir), Lines{"big.kvx"});
+}
+
+// Windows refuses to replace a read-only file; Wine replaces it anyway, so
+// under Wine this case passes whether or not the attribute is cleared first.
+TEST(BatchWrite, ReadOnlyTargetIsReplaced) {
+    const std::string dir = testenv::MakeTempDir("batch-write-ro");
+    const std::string path = dir + "locked.kvx";
+    testenv::WriteFile(path, "old contents");
+    MakeReadOnly(path);
+    const std::string text = FormatBatchText({"C:\\new.dll"});
+    WriteBatchFile(path, text, false);
+    EXPECT_EQ(Bytes(path), text);
+    EXPECT_EQ(FolderNames(dir), Lines{"locked.kvx"});
+    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+TEST(BatchWrite, BackupKeepsThePreviousContents) {
+    const std::string dir = testenv::MakeTempDir("batch-write-backup");
+    const std::string path = dir + "x.kvx";
+    const std::string backupPath = dir + "Backup of x.kvx";
+    const std::string one = FormatBatchText({"one.dll"});
+    const std::string two = FormatBatchText({"two.dll"});
+    const std::string three = FormatBatchText({"three.dll"});
+
+    // The first save has nothing to back up.
+    WriteBatchFile(path, one, true);
+    EXPECT_EQ(Bytes(path), one);
+    EXPECT_EQ(FolderNames(dir), Lines{"x.kvx"});
+
+    WriteBatchFile(path, two, true);
+    EXPECT_EQ(Bytes(path), two);
+    EXPECT_EQ(Bytes(backupPath), one);
+    EXPECT_EQ(FolderNames(dir), (Lines{"Backup of x.kvx", "x.kvx"}));
+
+    // An older backup, read-only, gives way to the newer one.
+    MakeReadOnly(backupPath);
+    WriteBatchFile(path, three, true);
+    EXPECT_EQ(Bytes(path), three);
+    EXPECT_EQ(Bytes(backupPath), two);
+    EXPECT_FALSE(ReadOnly(backupPath));
+    EXPECT_EQ(FolderNames(dir), (Lines{"Backup of x.kvx", "x.kvx"}));
+
+    // A read-only batch file becomes the backup (still read-only) and is
+    // replaced by the new one; the next save replaces that backup in turn.
+    MakeReadOnly(path);
+    WriteBatchFile(path, one, true);
+    EXPECT_EQ(Bytes(path), one);
+    EXPECT_EQ(Bytes(backupPath), three);
+    EXPECT_TRUE(ReadOnly(backupPath));
+    WriteBatchFile(path, two, true);
+    EXPECT_EQ(Bytes(path), two);
+    EXPECT_EQ(Bytes(backupPath), one);
+    EXPECT_EQ(FolderNames(dir), (Lines{"Backup of x.kvx", "x.kvx"}));
+}
+
+TEST(BatchWrite, NoBackupWhenNotWanted) {
+    const std::string dir = testenv::MakeTempDir("batch-write-nobackup");
+    const std::string path = dir + "x.kvx";
+    WriteBatchFile(path, "first", false);
+    WriteBatchFile(path, "second", false);
+    EXPECT_EQ(Bytes(path), "second");
+    EXPECT_EQ(FolderNames(dir), Lines{"x.kvx"});
+    // An existing backup is left alone when none is made.
+    testenv::WriteFile(dir + "Backup of x.kvx", "older backup");
+    WriteBatchFile(path, "third", false);
+    EXPECT_EQ(Bytes(path), "third");
+    EXPECT_EQ(Bytes(dir + "Backup of x.kvx"), "older backup");
+    EXPECT_EQ(FolderNames(dir), (Lines{"Backup of x.kvx", "x.kvx"}));
+}
+
+TEST(BatchWrite, RelativeNamesLandInTheCurrentFolder) {
+    const std::string dir = testenv::MakeTempDir("batch-write-relative");
+    CreateDirectoryA((dir + "sub").c_str(), nullptr);
+    testenv::ScopedCurrentDir cd(dir);
+    WriteBatchFile("bare.kvx", "bare", true);
+    WriteBatchFile("bare.kvx", "bare 2", true);
+    EXPECT_EQ(Bytes(dir + "bare.kvx"), "bare 2");
+    EXPECT_EQ(Bytes(dir + "Backup of bare.kvx"), "bare");
+    WriteBatchFile("sub\\rel.kvx", "rel", true);
+    WriteBatchFile("sub/rel.kvx", "rel 2", false);
+    EXPECT_EQ(Bytes(dir + "sub\\rel.kvx"), "rel 2");
+    EXPECT_EQ(FolderNames(dir), (Lines{"Backup of bare.kvx", "bare.kvx", "sub"}));
+    EXPECT_EQ(FolderNames(dir + "sub\\"), Lines{"rel.kvx"});
+    // A drive-relative name is relative to the current folder of that drive.
+    const std::string driveRelative = dir.substr(0, 2) + "drive.kvx";
+    WriteBatchFile(driveRelative, "drive", false);
+    EXPECT_EQ(Bytes(dir + "drive.kvx"), "drive");
+    EXPECT_EQ(FolderNames(dir), (Lines{"Backup of bare.kvx", "bare.kvx", "drive.kvx", "sub"}));
+}
+
+TEST(BatchWrite, MissingFolderThrowsAndLeavesNothing) {
+    const std::string dir = testenv::MakeTempDir("batch-write-nofolder");
+    std::string message = ErrorOf([&] { WriteBatchFile(dir + "absent\\x.kvx", "text", true); });
+    EXPECT_NE(message, "<no error>");
+    EXPECT_FALSE(message.empty());
+    EXPECT_EQ(FolderNames(dir), Lines{});
+}
+
+TEST(BatchWrite, FolderInThePlaceOfTheFileThrowsAndKeepsEverything) {
+    const std::string dir = testenv::MakeTempDir("batch-write-folder");
+    const std::string path = dir + "x.kvx";
+    ASSERT_TRUE(CreateDirectoryA(path.c_str(), nullptr));
+    testenv::WriteFile(path + "\\inside.txt", "inside");
+    testenv::WriteFile(dir + "Backup of x.kvx", "older backup");
+    for (bool backup : {false, true}) {
+        std::string message = ErrorOf([&] { WriteBatchFile(path, "text", backup); });
+        EXPECT_NE(message, "<no error>") << backup;
+        EXPECT_FALSE(message.empty()) << backup;
+        DWORD attributes = GetFileAttributesA(path.c_str());
+        ASSERT_NE(attributes, INVALID_FILE_ATTRIBUTES);
+        EXPECT_TRUE(attributes & FILE_ATTRIBUTE_DIRECTORY);
+        EXPECT_EQ(Bytes(path + "\\inside.txt"), "inside");
+        EXPECT_EQ(Bytes(dir + "Backup of x.kvx"), "older backup");
+        EXPECT_EQ(FolderNames(dir), (Lines{"Backup of x.kvx", "x.kvx"})) << "the temporary file is deleted";
+        EXPECT_EQ(FolderNames(path + "\\"), Lines{"inside.txt"});
+    }
+}
+
+TEST(BatchWrite, FileInUseThrowsAndStaysWhole) {
+    const std::string dir = testenv::MakeTempDir("batch-write-inuse");
+    const std::string path = dir + "x.kvx";
+    const std::string old = FormatBatchText({"old.dll"});
+    WriteBatchFile(path, old, false);
+    // Open without sharing delete access: the file cannot be replaced.
+    HANDLE open = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(open, INVALID_HANDLE_VALUE);
+    std::string message = ErrorOf([&] { WriteBatchFile(path, FormatBatchText({"new.dll"}), false); });
+    CloseHandle(open);
+    EXPECT_NE(message, "<no error>");
+    EXPECT_FALSE(message.empty());
+    EXPECT_EQ(Bytes(path), old);
+    EXPECT_EQ(FolderNames(dir), Lines{"x.kvx"});
+}
+
+}  // namespace
