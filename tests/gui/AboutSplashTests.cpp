@@ -4,6 +4,7 @@
 #include "common/QVAboutFrm2.h"
 #include "common/QVApp.h"
 #include "common/QVExceptions.h"
+#include "common/QVHelpUtils.h"
 #include "common/QVRegUtils.h"
 #include "common/QVSplashFrm2.h"
 #include "support/DialogDriver.h"
@@ -188,6 +189,41 @@ TEST(Splash, ShowsThePictureAndTextsUntilHidden) {
     ASSERT_NE(SplashForm(), nullptr);
     EXPECT_EQ(PixelAt(SplashForm()->Handle(), 250, 100), RGB(192, 192, 192));
     HideSplash();
+}
+
+}  // namespace
+
+namespace {
+
+HWND FindHelpWindow() {
+    return FindWindowA(nullptr, "Quorvandel Corvantis Help");
+}
+
+TEST(Help, ShowHelpOpensTheHelpFilesWindowAndF1InTheAboutBoxToo) {
+    auto record = MakeRecord();
+    record->HelpFile = BinDir() + "Corvantis.chm";
+    ASSERT_NE(GetFileAttributesA(record->HelpFile.c_str()), INVALID_FILE_ATTRIBUTES) << "the build makes the help";
+    ShowHelp(*record, hcPreferences);
+    DWORD start = GetTickCount();
+    HWND help = nullptr;
+    while (!(help = FindHelpWindow()) && GetTickCount() - start < 10000) {
+        ui::Application.ProcessMessages();
+        Sleep(20);
+    }
+    ASSERT_NE(help, nullptr) << "the help window did not open";
+    SaveShot(help, "help-preferences");
+    CallHtmlHelp(nullptr, "", 0x0012 /* HH_CLOSE_ALL */, 0);
+    ui::Application.ProcessMessages();
+
+    DriveDialog({[](HWND) { ReleaseKey(VK_F1); },
+                 [](HWND dialog) {
+                     EXPECT_NE(FindHelpWindow(), nullptr) << "F1 opens the help";
+                     // The help window now has the focus; close the box directly.
+                     Click(ChildWithText(dialog, "&OK"));
+                 }},
+                [&] { ShowAboutBox(*record, "Tahoma"); });
+    CallHtmlHelp(nullptr, "", 0x0012, 0);
+    ui::Application.ProcessMessages();
 }
 
 }  // namespace
