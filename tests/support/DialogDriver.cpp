@@ -13,6 +13,7 @@ namespace {
 
 struct DriveState {
     std::vector<DialogStep> steps;
+    std::vector<HWND> ignored;  // windows already shown before the dialog
     size_t next = 0;
     DWORD started = 0;
     DWORD lastStep = 0;
@@ -23,7 +24,9 @@ DriveState* g_drive = nullptr;
 BOOL CALLBACK CollectForm(HWND hwnd, LPARAM param) {
     char cls[32] = {};
     GetClassNameA(hwnd, cls, sizeof cls);
-    if (lstrcmpA(cls, "TQVForm") == 0 && IsWindowVisible(hwnd) && IsWindowEnabled(hwnd)) {
+    // The program's own forms and the system's dialogs (file dialogs).
+    if ((lstrcmpA(cls, "TQVForm") == 0 || lstrcmpA(cls, "#32770") == 0) && IsWindowVisible(hwnd) &&
+        IsWindowEnabled(hwnd)) {
         reinterpret_cast<std::vector<HWND>*>(param)->push_back(hwnd);
     }
     return TRUE;
@@ -39,6 +42,12 @@ void CALLBACK DriveTick(HWND, UINT, UINT_PTR, DWORD) {
     if (!g_drive) return;
     DriveState& state = *g_drive;
     std::vector<HWND> forms = ThreadForms();
+    forms.erase(std::remove_if(forms.begin(), forms.end(),
+                               [&](HWND hwnd) {
+                                   return std::find(state.ignored.begin(), state.ignored.end(), hwnd) !=
+                                          state.ignored.end();
+                               }),
+                forms.end());
     DWORD now = GetTickCount();
     if (forms.empty()) {
         if (state.next == 0 && now - state.started > 5000) {
@@ -86,6 +95,7 @@ void DriveDialog(std::vector<DialogStep> steps, const std::function<void()>& sho
     DriveState state;
     state.steps = std::move(steps);
     state.started = GetTickCount();
+    state.ignored = ThreadForms();
     g_drive = &state;
     UINT_PTR timer = SetTimer(nullptr, 0, 25, DriveTick);
     try {
@@ -179,6 +189,21 @@ void ReleaseKey(WORD vk) {
 }
 
 void Click(HWND button) { PostMessageA(button, BM_CLICK, 0, 0); }
+
+void ChooseFile(HWND dialog, const std::string& path) {
+    // The file name box of the system's file dialogs (combo box or edit).
+    if (GetDlgItem(dialog, 0x47C)) {
+        SetDlgItemTextA(dialog, 0x47C, path.c_str());
+    } else {
+        SetDlgItemTextA(dialog, 0x480, path.c_str());
+    }
+    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDOK)));
+}
+
+void CancelDialog(HWND dialog) {
+    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDCANCEL)));
+}
 
 void SaveShot(HWND window, const std::string& name) {
     char folder[MAX_PATH] = {};

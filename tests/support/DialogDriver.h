@@ -12,7 +12,7 @@ namespace testenv {
 
 using DialogStep = std::function<void(HWND dialog)>;
 
-// Runs `show`, which must show a modal form of this thread. Once the form is
+// Runs `show`, which must show a modal form (or system dialog) of this thread. Once the form is
 // visible, runs one step per timer tick, so that keys posted by one step are
 // handled before the next. Fails the test, and closes the form, when no form
 // appears within 5 s or the form is still open 5 s after the last step.
@@ -41,6 +41,10 @@ void PressKey(WORD vk);
 void ReleaseKey(WORD vk);
 // Posts a click to a button.
 void Click(HWND button);
+// In a system file dialog: types the path as the file name and presses OK.
+void ChooseFile(HWND dialog, const std::string& path);
+// Presses Cancel in a system dialog.
+void CancelDialog(HWND dialog);
 
 // When CORVANTIS_SHOTS names a folder, saves a picture of the window there as
 // <name>.bmp (for looking at, not for comparing).

@@ -1,0 +1,347 @@
+// The batch document on a real window: states, caption, the list shown, the
+// save prompt's answers, the file dialogs, loading, saving, adding files,
+// the recent list and the automatic save.
+#include <gtest/gtest.h>
+
+#include "TestServerIds.h"
+#include "common/QVApp.h"
+#include "common/QVExceptions.h"
+#include "mainwin/uBatchDocument.h"
+#include "options/uOptions.h"
+#include "support/DialogDriver.h"
+#include "support/TestEnv.h"
+#include "ui/Application.h"
+
+using namespace testenv;
+
+namespace {
+
+const std::string kAppKey = "Software\\CorvantisTests\\BatchDocument";
+
+class THost : public ui::TForm {
+public:
+    THost() {
+        CreateForm("host", WS_OVERLAPPEDWINDOW, 0);
+        SetClientSize(500, 300);
+        lvFiles = Add<ui::TListView>(ui::TBounds{0, 0, 500, 300});
+        lvFiles->AddColumn("Name", 150);
+        lvFiles->AddColumn("Location", 230);
+        Show();
+    }
+    ui::TListView* lvFiles = nullptr;
+};
+
+class BatchDocument : public ::testing::Test {
+protected:
+    void SetUp() override {
+        DeleteTree(HKEY_LOCAL_MACHINE, kAppKey);
+        AppInfo = std::make_unique<TQVApplication>();
+        AppInfo->Title = "Quorvandel Corvantis";
+        AppInfo->RegistryKey = kAppKey;
+        AppInfo->DialogFontName = "Tahoma";
+        Options = std::make_unique<TZEPHOptions>();
+        host = std::make_unique<THost>();
+        doc = std::make_unique<TBatchDocument>(*host, *host->lvFiles);
+        dir = MakeTempDir("document");
+        server = TestDataDir() + TestServers::kOkServerFile;
+    }
+    void TearDown() override {
+        doc.reset();
+        host.reset();
+        Options.reset();
+        AppInfo.reset();
+        DeleteTree(HKEY_LOCAL_MACHINE, kAppKey);
+    }
+
+    std::string Row(int row, int column) const {
+        char text[512] = {};
+        ListView_GetItemText(host->lvFiles->Handle(), row, column, text, sizeof text);
+        return text;
+    }
+    int Rows() const { return host->lvFiles->ItemCount(); }
+    std::string Caption() const { return host->Caption(); }
+
+    // Runs `action`, expecting an EQVException, and returns it.
+    template <class F>
+    EQVException Raised(F action) {
+        try {
+            action();
+        } catch (const EQVException& e) {
+            return e;
+        }
+        ADD_FAILURE() << "nothing was raised";
+        return EQVException("", "", 9);
+    }
+
+    std::unique_ptr<THost> host;
+    std::unique_ptr<TBatchDocument> doc;
+    std::string dir;
+    std::string server;
+};
+
+TEST_F(BatchDocument, StartsWithNoBatchAndThePlaceholderRow) {
+    EXPECT_EQ(doc->CurrentBatch(), "<NONE>");
+    EXPECT_FALSE(doc->Modified());
+    EXPECT_EQ(Caption(), "Quorvandel Corvantis");
+    ASSERT_EQ(Rows(), 1);
+    EXPECT_EQ(Row(0, 0), "No corvantis file.");
+    EXPECT_EQ(Row(0, 1), "");
+    EXPECT_EQ(doc->RowImage(0), -1);
+}
+
+TEST_F(BatchDocument, NewBatchAddFilesAndTheCaption) {
+    doc->SetCurrentBatch("");
+    EXPECT_EQ(doc->CurrentBatch(), "");
+    EXPECT_EQ(Rows(), 0);
+    EXPECT_EQ(Caption(), "Quorvandel Corvantis: [New]");
+    doc->AddFile(server, true);
+    EXPECT_TRUE(doc->Modified());
+    EXPECT_EQ(Caption(), "Quorvandel Corvantis: [New]*");
+    ASSERT_EQ(Rows(), 1);
+    EXPECT_EQ(Row(0, 0), "OkServer.dll");
+    EXPECT_EQ(Row(0, 1), server);
+    EXPECT_EQ(doc->RowImage(0), 0);
+    EXPECT_EQ(host->lvFiles->Selected(), 0) << "the added row is selected";
+
+    // The same file written in other letter case is a duplicate.
+    std::string upper = server;
+    for (char& c : upper) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+    EQVException duplicate = Raised([&] { doc->AddFile(upper, true); });
+    EXPECT_STREQ(duplicate.what(), "File 'OKSERVER.DLL' is already in the list.");
+    EXPECT_EQ(duplicate.Details, "File '" + upper +
+                                     "' is repeated. You cannot have two files with the same name and location in "
+                                     "the batch list.");
+    EXPECT_EQ(duplicate.Kind, 2);
+    EXPECT_NO_THROW(doc->AddFile(upper, false));
+    EXPECT_EQ(Rows(), 1) << "a dropped duplicate is ignored";
+
+    EQVException missing = Raised([&] { doc->AddFile(dir + "Missing.dll", true); });
+    EXPECT_STREQ(missing.what(), "File 'Missing.dll' not found.");
+    EXPECT_EQ(missing.Details, "File '" + dir + "Missing.dll' not found.");
+    EXPECT_EQ(missing.Kind, 1);
+    EXPECT_EQ(doc->FindFile(upper), 0);
+    EXPECT_EQ(doc->FindFile(dir + "other.dll"), -1);
+}
+
+TEST_F(BatchDocument, SaveAsNamesTheBatchAndWritesTheFile) {
+    doc->SetCurrentBatch("");
+    doc->AddFile(server, true);
+    const std::string path = dir + "servers.kvx";
+    DriveDialog({[&](HWND dialog) {
+                    EXPECT_EQ(WindowText(dialog), "Save Corvantis File...");
+                    SaveShot(dialog, "save-dialog");
+                    ChooseFile(dialog, path);
+                }},
+                [&] { doc->SaveCommand(); });
+    EXPECT_EQ(doc->CurrentBatch(), path);
+    EXPECT_FALSE(doc->Modified());
+    EXPECT_EQ(Caption(), "Quorvandel Corvantis: servers.kvx");
+    EXPECT_EQ(ReadWholeFile(path), "; Quorvandel Corvantis File\r\n" + server + "\r\n");
+    ASSERT_FALSE(doc->RecentFiles().Items().empty());
+    EXPECT_EQ(doc->RecentFiles().Items().front(), path);
+    EXPECT_EQ(Rows(), 1) << "the rows stay after naming the batch";
+}
+
+TEST_F(BatchDocument, CancellingTheSaveDialogCancels) {
+    doc->SetCurrentBatch("");
+    doc->AddFile(server, true);
+    DriveDialog({[](HWND dialog) { CancelDialog(dialog); }}, [&] { doc->SaveCommand(); });
+    EXPECT_EQ(doc->CurrentBatch(), "");
+    EXPECT_TRUE(doc->Modified());
+}
+
+TEST_F(BatchDocument, TheSavePromptsThreeAnswers) {
+    const std::string path = dir + "prompt.kvx";
+    WriteFile(path, "; Quorvandel Corvantis File\r\n");
+    doc->OpenBatch(path);
+    doc->AddFile(server, true);
+
+    // Cancel: nothing happens.
+    DriveDialog({[&](HWND dialog) {
+                    EXPECT_NE(ChildWithText(dialog, "Do you want to save the changes you made to '" + path + "'?"),
+                              nullptr);
+                    EXPECT_EQ(WindowText(dialog), "Quorvandel Corvantis");
+                    SaveShot(dialog, "save-prompt");
+                    Click(ChildWithText(dialog, "&Cancel"));
+                }},
+                [&] { doc->SetCurrentBatch("<NONE>"); });
+    EXPECT_EQ(doc->CurrentBatch(), path);
+    EXPECT_TRUE(doc->Modified());
+    EXPECT_EQ(Rows(), 1);
+
+    // Escape is Cancel too.
+    DriveDialog({[](HWND) { ReleaseKey(VK_ESCAPE); }}, [&] { doc->SetCurrentBatch(""); });
+    EXPECT_EQ(doc->CurrentBatch(), path);
+
+    // Yes: saved, then closed.
+    DriveDialog({[](HWND) { PressKey(VK_RETURN); }}, [&] { doc->SetCurrentBatch("<NONE>"); });
+    EXPECT_EQ(doc->CurrentBatch(), "<NONE>");
+    EXPECT_EQ(ReadWholeFile(path), "; Quorvandel Corvantis File\r\n" + server + "\r\n");
+    EXPECT_EQ(Rows(), 1);
+    EXPECT_EQ(Row(0, 0), "No corvantis file.");
+
+    // No: closed without saving.
+    doc->OpenBatch(path);
+    doc->AddFile(TestDataDir() + TestServers::kSFalseServerFile, true);
+    DriveDialog({[](HWND dialog) { Click(ChildWithText(dialog, "&No")); }}, [&] { doc->SetCurrentBatch(""); });
+    EXPECT_EQ(doc->CurrentBatch(), "");
+    EXPECT_EQ(Rows(), 0);
+    EXPECT_EQ(ReadWholeFile(path), "; Quorvandel Corvantis File\r\n" + server + "\r\n");
+}
+
+TEST_F(BatchDocument, YesForAnUntitledBatchAsksForANameAndCancellingThatCancels) {
+    doc->SetCurrentBatch("");
+    doc->AddFile(server, true);
+    DriveDialog({[](HWND dialog) {
+                     EXPECT_NE(ChildWithText(dialog, "Do you want to save the changes you made to [New]?"), nullptr);
+                     Click(ChildWithText(dialog, "&Yes"));
+                 },
+                 [](HWND dialog) {
+                     EXPECT_EQ(WindowText(dialog), "Save Corvantis File...");
+                     CancelDialog(dialog);
+                 }},
+                [&] { doc->SetCurrentBatch("<NONE>"); });
+    EXPECT_EQ(doc->CurrentBatch(), "") << "the close was cancelled";
+    EXPECT_TRUE(doc->Modified());
+    EXPECT_EQ(Rows(), 1);
+}
+
+TEST_F(BatchDocument, OpenLoadsAndMakesTheBatchCurrent) {
+    const std::string path = dir + "three.kvx";
+    WriteFile(path, "; Quorvandel Corvantor File\r\nC:\\a\\one.dll\r\n\r\n;comment\nC:\\a\\one.dll");
+    doc->OpenBatch(path);
+    EXPECT_EQ(doc->CurrentBatch(), path);
+    EXPECT_FALSE(doc->Modified());
+    EXPECT_EQ(Caption(), "Quorvandel Corvantis: three.kvx");
+    ASSERT_EQ(Rows(), 4);
+    EXPECT_EQ(Row(0, 0), "one.dll");
+    EXPECT_EQ(Row(1, 0), "") << "an empty line is an entry";
+    EXPECT_EQ(Row(1, 1), "");
+    EXPECT_EQ(Row(2, 1), ";comment");
+    EXPECT_EQ(Row(3, 1), "C:\\a\\one.dll") << "duplicates in a file are kept";
+    // The older header is replaced by the current one on the next save.
+    doc->SaveCommand();
+    EXPECT_EQ(ReadWholeFile(path),
+              "; Quorvandel Corvantis File\r\nC:\\a\\one.dll\r\n\r\n;comment\r\nC:\\a\\one.dll\r\n");
+}
+
+TEST_F(BatchDocument, OpenWithTheDialog) {
+    const std::string path = dir + "dialog.kvx";
+    WriteFile(path, "; Quorvandel Corvantis File\r\n");
+    DriveDialog({[&](HWND dialog) {
+                    EXPECT_EQ(WindowText(dialog), "Open Corvantis File...");
+                    ChooseFile(dialog, path);
+                }},
+                [&] { doc->OpenBatch(); });
+    EXPECT_EQ(lstrcmpiA(doc->CurrentBatch().c_str(), path.c_str()), 0);
+    EXPECT_EQ(Rows(), 0) << "an empty batch";
+}
+
+TEST_F(BatchDocument, FailedLoadsLeaveEverythingAsItWas) {
+    const std::string good = dir + "good.kvx";
+    WriteFile(good, "; Quorvandel Corvantis File\r\nC:\\x.dll\r\n");
+    doc->OpenBatch(good);
+    const std::string bad = dir + "bad.kvx";
+    for (const char* content : {"; Quorvandel Corvantis File \r\nC:\\y.dll\r\n", "; quorvandel corvantis file\r\n", ""}) {
+        WriteFile(bad, content);
+        doc->AddRecentFile(bad);
+        EQVException error = Raised([&] { doc->OpenBatch(bad); });
+        EXPECT_STREQ(error.what(), "'bad.kvx' is not a valid Quorvandel Corvantis file.");
+        EXPECT_EQ(error.Details, "");
+        EXPECT_EQ(doc->CurrentBatch(), good);
+        ASSERT_EQ(Rows(), 1);
+        EXPECT_EQ(Row(0, 1), "C:\\x.dll");
+        EXPECT_EQ(doc->RecentFiles().Items().front(), good) << "a failed file leaves the recent list";
+    }
+    const std::string gone = dir + "gone.kvx";
+    doc->AddRecentFile(gone);
+    EQVException missing = Raised([&] { doc->OpenBatch(gone); });
+    EXPECT_STREQ(missing.what(), "Batch file 'gone.kvx' not found.");
+    EXPECT_EQ(missing.Details, "File '" + gone + "' not found.");
+    EXPECT_EQ(missing.Kind, 1);
+    for (const std::string& item : doc->RecentFiles().Items()) EXPECT_NE(item, gone);
+    EXPECT_EQ(ui::Application.ScreenCursor(), ui::TCursor::Default);
+}
+
+TEST_F(BatchDocument, SaveFailuresAreReportedAndChangeNothing) {
+    doc->SetCurrentBatch("");
+    doc->AddFile(server, true);
+    const std::string target = dir + "no such folder\\x.kvx";
+    doc->SetCurrentBatch(target);
+    doc->SetModified(true);
+    EQVException error = Raised([&] { doc->SaveCommand(); });
+    EXPECT_STREQ(error.what(), ("Error saving '" + target + "'.").c_str());
+    EXPECT_FALSE(error.Details.empty());
+    EXPECT_TRUE(doc->Modified());
+    EXPECT_EQ(Rows(), 1);
+    EXPECT_EQ(ui::Application.ScreenCursor(), ui::TCursor::Default);
+}
+
+TEST_F(BatchDocument, BackupsAndReadOnlyFiles) {
+    Options->Backup = true;
+    const std::string path = dir + "b.kvx";
+    doc->SetCurrentBatch("");
+    doc->SetCurrentBatch(path);
+    doc->SaveCommand();
+    EXPECT_EQ(GetFileAttributesA((dir + "Backup of b.kvx").c_str()), INVALID_FILE_ATTRIBUTES)
+        << "the first save makes no backup";
+    doc->AddFile(server, true);
+    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY);
+    doc->SaveCommand();
+    EXPECT_EQ(ReadWholeFile(dir + "Backup of b.kvx"), "; Quorvandel Corvantis File\r\n");
+    EXPECT_EQ(ReadWholeFile(path), "; Quorvandel Corvantis File\r\n" + server + "\r\n");
+}
+
+TEST_F(BatchDocument, RecentFilesKeepTenAndSurviveTheRegistry) {
+    for (int i = 1; i <= 11; ++i) {
+        const std::string path = dir + "r" + std::to_string(i) + ".kvx";
+        WriteFile(path, "; Quorvandel Corvantis File\r\n");
+        doc->OpenBatch(path);
+    }
+    const auto& items = doc->RecentFiles().Items();
+    ASSERT_EQ(items.size(), 10u);
+    EXPECT_EQ(items.front(), dir + "r11.kvx");
+    EXPECT_EQ(items.back(), dir + "r2.kvx") << "the eleventh pushes out the oldest";
+    doc->SaveRecentFiles();
+    std::vector<std::string> saved = items;
+
+    TBatchDocument other(*host, *host->lvFiles);
+    other.LoadRecentFiles();
+    EXPECT_EQ(other.RecentFiles().Items(), saved);
+}
+
+TEST_F(BatchDocument, AutoSaveSavesOnlyANamedBatch) {
+    Options->AutoSave = true;
+    const std::string path = dir + "auto.kvx";
+    WriteFile(path, "; Quorvandel Corvantis File\r\n");
+    doc->OpenBatch(path);
+    EXPECT_TRUE(doc->AutoSaveTimer().Enabled()) << "loading starts the timer";
+    EXPECT_EQ(doc->AutoSaveTimer().Interval(), 5u * 60000u);
+    doc->AddFile(server, true);
+    doc->AutoSaveTimer().SetInterval(30);
+    DWORD start = GetTickCount();
+    while (doc->Modified() && GetTickCount() - start < 5000) {
+        ui::Application.ProcessMessages();
+        Sleep(10);
+    }
+    EXPECT_FALSE(doc->Modified());
+    EXPECT_EQ(ReadWholeFile(path), "; Quorvandel Corvantis File\r\n" + server + "\r\n");
+
+    // An untitled batch is left alone (no prompt: the batch was just saved).
+    doc->SetCurrentBatch("");
+    doc->AddFile(server, true);
+    start = GetTickCount();
+    while (GetTickCount() - start < 300) {
+        ui::Application.ProcessMessages();
+        Sleep(10);
+    }
+    EXPECT_TRUE(doc->Modified());
+    EXPECT_EQ(doc->CurrentBatch(), "");
+
+    doc->ApplyAutoSave(false, 5);
+    EXPECT_FALSE(doc->AutoSaveTimer().Enabled());
+    doc->ApplyAutoSave(true, 0);
+    EXPECT_EQ(doc->AutoSaveTimer().Interval(), 60000u) << "an interval below one minute is taken as one";
+}
+
+}  // namespace
