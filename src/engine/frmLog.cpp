@@ -28,7 +28,8 @@ TLogFrm::TLogFrm(const std::vector<std::string>& files, bool register_, bool unr
     imgIcon = Add<ui::TImage>(ui::TBounds{16, 8, 32, 32});
     imgIcon->SetIcon(static_cast<HICON>(LoadImageA(ui::Application.Instance(), MAKEINTRESOURCEA(IDI_TASKGEARS),
                                                    IMAGE_ICON, Scale(32), Scale(32), LR_SHARED)));
-    lblDescription = Add<ui::TLabel>(qv::LoadStr(IDS_RUN_PERFORMING), ui::TBounds{56, 8, 305, 33});
+    // Three lines high, so that the longest description is never cut.
+    lblDescription = Add<ui::TLabel>(qv::LoadStr(IDS_RUN_PERFORMING), ui::TBounds{56, 8, 305, 41});
     pBar = Add<ui::TProgressBar>(ui::TBounds{16, 52, 353, 16});
     cmdClose = Add<ui::TButton>("&Close", ui::TBounds{376, 8, 75, 25});
     cmdClose->OnClick = [this] { cmdCloseClick(); };

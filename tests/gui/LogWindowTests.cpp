@@ -1,1 +1,293 @@
-// log window tests
+// The task window with real test servers: rows, statuses, the error list,
+// the stop rules, Details, copying and saving the errors.
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+#include "TestServerIds.h"
+#include "common/QVExceptions.h"
+#include "engine/frmLog.h"
+#include "engine/uRegistry.h"
+#include "mainwin/uBatch.h"
+#include "options/uOptions.h"
+#include "support/DialogDriver.h"
+#include "support/TestEnv.h"
+#include "ui/Application.h"
+#include "ui/Dialogs.h"
+
+using namespace testenv;
+namespace ts = TestServers;
+
+namespace {
+
+std::string Ok() { return TestDataDir() + ts::kOkServerFile; }
+std::string SFalse() { return TestDataDir() + ts::kSFalseServerFile; }
+std::string Fault() { return TestDataDir() + ts::kFaultServerFile; }
+
+std::string ItemText(const ui::TListView* list, int row, int column) {
+    char text[1024] = {};
+    ListView_GetItemText(list->Handle(), row, column, text, sizeof text);
+    return text;
+}
+
+std::vector<std::string> Column(const ui::TListView* list, int column) {
+    std::vector<std::string> texts;
+    for (int row = 0; row < list->ItemCount(); ++row) texts.push_back(ItemText(list, row, column));
+    return texts;
+}
+
+int ImageOf(const ui::TListView* list, int row) {
+    LVITEMA item{};
+    item.mask = LVIF_IMAGE;
+    item.iItem = row;
+    SendMessageA(list->Handle(), LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&item));
+    return item.iImage;
+}
+
+using Strings = std::vector<std::string>;
+
+TEST(LogWindow, LayoutAndRowsBeforeTheRunStarts) {
+    TLogFrm log({Ok(), SFalse(), Ok()}, true, true, TStopRules{stopNever, 5});
+    bool checked = false;
+    auto real = log.Perform;
+    log.Perform = [&](const std::string& path, bool reg) {
+        if (!checked) {
+            checked = true;
+            EXPECT_EQ(WindowText(log.Handle()), "Task Progress...");
+            SIZE client = ClientSize96(log.Handle());
+            EXPECT_EQ(client.cx, 465);
+            EXPECT_EQ(client.cy, 287);
+            EXPECT_FALSE(log.cmdClose->Enabled());
+            EXPECT_EQ(log.lblDescription->Text(), "Performing selected tasks. Please wait...");
+            EXPECT_EQ(log.pBar->Max(), 6);
+            EXPECT_EQ(log.pcTasks->ActivePage(), 0);
+            EXPECT_EQ(Column(log.lvTasks, 0),
+                      (Strings{"Unregister 'OkServer.dll'...", "Unregister 'SFalseServer.dll'...",
+                               "Unregister 'OkServer.dll'...", "Register 'OkServer.dll'...",
+                               "Register 'SFalseServer.dll'...", "Register 'OkServer.dll'..."}));
+            EXPECT_EQ(Column(log.lvTasks, 1), Strings(6, "Waiting"));
+            EXPECT_EQ(ImageOf(log.lvTasks, 5), 0);
+            RECT r = ChildBounds(log.Handle(), log.cmdClose->Handle());
+            EXPECT_EQ(r.left, 376);
+            EXPECT_EQ(r.top, 8);
+            r = ChildBounds(log.Handle(), log.pBar->Handle());
+            EXPECT_EQ(r.left, 16);
+            EXPECT_EQ(r.top, 52);
+            EXPECT_EQ(r.right - r.left, 353);
+            r = ChildBounds(log.Handle(), log.pcTasks->Handle());
+            EXPECT_EQ(r.left, 16);
+            EXPECT_EQ(r.top, 96);
+            EXPECT_EQ(r.right - r.left, 433);
+            EXPECT_EQ(r.bottom - r.top, 177);
+            EXPECT_EQ(ListView_GetColumnWidth(log.lvTasks->Handle(), 0), 300);
+            EXPECT_EQ(ListView_GetColumnWidth(log.lvTasks->Handle(), 1), 100);
+        }
+        real(path, reg);
+    };
+    DriveDialog({WaitUntil([&] { return log.Run().Finished(); }),
+                 [&](HWND dialog) {
+                     EXPECT_EQ(Column(log.lvTasks, 1), (Strings{"Completed", "Failed", "Completed", "Completed",
+                                                                "Failed", "Completed"}));
+                     EXPECT_EQ(ImageOf(log.lvTasks, 0), 1);
+                     EXPECT_EQ(ImageOf(log.lvTasks, 1), 2);
+                     EXPECT_EQ(Column(log.lvErrors, 0),
+                               (Strings{"Call to 'DllUnregisterServer' failed in 'SFalseServer.dll'.",
+                                        "Call to 'DllRegisterServer' failed in 'SFalseServer.dll'."}));
+                     EXPECT_EQ(ImageOf(log.lvErrors, 0), 3);
+                     EXPECT_EQ(log.lblDescription->Text(),
+                               "The processing of requested tasks was completed with errors. Please review the list "
+                               "of errors below for more details.");
+                     EXPECT_TRUE(log.cmdClose->Enabled());
+                     EXPECT_TRUE(log.cmdClose->Focused());
+                     EXPECT_EQ(log.pBar->Position(), 6);
+                     EXPECT_EQ(log.pcTasks->ActivePage(), 0) << "the tab is not changed";
+                     SaveShot(dialog, "log-after-tasks");
+                     log.pcTasks->SetActivePage(1);
+                 },
+                 [&](HWND dialog) {
+                     EXPECT_TRUE(IsWindowVisible(log.lvErrors->Handle()));
+                     EXPECT_FALSE(IsWindowVisible(log.lvTasks->Handle()));
+                     SaveShot(dialog, "log-after-errors");
+                     PressKey(VK_RETURN);
+                 }},
+                [&] { log.ShowModal(); });
+    EXPECT_TRUE(checked);
+}
+
+TEST(LogWindow, StopAfterFirstErrorCancelsTheRest) {
+    TLogFrm log({Ok(), SFalse(), Ok(), Ok()}, true, false, TStopRules{stopAfterFirst, 5});
+    DriveDialog({WaitUntil([&] { return log.Run().Finished(); }),
+                 [&](HWND dialog) {
+                     EXPECT_EQ(Column(log.lvTasks, 1), (Strings{"Completed", "Failed", "Cancelled", "Cancelled"}));
+                     EXPECT_EQ(ImageOf(log.lvTasks, 3), 3);
+                     EXPECT_EQ(Column(log.lvErrors, 0), (Strings{"Call to 'DllRegisterServer' failed in 'SFalseServer.dll'.",
+                                                                 "Processing stopped after first error."}));
+                     EXPECT_EQ(ImageOf(log.lvErrors, 1), 4);
+                     EXPECT_EQ(log.pBar->Position(), 1) << "the task that stopped the run does not advance it";
+                     SaveShot(dialog, "log-stopped");
+                     Click(log.cmdClose->Handle());
+                 }},
+                [&] { log.ShowModal(); });
+}
+
+TEST(LogWindow, AFaultInAServerIsThatTasksFailure) {
+    TLogFrm log({Fault(), Ok()}, false, true, TStopRules{stopNever, 5});
+    DriveDialog({WaitUntil([&] { return log.Run().Finished(); }),
+                 [&](HWND) {
+                     EXPECT_EQ(Column(log.lvTasks, 0),
+                               (Strings{"Unregister 'FaultServer.dll'...", "Unregister 'OkServer.dll'..."}));
+                     EXPECT_EQ(Column(log.lvTasks, 1), (Strings{"Failed", "Completed"}));
+                     EXPECT_EQ(Column(log.lvErrors, 0),
+                               Strings{"Call to 'DllUnregisterServer' failed in 'FaultServer.dll'."});
+                     Click(log.cmdClose->Handle());
+                 }},
+                [&] { log.ShowModal(); });
+}
+
+TEST(LogWindow, AnEmptyListEndsAtOnce) {
+    TLogFrm log({}, true, true, TStopRules{stopNever, 5});
+    DriveDialog({WaitUntil([&] { return log.Run().Finished(); }),
+                 [&](HWND) {
+                     EXPECT_EQ(log.lvTasks->ItemCount(), 0);
+                     EXPECT_EQ(log.pBar->Max(), 0);
+                     EXPECT_EQ(log.lblDescription->Text(), "The processing of requested tasks was completed.");
+                     EXPECT_TRUE(log.cmdClose->Enabled());
+                     ReleaseKey(VK_ESCAPE);  // not a way out of this window
+                 },
+                 [&](HWND dialog) {
+                     EXPECT_TRUE(IsWindowVisible(dialog));
+                     Click(log.cmdClose->Handle());
+                 }},
+                [&] { log.ShowModal(); });
+}
+
+TEST(LogWindow, DetailsCollapsesAndExpands) {
+    TLogFrm log({Ok()}, true, false, TStopRules{stopNever, 5});
+    DriveDialog({WaitUntil([&] { return log.Run().Finished(); }),
+                 [&](HWND dialog) {
+                     EXPECT_EQ(log.cmdDetails->Text(), "<< &Details");
+                     Click(log.cmdDetails->Handle());
+                     (void)dialog;
+                 },
+                 [&](HWND dialog) {
+                     EXPECT_EQ(OuterHeight96(dialog), 107);
+                     EXPECT_EQ(log.cmdDetails->Text(), "&Details >>");
+                     SaveShot(dialog, "log-collapsed");
+                     Click(log.cmdDetails->Handle());
+                 },
+                 [&](HWND dialog) {
+                     EXPECT_EQ(OuterHeight96(dialog), 314);
+                     EXPECT_EQ(log.cmdDetails->Text(), "<< &Details");
+                     Click(log.cmdClose->Handle());
+                 }},
+                [&] { log.ShowModal(); });
+}
+
+TEST(LogWindow, CopyTakesTheSelectedErrorAndSaveWritesAllOfThem) {
+    TLogFrm log({SFalse(), TestDataDir() + "Missing.dll"}, true, false, TStopRules{stopAfterN, 2});
+    const std::string file = MakeTempDir("log") + "errors.log";
+    DriveDialog({WaitUntil([&] { return log.Run().Finished(); }),
+                 [&](HWND) {
+                     // Two failures on the last row: no stop notice.
+                     EXPECT_EQ(log.Run().Errors().size(), 2u);
+                     log.popErrorsPopup();
+                     EXPECT_FALSE(log.popErrors.Item(log.popErrorsCopy).Enabled) << "nothing selected";
+                     EXPECT_TRUE(log.popErrors.Item(log.popErrorsSaveToFile).Enabled);
+                     log.pcTasks->SetActivePage(1);
+                     log.lvErrors->Select(1);
+                     log.popErrorsPopup();
+                     EXPECT_TRUE(log.popErrors.Item(log.popErrorsCopy).Enabled);
+                     log.popErrorsCopyClick();
+                     EXPECT_EQ(ui::GetClipboardText(nullptr),
+                               "Library '" + TestDataDir() + "Missing.dll' not found.");
+                     log.popErrorsSaveToFileClick();  // runs the save dialog; the next step answers it
+                 },
+                 [&](HWND dialog) {
+                     EXPECT_EQ(WindowText(dialog), "Save Errors As...");
+                     ChooseFile(dialog, file);
+                 },
+                 [&](HWND dialog) {
+                     EXPECT_EQ(dialog, log.Handle());
+                     Click(log.cmdClose->Handle());
+                 }},
+                [&] { log.ShowModal(); });
+    EXPECT_EQ(ReadWholeFile(file), "Call to 'DllRegisterServer' failed in 'SFalseServer.dll'.\r\nLibrary '" +
+                                       TestDataDir() + "Missing.dll' not found.\r\n");
+}
+
+TEST(LogWindow, StopAfterNAddsItsNoticeBeforeTheLastRow) {
+    TLogFrm log({SFalse(), SFalse(), Ok()}, true, false, TStopRules{stopAfterN, 2});
+    DriveDialog({WaitUntil([&] { return log.Run().Finished(); }),
+                 [&](HWND) {
+                     EXPECT_EQ(Column(log.lvTasks, 1), (Strings{"Failed", "Failed", "Cancelled"}));
+                     EXPECT_EQ(log.Run().Errors().back().Text, "Processing stopped after 2 error(s).");
+                     Click(log.cmdClose->Handle());
+                 }},
+                [&] { log.ShowModal(); });
+}
+
+TEST(LogWindow, TheCloseBoxDuringTheRunClosesItOnceTheRunHasEnded) {
+    TLogFrm log({Ok(), Ok(), Ok()}, true, true, TStopRules{stopNever, 5});
+    auto real = log.Perform;
+    log.Perform = [&](const std::string& path, bool reg) {
+        if (log.Run().Progress() == 0) PostMessageA(log.Handle(), WM_CLOSE, 0, 0);
+        real(path, reg);
+    };
+    log.ShowModal();
+    EXPECT_TRUE(log.Run().Finished());
+    EXPECT_EQ(log.Run().Progress(), 6) << "the run was not interrupted";
+}
+
+TEST(LogWindow, AnUnexpectedErrorEndsTheRunAndReachesTheHandler) {
+    TLogFrm log({Ok(), Ok(), Ok()}, false, false, TStopRules{stopNever, 5});
+    auto real = log.Perform;
+    log.Perform = [&](const std::string& path, bool reg) {
+        if (log.Run().Progress() == 1) throw std::runtime_error("out of something");
+        real(path, reg);
+    };
+    std::string caught;
+    ui::Application.OnException = [&](std::exception_ptr error) {
+        try {
+            std::rethrow_exception(error);
+        } catch (const std::exception& e) {
+            caught = e.what();
+        }
+    };
+    DriveDialog({WaitUntil([&] { return !caught.empty(); }),
+                 [&](HWND dialog) {
+                     EXPECT_EQ(caught, "out of something");
+                     EXPECT_FALSE(log.cmdClose->Enabled());
+                     EXPECT_EQ(log.lblDescription->Text(), "Performing selected tasks. Please wait...");
+                     EXPECT_EQ(Column(log.lvTasks, 1), (Strings{"Completed", "Waiting", "Waiting"}));
+                     PostMessageA(dialog, WM_CLOSE, 0, 0);
+                 }},
+                [&] { log.ShowModal(); });
+    ui::Application.OnException = nullptr;
+}
+
+TEST(LogWindow, RunTaskListTakesTheOptions) {
+    Options = std::make_unique<TZEPHOptions>();
+    Options->UnregisterBefore = false;
+    Options->StopAfter = stopAfterFirst;
+    DriveDialog({[](HWND dialog) {
+                     // The task list is the list view with column headers.
+                     HWND tasks = nullptr;
+                     while ((tasks = FindWindowExA(dialog, tasks, "SysListView32", nullptr)) &&
+                            (GetWindowLongA(tasks, GWL_STYLE) & LVS_NOCOLUMNHEADER)) {
+                     }
+                     ASSERT_NE(tasks, nullptr);
+                     if (!IsWindowEnabled(FindWindowExA(dialog, nullptr, "Button", "&Close"))) {
+                         RepeatStep();
+                         return;
+                     }
+                     EXPECT_EQ(ListView_GetItemCount(tasks), 2) << "no unregister rows";
+                     char status[64] = {};
+                     ListView_GetItemText(tasks, 1, 1, status, sizeof status);
+                     EXPECT_STREQ(status, "Cancelled");
+                     Click(FindWindowExA(dialog, nullptr, "Button", "&Close"));
+                 }},
+                [&] { RunTaskList({SFalse(), Ok()}, true); });
+    Options.reset();
+}
+
+}  // namespace

@@ -20,6 +20,8 @@ struct DriveState {
     bool timedOut = false;
 };
 DriveState* g_drive = nullptr;
+bool g_repeat = false;
+int g_repeats = 0;
 
 BOOL CALLBACK CollectForm(HWND hwnd, LPARAM param) {
     char cls[32] = {};
@@ -61,7 +63,19 @@ void CALLBACK DriveTick(HWND, UINT, UINT_PTR, DWORD) {
     if (std::find(forms.begin(), forms.end(), dialog) == forms.end()) dialog = forms.front();
     if (state.next < state.steps.size()) {
         state.lastStep = now;
-        state.steps[state.next++](dialog);
+        size_t current = state.next++;
+        g_repeat = false;
+        state.steps[current](dialog);
+        if (g_repeat && g_drive == &state) {
+            // Run the same step again at the next tick, for up to 10 s.
+            if (++g_repeats < 400) {
+                state.next = current;
+            } else {
+                ADD_FAILURE() << "a step waited in vain";
+            }
+        } else {
+            g_repeats = 0;
+        }
     } else if (now - state.lastStep > 5000) {
         state.timedOut = true;
         ADD_FAILURE() << "the dialog stayed open after the last step";
@@ -108,6 +122,14 @@ void DriveDialog(std::vector<DialogStep> steps, const std::function<void()>& sho
     KillTimer(nullptr, timer);
     g_drive = nullptr;
     EXPECT_EQ(state.next, state.steps.size()) << "the dialog closed before every step ran";
+}
+
+void RepeatStep() { g_repeat = true; }
+
+DialogStep WaitUntil(std::function<bool()> condition) {
+    return [condition](HWND) {
+        if (!condition()) RepeatStep();
+    };
 }
 
 int VisibleForms() { return static_cast<int>(ThreadForms().size()); }
@@ -208,8 +230,10 @@ void CancelDialog(HWND dialog) {
 void SaveShot(HWND window, const std::string& name) {
     char folder[MAX_PATH] = {};
     if (!GetEnvironmentVariableA("CORVANTIS_SHOTS", folder, MAX_PATH)) return;
-    RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN | RDW_FRAME);
-    Sleep(100);
+    RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_ALLCHILDREN | RDW_FRAME);
+    // Waiting in the message wait (without taking any message) lets the
+    // display driver put what was painted on the screen before it is read.
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 150, 0);
     RECT r{};
     GetWindowRect(window, &r);
     int width = r.right - r.left;

@@ -18,6 +18,11 @@ using DialogStep = std::function<void(HWND dialog)>;
 // appears within 5 s or the form is still open 5 s after the last step.
 void DriveDialog(std::vector<DialogStep> steps, const std::function<void()>& show);
 
+// Called by a step: run it again at the next tick (up to 10 s).
+void RepeatStep();
+// A step that waits until the condition holds.
+DialogStep WaitUntil(std::function<bool()> condition);
+
 // Counts the visible forms of this thread.
 int VisibleForms();
 
