@@ -29,7 +29,21 @@ TZEPHMain::TZEPHMain() {
     AppendMenuA(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(help), "&Help");
     SetMenu(Handle(), bar);
     SetClientSize(620, 420);
+
+    lvFiles = Add<ui::TListView>(ui::TBounds{0, 0, 620, 420});
+    lvFiles->AddColumn("Name", 150);
+    lvFiles->AddColumn("Location", 230);
+    batch_ = std::make_unique<TBatchDocument>(*this, *lvFiles);
+    batch_->LoadRecentFiles();
+    FitList();
+    SetActiveControl(lvFiles);
     CenterOnScreen();
+}
+
+void TZEPHMain::FitList() {
+    RECT client{};
+    GetClientRect(Handle(), &client);
+    SetWindowPos(lvFiles->Handle(), nullptr, 0, 0, client.right, client.bottom, SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 void TZEPHMain::actHelpContentsExecute() { ShowHelp(*AppInfo, hcContents); }
@@ -57,8 +71,12 @@ LRESULT TZEPHMain::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
             }
         }
         break;
+    case WM_SIZE:
+        if (lvFiles) FitList();
+        break;
     case WM_DESTROY:
         ui::TForm::WndProc(msg, wParam, lParam);
+        if (batch_) batch_->SaveRecentFiles();
         StopApplication();
         return 0;
     default:
