@@ -67,6 +67,26 @@ TEST(WindowedStart, SplashThenMainWindowThenOptionsSavedAtExit) {
     EXPECT_EQ(testenv::ReadDword(HKEY_LOCAL_MACHINE, options, "ShowTips"), 1u);
 }
 
+TEST(WindowedStart, F1OpensTheHelpFile) {
+    CorvantisProcess process("");
+    HWND main = process.WaitForWindow();
+    ASSERT_NE(main, nullptr);
+    process.PostKey(main, VK_F1);
+    HWND help = nullptr;
+    DWORD start = GetTickCount();
+    while (!help && GetTickCount() - start < 10000) {
+        for (HWND window : process.VisibleTopLevelWindows()) {
+            char caption[128] = {};
+            GetWindowTextA(window, caption, sizeof caption);
+            if (std::string(caption) == "Quorvandel Corvantis Help") help = window;
+        }
+        if (!help) Sleep(50);
+    }
+    EXPECT_NE(help, nullptr) << "no help window";
+    process.PostClose();
+    EXPECT_EQ(process.WaitForExit(), 0u);
+}
+
 TEST(WindowedStart, EscapeDoesNotCloseTheMainWindow) {
     CorvantisProcess process("");
     HWND main = process.WaitForWindow();

@@ -82,6 +82,7 @@ TEST(LogWindow, LayoutAndRowsBeforeTheRunStarts) {
             EXPECT_EQ(ListView_GetColumnWidth(log.lvTasks->Handle(), 0), 300);
             EXPECT_EQ(ListView_GetColumnWidth(log.lvTasks->Handle(), 1), 100);
         }
+        if (log.Run().Progress() == 3) SaveShot(log.Handle(), "log-during");
         real(path, reg);
     };
     DriveDialog({WaitUntil([&] { return log.Run().Finished(); }),
