@@ -98,17 +98,6 @@ LRESULT TAboutForm::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
 
 void ShowAboutBox(const TQVApplication& record, const std::string& fontFace) {
     TAboutForm about(record, fontFace);
-    // Centred on the main window, or on the screen without one.
-    HWND owner = ui::Application.MainFormHandle();
-    if (owner && IsWindowVisible(owner)) {
-        RECT o{}, r{};
-        GetWindowRect(owner, &o);
-        GetWindowRect(about.Handle(), &r);
-        int x = o.left + ((o.right - o.left) - (r.right - r.left)) / 2;
-        int y = o.top + ((o.bottom - o.top) - (r.bottom - r.top)) / 2;
-        SetWindowPos(about.Handle(), nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-    } else {
-        about.CenterOnScreen();
-    }
+    about.CenterOnMainForm();
     about.ShowModal();
 }

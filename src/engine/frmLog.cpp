@@ -170,15 +170,6 @@ void RunTaskList(const std::vector<std::string>& files, bool register_) {
     TZEPHOptions defaults;
     const TZEPHOptions& options = Options ? *Options : defaults;
     TLogFrm log(files, register_, options.UnregisterBefore, TStopRules{options.StopAfter, options.MaxErrors});
-    // Centred on the main window, or on the screen without one.
-    HWND owner = ui::Application.MainFormHandle();
-    RECT o{}, r{};
-    if (owner && IsWindowVisible(owner) && GetWindowRect(owner, &o) && GetWindowRect(log.Handle(), &r)) {
-        SetWindowPos(log.Handle(), nullptr, o.left + ((o.right - o.left) - (r.right - r.left)) / 2,
-                     o.top + ((o.bottom - o.top) - (r.bottom - r.top)) / 2, 0, 0,
-                     SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-    } else {
-        log.CenterOnScreen();
-    }
+    log.CenterOnMainForm();
     log.ShowModal();
 }

@@ -179,10 +179,6 @@ std::string RegisterOneFile(const std::string& path) {
     }
 }
 
-// Restores the default cursor however the scope is left.
-struct TCursorRestore {
-    ~TCursorRestore() { ui::Application.SetScreenCursor(ui::TCursor::Default); }
-};
 
 }  // namespace
 
@@ -278,15 +274,13 @@ void RegisterLibrary(const std::string& path) {
 }
 
 void RegisterServerFile(const std::string& path, bool register_) {
-    ui::Application.SetScreenCursor(ui::TCursor::HourGlass);
-    TCursorRestore restore;
+    ui::TBusyCursor busy;
     BeginCall(path, register_);
     throw EQVException(RegisterOneFile(path), std::string(), qekSuccess);
 }
 
 bool RunRegistrationCommand(const std::string& path, bool register_) {
-    ui::Application.SetScreenCursor(ui::TCursor::HourGlass);
-    TCursorRestore restore;
+    ui::TBusyCursor busy;
     BeginCall(path, register_);
     std::string success;
     try {

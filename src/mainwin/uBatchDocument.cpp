@@ -23,14 +23,6 @@ const TZEPHOptions& CurrentOptions() {
     return Options ? *Options : defaults;
 }
 
-// Shows the hourglass until the scope is left, however it is left.
-struct TBusyCursor {
-    TBusyCursor() { ui::Application.SetScreenCursor(ui::TCursor::HourGlass); }
-    ~TBusyCursor() { ui::Application.SetScreenCursor(ui::TCursor::Default); }
-    TBusyCursor(const TBusyCursor&) = delete;
-    TBusyCursor& operator=(const TBusyCursor&) = delete;
-};
-
 }  // namespace
 
 TBatchDocument::TBatchDocument(ui::TForm& host, ui::TListView& view)
@@ -113,7 +105,7 @@ void TBatchDocument::LoadBatch(const std::string& path) {
         throw EQVException(qv::LoadFmt(IDS_BATCH_NOT_FOUND, name), qv::LoadFmt(IDS_FILE_NOT_FOUND, path), qekError);
     }
     try {
-        TBusyCursor busy;
+        ui::TBusyCursor busy;
         std::vector<std::string> paths;
         if (!ParseBatchText(ReadWholeFile(path), &paths)) {
             throw EQVException(qv::LoadFmt(IDS_NOT_A_BATCH, name), "", qekError);
@@ -135,7 +127,7 @@ void TBatchDocument::LoadBatch(const std::string& path) {
 bool TBatchDocument::SaveBatch(const std::string& path) {
     if (path.empty()) return SaveBatchAs("");
     try {
-        TBusyCursor busy;
+        ui::TBusyCursor busy;
         WriteBatchFile(path, FormatBatchText(model_.Paths()), CurrentOptions().Backup);
         // A full interval runs from this save.
         if (CurrentOptions().AutoSave) tAutoSave_.Restart();

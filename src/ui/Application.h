@@ -74,4 +74,14 @@ private:
 
 extern TApplication Application;
 
+// Shows the hourglass over the application until the scope is left, however
+// it is left.
+class TBusyCursor {
+public:
+    TBusyCursor() { Application.SetScreenCursor(TCursor::HourGlass); }
+    ~TBusyCursor() { Application.SetScreenCursor(TCursor::Default); }
+    TBusyCursor(const TBusyCursor&) = delete;
+    TBusyCursor& operator=(const TBusyCursor&) = delete;
+};
+
 }  // namespace ui

@@ -115,6 +115,18 @@ void TForm::CenterOnScreen() {
     SetWindowPos(handle_, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
+void TForm::CenterOnMainForm() {
+    HWND main = Application.MainFormHandle();
+    RECT o{}, r{};
+    if (!main || main == handle_ || !IsWindowVisible(main) || !GetWindowRect(main, &o) || !GetWindowRect(handle_, &r)) {
+        CenterOnScreen();
+        return;
+    }
+    SetWindowPos(handle_, nullptr, o.left + ((o.right - o.left) - (r.right - r.left)) / 2,
+                 o.top + ((o.bottom - o.top) - (r.bottom - r.top)) / 2, 0, 0,
+                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 void TForm::SetFontFace(const std::string& face) {
     if (!IsFontInstalled(face)) return;
     LOGFONTA lf{};

@@ -38,6 +38,9 @@ public:
     void SetClientSize(int width96, int height96);
     void SetOuterHeight(int height96);
     void CenterOnScreen();
+    // Centred on the application's main form when it is shown, else on the
+    // screen.
+    void CenterOnMainForm();
 
     // The font of the form and of all its controls. An empty face, or a face
     // that is not installed, leaves the current face.
