@@ -135,7 +135,7 @@ void TLogFrm::FormActivate() {
 void TLogFrm::RunTasks() {
     TTaskRunHooks hooks;
     hooks.ProcessMessages = [] { ui::Application.ProcessMessages(); };
-    hooks.TaskStarting = [this](int row) { lvTasks->EnsureVisible(row); };
+    hooks.TaskStarting = [this](int row) { lvTasks->ShowRowPaged(row); };
     hooks.RowsChanged = [this](int first, int last) { lvTasks->RefreshRows(first, last); };
     hooks.ErrorsChanged = [this] { lvErrors->SetItemCount(static_cast<int>(run_.Errors().size())); };
     hooks.ProgressChanged = [this] { pBar->StepIt(); };

@@ -46,7 +46,25 @@ void TListView::Select(int row, bool focus) {
     ListView_SetSelectionMark(Handle(), row);
 }
 
-void TListView::EnsureVisible(int row) { ListView_EnsureVisible(Handle(), row, FALSE); }
+void TListView::EnsureVisible(int row) {
+    // Scrolling is costly; a row already in view needs none.
+    int top = ListView_GetTopIndex(Handle());
+    int perPage = ListView_GetCountPerPage(Handle());
+    if (row >= top && row < top + perPage) return;
+    ListView_EnsureVisible(Handle(), row, FALSE);
+}
+
+void TListView::ShowRowPaged(int row) {
+    int top = ListView_GetTopIndex(Handle());
+    int perPage = ListView_GetCountPerPage(Handle());
+    if (row >= top && row < top + perPage) return;
+    RECT first{};
+    if (!ListView_GetItemRect(Handle(), top, &first, LVIR_BOUNDS)) {
+        ListView_EnsureVisible(Handle(), row, FALSE);
+        return;
+    }
+    ListView_Scroll(Handle(), 0, (row - top) * (first.bottom - first.top));
+}
 
 int TListView::RowAt(POINT client) const {
     LVHITTESTINFO hit{};

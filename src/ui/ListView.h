@@ -34,6 +34,9 @@ public:
     int Selected() const;
     void Select(int row, bool focus = true);
     void EnsureVisible(int row);
+    // Brings a row that is out of view to the top of the list, so that a
+    // list filling row by row scrolls once a page rather than once a row.
+    void ShowRowPaged(int row);
     // The row at a point in client coordinates, or -1.
     int RowAt(POINT client) const;
 

@@ -145,6 +145,19 @@ TEST(LogWindow, AFaultInAServerIsThatTasksFailure) {
                 [&] { log.ShowModal(); });
 }
 
+TEST(LogWindow, TheListFollowsTheRunningTask) {
+    TLogFrm log(std::vector<std::string>(40, Ok()), false, false, TStopRules{stopNever, 5});
+    DriveDialog({WaitUntil([&] { return log.Run().Finished(); }),
+                 [&](HWND) {
+                     HWND list = log.lvTasks->Handle();
+                     int top = ListView_GetTopIndex(list);
+                     EXPECT_GT(top, 0);
+                     EXPECT_LE(39, top + ListView_GetCountPerPage(list) - 1) << "the last task is in view";
+                     Click(log.cmdClose->Handle());
+                 }},
+                [&] { log.ShowModal(); });
+}
+
 TEST(LogWindow, AnEmptyListEndsAtOnce) {
     TLogFrm log({}, true, true, TStopRules{stopNever, 5});
     DriveDialog({WaitUntil([&] { return log.Run().Finished(); }),

@@ -11,6 +11,20 @@
 #include "ServerRegistry.h"
 #include "TestServerIds.h"
 
+// The server allocates from the process heap itself, so that it needs
+// nothing of the C++ run-time's exception machinery (which would bring the
+// threads library, whose thread-local slots leak at every load).
+void *operator new(size_t size) { return HeapAlloc(GetProcessHeap(), 0, size ? size : 1); }
+void *operator new(size_t size, const std::nothrow_t &) noexcept {
+    return HeapAlloc(GetProcessHeap(), 0, size ? size : 1);
+}
+void operator delete(void *block) noexcept {
+    if (block) HeapFree(GetProcessHeap(), 0, block);
+}
+void operator delete(void *block, size_t) noexcept {
+    if (block) HeapFree(GetProcessHeap(), 0, block);
+}
+
 namespace {
 
 HMODULE g_module = nullptr;
