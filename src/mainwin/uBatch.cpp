@@ -155,10 +155,13 @@ void TBatchModel::Unindex(const std::string& path) {
 }
 
 void TBatchModel::Assign(const std::vector<std::string>& paths) {
+    // Room for a quarter more, so that the first additions after loading a
+    // large batch do not have to move and rehash everything at once.
+    const size_t room = paths.size() + paths.size() / 4 + 16;
     std::vector<TBatchEntry> entries;
-    entries.reserve(paths.size());
+    entries.reserve(room);
     std::unordered_map<std::string, size_t> counts;
-    counts.reserve(paths.size());
+    counts.reserve(room);
     for (const std::string& path : paths) {
         entries.push_back(MakeEntry(path));
         ++counts[BatchKey(path)];
