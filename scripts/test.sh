@@ -8,12 +8,12 @@ build="${1:-build}"
 scripts/deps.sh
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release
 cmake --build "$build"
-# The fault guard and the engine also run as 64-bit code.
+# The engine, the fault guard and the windows also run as 64-bit code.
 cmake -S . -B "$build/x64" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-x86_64.cmake"
 cmake --build "$build/x64"
 source scripts/winenv.sh "$build"
 status=0
 (cd "$build" && ctest --output-on-failure --timeout 600) || status=1
-(cd "$build/x64" && ctest --output-on-failure --timeout 600 -R '^(unit_tests|engine_tests)$') || status=1
+(cd "$build/x64" && ctest --output-on-failure --timeout 600 -R '^(unit_tests|engine_tests|dialog_tests|app_tests)$') || status=1
 exit $status
