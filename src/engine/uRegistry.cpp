@@ -241,20 +241,21 @@ void RegisterLibrary(const std::string& path) {
     const char* entry = kEntryPoints[Direction];
     if (!FileExistsReady(path)) Fail(qv::LoadFmt(IDS_LIB_NOT_FOUND, path));
 
-    // A path with a folder part is loaded with that folder searched first for
-    // the library's own dependencies, independent of the current folder.
+    // The file checked above is the file loaded: a relative name is made
+    // full against the current folder (the loader would otherwise search its
+    // own folders first and could load another file of that name), and the
+    // library's own folder is searched first for its dependencies,
+    // independent of the current folder.
     std::string loadPath = path;
-    if (HasFolderPart(path)) {
-        char full[MAX_PATH * 2];
-        DWORD length = GetFullPathNameA(path.c_str(), sizeof full, full, nullptr);
-        if (length > 0 && length < sizeof full) loadPath.assign(full, length);
-    }
+    char full[MAX_PATH * 2];
+    DWORD length = GetFullPathNameA(path.c_str(), sizeof full, full, nullptr);
+    if (length > 0 && length < sizeof full) loadPath.assign(full, length);
     // The loader appends ".dll" to a name without extension; a trailing dot
     // makes it load the file exactly as named.
     if (ExtractFileExt(loadPath).empty()) loadPath += '.';
     UINT oldMode = SetErrorMode(SEM_FAILCRITICALERRORS);
-    qv::Module library(HasFolderPart(path) ? LoadLibraryExA(loadPath.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH)
-                                           : LoadLibraryA(loadPath.c_str()));
+    qv::Module library(HasFolderPart(loadPath) ? LoadLibraryExA(loadPath.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH)
+                                               : LoadLibraryA(loadPath.c_str()));
     SetErrorMode(oldMode);
     if (!library) Fail(qv::LoadFmt(IDS_LIB_LOAD_FAILED, ServerFileName));
 

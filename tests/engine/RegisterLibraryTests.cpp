@@ -116,6 +116,24 @@ TEST(RegisterLibrary, DependenciesComeFromTheLibrarysOwnFolder) {
         DeleteTree(HKEY_LOCAL_MACHINE, ts::kDepKey);
     }
     {
+        // A bare name is the file of that name in the current folder, the one
+        // that was found there, even when the program's own folder (which
+        // the loader would search first) holds another file of that name.
+        std::string dir = MakeTempDir("bare-name");
+        ASSERT_TRUE(CopyTo(TestDataDir() + ts::kOkServerFile, dir + "Shadowed.dll"));
+        ASSERT_TRUE(CopyTo(TestDataDir() + ts::kSFalseServerFile, BinDir() + "Shadowed.dll"));
+        {
+            ScopedCurrentDir cd(dir);
+            EXPECT_TRUE(Succeeded(RunFile("Shadowed.dll", true),
+                                  "Call to 'DllRegisterServer' in 'Shadowed.dll' completed with success."));
+            EXPECT_EQ(lstrcmpiA(ReadString(HKEY_CLASSES_ROOT, ts::kOkServerInprocKey, "").c_str(),
+                                (dir + "Shadowed.dll").c_str()),
+                      0);
+            RunFile("Shadowed.dll", false);
+        }
+        DeleteFileA((BinDir() + "Shadowed.dll").c_str());
+    }
+    {
         // Without its dependency the library cannot load.
         std::string dir = MakeTempDir("lonely");
         ASSERT_TRUE(CopyTo(server, dir + "DepServer.dll"));
