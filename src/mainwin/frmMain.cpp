@@ -7,6 +7,7 @@
 #include "common/QVHelpUtils.h"
 #include "common/QVMsgDetailsFrm.h"
 #include "common/QVStrings.h"
+#include "options/uOptions.h"
 #include "resource.h"
 #include "ui/Application.h"
 
@@ -35,6 +36,7 @@ TZEPHMain::TZEPHMain() {
     lvFiles->AddColumn("Location", 230);
     batch_ = std::make_unique<TBatchDocument>(*this, *lvFiles);
     batch_->LoadRecentFiles();
+    if (Options) batch_->ApplyAutoSave(Options->AutoSave, Options->AutoSaveInterval);
     FitList();
     SetActiveControl(lvFiles);
     CenterOnScreen();

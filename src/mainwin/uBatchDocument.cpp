@@ -129,8 +129,8 @@ bool TBatchDocument::SaveBatch(const std::string& path) {
     try {
         ui::TBusyCursor busy;
         WriteBatchFile(path, FormatBatchText(model_.Paths()), CurrentOptions().Backup);
-        // A full interval runs from this save.
-        if (CurrentOptions().AutoSave) tAutoSave_.Restart();
+        // A full interval runs from this save (starting the timer if needed).
+        if (CurrentOptions().AutoSave) tAutoSave_.SetEnabled(true);
         AddRecentFile(path);
     } catch (const std::exception& e) {
         throw EQVException(qv::LoadFmt(IDS_ERROR_SAVING, path), e.what(), qekError);

@@ -30,8 +30,4 @@ void TTimer::SetInterval(unsigned milliseconds) {
     if (enabled_) SetEnabled(true);
 }
 
-void TTimer::Restart() {
-    if (enabled_) SetEnabled(true);
-}
-
 }  // namespace ui

@@ -22,8 +22,6 @@ public:
     unsigned Interval() const { return interval_; }
     // Changing the interval of an enabled timer restarts it.
     void SetInterval(unsigned milliseconds);
-    // Starts a full interval from now.
-    void Restart();
 
 private:
     TForm& owner_;

@@ -310,6 +310,15 @@ TEST_F(BatchDocument, RecentFilesKeepTenAndSurviveTheRegistry) {
     EXPECT_EQ(other.RecentFiles().Items(), saved);
 }
 
+TEST_F(BatchDocument, ASaveStartsTheAutoSaveTimerWhenTheOptionIsOn) {
+    doc->SetCurrentBatch(dir + "first.kvx");
+    doc->SaveCommand();
+    EXPECT_FALSE(doc->AutoSaveTimer().Enabled());
+    Options->AutoSave = true;
+    doc->SaveCommand();
+    EXPECT_TRUE(doc->AutoSaveTimer().Enabled());
+}
+
 TEST_F(BatchDocument, AutoSaveSavesOnlyANamedBatch) {
     Options->AutoSave = true;
     const std::string path = dir + "auto.kvx";
