@@ -10,6 +10,7 @@
 #include "common/QVHandles.h"
 #include "common/QVRegUtils.h"
 #include "common/QVStrings.h"
+#include "common/QVSystem.h"
 #include "resource.h"
 #include "ui/Application.h"
 #include "ui/Form.h"
@@ -18,11 +19,6 @@ namespace {
 
 constexpr UINT kHelpDisplayTopic = 0;   // HH_DISPLAY_TOPIC
 constexpr UINT kHelpContext = 15;       // HH_HELP_CONTEXT
-
-bool FileExists(const std::string& path) {
-    DWORD attributes = GetFileAttributesA(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
 
 }  // namespace
 
@@ -41,7 +37,7 @@ INT_PTR CallHtmlHelp(HWND window, const std::string& file, UINT command, DWORD_P
 }
 
 void ShowHelp(const TQVApplication& record, int context) {
-    if (record.HelpFile.empty() || !FileExists(record.HelpFile)) return;
+    if (record.HelpFile.empty() || !qv::FileExists(record.HelpFile)) return;
     try {
         std::string target = record.HelpFile + ">MainWindow";
         if (context != 0) {

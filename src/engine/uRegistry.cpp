@@ -11,6 +11,7 @@
 #include "common/QVMsgDetailsFrm.h"
 #include "common/QVMsgFrm.h"
 #include "common/QVStrings.h"
+#include "common/QVSystem.h"
 #include "engine/uGuardedCall.h"
 #include "resource.h"
 #include "ui/Application.h"
@@ -52,17 +53,6 @@ std::string Hex32(unsigned long value) {
     char buffer[16];
     wsprintfA(buffer, "0x%08lX", value);
     return buffer;
-}
-
-std::string SystemMessage(DWORD code) {
-    char* buffer = nullptr;
-    DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                      FORMAT_MESSAGE_IGNORE_INSERTS,
-                                  nullptr, code, 0, reinterpret_cast<LPSTR>(&buffer), 0, nullptr);
-    std::string text(buffer ? buffer : "", length);
-    if (buffer) LocalFree(buffer);
-    while (!text.empty() && (text.back() == '\r' || text.back() == '\n' || text.back() == ' ')) text.pop_back();
-    return text;
 }
 
 std::string ExceptionName(DWORD code) {
@@ -111,11 +101,6 @@ std::string SecondsText(unsigned ms) {
 
 bool HasFolderPart(const std::string& path) { return path.find_first_of("\\/") != std::string::npos; }
 
-bool FileExists(const std::string& path) {
-    DWORD attributes = GetFileAttributesA(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
 // Waits for the process to end while keeping the windows painted. False when
 // it is still running after the timeout.
 bool WaitForServer(HANDLE process, unsigned timeoutMs) {
@@ -159,7 +144,7 @@ void RegisterTypeLibrary(const std::string& path) {
     if (FAILED(hr)) {
         Fail(qv::LoadFmt(IDS_CALL_FAILED, entry, ServerFileName),
              qv::LoadFmt(IDS_DETAIL_TYPELIB_RESULT, failedCall, Hex32(static_cast<unsigned long>(hr)),
-                         SystemMessage(static_cast<DWORD>(hr))));
+                         qv::SystemErrorText(static_cast<DWORD>(hr))));
     }
 }
 
@@ -194,7 +179,7 @@ std::string ExtractFileExt(const std::string& path) {
 }
 
 bool FileExistsReady(const std::string& path) {
-    if (path.size() >= 2 && path[0] == '\\' && path[1] == '\\') return FileExists(path);
+    if (path.size() >= 2 && path[0] == '\\' && path[1] == '\\') return qv::FileExists(path);
     char letter = (path.size() >= 2 && path[1] == ':') ? path[0] : 'C';
     if (letter >= 'a' && letter <= 'z') letter = static_cast<char>(letter - 'a' + 'A');
     if (letter < 'A' || letter > 'Z') return false;
@@ -204,7 +189,7 @@ bool FileExistsReady(const std::string& path) {
     ULARGE_INTEGER total{};
     BOOL ready = GetDiskFreeSpaceExA(root, nullptr, &total, nullptr);
     SetErrorMode(oldMode);
-    return ready && FileExists(path);
+    return ready && qv::FileExists(path);
 }
 
 void RunServerExecutable(const std::string& path) {

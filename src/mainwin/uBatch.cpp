@@ -6,6 +6,7 @@
 #include "common/QVHandles.h"
 #include "common/QVRegUtils.h"
 #include "common/QVStrings.h"
+#include "common/QVSystem.h"
 #include "engine/uRegistry.h"
 
 const char kBatchHeader[] = "; Quorvandel Corvantis File";
@@ -26,22 +27,8 @@ bool SameKey(const std::string& a, const std::string& b) {
 
 TBatchEntry MakeEntry(const std::string& path) { return TBatchEntry{engine::ExtractFileName(path), path}; }
 
-// The system's text for an error code, without the line break it ends with;
-// the bare number when the system has no text for it.
-std::string SystemMessage(DWORD code) {
-    char* buffer = nullptr;
-    DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                      FORMAT_MESSAGE_IGNORE_INSERTS,
-                                  nullptr, code, 0, reinterpret_cast<LPSTR>(&buffer), 0, nullptr);
-    std::string text(buffer ? buffer : "", buffer ? length : 0);
-    if (buffer) LocalFree(buffer);
-    while (!text.empty() && (text.back() == '\r' || text.back() == '\n' || text.back() == ' ')) text.pop_back();
-    if (text.empty()) text = "System error " + std::to_string(code) + ".";
-    return text;
-}
-
 // Throws the system's text for the last error.
-[[noreturn]] void ThrowLastError() { throw std::runtime_error(SystemMessage(GetLastError())); }
+[[noreturn]] void ThrowLastError() { throw std::runtime_error(qv::SystemErrorText(GetLastError())); }
 
 bool IsFile(DWORD attributes) {
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
@@ -321,7 +308,7 @@ void WriteBatchFile(const std::string& path, const std::string& bytes, bool back
             DWORD attributes = GetFileAttributesA(path.c_str());
             if (IsFile(attributes)) SetFileAttributesA(path.c_str(), attributes | FILE_ATTRIBUTE_READONLY);
         }
-        throw std::runtime_error(SystemMessage(error));
+        throw std::runtime_error(qv::SystemErrorText(error));
     }
     temp.Release();
 }
