@@ -196,8 +196,9 @@ void RunServerExecutable(const std::string& path) {
     const std::string subject = ServerFileName + kSwitches[Direction];
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
-    // The path is passed as it stands, unquoted, with the switch after one blank.
-    std::string commandLine = path + kSwitches[Direction];
+    // The program's path in quotes, so that a path with blanks reaches the
+    // server as one argument, then the switch after one blank.
+    std::string commandLine = "\"" + path + "\"" + kSwitches[Direction];
     std::vector<char> buffer(commandLine.begin(), commandLine.end());
     buffer.push_back('\0');
     PROCESS_INFORMATION process{};

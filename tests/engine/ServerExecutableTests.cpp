@@ -13,14 +13,15 @@ namespace {
 
 std::string CommandLineSeen() { return ReadString(HKEY_LOCAL_MACHINE, ts::kExeServerKey, "CommandLine"); }
 
-TEST(RunServerExecutable, RegistersWithTheBarePathAndOneBlank) {
+TEST(RunServerExecutable, RegistersWithTheQuotedPathAndOneBlank) {
     DeleteTree(HKEY_LOCAL_MACHINE, ts::kExeServerKey);
     for (const std::string& file : {std::string(ts::kExeServerFile), std::string(ts::kExeServerInBlanksFile)}) {
         SCOPED_TRACE(file);
         const std::string path = TestDataDir() + file;
         EXPECT_TRUE(Succeeded(RunFile(path, true), "'ExeServer.exe /regserver' completed with success."));
         // The server has ended and done its work by the time the call returns.
-        EXPECT_EQ(CommandLineSeen(), path + " /regserver");
+        EXPECT_EQ(CommandLineSeen(), "\"" + path + "\" /regserver");
+        EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, ts::kExeServerKey, "Path"), path) << "the server started is the file named";
         EXPECT_TRUE(Succeeded(RunFile(path, false), "'ExeServer.exe /unregserver' completed with success."));
         EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, ts::kExeServerKey));
     }
@@ -30,7 +31,7 @@ TEST(RunServerExecutable, TheExtensionTestIgnoresCase) {
     std::string dir = MakeTempDir("exe-case");
     ASSERT_TRUE(CopyTo(TestDataDir() + ts::kExeServerFile, dir + "App.Exe"));
     EXPECT_TRUE(Succeeded(RunFile(dir + "App.Exe", true), "'App.Exe /regserver' completed with success."));
-    EXPECT_EQ(CommandLineSeen(), dir + "App.Exe /regserver");
+    EXPECT_EQ(CommandLineSeen(), "\"" + dir + "App.Exe\" /regserver");
     EXPECT_TRUE(Succeeded(RunFile(dir + "App.Exe", false), "'App.Exe /unregserver' completed with success."));
 }
 
