@@ -1,9 +1,10 @@
 #include "engine/frmLog.h"
 
-#include <fstream>
+#include <algorithm>
 
 #include "common/QVExceptions.h"
 #include "common/QVStrings.h"
+#include "common/QVSystem.h"
 #include "engine/uRegistry.h"
 #include "resource.h"
 #include "ui/Application.h"
@@ -110,19 +111,41 @@ void TLogFrm::popErrorsCopyClick() {
     ui::SetClipboardText(Handle(), run_.Errors()[static_cast<size_t>(row)].Text);
 }
 
-void TLogFrm::popErrorsSaveToFileClick() {
-    try {
-        if (!ui::ExecuteSaveDialog(Handle(), SaveDlg)) return;
-        std::string text;
-        for (const TErrorRow& error : run_.Errors()) text += error.Text + "\r\n";
-        std::ofstream out(SaveDlg.FileName, std::ios::binary | std::ios::trunc);
-        if (!out) throw std::runtime_error("Cannot create '" + SaveDlg.FileName + "'.");
-        out << text;
-        out.close();
-        if (!out) throw std::runtime_error("Cannot write '" + SaveDlg.FileName + "'.");
-    } catch (const std::exception& e) {
-        throw EQVException(qv::LoadStr(IDS_LOG_SAVE_FAILED), e.what(), qekError);
+namespace {
+
+// Writes the bytes as the whole content of the file, replacing it; the
+// system's error code when that fails, ERROR_SUCCESS otherwise.
+DWORD WriteWholeFile(const std::string& path, const std::string& bytes) {
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return GetLastError();
+    DWORD error = ERROR_SUCCESS;
+    size_t done = 0;
+    while (done < bytes.size()) {
+        DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1u << 20));
+        DWORD written = 0;
+        if (!WriteFile(file, bytes.data() + done, chunk, &written, nullptr)) {
+            error = GetLastError();
+            break;
+        }
+        // A disk file takes all it is given or fails; taking less means no room.
+        if (written == 0) {
+            error = ERROR_DISK_FULL;
+            break;
+        }
+        done += written;
     }
+    if (!CloseHandle(file) && error == ERROR_SUCCESS) error = GetLastError();
+    return error;
+}
+
+}  // namespace
+
+void TLogFrm::popErrorsSaveToFileClick() {
+    if (!ui::ExecuteSaveDialog(Handle(), SaveDlg)) return;
+    std::string text;
+    for (const TErrorRow& error : run_.Errors()) text += error.Text + "\r\n";
+    DWORD error = WriteWholeFile(SaveDlg.FileName, text);
+    if (error != ERROR_SUCCESS) throw EQVException(qv::LoadStr(IDS_LOG_SAVE_FAILED), qv::SystemErrorText(error), qekError);
 }
 
 void TLogFrm::FormActivate() {

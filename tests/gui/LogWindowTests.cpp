@@ -6,6 +6,7 @@
 
 #include "TestServerIds.h"
 #include "common/QVExceptions.h"
+#include "common/QVSystem.h"
 #include "engine/frmLog.h"
 #include "engine/uRegistry.h"
 #include "mainwin/uBatch.h"
@@ -227,6 +228,44 @@ TEST(LogWindow, CopyTakesTheSelectedErrorAndSaveWritesAllOfThem) {
                 [&] { log.ShowModal(); });
     EXPECT_EQ(ReadWholeFile(file), "Call to 'DllRegisterServer' failed in 'SFalseServer.dll'.\r\nLibrary '" +
                                        TestDataDir() + "Missing.dll' not found.\r\n");
+}
+
+TEST(LogWindow, AFailedSaveGivesTheSystemsReason) {
+    const std::string dir = MakeTempDir("log-fail");
+    // A file another program holds open without sharing it.
+    const std::string inUse = dir + "in use.log";
+    WriteFile(inUse, "kept");
+    HANDLE holder = CreateFileA(inUse.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    struct TCase {
+        std::string file;
+        DWORD error;
+        bool replacePrompt;  // the save dialog first asks to replace an existing file
+    };
+    for (const TCase& c : {TCase{dir + "no such folder\\errors.log", ERROR_PATH_NOT_FOUND, false},
+                           TCase{inUse, ERROR_SHARING_VIOLATION, true}}) {
+        SCOPED_TRACE(c.file);
+        TLogFrm log({SFalse()}, true, false, TStopRules{stopNever, 5});
+        std::string message = "<none>", details;
+        std::vector<DialogStep> steps = {WaitUntil([&] { return log.Run().Finished(); }),
+                                         [&](HWND) {
+                                             try {
+                                                 log.popErrorsSaveToFileClick();
+                                             } catch (const EQVException& e) {
+                                                 message = e.what();
+                                                 details = e.Details;
+                                             }
+                                         },
+                                         [&](HWND dialog) { ChooseFile(dialog, c.file); }};
+        if (c.replacePrompt) steps.push_back([](HWND dialog) { Click(ChildWithText(dialog, "&Yes")); });
+        steps.push_back([&](HWND) { Click(log.cmdClose->Handle()); });
+        DriveDialog(steps, [&] { log.ShowModal(); });
+        EXPECT_EQ(message, "Error saving log file.");
+        EXPECT_EQ(details, qv::SystemErrorText(c.error));
+        EXPECT_EQ(details.find("System error"), std::string::npos) << "the system's own text";
+    }
+    CloseHandle(holder);
+    EXPECT_EQ(ReadWholeFile(inUse), "kept");
 }
 
 TEST(LogWindow, StopAfterNAddsItsNoticeBeforeTheLastRow) {
