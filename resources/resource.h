@@ -82,3 +82,24 @@
 #define IDS_ERROR_SAVING 708
 #define IDS_ALREADY_IN_LIST 709
 #define IDS_REPEATED_FILE 710
+
+// Main window artwork: strips of 16, 20, 24 and 32 pixel square pictures,
+// the same 24 pictures in each (the 22 command icons, then the register and
+// unregister drop targets); the program takes the strip for its DPI.
+#define IDB_MENUICONS16 510
+#define IDB_MENUICONS20 511
+#define IDB_MENUICONS24 512
+#define IDB_MENUICONS32 513
+
+// Main window
+#define IDS_EXEC_ERROR 800
+#define IDS_EXEC_ERROR_DETAILS 801
+#define IDS_REMOVE_FILE 802
+#define IDS_REMOVE_ALL 803
+#define IDS_HINT_DROP_REGISTER 804
+#define IDS_HINT_DROP_UNREGISTER 805
+#define IDS_RECOVERY_WRITTEN 806
+#define IDS_RECOVERY_FAILED 807
+#define IDS_RECOVERY_UNTITLED 808
+#define IDS_CLIPBOARD_BUSY 809
+#define IDS_CLIPBOARD_BUSY_DETAILS 810

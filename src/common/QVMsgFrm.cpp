@@ -60,6 +60,7 @@ const TButtonSet kButtonSets[] = {
       {&TButtonCaptions::NoToAll, 248, qrNoToAll},
       {&TButtonCaptions::Cancel, 328, qrCancel}},
      qrCancel},
+    {2, {{&TButtonCaptions::OK, 120, qrOK}, {&TButtonCaptions::Cancel, 208, qrCancel}}, qrCancel},
 };
 
 constexpr int kClientWidth = 410;
@@ -146,7 +147,7 @@ QVResult QVMessage(const std::string& Text, const std::string& Caption, QVMessag
     const TButtonCaptions* captions = ButtonCaptions(Language);
     if (!captions) throw std::runtime_error(LoadStr(IDS_MSG_INVALID_LANGUAGE));
     if (MsgType > qmtQuestion) throw std::runtime_error(LoadStr(IDS_MSG_INVALID_TYPE));
-    if (Buttons > qbYesAllNoAllCancel) throw std::runtime_error(LoadStr(IDS_MSG_INVALID_BUTTONS));
+    if (Buttons > qbOKCancel) throw std::runtime_error(LoadStr(IDS_MSG_INVALID_BUTTONS));
 
     TQVMessage dialog;
     if (!FontFace.empty()) dialog.SetFontFace(FontFace);

@@ -12,6 +12,7 @@ enum QVButtons : std::uint8_t {
     qbYesNoCancel = 2,
     qbYesNoCancelAll = 3,
     qbYesAllNoAllCancel = 4,
+    qbOKCancel = 5,  // a step of a series that the user may stop
 };
 
 enum QVResult : std::uint8_t { qrOK = 0, qrYes = 1, qrYesToAll = 2, qrNo = 3, qrNoToAll = 4, qrCancel = 5, qrAll = 6 };

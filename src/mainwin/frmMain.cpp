@@ -1,107 +1,484 @@
 #include "mainwin/frmMain.h"
 
+#include <windows.h>
+#include <shlobj.h>
+#include <shellapi.h>
+#include <windowsx.h>
+
+#include "app/uCmdLine.h"
 #include "app/uMain.h"
-#include "common/QVAboutFrm2.h"
 #include "common/QVApp.h"
 #include "common/QVExceptions.h"
 #include "common/QVHelpUtils.h"
 #include "common/QVMsgDetailsFrm.h"
 #include "common/QVStrings.h"
+#include "common/QVTipOfTheDay.h"
 #include "options/uOptions.h"
 #include "resource.h"
 #include "ui/Application.h"
 
 namespace {
-enum : UINT { cmHelpContents = 1001, cmHelpOnTheWeb, cmHelpAbout };
+
+constexpr UINT WM_FIRST_ACTIVATE = WM_APP + 0x20;
+constexpr int kBottomHeight96 = 20;
+constexpr int kLeftPanelWidth96 = 41;
 
 QVLanguage DialogLanguage() { return AppInfo ? AppInfo->Language : qlEnglish; }
 std::string DialogFont() { return AppInfo ? AppInfo->DialogFontName : "Tahoma"; }
+
+// A colour value of the options as a screen colour: a system colour index
+// (high byte 0x80) is looked up, "no colour" gives the fallback.
+COLORREF ScreenColor(std::uint32_t value, COLORREF fallback) {
+    if ((value & 0xFF000000u) == 0x80000000u) return GetSysColor(static_cast<int>(value & 0xFF));
+    if (value & 0xFF000000u) return fallback;
+    return value;
+}
+
+std::string StorageKey() { return (AppInfo ? AppInfo->RegistryKey : std::string()) + "\\Storage"; }
+
 }  // namespace
 
 TZEPHMain::TZEPHMain() {
-    CreateForm(ui::Application.Title, WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, WS_EX_APPWINDOW);
+    CreateForm(ui::Application.Title, WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, WS_EX_APPWINDOW | WS_EX_ACCEPTFILES);
     KeyPreview = true;
-    HMENU help = CreatePopupMenu();
-    AppendMenuA(help, MF_STRING, cmHelpContents, "Quorvandel Corvantis &Help\tF1");
-    AppendMenuA(help, MF_STRING, cmHelpOnTheWeb, "Quorvandel On The &Web");
-    AppendMenuA(help, MF_SEPARATOR, 0, nullptr);
-    AppendMenuA(help, MF_STRING, cmHelpAbout, "&About...");
-    HMENU bar = CreateMenu();
-    AppendMenuA(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(help), "&Help");
-    SetMenu(Handle(), bar);
-    SetClientSize(620, 420);
+    HelpContext = hcContents;
+    SetWindowPos(Handle(), nullptr, Scale(15), Scale(56), Scale(581), Scale(388), SWP_NOZORDER | SWP_NOACTIVATE);
 
-    lvFiles = Add<ui::TListView>(ui::TBounds{0, 0, 620, 420});
+    imlMenus.Load(ui::Application.Instance(),
+                  {{16, IDB_MENUICONS16}, {20, IDB_MENUICONS20}, {24, IDB_MENUICONS24}, {32, IDB_MENUICONS32}},
+                  ui::Application.Dpi());
+    menus = std::make_unique<ui::TActionMenus>(alMain, &imlMenus);
+    menus->OnHint = [](const std::string& hint) { ui::Application.SetHint(hint); };
+    CreateActions();
+
+    lvFiles = Add<ui::TListView>(ui::TBounds{0, 0, 100, 100});
     lvFiles->AddColumn("Name", 150);
     lvFiles->AddColumn("Location", 230);
+    lvFiles->OnContextMenu = [this](POINT at) { ShowListMenu(at); };
+    CreateBars();
+    CreateBottomPanel();
+
+    // Creation: drops from the shell, the document state, the recent files
+    // and the options.
+    DragAcceptFiles(Handle(), TRUE);
     batch_ = std::make_unique<TBatchDocument>(*this, *lvFiles);
+    if (imlMenus.Normal()) lvFiles->SetSmallImages(imlMenus.Normal());
+    batch_->CanAutoSave = [this] { return !Busy() && IsWindowEnabled(Handle()); };
+    FirstShow = true;
+    FirstActivate = true;
+    SetCaption(batch_->Caption());
+    if (!Options || !Options->SaveWindow) CenterOnScreen();
     batch_->LoadRecentFiles();
-    if (Options) batch_->ApplyAutoSave(Options->AutoSave, Options->AutoSaveInterval);
-    FitList();
+    ApplyOptions();
+
+    tSetFormStyle = std::make_unique<ui::TTimer>(*this);
+    tSetFormStyle->OnTimer = [this] {
+        tSetFormStyle->SetEnabled(false);
+        ApplyFormStyle();
+    };
+    tSetFormStyle->SetInterval(100);
+    tSetFormStyle->SetEnabled(true);
+
+    ui::Application.OnHint = [this](const std::string& hint) { sbMain->SetSimpleText(hint); };
+    ui::Application.OnIdle = [this] { alMain.Update(); };
+    alMain.Update();
+    Relayout();
     SetActiveControl(lvFiles);
-    CenterOnScreen();
 }
 
-void TZEPHMain::FitList() {
+TZEPHMain::~TZEPHMain() {
+    // The window goes while this object is whole, so that its closing work
+    // runs here rather than from the base class.
+    if (Handle() && IsWindow(Handle())) DestroyWindow(Handle());
+    if (ui::Application.OnIdle) ui::Application.OnIdle = nullptr;
+    ui::Application.OnHint = nullptr;
+    if (dragImage_) ImageList_Destroy(dragImage_);
+    if (registerIcon_) DestroyIcon(registerIcon_);
+    if (unregisterIcon_) DestroyIcon(unregisterIcon_);
+}
+
+void TZEPHMain::CreateBottomPanel() {
+    imgRegister = Add<ui::TImage>(ui::TBounds{2, 2, 16, 16});
+    imgUnregister = Add<ui::TImage>(ui::TBounds{22, 2, 16, 16});
+    registerIcon_ = imlMenus.MakeIcon(22);
+    unregisterIcon_ = imlMenus.MakeIcon(23);
+    imgRegister->SetIcon(registerIcon_);
+    imgUnregister->SetIcon(unregisterIcon_);
+    sbMain = Add<ui::TStatusBar>(ui::TBounds{kLeftPanelWidth96, 0, 100, kBottomHeight96});
+}
+
+void TZEPHMain::Relayout() {
+    if (!docks || !lvFiles || !sbMain) return;
     RECT client{};
     GetClientRect(Handle(), &client);
-    SetWindowPos(lvFiles->Handle(), nullptr, 0, 0, client.right, client.bottom, SWP_NOZORDER | SWP_NOACTIVATE);
+    RECT area = client;
+    if (bottomVisible_) {
+        int height = Scale(kBottomHeight96);
+        area.bottom = std::max<int>(area.top, client.bottom - height);
+        int top = area.bottom;
+        int image = imlMenus.Size() > 0 ? imlMenus.Size() : Scale(16);
+        SetWindowPos(imgRegister->Handle(), nullptr, Scale(2), top + Scale(2), image, image,
+                     SWP_NOZORDER | SWP_NOACTIVATE);
+        SetWindowPos(imgUnregister->Handle(), nullptr, Scale(22), top + Scale(2), image, image,
+                     SWP_NOZORDER | SWP_NOACTIVATE);
+        int left = Scale(kLeftPanelWidth96);
+        SetWindowPos(sbMain->Handle(), nullptr, left, top, std::max<int>(0, client.right - left), height,
+                     SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    RECT rest = docks->Layout(area);
+    SetWindowPos(lvFiles->Handle(), nullptr, rest.left, rest.top, std::max<int>(0, rest.right - rest.left),
+                 std::max<int>(0, rest.bottom - rest.top), SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-void TZEPHMain::actHelpContentsExecute() { ShowHelp(*AppInfo, hcContents); }
+void TZEPHMain::SetBottomVisible(bool visible) {
+    bottomVisible_ = visible;
+    imgRegister->SetVisible(visible);
+    imgUnregister->SetVisible(visible);
+    sbMain->SetVisible(visible);
+    Relayout();
+}
 
-void TZEPHMain::actHelpOnTheWebExecute() { OpenWebAddress(AppInfo->WebAddresses->WebSite); }
+RECT TZEPHMain::RegisterTarget() const {
+    if (!bottomVisible_) return RECT{0, 0, 0, 0};
+    RECT r{};
+    GetWindowRect(imgRegister->Handle(), &r);
+    MapWindowPoints(nullptr, Handle(), reinterpret_cast<POINT*>(&r), 2);
+    return r;
+}
 
-void TZEPHMain::actHelpAboutExecute() { ShowAboutBox(*AppInfo, AppInfo->DialogFontName); }
+RECT TZEPHMain::UnregisterTarget() const {
+    if (!bottomVisible_) return RECT{0, 0, 0, 0};
+    RECT r{};
+    GetWindowRect(imgUnregister->Handle(), &r);
+    MapWindowPoints(nullptr, Handle(), reinterpret_cast<POINT*>(&r), 2);
+    return r;
+}
+
+// ------------------------------------------------------------- life cycle
+
+void TZEPHMain::Show() {
+    RestoreState();
+    UpdateWindow(Handle());
+    if (!FirstShow) return;
+    try {
+        FormShow();
+    } catch (...) {
+        FirstShow = false;
+        ApplicationException(std::current_exception());
+    }
+}
+
+void TZEPHMain::FormShow() {
+    switch (StartMode) {
+    case smNewBatch: actFileNew->Execute(); break;
+    case smOpenBatch:
+        if (CommandLineFile.empty()) {
+            batch_->OpenBatch();
+        } else {
+            MRUListClick(CommandLineFile);
+        }
+        break;
+    default:
+        if (Options && Options->AutoOpenLastBatch && !batch_->RecentFiles().Items().empty()) {
+            batch_->OpenBatch(batch_->RecentFiles().Items().front());
+        }
+        break;
+    }
+    FirstShow = false;
+}
+
+void TZEPHMain::FormActivate() {
+    if (!FirstActivate) return;
+    FirstActivate = false;
+    if (!Options || !AppInfo) return;
+    Options->ShowTips = ShowTipOfTheDay(*AppInfo, Options->ShowTips, false);
+    Options->Save();
+}
+
+bool TZEPHMain::FormCloseQuery() {
+    // Never closed under a registration that is still running.
+    if (Busy()) return false;
+    if (!batch_->SavePrompt()) return false;
+    StoreState();
+    return true;
+}
+
+void TZEPHMain::FormDestroy() {
+    if (!stateStored_) StoreState();
+    batch_->SaveRecentFiles();
+    StopApplication();
+}
+
+void TZEPHMain::ApplyOptions() {
+    TZEPHOptions defaults;
+    const TZEPHOptions& options = Options ? *Options : defaults;
+    if (ui::IsFontInstalled(options.FontName)) {
+        LOGFONTA lf{};
+        lf.lfHeight = -MulDiv(8, ui::Application.Dpi(), 72);
+        lf.lfCharSet = DEFAULT_CHARSET;
+        lstrcpynA(lf.lfFaceName, options.FontName.c_str(), LF_FACESIZE);
+        qv::GdiObject<HFONT> font(CreateFontIndirectA(&lf));
+        if (font) {
+            lvFiles->SetFont(font.get());
+            listFont_ = std::move(font);
+        }
+    }
+    COLORREF text = GetSysColor(COLOR_WINDOWTEXT), back = GetSysColor(COLOR_WINDOW);
+    if (!options.ColorDefault) {
+        text = ScreenColor(options.TextColor, text);
+        back = ScreenColor(options.BackgroundColor, back);
+    }
+    ListView_SetTextColor(lvFiles->Handle(), text);
+    ListView_SetTextBkColor(lvFiles->Handle(), back);
+    ListView_SetBkColor(lvFiles->Handle(), back);
+    InvalidateRect(lvFiles->Handle(), nullptr, TRUE);
+    batch_->ApplyAutoSave(options.AutoSave, options.AutoSaveInterval);
+}
+
+bool TZEPHMain::StayOnTop() const { return (GetWindowLongA(Handle(), GWL_EXSTYLE) & WS_EX_TOPMOST) != 0; }
+
+void TZEPHMain::ApplyFormStyle() {
+    // Changing the style neither stores nor restores the placement.
+    SetWindowPos(Handle(), PendingFormStyle == fsStayOnTop ? HWND_TOPMOST : HWND_NOTOPMOST, 0, 0, 0, 0,
+                 SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+}
+
+// ---------------------------------------------------------- window state
+
+TWindowState TZEPHMain::CurrentState() const {
+    TWindowState state;
+    WINDOWPLACEMENT wp{};
+    wp.length = sizeof wp;
+    GetWindowPlacement(Handle(), &wp);
+    state.HasPlacement = true;
+    state.Flags = wp.flags;
+    state.ShowCmd = wp.showCmd;
+    state.PixelsPerInch = ui::Application.Dpi();
+    state.MinPos = wp.ptMinPosition;
+    state.MaxPos = wp.ptMaxPosition;
+    state.NormPos = wp.rcNormalPosition;
+    state.Visible = IsWindowVisible(Handle()) != FALSE;
+    auto bar = [](const ui::TDockBar& b) {
+        return TBarState{static_cast<int>(b.CurrentDock()), b.DockPos(), b.DockRow(), b.Visible()};
+    };
+    state.Menu = bar(*tbMenu);
+    state.Toolbar = bar(*tbMain);
+    state.BottomVisible = bottomVisible_;
+    state.Column0 = lvFiles->ColumnWidth(0);
+    state.Column1 = lvFiles->ColumnWidth(1);
+    state.FormStyle = StayOnTop() ? fsStayOnTop : fsNormal;
+    return state;
+}
+
+void TZEPHMain::StoreState() {
+    stateStored_ = true;
+    if (!Options || !Options->SaveWindow || !AppInfo) return;
+    WriteWindowState(HKEY_LOCAL_MACHINE, StorageKey(), CurrentState());
+}
+
+void TZEPHMain::RestoreState() {
+    UINT showCmd = SW_SHOWNORMAL;
+    if (Options && Options->SaveWindow && AppInfo) {
+        TWindowState state = ReadWindowState(HKEY_LOCAL_MACHINE, StorageKey(), CurrentState());
+        state.HasPlacement = state.HasPlacement && state.NormPos.right > state.NormPos.left;
+        SanitizePlacement(state, ui::Application.Dpi(), SIZE{Scale(200), Scale(120)}, MonitorWorkAreas());
+        if (state.HasPlacement) {
+            WINDOWPLACEMENT wp{};
+            wp.length = sizeof wp;
+            wp.flags = state.Flags;
+            wp.showCmd = SW_HIDE;
+            wp.ptMinPosition = state.MinPos;
+            wp.ptMaxPosition = state.MaxPos;
+            wp.rcNormalPosition = state.NormPos;
+            SetWindowPlacement(Handle(), &wp);
+            showCmd = state.ShowCmd;
+        }
+        tbMenu->SetPlace(static_cast<ui::TDockEdge>(state.Menu.CurrentDock), state.Menu.DockRow, state.Menu.DockPos);
+        tbMenu->SetVisible(state.Menu.Visible);
+        tbMain->SetPlace(static_cast<ui::TDockEdge>(state.Toolbar.CurrentDock), state.Toolbar.DockRow,
+                         state.Toolbar.DockPos);
+        tbMain->SetVisible(state.Toolbar.Visible);
+        if (state.BottomVisible != bottomVisible_) SetBottomVisible(state.BottomVisible);
+        ListView_SetColumnWidth(lvFiles->Handle(), 0, state.Column0);
+        ListView_SetColumnWidth(lvFiles->Handle(), 1, state.Column1);
+        PendingFormStyle = state.FormStyle;
+    }
+    ShowWindow(Handle(), static_cast<int>(showCmd));
+    Relayout();
+}
+
+// --------------------------------------------------------------- errors
+
+std::string TZEPHMain::WriteRecoveryCopy(std::string* failure) {
+    if (!batch_ || !batch_->HasBatch() || !batch_->Modified()) return std::string();
+    std::string target;
+    if (!batch_->CurrentBatch().empty()) {
+        target = RecoveryFileName(batch_->CurrentBatch());
+    } else {
+        char documents[MAX_PATH] = {};
+        if (FAILED(SHGetFolderPathA(nullptr, CSIDL_PERSONAL, nullptr, SHGFP_TYPE_CURRENT, documents))) {
+            GetTempPathA(MAX_PATH, documents);
+        }
+        target = documents;
+        if (!target.empty() && target.back() != '\\') target += '\\';
+        target += RecoveryFileName(qv::LoadStr(IDS_RECOVERY_UNTITLED));
+    }
+    try {
+        WriteBatchFile(target, FormatBatchText(batch_->Model().Paths()), false);
+    } catch (const std::exception& e) {
+        *failure = e.what();
+    }
+    return target;
+}
+
+void TZEPHMain::EndFatally(const std::string& message, const std::string& details) {
+    fatal_ = true;
+    std::string text = details;
+    std::string failure;
+    recoveryCopy_ = WriteRecoveryCopy(&failure);
+    if (!recoveryCopy_.empty()) {
+        if (!text.empty()) text += "\r\n\r\n";
+        text += failure.empty() ? qv::LoadFmt(IDS_RECOVERY_WRITTEN, recoveryCopy_)
+                                : qv::LoadFmt(IDS_RECOVERY_FAILED, recoveryCopy_, failure);
+        if (!failure.empty()) recoveryCopy_.clear();
+    }
+    QVMessageDetails(message, text, ui::Application.Title, qdtCritical, DialogLanguage(), DialogFont(), false);
+    // The closing work of the window (recent files, options) runs as the
+    // window goes; no save prompt is shown.
+    if (Handle() && IsWindow(Handle())) DestroyWindow(Handle());
+    ui::Application.Terminate(1);
+}
+
+void TZEPHMain::ApplicationException(std::exception_ptr error) {
+    const std::string& title = ui::Application.Title;
+    if (fatal_) return;  // already ending
+    ShowWindow(Handle(), IsIconic(Handle()) ? SW_RESTORE : SW_SHOWNA);
+    SetForegroundWindow(Handle());
+    try {
+        std::rethrow_exception(error);
+    } catch (const EQVException& e) {
+        if (e.Kind == qekFatal) {
+            EndFatally(e.what(), e.Details);
+            return;
+        }
+        QVMessageDetails(e.what(), e.Details, title, static_cast<QVDetailsType>(e.Kind), DialogLanguage(),
+                         DialogFont(), false);
+    } catch (const std::exception& e) {
+        EndFatally(qv::LoadStr(IDS_UNEXPECTED_ERROR), e.what());
+    } catch (...) {
+        EndFatally(qv::LoadStr(IDS_UNEXPECTED_ERROR), "");
+    }
+}
+
+// --------------------------------------------------------------- messages
+
+bool TZEPHMain::PreTranslateMessage(MSG& msg) {
+    if (tbMenu && tbMenu->PreTranslateMessage(msg)) return true;
+    return ui::TForm::PreTranslateMessage(msg);
+}
+
+bool TZEPHMain::FormKeyDown(WORD key, unsigned shift) {
+    if (dragging_ && key == VK_ESCAPE) {
+        EndRowDrag(false);
+        return true;
+    }
+    // F1 shows the help when released, through the shared key handler.
+    if (key == VK_F1) return false;
+    if (ui::TAction* action = alMain.ByShortCut(ui::TShortCut{key, shift})) {
+        action->Execute();
+        return true;
+    }
+    return false;
+}
 
 bool TZEPHMain::FormKeyUp(WORD key, unsigned) {
     // Escape never closes the main window.
     if (key == VK_ESCAPE) key = 0;
-    if (AppInfo) HandleFormKey(key, *this, *AppInfo);
+    if (AppInfo && !Busy()) HandleFormKey(key, *this, *AppInfo);
     return key == VK_F1;
 }
 
 LRESULT TZEPHMain::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (menus) {
+        LRESULT result = 0;
+        if (menus->HandleMessage(msg, wParam, lParam, &result)) return result;
+    }
     switch (msg) {
     case WM_COMMAND:
-        if (lParam == 0 && HIWORD(wParam) == 0) {
-            switch (LOWORD(wParam)) {
-            case cmHelpContents: actHelpContentsExecute(); return 0;
-            case cmHelpOnTheWeb: actHelpOnTheWebExecute(); return 0;
-            case cmHelpAbout: actHelpAboutExecute(); return 0;
-            default: break;
+        if (lParam == 0 && (HIWORD(wParam) == 0 || HIWORD(wParam) == 1)) {
+            menus->RunCommand(LOWORD(wParam));
+            return 0;
+        }
+        break;
+    case WM_NOTIFY: {
+        auto* header = reinterpret_cast<NMHDR*>(lParam);
+        if (lvFiles && header->hwndFrom == lvFiles->Handle()) {
+            if (header->code == LVN_BEGINDRAG) {
+                BeginRowDrag(reinterpret_cast<NMLISTVIEW*>(lParam)->iItem);
+                return 0;
+            }
+            if (header->code == NM_CUSTOMDRAW) {
+                auto* draw = reinterpret_cast<NMLVCUSTOMDRAW*>(lParam);
+                if (draw->nmcd.dwDrawStage == CDDS_PREPAINT) return insertMark_ >= 0 ? CDRF_NOTIFYPOSTPAINT : 0;
+                if (draw->nmcd.dwDrawStage == CDDS_POSTPAINT) {
+                    SetInsertMark(-2);  // draws the mark over the fresh rows
+                    return 0;
+                }
             }
         }
         break;
-    case WM_SIZE:
-        if (lvFiles) FitList();
+    }
+    case WM_SIZE: Relayout(); break;
+    case WM_DROPFILES:
+        HandleDropFiles(reinterpret_cast<HDROP>(wParam));
+        return 0;
+    case WM_MOUSEMOVE:
+        if (dragging_) {
+            POINT p;
+            GetCursorPos(&p);
+            RowDragMove(p);
+            return 0;
+        }
         break;
+    case WM_LBUTTONUP:
+        if (dragging_) {
+            EndRowDrag(true);
+            return 0;
+        }
+        break;
+    case WM_CAPTURECHANGED:
+        if (dragging_) EndRowDrag(false);
+        break;
+    case WM_SETCURSOR: {
+        HWND over = reinterpret_cast<HWND>(wParam);
+        if (imgRegister && over == imgRegister->Handle()) {
+            ui::Application.SetHint(qv::LoadStr(IDS_HINT_DROP_REGISTER));
+        } else if (imgUnregister && over == imgUnregister->Handle()) {
+            ui::Application.SetHint(qv::LoadStr(IDS_HINT_DROP_UNREGISTER));
+        } else if (over == Handle() || (lvFiles && over == lvFiles->Handle()) || (sbMain && over == sbMain->Handle())) {
+            if (!tbMenu || tbMenu->OpenMenu() < 0) ui::Application.SetHint(std::string());
+        }
+        break;
+    }
+    case WM_ACTIVATE: {
+        LRESULT result = ui::TForm::WndProc(msg, wParam, lParam);
+        if (LOWORD(wParam) == WA_INACTIVE) {
+            if (tbMenu) tbMenu->LeaveMenuMode();
+        } else if (FirstActivate) {
+            // After the first show's steps, which run once Show returns.
+            PostMessageA(Handle(), WM_FIRST_ACTIVATE, 0, 0);
+        }
+        return result;
+    }
+    case WM_FIRST_ACTIVATE:
+        FormActivate();
+        return 0;
     case WM_DESTROY:
-        ui::TForm::WndProc(msg, wParam, lParam);
-        if (batch_) batch_->SaveRecentFiles();
-        StopApplication();
+        FormDestroy();
+        if (ui::Application.MainForm() == this) PostQuitMessage(fatal_ ? 1 : 0);
         return 0;
     default:
         break;
     }
     return ui::TForm::WndProc(msg, wParam, lParam);
-}
-
-void TZEPHMain::ApplicationException(std::exception_ptr error) {
-    const std::string& title = ui::Application.Title;
-    try {
-        std::rethrow_exception(error);
-    } catch (const EQVException& e) {
-        QVMessageDetails(e.what(), e.Details, title, static_cast<QVDetailsType>(e.Kind), DialogLanguage(),
-                         DialogFont(), false);
-        if (e.Kind == qekFatal) ui::Application.Terminate(1);
-    } catch (const std::exception& e) {
-        QVMessageDetails(qv::LoadStr(IDS_UNEXPECTED_ERROR), e.what(), title, qdtCritical, DialogLanguage(),
-                         DialogFont(), false);
-        ui::Application.Terminate(1);
-    } catch (...) {
-        QVMessageDetails(qv::LoadStr(IDS_UNEXPECTED_ERROR), "", title, qdtCritical, DialogLanguage(), DialogFont(),
-                         false);
-        ui::Application.Terminate(1);
-    }
 }

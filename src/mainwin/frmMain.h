@@ -1,35 +1,194 @@
 #pragma once
-// The main window. It owns the application-wide error handler: every error
+// The main window: the batch list, every command as an action of one list
+// (reached through the dockable menu bar and toolbar, the list's context
+// menu and the shortcuts), list editing, the clipboard, drag and drop, the
+// stored window state, and the application-wide error handler: every error
 // that reaches a window procedure is shown here.
+#include <windows.h>
+#include <shellapi.h>
+
 #include <exception>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "mainwin/uBatchDocument.h"
+#include "mainwin/uWindowStorage.h"
+#include "ui/ActionMenus.h"
+#include "ui/Actions.h"
+#include "ui/ComCtrls.h"
+#include "ui/Dialogs.h"
+#include "ui/Docking.h"
 #include "ui/Form.h"
+#include "ui/ImageSet.h"
 #include "ui/ListView.h"
+#include "ui/Timer.h"
+#include "ui/ToolBars.h"
+
+// Form styles.
+enum TFormStyle : int { fsNormal = 0, fsStayOnTop = 3 };
 
 class TZEPHMain : public ui::TForm {
 public:
     TZEPHMain();
+    ~TZEPHMain() override;
+
+    // Restores the stored window state, shows the window, then runs the
+    // first-show steps (the start-up batch) once.
+    void Show();
 
     // Shows an EQVException in the details dialog, Kind 1 as a warning and
-    // Kind 2 as information; Kind 0 and any other error end the application
-    // after being shown.
+    // Kind 2 as information. Kind 0 and any other error end the application
+    // after being shown; a modified batch is first written to a recovery
+    // copy, and the recent files and options are saved.
     void ApplicationException(std::exception_ptr error);
 
-    // The batch list and the batch document it shows.
-    ui::TListView* lvFiles = nullptr;
+    void ApplyOptions();
+    void ApplyFormStyle();
+    bool StayOnTop() const;
+
     TBatchDocument& Batch() { return *batch_; }
 
+    // Components.
+    ui::TActionList alMain;
+    ui::TImageSet imlMenus;
+    std::unique_ptr<ui::TActionMenus> menus;
+    std::unique_ptr<ui::TDockSite> docks;
+    std::unique_ptr<ui::TMenuBar> tbMenu;
+    std::unique_ptr<ui::TActionToolBar> tbMain;
+    ui::TListView* lvFiles = nullptr;
+    ui::TImage* imgRegister = nullptr;
+    ui::TImage* imgUnregister = nullptr;
+    ui::TStatusBar* sbMain = nullptr;
+    std::vector<ui::TMenuEntry> popFiles;
+    ui::TFileDialog OpenFile;
+    std::unique_ptr<ui::TTimer> tSetFormStyle;
+
+    bool FirstShow = true;
+    bool FirstActivate = true;
+    int PendingFormStyle = fsNormal;
+
+    // Actions.
+    ui::TAction *actFile, *actEdit, *actView, *actRegistry, *actHelp;
+    ui::TAction *actFileNew, *actFileOpen, *actFileClose, *actFileSave, *actFileSaveAs, *actFileRecent,
+        *actFileAddFile, *actFileRemoveFile, *actFileProperties, *actFilePreferences, *actFileExit;
+    ui::TAction *actEditCut, *actEditCopy, *actEditPaste, *actEditClearAll, *actEditMoveFirst, *actEditMoveUp,
+        *actEditMoveDown, *actEditMoveLast;
+    ui::TAction *actViewToolbar, *actViewStatusBar, *actViewAlwaysOnTop;
+    ui::TAction *actRegistryRegisterAll, *actRegistryUnregisterAll, *actRegistryRegisterSelected,
+        *actRegistryUnregisterSelected, *actRegistryRegisterFile, *actRegistryUnregisterFile, *actRegistryRunRegistry;
+    ui::TAction *actHelpContents, *actHelpTipOfTheDay, *actHelpOnTheWeb, *actHelpSendEmail, *actHelpAbout;
+
+    void alMainUpdate();
+
+    void actFileNewExecute();
+    void actFileOpenExecute();
+    void actFileCloseExecute();
+    void actFileSaveExecute();
+    void actFileSaveAsExecute();
+    void MRUListClick(const std::string& path);
+    void actFileAddFileExecute();
+    void actFileRemoveFileExecute();
+    void actFilePropertiesExecute();
+    void actFilePreferencesExecute();
+    void actFileExitExecute();
+    void actEditCutExecute();
+    void actEditCopyExecute();
+    void actEditPasteExecute();
+    void actEditClearAllExecute();
+    void actEditMoveFirstExecute();
+    void actEditMoveUpExecute();
+    void actEditMoveDownExecute();
+    void actEditMoveLastExecute();
+    void actViewToolbarExecute();
+    void actViewStatusBarExecute();
+    void actViewAlwaysOnTopExecute();
+    void actRegistryRegisterAllExecute();
+    void actRegistryUnregisterAllExecute();
+    void actRegistryRegisterSelectedExecute();
+    void actRegistryUnregisterSelectedExecute();
+    void actRegistryRegisterFileExecute();
+    void actRegistryUnregisterFileExecute();
+    void actRegistryRunRegistryExecute();
     void actHelpContentsExecute();
+    void actHelpTipOfTheDayExecute();
     void actHelpOnTheWebExecute();
+    void actHelpSendEmailExecute();
     void actHelpAboutExecute();
+
+    // Dragging a row inside the list and onto the drop images.
+    bool lvFilesDragOver(POINT client) const;
+    void lvFilesDragDrop(POINT client);
+    bool imgDragOver() const;
+    void imgRegisterDragDrop();
+    void imgUnregisterDragDrop();
+    // Files dropped from the shell, at a point of the client area.
+    void DropFiles(const std::vector<std::string>& items, POINT client);
+    // The drop images' rectangles in client coordinates, edges included.
+    RECT RegisterTarget() const;
+    RECT UnregisterTarget() const;
+
+    bool BottomVisible() const { return bottomVisible_; }
+    // The state as stored at closing.
+    TWindowState CurrentState() const;
+    void StoreState();
+    void RestoreState();
+    // The rows' paths, first to last.
+    std::vector<std::string> EntryPaths() const;
+    // True while a registration or a task run is in progress.
+    bool Busy() const { return alMain.Locked(); }
+    // The recovery copy written on the fatal-error path, if any.
+    const std::string& RecoveryCopy() const { return recoveryCopy_; }
 
 protected:
     LRESULT WndProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
+    bool PreTranslateMessage(MSG& msg) override;
+    bool FormKeyDown(WORD key, unsigned shift) override;
     bool FormKeyUp(WORD key, unsigned shift) override;
+    bool FormCloseQuery() override;
 
 private:
-    void FitList();
+    void CreateActions();
+    void CreateBars();
+    void CreateBottomPanel();
+    void Relayout();
+    void FormShow();
+    void FormActivate();
+    void FormDestroy();
+    void SetBottomVisible(bool visible);
+    void ShowListMenu(POINT screen);
+    std::vector<ui::TDynamicItem> RecentItems();
+    // Which clipboard text names an existing file, rechecked only when the
+    // clipboard changes.
+    bool ClipboardHoldsFile();
+    void RegisterDropped(const std::vector<std::string>& items, bool register_);
+    void AddDropped(const std::vector<std::string>& items);
+    void HandleDropFiles(HDROP drop);
+    void RegisterOne(const std::string& path, bool register_);
+    void RunTasks(bool register_);
+    void MoveSelected(int to);
+    void BeginRowDrag(int row);
+    void RowDragMove(POINT screen);
+    void EndRowDrag(bool drop);
+    void SetInsertMark(int row);
+    std::string WriteRecoveryCopy(std::string* failure);
+    void EndFatally(const std::string& message, const std::string& details);
+
     std::unique_ptr<TBatchDocument> batch_;
+    qv::GdiObject<HFONT> listFont_;
+    bool bottomVisible_ = true;
+    bool stateStored_ = false;
+    bool fatal_ = false;
+    std::string recoveryCopy_;
+    // The clipboard check's memory.
+    DWORD clipboardSequence_ = 0;
+    bool clipboardChecked_ = false;
+    bool clipboardHoldsFile_ = false;
+    // Row dragging.
+    bool dragging_ = false;
+    int dragRow_ = -1;
+    int insertMark_ = -1;
+    HIMAGELIST dragImage_ = nullptr;
+    HICON registerIcon_ = nullptr;
+    HICON unregisterIcon_ = nullptr;
 };

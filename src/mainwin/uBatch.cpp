@@ -250,10 +250,18 @@ std::string FormatBatchText(const std::vector<std::string>& paths) {
     return text;
 }
 
-std::string BackupFileName(const std::string& path) {
+namespace {
+std::string PrefixFileName(const std::string& path, const char* prefix) {
     size_t cut = path.find_last_of("\\/:");
     size_t nameStart = cut == std::string::npos ? 0 : cut + 1;
-    return path.substr(0, nameStart) + "Backup of " + path.substr(nameStart);
+    return path.substr(0, nameStart) + prefix + path.substr(nameStart);
+}
+}  // namespace
+
+std::string RecoveryFileName(const std::string& path) { return PrefixFileName(path, "Recovery of "); }
+
+std::string BackupFileName(const std::string& path) {
+    return PrefixFileName(path, "Backup of ");
 }
 
 std::string ReadWholeFile(const std::string& path) {

@@ -87,6 +87,10 @@ std::string FormatBatchText(const std::vector<std::string>& paths);
 // so C:\Work\servers.kvx gives C:\Work\Backup of servers.kvx.
 std::string BackupFileName(const std::string& path);
 
+// The name of the recovery copy written when the program must end with
+// unsaved changes: "Recovery of " before the file name, as for a backup.
+std::string RecoveryFileName(const std::string& path);
+
 // Every byte of the file. Throws std::runtime_error with the system's text
 // for the error when the file cannot be opened or read.
 std::string ReadWholeFile(const std::string& path);

@@ -33,11 +33,8 @@ TBatchDocument::TBatchDocument(ui::TForm& host, ui::TListView& view)
     view_.SetSmallImages(images_.Handle());
     view_.OnGetText = [this](int row, int column) { return RowText(row, column); };
     view_.OnGetImage = [this](int row) { return RowImage(row); };
-    tAutoSave_.OnTimer = [this] {
-        // Only a named batch is saved automatically, modified or not.
-        if (HasBatch() && !currentBatch_.empty()) SaveCommand();
-    };
-    tAutoSave_.SetInterval(static_cast<unsigned>(std::max(CurrentOptions().AutoSaveInterval, 1)) * 60000u);
+    tAutoSave_.OnTimer = [this] { AutoSaveTick(); };
+    tAutoSave_.SetInterval(AutoSaveIntervalMs(CurrentOptions().AutoSaveInterval));
     ResetList(true);
     SetModified(false);
 }
@@ -147,8 +144,13 @@ bool TBatchDocument::SaveBatchAs(const std::string& path) {
     dialog.FileName = path;
     dialog.Options = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST;
     if (!ui::ExecuteSaveDialog(host_.Handle(), dialog)) return false;
-    SetCurrentBatch(dialog.FileName);
-    return SaveBatch(dialog.FileName);
+    // The chosen name becomes current only once the file is written, so a
+    // failed write leaves the batch as it was (name and changes).
+    SaveBatch(dialog.FileName);
+    currentBatch_ = dialog.FileName;
+    RefreshView();
+    SetModified(false);
+    return true;
 }
 
 void TBatchDocument::SetCurrentBatch(const std::string& name) {
@@ -226,8 +228,60 @@ void TBatchDocument::SaveRecentFiles() const {
     recent_.Save(HKEY_LOCAL_MACHINE, StorageKey());
 }
 
+unsigned TBatchDocument::AutoSaveIntervalMs(long long minutes) {
+    // An interval below one minute would save without pause; a longer one
+    // than a timer takes would overflow.
+    constexpr long long kLongest = 0x7FFFFFFF;  // USER_TIMER_MAXIMUM
+    long long ms = std::max(minutes, 1LL) * 60000LL;
+    return static_cast<unsigned>(std::min(ms, kLongest));
+}
+
 void TBatchDocument::ApplyAutoSave(bool on, int minutes) {
-    // An interval below one minute would save without pause.
-    tAutoSave_.SetInterval(static_cast<unsigned>(std::max(minutes, 1)) * 60000u);
-    tAutoSave_.SetEnabled(on);
+    unsigned interval = AutoSaveIntervalMs(minutes);
+    if (interval != tAutoSave_.Interval()) tAutoSave_.SetInterval(interval);
+    if (!on) {
+        tAutoSave_.SetEnabled(false);
+    } else if (!tAutoSave_.Enabled()) {
+        tAutoSave_.SetEnabled(true);
+    }
+}
+
+void TBatchDocument::AutoSaveTick() {
+    // Never stacked on itself, on a modal window or on a registration; a
+    // batch without changes is left alone, so that its backup keeps the
+    // previous version.
+    if (autoSaving_ || !HasBatch() || currentBatch_.empty() || !modified_) return;
+    if (CanAutoSave && !CanAutoSave()) return;
+    autoSaving_ = true;
+    try {
+        SaveCommand();
+    } catch (...) {
+        autoSaving_ = false;
+        throw;
+    }
+    autoSaving_ = false;
+}
+
+void TBatchDocument::RemoveEntry(int row) {
+    if (row < 0 || static_cast<size_t>(row) >= model_.Count()) return;
+    model_.Remove(static_cast<size_t>(row));
+    RefreshView();
+    if (static_cast<size_t>(row) < model_.Count()) {
+        view_.Select(row, true);
+        view_.EnsureVisible(row);
+    } else {
+        view_.Select(-1);
+    }
+    SetModified(true);
+}
+
+void TBatchDocument::MoveEntry(int from, int to) {
+    if (from < 0 || to < 0 || static_cast<size_t>(from) >= model_.Count() || static_cast<size_t>(to) >= model_.Count()) {
+        return;
+    }
+    model_.Move(static_cast<size_t>(from), static_cast<size_t>(to));
+    view_.RefreshRows(std::min(from, to), std::max(from, to));
+    view_.Select(to, true);
+    view_.EnsureVisible(to);
+    SetModified(true);
 }

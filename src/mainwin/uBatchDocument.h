@@ -53,6 +53,12 @@ public:
     void AddFile(const std::string& path, bool warnDuplicate);
     int FindFile(const std::string& path) const;
     void ResetList(bool placeholder);
+    // Removes the entry of a row; the entry that followed, if any, becomes
+    // the selected and focused row. Sets Modified.
+    void RemoveEntry(int row);
+    // Takes the entry at `from` out and puts it at `to` (both rows of the
+    // batch) in one step, selects and focuses it and sets Modified.
+    void MoveEntry(int from, int to);
     // True when the operation that asked may go on.
     bool SavePrompt();
 
@@ -66,8 +72,17 @@ public:
     void LoadRecentFiles();
     void SaveRecentFiles() const;
 
-    // Runs the automatic save every `minutes` while `on`.
+    // Runs the automatic save every `minutes` while `on`; a running timer is
+    // left running.
     void ApplyAutoSave(bool on, int minutes);
+    // The timer's interval for a number of minutes: at least one minute, at
+    // most the longest interval a timer takes.
+    static unsigned AutoSaveIntervalMs(long long minutes);
+    // Asked before each automatic save; false skips that save (a modal
+    // window, a registration or an earlier save's error is on screen).
+    std::function<bool()> CanAutoSave;
+    // The automatic save: saves a named batch that has changes.
+    void AutoSaveTick();
     ui::TTimer& AutoSaveTimer() { return tAutoSave_; }
 
     // Called after every change of the state or of the list.
@@ -90,4 +105,5 @@ private:
     TRecentFiles recent_;
     std::string currentBatch_ = kNoBatch;
     bool modified_ = false;
+    bool autoSaving_ = false;
 };

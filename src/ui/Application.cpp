@@ -51,9 +51,28 @@ void TApplication::HandleMessage(MSG& msg) {
     DispatchMessageA(&msg);
 }
 
+void TApplication::Idle() {
+    if (!OnIdle) return;
+    try {
+        OnIdle();
+    } catch (...) {
+        HandleException(std::current_exception());
+    }
+}
+
+void TApplication::SetHint(const std::string& hint) {
+    if (hint == hint_) return;
+    hint_ = hint;
+    if (OnHint) OnHint(hint_);
+}
+
 int TApplication::Run() {
     MSG msg;
-    while (GetMessageA(&msg, nullptr, 0, 0) > 0) HandleMessage(msg);
+    for (;;) {
+        if (!PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE)) Idle();
+        if (GetMessageA(&msg, nullptr, 0, 0) <= 0) break;
+        HandleMessage(msg);
+    }
     terminated_ = true;
     return static_cast<int>(msg.wParam);
 }

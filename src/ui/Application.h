@@ -59,6 +59,16 @@ public:
     std::function<void(std::exception_ptr)> OnException;
     void HandleException(std::exception_ptr error);
 
+    // Runs whenever the message loop has handled every waiting message.
+    std::function<void()> OnIdle;
+    void Idle();
+
+    // The current hint (the help line of the command under the pointer or
+    // the keyboard); OnHint is told whenever it changes.
+    const std::string& Hint() const { return hint_; }
+    void SetHint(const std::string& hint);
+    std::function<void(const std::string&)> OnHint;
+
     // Pixels of the screen for a length given at 96 DPI.
     int Scale(int pixels96) const;
     int Dpi() const { return dpi_; }
@@ -70,6 +80,7 @@ private:
     TCursor cursor_ = TCursor::Default;
     bool terminated_ = false;
     int dpi_ = 96;
+    std::string hint_;
 };
 
 extern TApplication Application;

@@ -69,6 +69,23 @@ bool TTabControl::HandleNotify(NMHDR* header, LRESULT* result) {
     return true;
 }
 
+TStatusBar::TStatusBar(TForm& owner, const TBounds& bounds)
+    : TControl(owner, STATUSCLASSNAMEA, "", bounds, CCS_NOPARENTALIGN | CCS_NORESIZE | CCS_NODIVIDER) {
+    SendMessageA(Handle(), SB_SIMPLE, TRUE, 0);
+}
+
+void TStatusBar::SetSimpleText(const std::string& text) {
+    SendMessageA(Handle(), SB_SETTEXTA, SB_SIMPLEID, reinterpret_cast<LPARAM>(text.c_str()));
+}
+
+std::string TStatusBar::SimpleText() const {
+    char buffer[512] = {};
+    LRESULT length = SendMessageA(Handle(), SB_GETTEXTLENGTHA, SB_SIMPLEID, 0);
+    if (LOWORD(length) >= sizeof buffer) return std::string();
+    SendMessageA(Handle(), SB_GETTEXTA, SB_SIMPLEID, reinterpret_cast<LPARAM>(buffer));
+    return buffer;
+}
+
 TImageList::~TImageList() {
     if (list_) ImageList_Destroy(list_);
 }

@@ -41,6 +41,15 @@ private:
     std::vector<std::vector<TControl*>> pages_;
 };
 
+// A status bar with one simple panel showing a line of text; placed by the
+// form (it does not align itself).
+class TStatusBar : public TControl {
+public:
+    TStatusBar(TForm& owner, const TBounds& bounds);
+    void SetSimpleText(const std::string& text);
+    std::string SimpleText() const;
+};
+
 // An image list of 16 x 16 pictures, owned by the object.
 class TImageList {
 public:

@@ -60,7 +60,11 @@ std::string GetClipboardText(HWND owner) {
     if (!OpenClipboard(owner)) return text;
     if (HANDLE data = GetClipboardData(CF_TEXT)) {
         if (const char* chars = static_cast<const char*>(GlobalLock(data))) {
-            text = chars;
+            // Never past the data's size, whether or not it ends with a NUL.
+            size_t size = GlobalSize(data);
+            size_t length = 0;
+            while (length < size && chars[length]) ++length;
+            text.assign(chars, length);
             GlobalUnlock(data);
         }
     }

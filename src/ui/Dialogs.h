@@ -24,7 +24,8 @@ bool ExecuteSaveDialog(HWND owner, TFileDialog& dialog);
 
 // Puts plain text on the clipboard; false when the clipboard is busy.
 bool SetClipboardText(HWND owner, const std::string& text);
-// The clipboard's plain text, or empty text.
+// The clipboard's plain text up to its first NUL and never past the data's
+// size, or empty text.
 std::string GetClipboardText(HWND owner);
 
 }  // namespace ui

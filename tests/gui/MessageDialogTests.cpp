@@ -43,6 +43,7 @@ const std::vector<ButtonSetCase>& ButtonSets() {
          {8, 88, 168, 248, 328},
          {qrYes, qrYesToAll, qrNo, qrNoToAll, qrCancel},
          qrCancel},
+        {qbOKCancel, {"&OK", "&Cancel"}, {"&OK", "&Cancelar"}, {120, 208}, {qrOK, qrCancel}, qrCancel},
     };
     return cases;
 }
@@ -250,7 +251,7 @@ TEST(QVMessage, InvalidArgumentsRaiseBeforeAnythingIsShown) {
     };
     EXPECT_EQ(message(qmtError, qbOK, static_cast<QVLanguage>(2)), "Invalid language id. in call to QVMessage.");
     EXPECT_EQ(message(static_cast<QVMessageType>(4), qbOK, qlEnglish), "Invalid message type in call to QVMessage.");
-    EXPECT_EQ(message(qmtError, static_cast<QVButtons>(5), qlEnglish),
+    EXPECT_EQ(message(qmtError, static_cast<QVButtons>(6), qlEnglish),
               "Invalid button definition in call to QVMessage.");
     // The checks run in order: language, type, buttons.
     EXPECT_EQ(message(static_cast<QVMessageType>(9), static_cast<QVButtons>(9), static_cast<QVLanguage>(9)),
