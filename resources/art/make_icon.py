@@ -16,136 +16,16 @@ Writes resources/Corvantis.ico relative to the repository root.  With
 --preview DIR, also writes one PNG per size into DIR for review.
 """
 
-import math
 import os
-import struct
 import sys
-import zlib
 
-# --------------------------------------------------------------------------
-# Palette (straight RGB, 0..255)
-# --------------------------------------------------------------------------
-TEAL_TOP = (0x1F, 0x94, 0xA3)      # main block, top of the gradient
-TEAL_BOT = (0x0A, 0x5E, 0x6C)      # main block, bottom of the gradient
-TEAL_EDGE = (0x06, 0x41, 0x4B)     # crisp outline for the main block
-BACK_TOP = (0x9C, 0xD8, 0xDF)      # stacked block behind
-BACK_BOT = (0x6F, 0xBD, 0xC7)
-BACK_EDGE = (0x3A, 0x8E, 0x99)
-PIN_FILL = (0xE9, 0xF6, 0xF7)      # connector pins
-PIN_EDGE = (0x06, 0x41, 0x4B)
-BADGE_TOP = (0x3C, 0xC0, 0x62)     # check badge
-BADGE_BOT = (0x1A, 0x8F, 0x40)
-BADGE_EDGE = (0x10, 0x6A, 0x2E)
-WHITE = (0xFF, 0xFF, 0xFF)
-HILITE = (0xFF, 0xFF, 0xFF)        # faint top highlight inside the block
-
-
-# --------------------------------------------------------------------------
-# Signed distance functions (negative inside), coordinates in pixels
-# --------------------------------------------------------------------------
-def sd_round_rect(px, py, x0, y0, x1, y1, r):
-    cx, cy = (x0 + x1) * 0.5, (y0 + y1) * 0.5
-    hx, hy = (x1 - x0) * 0.5 - r, (y1 - y0) * 0.5 - r
-    qx, qy = abs(px - cx) - hx, abs(py - cy) - hy
-    ox, oy = max(qx, 0.0), max(qy, 0.0)
-    return math.hypot(ox, oy) + min(max(qx, qy), 0.0) - r
-
-
-def sd_circle(px, py, cx, cy, r):
-    return math.hypot(px - cx, py - cy) - r
-
-
-def sd_segment(px, py, ax, ay, bx, by):
-    pax, pay = px - ax, py - ay
-    bax, bay = bx - ax, by - ay
-    h = (pax * bax + pay * bay) / (bax * bax + bay * bay)
-    h = min(max(h, 0.0), 1.0)
-    return math.hypot(pax - bax * h, pay - bay * h)
-
-
-def sd_polyline(px, py, pts, half_w):
-    d = min(sd_segment(px, py, *pts[i], *pts[i + 1]) for i in range(len(pts) - 1))
-    return d - half_w
-
-
-# --------------------------------------------------------------------------
-# Canvas with premultiplied RGBA float pixels
-# --------------------------------------------------------------------------
-class Canvas:
-    def __init__(self, size):
-        self.n = size
-        self.px = [[0.0, 0.0, 0.0, 0.0] for _ in range(size * size)]
-
-    def coverage(self, d):
-        # d: signed distance at pixel centre, in pixels.  A pixel whose centre
-        # lies 0.5 px inside a pixel-aligned edge is fully covered -> crisp.
-        c = 0.5 - d
-        return 0.0 if c <= 0.0 else (1.0 if c >= 1.0 else c)
-
-    def fill(self, sdf, color, alpha=1.0, bbox=None):
-        """Composite a shape.  color: RGB tuple or function (x, y) -> RGB."""
-        n = self.n
-        x0, y0, x1, y1 = bbox if bbox else (0, 0, n, n)
-        x0, y0 = max(0, int(math.floor(x0)) - 1), max(0, int(math.floor(y0)) - 1)
-        x1, y1 = min(n, int(math.ceil(x1)) + 1), min(n, int(math.ceil(y1)) + 1)
-        for y in range(y0, y1):
-            cy = y + 0.5
-            for x in range(x0, x1):
-                cx = x + 0.5
-                a = self.coverage(sdf(cx, cy)) * alpha
-                if a <= 0.0:
-                    continue
-                rgb = color(cx, cy) if callable(color) else color
-                p = self.px[y * n + x]
-                k = 1.0 - a
-                p[0] = rgb[0] / 255.0 * a + p[0] * k
-                p[1] = rgb[1] / 255.0 * a + p[1] * k
-                p[2] = rgb[2] / 255.0 * a + p[2] * k
-                p[3] = a + p[3] * k
-
-    def erase(self, sdf, bbox=None):
-        """Punch a transparent hole (destination-out)."""
-        n = self.n
-        x0, y0, x1, y1 = bbox if bbox else (0, 0, n, n)
-        x0, y0 = max(0, int(math.floor(x0)) - 1), max(0, int(math.floor(y0)) - 1)
-        x1, y1 = min(n, int(math.ceil(x1)) + 1), min(n, int(math.ceil(y1)) + 1)
-        for y in range(y0, y1):
-            for x in range(x0, x1):
-                a = self.coverage(sdf(x + 0.5, y + 0.5))
-                if a <= 0.0:
-                    continue
-                p = self.px[y * n + x]
-                k = 1.0 - a
-                for i in range(4):
-                    p[i] *= k
-
-    def rgba_rows(self):
-        """Straight-alpha 8-bit RGBA rows, top to bottom."""
-        n = self.n
-        rows = []
-        for y in range(n):
-            row = bytearray()
-            for x in range(n):
-                r, g, b, a = self.px[y * n + x]
-                if a <= 1e-6:
-                    row += b"\0\0\0\0"
-                    continue
-                row += bytes((
-                    min(255, int(round(r / a * 255))),
-                    min(255, int(round(g / a * 255))),
-                    min(255, int(round(b / a * 255))),
-                    min(255, int(round(a * 255))),
-                ))
-            rows.append(bytes(row))
-        return rows
-
-
-def vgrad(top, bot, y0, y1):
-    def f(x, y):
-        t = min(max((y - y0) / float(y1 - y0), 0.0), 1.0)
-        return tuple(top[i] + (bot[i] - top[i]) * t for i in range(3))
-    return f
-
+sys.dont_write_bytecode = True          # importing artlib leaves no cache
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from artlib import (TEAL_TOP, TEAL_BOT, TEAL_EDGE, TEAL_FLAT,  # noqa: E402
+                    BACK_TOP, BACK_BOT, BACK_EDGE, PIN_FILL, PIN_EDGE,
+                    BADGE_TOP, BADGE_BOT, BADGE_EDGE, BADGE_FLAT, WHITE, HILITE,
+                    Canvas, sd_box, sd_circle, sd_polyline_round, vgrad,
+                    png_bytes, dib_bytes, ico_bytes)
 
 # --------------------------------------------------------------------------
 # Per-size layouts.  All numbers are pixel coordinates for that size; the
@@ -215,16 +95,16 @@ def layout_256():
 
 def render(size):
     L = LAYOUTS[size] if size in LAYOUTS else layout_256()
-    cv = Canvas(size)
+    cv = Canvas(size, ss=0)
     e = L["edge"]
 
     def rr(box):
         x0, y0, x1, y1, r = box
-        return lambda x, y: sd_round_rect(x, y, x0, y0, x1, y1, r)
+        return lambda x, y: sd_box(x, y, x0, y0, x1, y1, r)
 
     def rr_inset(box, d):
         x0, y0, x1, y1, r = box
-        return lambda x, y: sd_round_rect(x, y, x0 + d, y0 + d, x1 - d, y1 - d, max(r - d, 0.0))
+        return lambda x, y: sd_box(x, y, x0 + d, y0 + d, x1 - d, y1 - d, max(r - d, 0.0))
 
     # 1. Stacked block behind (outline + lighter fill).
     if L.get("back"):
@@ -241,7 +121,7 @@ def render(size):
     blk = L["block"]
     gap = L["pin_gap"]
     cv.erase(rr_inset(blk, -gap), bbox=(blk[0] - gap, blk[1] - gap, blk[2] + gap, blk[3] + gap))
-    fill = vgrad(TEAL_TOP, TEAL_BOT, blk[1], blk[3]) if L["gradient"] else (0x12, 0x7A, 0x88)
+    fill = vgrad(TEAL_TOP, TEAL_BOT, blk[1], blk[3]) if L["gradient"] else TEAL_FLAT
     if e > 0:
         cv.fill(rr(blk), TEAL_EDGE, bbox=blk[:4])
         cv.fill(rr_inset(blk, e), fill, bbox=blk[:4])
@@ -250,8 +130,8 @@ def render(size):
     if L["highlight"]:
         # faint inner top edge highlight
         x0, y0, x1, y1, r = blk
-        hl = lambda x, y: max(sd_round_rect(x, y, x0 + e, y0 + e, x1 - e, y1 - e, max(r - e, 0)),
-                              -sd_round_rect(x, y, x0 + e, y0 + 2 * e, x1 - e, y1 - e, max(r - e, 0)))
+        hl = lambda x, y: max(sd_box(x, y, x0 + e, y0 + e, x1 - e, y1 - e, max(r - e, 0)),
+                              -sd_box(x, y, x0 + e, y0 + 2 * e, x1 - e, y1 - e, max(r - e, 0)))
         cv.fill(hl, HILITE, alpha=0.28, bbox=blk[:4])
 
     # 3. Connector pins, separated from the block by a transparent gap.
@@ -259,16 +139,16 @@ def render(size):
     if L.get("pin_solid"):
         # tiny sizes: solid dark pins butted against the block
         for (x0, y0, x1, y1) in L["pins"]:
-            cv.fill(lambda x, y, a=(x0, y0, x1, y1): sd_round_rect(x, y, *a, pr), TEAL_EDGE,
+            cv.fill(lambda x, y, a=(x0, y0, x1, y1): sd_box(x, y, *a, pr), TEAL_EDGE,
                     bbox=(x0, y0, x1, y1))
     for (x0, y0, x1, y1) in ([] if L.get("pin_solid") else L["pins"]):
-        cv.erase(lambda x, y, a=(x0, y0, x1, y1): sd_round_rect(x, y, a[0] - gap, a[1] - gap,
+        cv.erase(lambda x, y, a=(x0, y0, x1, y1): sd_box(x, y, a[0] - gap, a[1] - gap,
                                                               a[2] + gap, a[3] + gap, pr + gap),
                  bbox=(x0 - gap, y0 - gap, x1 + gap, y1 + gap))
     for (x0, y0, x1, y1) in ([] if L.get("pin_solid") else L["pins"]):
-        f = lambda x, y, a=(x0, y0, x1, y1): sd_round_rect(x, y, *a, pr)
+        f = lambda x, y, a=(x0, y0, x1, y1): sd_box(x, y, *a, pr)
         cv.fill(f, PIN_EDGE, bbox=(x0, y0, x1, y1))
-        f2 = lambda x, y, a=(x0, y0, x1, y1): sd_round_rect(x, y, a[0] + e, a[1] + e,
+        f2 = lambda x, y, a=(x0, y0, x1, y1): sd_box(x, y, a[0] + e, a[1] + e,
                                                             a[2] - e, a[3] - e, max(pr - e, 0))
         cv.fill(f2, PIN_FILL, bbox=(x0, y0, x1, y1))
 
@@ -277,7 +157,7 @@ def render(size):
     g = L["badge_gap"]
     bb = (bx - br - g, by - br - g, bx + br + g, by + br + g)
     cv.erase(lambda x, y: sd_circle(x, y, bx, by, br + g), bbox=bb)
-    grad = vgrad(BADGE_TOP, BADGE_BOT, by - br, by + br) if L["gradient"] else (0x22, 0xA0, 0x4C)
+    grad = vgrad(BADGE_TOP, BADGE_BOT, by - br, by + br) if L["gradient"] else BADGE_FLAT
     be = L["badge_edge"]
     if be > 0:
         cv.fill(lambda x, y: sd_circle(x, y, bx, by, br), BADGE_EDGE, bbox=bb)
@@ -286,58 +166,13 @@ def render(size):
         cv.fill(lambda x, y: sd_circle(x, y, bx, by, br), grad, bbox=bb)
     if "check_pixels" in L:
         for (x, y, a) in L["check_pixels"]:
-            cv.fill(lambda px, py, x=x, y=y: sd_round_rect(px, py, x, y, x + 1, y + 1, 0.0),
+            cv.fill(lambda px, py, x=x, y=y: sd_box(px, py, x, y, x + 1, y + 1, 0.0),
                     WHITE, alpha=a, bbox=(x, y, x + 1, y + 1))
     else:
         pts = L["check"]
         hw = L["check_w"] / 2.0
-        cv.fill(lambda x, y: sd_polyline(x, y, pts, hw), WHITE, bbox=bb)
+        cv.fill(lambda x, y: sd_polyline_round(x, y, pts, hw), WHITE, bbox=bb)
     return cv
-
-
-# --------------------------------------------------------------------------
-# Encoders
-# --------------------------------------------------------------------------
-def png_bytes(size, rows):
-    def chunk(tag, data):
-        c = struct.pack(">I", len(data)) + tag + data
-        return c + struct.pack(">I", zlib.crc32(tag + data) & 0xFFFFFFFF)
-    raw = b"".join(b"\0" + r for r in rows)
-    return (b"\x89PNG\r\n\x1a\n"
-            + chunk(b"IHDR", struct.pack(">IIBBBBB", size, size, 8, 6, 0, 0, 0))
-            + chunk(b"IDAT", zlib.compress(raw, 9))
-            + chunk(b"IEND", b""))
-
-
-def dib_bytes(size, rows):
-    """32-bit BGRA DIB as stored in .ico (bottom-up, XOR + AND mask)."""
-    hdr = struct.pack("<IiiHHIIiiII", 40, size, size * 2, 1, 32, 0, 0, 0, 0, 0, 0)
-    xor = bytearray()
-    for r in reversed(rows):
-        for i in range(0, len(r), 4):
-            xor += bytes((r[i + 2], r[i + 1], r[i], r[i + 3]))
-    stride = ((size + 31) // 32) * 4
-    andm = bytearray()
-    for r in reversed(rows):
-        line = bytearray(stride)
-        for x in range(size):
-            if r[x * 4 + 3] == 0:
-                line[x // 8] |= 0x80 >> (x % 8)
-        andm += line
-    return hdr + bytes(xor) + bytes(andm)
-
-
-def ico_bytes(images):
-    """images: list of (size, payload bytes)."""
-    out = struct.pack("<HHH", 0, 1, len(images))
-    offset = 6 + 16 * len(images)
-    body = b""
-    for size, data in images:
-        dim = 0 if size >= 256 else size
-        out += struct.pack("<BBBBHHII", dim, dim, 0, 0, 1, 32, len(data), offset)
-        offset += len(data)
-        body += data
-    return out + body
 
 
 def main(argv):
@@ -353,8 +188,8 @@ def main(argv):
         rows = render(size).rgba_rows()
         if preview:
             with open(os.path.join(preview, "icon_%d.png" % size), "wb") as f:
-                f.write(png_bytes(size, rows))
-        images.append((size, png_bytes(size, rows) if size >= 256 else dib_bytes(size, rows)))
+                f.write(png_bytes(rows))
+        images.append((size, png_bytes(rows) if size >= 256 else dib_bytes(rows)))
 
     with open(out_path, "wb") as f:
         f.write(ico_bytes(images))

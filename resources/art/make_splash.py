@@ -15,48 +15,25 @@ Usage:
     python3 resources/art/make_splash.py OUT.bmp [--png OUT.png]
     python3 resources/art/make_splash.py --png OUT.png
 
-Writes a 24-bit uncompressed bottom-up Windows BMP (BITMAPINFOHEADER).  The
-optional PNG (for review) is produced with ImageMagick's /usr/bin/convert.
+Writes a 24-bit uncompressed bottom-up Windows BMP (BITMAPINFOHEADER), and
+the same pixels as a PNG for review when asked.  The shared colours, gradients
+and file writers live in artlib.py.
 The output is deterministic.
 """
 
 import math
 import os
-import struct
-import subprocess
 import sys
-import tempfile
+
+sys.dont_write_bytecode = True          # importing artlib leaves no cache
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from artlib import (WHITE, TEAL_TOP, TEAL_BOT, TEAL_EDGE,  # noqa: E402
+                    BACK_TOP, BACK_BOT, BACK_EDGE, PIN_FILL, BADGE_TOP, BADGE_BOT, BADGE_EDGE,
+                    mix, smoothstep, vgrad, hgrad, bmp24_bytes, png_bytes)
 
 W, H = 500, 400
 SS = 4                       # sub-scanlines per pixel row
-
-# --------------------------------------------------------------------------
-# Palette
-# --------------------------------------------------------------------------
-ACCENT = (58, 110, 165)
-WHITE = (255, 255, 255)
-TEAL_TOP = (0x1F, 0x94, 0xA3)
-TEAL_BOT = (0x0A, 0x5E, 0x6C)
-TEAL_EDGE = (0x06, 0x41, 0x4B)
-BACK_TOP = (0x9C, 0xD8, 0xDF)
-BACK_BOT = (0x6F, 0xBD, 0xC7)
-PIN_FILL = (0xE9, 0xF6, 0xF7)
-BADGE_TOP = (0x3C, 0xC0, 0x62)
-BADGE_BOT = (0x1A, 0x8F, 0x40)
-BADGE_EDGE = (0x10, 0x6A, 0x2E)
-
-
-def mix(a, b, t):
-    return (a[0] + (b[0] - a[0]) * t, a[1] + (b[1] - a[1]) * t, a[2] + (b[2] - a[2]) * t)
-
-
-def clamp01(v):
-    return 0.0 if v < 0.0 else (1.0 if v > 1.0 else v)
-
-
-def smoothstep(e0, e1, x):
-    t = clamp01((x - e0) / (e1 - e0))
-    return t * t * (3.0 - 2.0 * t)
+ACCENT = (58, 110, 165)      # the program's accent blue
 
 
 # --------------------------------------------------------------------------
@@ -325,14 +302,13 @@ class Image:
     def fill(self, polys, color, alpha=1.0):
         self.composite(coverage(polys), color, alpha)
 
-    def to_bmp(self):
-        # 4x4 ordered dither keeps the long gradients free of banding.
+    def bgr_rows(self):
+        """8-bit B, G, R rows, top to bottom.  A 4x4 ordered dither keeps the
+        long gradients free of banding."""
         bayer = [0, 8, 2, 10, 12, 4, 14, 6, 3, 11, 1, 9, 15, 7, 13, 5]
-        stride = (W * 3 + 3) & ~3
-        pad = b"\0" * (stride - W * 3)
-        out = bytearray()
         R, G, B = self.r, self.g, self.b
-        for y in range(H - 1, -1, -1):          # bottom-up
+        rows = []
+        for y in range(H):
             row = bytearray(W * 3)
             base = y * W
             by = (y & 3) * 4
@@ -343,12 +319,8 @@ class Image:
                 row[o] = min(255, max(0, int(B[j] + d)))
                 row[o + 1] = min(255, max(0, int(G[j] + d)))
                 row[o + 2] = min(255, max(0, int(R[j] + d)))
-            out += row
-            out += pad
-        size = 14 + 40 + len(out)
-        hdr = struct.pack("<2sIHHI", b"BM", size, 0, 0, 54)
-        info = struct.pack("<IiiHHIIiiII", 40, W, H, 1, 24, 0, len(out), 2835, 2835, 0, 0)
-        return hdr + info + bytes(out)
+            rows.append(bytes(row))
+        return rows
 
 
 # --------------------------------------------------------------------------
@@ -724,12 +696,6 @@ def circle_shadow(img, cx, cy, rad, blur, alpha, color=(6, 18, 36)):
             B[j] = B[j] * k + color[2] * a
 
 
-def vgrad(top, bot, y0, y1):
-    def f(x, y):
-        return mix(top, bot, clamp01((y - y0) / (y1 - y0)))
-    return f
-
-
 def module(img, x0, y0, size, top, bot, edge, pins=True, lines=True, alpha=1.0):
     """One component block in the icon's style."""
     r = size * 0.15
@@ -786,8 +752,8 @@ def artwork(img):
     # a batch of modules: two lighter ones behind, the main one in front
     far = 0.45
     module(img, 410, 30, 68, mix(BACK_TOP, BG_TOP, far), mix(BACK_BOT, BG_TOP, far),
-           mix((0x3A, 0x8E, 0x99), BG_TOP, far), pins=False, lines=False)
-    module(img, 384, 56, 84, BACK_TOP, BACK_BOT, (0x3A, 0x8E, 0x99), pins=False, lines=False)
+           mix(BACK_EDGE, BG_TOP, far), pins=False, lines=False)
+    module(img, 384, 56, 84, BACK_TOP, BACK_BOT, BACK_EDGE, pins=False, lines=False)
     module(img, 350, 96, 100, TEAL_TOP, TEAL_BOT, TEAL_EDGE)
     badge(img, 446, 192, 27, mix(ACCENT, BG_LOW, 0.30))
 
@@ -808,16 +774,6 @@ def lettering(img):
     # small accent rule between name and subtitle
     img.fill([round_rect(x + 1, 178, x + 45, 181, 1.5)], (60, 192, 98))
     return w1, w2, ws
-
-
-def hgrad(stops):
-    """Horizontal multi-stop gradient: stops = [(x, rgb), ...]."""
-    def f(x, y):
-        for (xa, ca), (xb, cb) in zip(stops, stops[1:]):
-            if x <= xb:
-                return mix(ca, cb, clamp01((x - xa) / float(xb - xa)))
-        return stops[-1][1]
-    return f
 
 
 def details(img):
@@ -867,21 +823,18 @@ def main(argv):
         i += 1
     if out_bmp is None and out_png is None:
         sys.exit("usage: make_splash.py OUT.bmp [--png OUT.png]")
-    data = render().to_bmp()
-    tmp = None
-    if out_bmp is None:
-        fd, tmp = tempfile.mkstemp(suffix=".bmp")
-        os.close(fd)
-        out_bmp = tmp
-    d = os.path.dirname(os.path.abspath(out_bmp))
-    if not os.path.isdir(d):
-        os.makedirs(d)
-    with open(out_bmp, "wb") as f:
-        f.write(data)
+    rows = render().bgr_rows()
+    if out_bmp:
+        d = os.path.dirname(os.path.abspath(out_bmp))
+        if not os.path.isdir(d):
+            os.makedirs(d)
+        with open(out_bmp, "wb") as f:
+            f.write(bmp24_bytes(W, H, reversed(rows)))          # bottom-up
     if out_png:
-        subprocess.check_call(["/usr/bin/convert", out_bmp, out_png])
-    if tmp:
-        os.remove(tmp)
+        rgba = [b"".join(bytes((r[o + 2], r[o + 1], r[o], 255)) for o in range(0, W * 3, 3))
+                for r in rows]
+        with open(out_png, "wb") as f:
+            f.write(png_bytes(rgba))
 
 
 if __name__ == "__main__":
