@@ -44,6 +44,12 @@ std::string MenuText(const TAction& action) {
 
 HMENU TActionMenus::Build(const std::vector<TMenuEntry>& entries) {
     HMENU menu = CreatePopupMenu();
+    // Pictures stand in the check-mark column, as in the shell's menus.
+    MENUINFO info{};
+    info.cbSize = sizeof info;
+    info.fMask = MIM_STYLE;
+    info.dwStyle = MNS_CHECKORBMP;
+    SetMenuInfo(menu, &info);
     for (const TMenuEntry& entry : entries) {
         if (!entry.Action) {
             AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
@@ -111,7 +117,8 @@ bool TActionMenus::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT
     case WM_MEASUREITEM: {
         auto* measure = reinterpret_cast<MEASUREITEMSTRUCT*>(lParam);
         if (measure->CtlType != ODT_MENU || !images_) return false;
-        measure->itemWidth = static_cast<UINT>(images_->Size());
+        // A margin on each side keeps the picture off the text.
+        measure->itemWidth = static_cast<UINT>(images_->Size() + Application.Scale(6));
         measure->itemHeight = static_cast<UINT>(images_->Size());
         *result = TRUE;
         return true;
@@ -121,7 +128,7 @@ bool TActionMenus::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT
         if (draw->CtlType != ODT_MENU || !images_) return false;
         TAction* action = actions_.ById(static_cast<int>(draw->itemData));
         if (action) {
-            int x = draw->rcItem.left;
+            int x = draw->rcItem.left + Application.Scale(2);
             int y = draw->rcItem.top + ((draw->rcItem.bottom - draw->rcItem.top) - images_->Size()) / 2;
             images_->Draw(draw->hDC, action->ImageIndex(), x, y, !(draw->itemState & (ODS_GRAYED | ODS_DISABLED)));
         }
