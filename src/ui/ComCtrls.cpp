@@ -79,11 +79,14 @@ void TStatusBar::SetSimpleText(const std::string& text) {
 }
 
 std::string TStatusBar::SimpleText() const {
-    char buffer[512] = {};
-    LRESULT length = SendMessageA(Handle(), SB_GETTEXTLENGTHA, SB_SIMPLEID, 0);
-    if (LOWORD(length) >= sizeof buffer) return std::string();
-    SendMessageA(Handle(), SB_GETTEXTA, SB_SIMPLEID, reinterpret_cast<LPARAM>(buffer));
-    return buffer;
+    // Some versions answer for the simple panel only under part 0.
+    WPARAM part = SB_SIMPLEID;
+    LRESULT length = SendMessageA(Handle(), SB_GETTEXTLENGTHA, part, 0);
+    if (LOWORD(length) == 0) length = SendMessageA(Handle(), SB_GETTEXTLENGTHA, part = 0, 0);
+    std::string text(static_cast<size_t>(LOWORD(length)) + 1, '\0');
+    SendMessageA(Handle(), SB_GETTEXTA, part, reinterpret_cast<LPARAM>(text.data()));
+    text.resize(LOWORD(length));
+    return text;
 }
 
 TImageList::~TImageList() {

@@ -35,16 +35,16 @@ SIZE ItemExtent(HWND toolbar) {
     return SIZE{all.right, all.bottom};
 }
 
-// Every button ends a line (vertical) or none does (horizontal).
-void WrapEveryButton(HWND toolbar, bool wrap) {
-    int count = static_cast<int>(SendMessageA(toolbar, TB_BUTTONCOUNT, 0, 0));
-    for (int i = 0; i < count; ++i) {
-        TBBUTTON button{};
-        SendMessageA(toolbar, TB_GETBUTTON, i, reinterpret_cast<LPARAM>(&button));
-        BYTE state = wrap ? static_cast<BYTE>(button.fsState | TBSTATE_WRAP)
-                          : static_cast<BYTE>(button.fsState & ~TBSTATE_WRAP);
-        if (state != button.fsState) SendMessageA(toolbar, TB_SETSTATE, button.idCommand, MAKELPARAM(state, 0));
+// Replaces the toolbar's buttons. Adding buttons is what makes every
+// toolbar lay itself out again, so a change of orientation (every button
+// ending a line, or none) is made by adding them anew.
+void ReplaceButtons(HWND toolbar, std::vector<TBBUTTON> buttons, bool wrap) {
+    while (SendMessageA(toolbar, TB_BUTTONCOUNT, 0, 0) > 0) SendMessageA(toolbar, TB_DELETEBUTTON, 0, 0);
+    for (TBBUTTON& button : buttons) {
+        button.fsState = wrap ? static_cast<BYTE>(button.fsState | TBSTATE_WRAP)
+                              : static_cast<BYTE>(button.fsState & ~TBSTATE_WRAP);
     }
+    SendMessageA(toolbar, TB_ADDBUTTONSA, buttons.size(), reinterpret_cast<LPARAM>(buttons.data()));
     SendMessageA(toolbar, TB_AUTOSIZE, 0, 0);
 }
 
@@ -78,6 +78,11 @@ TActionToolBar::TActionToolBar(TDockSite& site, const std::string& caption, TAct
     SendMessageA(toolbar_, TB_SETBITMAPSIZE, 0, MAKELPARAM(images.Size(), images.Size()));
     SendMessageA(toolbar_, TB_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(images.Normal()));
     SendMessageA(toolbar_, TB_SETDISABLEDIMAGELIST, 0, reinterpret_cast<LPARAM>(images.Disabled()));
+    ReplaceButtons(toolbar_, Buttons(), false);
+    actions_.AddObserver([this](TAction& action) { Follow(action); });
+}
+
+std::vector<TBBUTTON> TActionToolBar::Buttons() const {
     std::vector<TBBUTTON> list;
     for (TAction* action : buttons_) {
         TBBUTTON button{};
@@ -94,9 +99,7 @@ TActionToolBar::TActionToolBar(TDockSite& site, const std::string& caption, TAct
         button.iString = -1;
         list.push_back(button);
     }
-    SendMessageA(toolbar_, TB_ADDBUTTONSA, list.size(), reinterpret_cast<LPARAM>(list.data()));
-    SendMessageA(toolbar_, TB_AUTOSIZE, 0, 0);
-    actions_.AddObserver([this](TAction& action) { Follow(action); });
+    return list;
 }
 
 void TActionToolBar::Follow(TAction& action) {
@@ -109,7 +112,7 @@ void TActionToolBar::Follow(TAction& action) {
 void TActionToolBar::SetOrientation(bool vertical) {
     if (wrapped_ == vertical) return;
     wrapped_ = vertical;
-    WrapEveryButton(toolbar_, vertical);
+    ReplaceButtons(toolbar_, Buttons(), vertical);
 }
 
 SIZE TActionToolBar::MeasureContent(bool vertical, int) {
@@ -153,6 +156,17 @@ TMenuBar::TMenuBar(TDockSite& site, const std::string& caption, TActionMenus& me
     toolbar_ = CreateToolbar(Handle(), TBSTYLE_LIST | TBSTYLE_WRAPABLE);
     SendMessageA(toolbar_, TB_SETBITMAPSIZE, 0, MAKELPARAM(0, 0));
     SendMessageA(toolbar_, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)), FALSE);
+    ReplaceButtons(toolbar_, Buttons(), false);
+    SetWindowSubclass(toolbar_, ToolbarSubclass, 1, reinterpret_cast<DWORD_PTR>(this));
+}
+
+TMenuBar::~TMenuBar() {
+    if (hook_) UnhookWindowsHookEx(hook_);
+    if (g_tracking == this) g_tracking = nullptr;
+    RemoveWindowSubclass(toolbar_, ToolbarSubclass, 1);
+}
+
+std::vector<TBBUTTON> TMenuBar::Buttons() const {
     std::vector<TBBUTTON> list;
     for (const TMenu& menu : items_) {
         TBBUTTON button{};
@@ -163,21 +177,13 @@ TMenuBar::TMenuBar(TDockSite& site, const std::string& caption, TActionMenus& me
         button.iString = reinterpret_cast<INT_PTR>(menu.Action->Caption.c_str());
         list.push_back(button);
     }
-    SendMessageA(toolbar_, TB_ADDBUTTONSA, list.size(), reinterpret_cast<LPARAM>(list.data()));
-    SendMessageA(toolbar_, TB_AUTOSIZE, 0, 0);
-    SetWindowSubclass(toolbar_, ToolbarSubclass, 1, reinterpret_cast<DWORD_PTR>(this));
-}
-
-TMenuBar::~TMenuBar() {
-    if (hook_) UnhookWindowsHookEx(hook_);
-    if (g_tracking == this) g_tracking = nullptr;
-    RemoveWindowSubclass(toolbar_, ToolbarSubclass, 1);
+    return list;
 }
 
 void TMenuBar::SetOrientation(bool vertical) {
     if (wrapped_ == vertical) return;
     wrapped_ = vertical;
-    WrapEveryButton(toolbar_, vertical);
+    ReplaceButtons(toolbar_, Buttons(), vertical);
 }
 
 SIZE TMenuBar::MeasureContent(bool vertical, int available) {

@@ -31,6 +31,7 @@ public:
     std::function<void(const std::string&)> OnHint;
 
 private:
+    std::vector<TBBUTTON> Buttons() const;
     void SetOrientation(bool vertical);
     void Follow(TAction& action);
 
@@ -86,6 +87,7 @@ private:
                                             DWORD_PTR data);
     bool HookMessage(MSG& msg);
     int ButtonAt(POINT screen) const;
+    std::vector<TBBUTTON> Buttons() const;
     void SetOrientation(bool vertical);
 
     TActionMenus& menus_;

@@ -1,0 +1,597 @@
+// The main window on a real window: the enabling rules, the moves and drops,
+// the clipboard, the start modes, the stored state, the busy lock, the bars
+// and the fatal-error path.
+#include <windows.h>
+#include <shellapi.h>
+#include <shlobj.h>  // DROPFILES
+
+#include <gtest/gtest.h>
+
+#include <set>
+#include <thread>
+
+#include "TestServerIds.h"
+#include "app/uCmdLine.h"
+#include "common/QVApp.h"
+#include "common/QVExceptions.h"
+#include "common/QVRegUtils.h"
+#include "mainwin/frmMain.h"
+#include "options/uOptions.h"
+#include "support/DialogDriver.h"
+#include "support/TestEnv.h"
+#include "ui/Application.h"
+
+using namespace testenv;
+
+namespace {
+
+const std::string kAppKey = "Software\\CorvantisTests\\MainWindow";
+
+void Pump(DWORD ms = 0) {
+    DWORD start = GetTickCount();
+    do {
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (msg.message == WM_QUIT) continue;  // the fatal path's quit is not the test's
+            ui::Application.HandleMessage(msg);
+        }
+        if (ms) Sleep(5);
+    } while (GetTickCount() - start < ms);
+}
+
+// Text of any child window of the dialog that contains `part`.
+std::string ChildTextContaining(HWND dialog, const std::string& part) {
+    std::string found;
+    for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        std::string text = WindowText(child);
+        if (text.find(part) != std::string::npos) found = text;
+    }
+    return found;
+}
+
+class MainWindow : public ::testing::Test {
+protected:
+    void SetUp() override {
+        DeleteTree(HKEY_LOCAL_MACHINE, kAppKey);
+        NewApp();
+        dir = MakeTempDir("mainwin");
+        Open();
+    }
+    void TearDown() override {
+        main.reset();
+        Options.reset();
+        AppInfo.reset();
+        StartMode = smNormal;
+        CommandLineFile.clear();
+        DeleteTree(HKEY_LOCAL_MACHINE, kAppKey);
+    }
+    static void NewApp() {
+        AppInfo = std::make_unique<TQVApplication>();
+        AppInfo->Title = "Quorvandel Corvantis";
+        AppInfo->RegistryKey = kAppKey;
+        AppInfo->DialogFontName = "Tahoma";
+        Options = std::make_unique<TZEPHOptions>();
+        Options->ShowTips = false;
+    }
+    void Open() {
+        main = std::make_unique<TZEPHMain>();
+        main->Show();
+        Pump();
+    }
+    // Closes the window as the user would (state stored), then starts a new
+    // one, as the next run of the program.
+    void Restart() {
+        main->Close();
+        main.reset();
+        NewApp();
+        Open();
+    }
+    // A new batch of `count` files named A.dll, B.dll, ...
+    void NewBatch(int count) {
+        main->Batch().SetModified(false);
+        main->actFileNewExecute();
+        for (int i = 0; i < count; ++i) {
+            std::string path = dir + std::string(1, static_cast<char>('A' + i)) + ".dll";
+            WriteFile(path, "x");
+            main->Batch().AddFile(path, false);
+        }
+        main->Batch().SetModified(false);
+    }
+    std::string Order() const {
+        std::string order;
+        for (const TBatchEntry& entry : main->Batch().Model().Entries()) order += entry.Name[0];
+        return order;
+    }
+    POINT RowCentre(int row) const {
+        RECT r{};
+        ListView_GetItemRect(main->lvFiles->Handle(), row, &r, LVIR_BOUNDS);
+        return POINT{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+    }
+    std::set<std::string> Enabled() {
+        main->alMain.Update();
+        std::set<std::string> names;
+        for (auto& action : main->alMain.Actions()) {
+            if (action->Enabled()) names.insert(action->Name.substr(3));
+        }
+        return names;
+    }
+
+    std::unique_ptr<TZEPHMain> main;
+    std::string dir;
+};
+
+TEST_F(MainWindow, EnablingRules) {
+    const std::set<std::string> always{"File", "Edit", "View", "Registry", "Help", "FileNew", "FileOpen",
+                                       "FilePreferences", "FileExit", "ViewToolbar", "ViewStatusBar",
+                                       "ViewAlwaysOnTop", "RegistryRegisterFile", "RegistryUnregisterFile",
+                                       "RegistryRunRegistry", "HelpContents", "HelpTipOfTheDay", "HelpOnTheWeb",
+                                       "HelpSendEmail", "HelpAbout"};
+    const std::set<std::string> open{"FileClose", "FileSave", "FileSaveAs", "FileAddFile"};
+    const std::set<std::string> rows{"EditClearAll", "RegistryRegisterAll", "RegistryUnregisterAll"};
+    const std::set<std::string> selected{"FileRemoveFile", "FileProperties", "EditCut", "EditCopy",
+                                         "RegistryRegisterSelected", "RegistryUnregisterSelected"};
+    auto with = [](std::initializer_list<std::set<std::string>> parts, std::set<std::string> extra = {}) {
+        for (auto& part : parts) extra.insert(part.begin(), part.end());
+        return extra;
+    };
+    struct Case {
+        const char* name;
+        int entries;  // -1: no batch
+        int select;
+        std::set<std::string> expected;
+    };
+    const Case cases[] = {
+        {"no batch", -1, -1, always},
+        {"empty batch", 0, -1, with({always, open})},
+        {"three, none selected", 3, -1, with({always, open, rows})},
+        {"three, first", 3, 0, with({always, open, rows, selected}, {"EditMoveDown", "EditMoveLast"})},
+        {"three, middle", 3, 1,
+         with({always, open, rows, selected}, {"EditMoveDown", "EditMoveLast", "EditMoveFirst", "EditMoveUp"})},
+        {"three, last", 3, 2, with({always, open, rows, selected}, {"EditMoveFirst", "EditMoveUp"})},
+        {"one, selected", 1, 0, with({always, open, rows, selected})},
+    };
+    ui::SetClipboardText(main->Handle(), "not a file");
+    for (const Case& c : cases) {
+        if (c.entries < 0) {
+            main->actFileCloseExecute();
+        } else {
+            NewBatch(c.entries);
+        }
+        main->lvFiles->Select(c.select);
+        EXPECT_EQ(Enabled(), c.expected) << c.name;
+    }
+    // The recent list, the clipboard and a running registration.
+    main->Batch().AddRecentFile(dir + "x.kvx");
+    EXPECT_TRUE(Enabled().count("FileRecent"));
+    ui::SetClipboardText(main->Handle(), dir + "A.dll");
+    EXPECT_TRUE(Enabled().count("EditPaste"));
+    for (const char* text : {"\r\n", "\n", "\t"}) {
+        ui::SetClipboardText(main->Handle(), dir + "A.dll" + text);
+        EXPECT_FALSE(Enabled().count("EditPaste")) << "control character " << int(text[0]);
+    }
+    ui::SetClipboardText(main->Handle(), std::string(MAX_PATH, 'a'));
+    EXPECT_FALSE(Enabled().count("EditPaste"));
+    {
+        ui::TActionLock busy(main->alMain);
+        EXPECT_TRUE(Enabled().empty()) << "nothing may start during a registration";
+        EXPECT_FALSE(main->actFileNew->Execute());
+        main->Close();
+        EXPECT_TRUE(IsWindow(main->Handle())) << "the window stays open during a registration";
+    }
+    // The clipboard is read once per change, not on every idle update.
+    unsigned long before = main->alMain.UpdateCount();
+    for (int i = 0; i < 1000; ++i) main->alMain.Update();
+    EXPECT_EQ(main->alMain.UpdateCount() - before, 1000u);
+}
+
+TEST_F(MainWindow, MovesAndRowDrops) {
+    enum Op { First, Up, Down, Last, DropOn, DropBelow };
+    struct Case {
+        int count, selected;
+        Op op;
+        int target;
+        const char* order;
+        int selectedAfter;
+    };
+    const Case cases[] = {
+        {3, 1, Down, 0, "ACB", 2},    {3, 1, Up, 0, "BAC", 0},      {4, 2, First, 0, "CABD", 0},
+        {4, 1, Last, 0, "ACDB", 3},   {4, 0, DropOn, 2, "BCAD", 2}, {4, 0, DropBelow, 0, "BCDA", 3},
+        {4, 3, DropOn, 0, "DABC", 0}, {4, 1, DropOn, 1, "ABCD", 1},
+    };
+    for (const Case& c : cases) {
+        NewBatch(c.count);
+        main->lvFiles->Select(c.selected);
+        switch (c.op) {
+        case First: main->actEditMoveFirst->Execute(); break;
+        case Up: main->actEditMoveUp->Execute(); break;
+        case Down: main->actEditMoveDown->Execute(); break;
+        case Last: main->actEditMoveLast->Execute(); break;
+        case DropOn: main->lvFilesDragDrop(RowCentre(c.target)); break;
+        case DropBelow: {
+            POINT below = RowCentre(c.count - 1);
+            below.y += 40;
+            main->lvFilesDragDrop(below);
+            break;
+        }
+        }
+        std::string label = std::to_string(c.selected) + "->" + std::to_string(c.op);
+        EXPECT_EQ(Order(), c.order) << label;
+        EXPECT_EQ(main->lvFiles->Selected(), c.selectedAfter) << label;
+        EXPECT_EQ(main->Batch().Modified(), std::string(c.order) != "ABCD") << label;
+    }
+    // Keys go through the actions: PgDn moves the selected entry down.
+    NewBatch(3);
+    main->lvFiles->Select(0);
+    main->lvFiles->SetFocus();
+    PostMessageA(main->lvFiles->Handle(), WM_KEYDOWN, VK_NEXT, 0);
+    PostMessageA(main->lvFiles->Handle(), WM_KEYUP, VK_NEXT, 0xC0000000);
+    // Escape released never closes the main window.
+    PostMessageA(main->lvFiles->Handle(), WM_KEYUP, VK_ESCAPE, 0xC0000000);
+    Pump(50);
+    EXPECT_EQ(Order(), "BAC");
+    EXPECT_TRUE(IsWindowVisible(main->Handle()));
+}
+
+TEST_F(MainWindow, RemoveClearAndTheClipboard) {
+    NewBatch(3);
+    main->lvFiles->Select(0);
+    DriveDialog({[](HWND dialog) {
+                    EXPECT_NE(ChildWithText(dialog, "Remove file 'A.dll'?"), nullptr);
+                    PressKey(VK_RETURN);  // Yes is the default
+                }},
+                [&] { main->actFileRemoveFile->Execute(); });
+    EXPECT_EQ(Order(), "BC");
+    EXPECT_EQ(main->lvFiles->Selected(), 0) << "the entry that followed is selected";
+    main->lvFiles->Select(1);
+    DriveDialog({[](HWND) { PressKey(VK_RETURN); }}, [&] { main->actFileRemoveFile->Execute(); });
+    EXPECT_EQ(Order(), "B");
+    EXPECT_EQ(main->lvFiles->Selected(), -1) << "removing the last entry leaves no selection";
+
+    DriveDialog({[](HWND dialog) {
+                    EXPECT_NE(ChildWithText(dialog, "Remove all files in batch?"), nullptr);
+                    PressKey(VK_RETURN);  // No is the default
+                }},
+                [&] { main->actEditClearAll->Execute(); });
+    EXPECT_EQ(Order(), "B");
+
+    // Copy, Cut, Paste: the entry comes back at the end.
+    NewBatch(3);
+    main->lvFiles->Select(0);
+    main->actEditCopy->Execute();
+    EXPECT_EQ(ui::GetClipboardText(main->Handle()), dir + "A.dll");
+    EXPECT_FALSE(main->Batch().Modified()) << "copying changes nothing";
+    main->actEditCut->Execute();
+    EXPECT_EQ(Order(), "BC");
+    EXPECT_EQ(main->lvFiles->Selected(), -1);
+    main->actEditPaste->Execute();
+    EXPECT_EQ(Order(), "BCA");
+    EXPECT_TRUE(main->Batch().Modified());
+
+    // A clipboard held by another program: the entry stays.
+    HANDLE opened = CreateEventA(nullptr, TRUE, FALSE, nullptr), release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    std::thread holder([&] {
+        OpenClipboard(nullptr);
+        SetEvent(opened);
+        WaitForSingleObject(release, 5000);
+        CloseClipboard();
+    });
+    WaitForSingleObject(opened, 5000);
+    main->lvFiles->Select(0);
+    try {
+        main->actEditCutExecute();
+        ADD_FAILURE() << "a cut without the clipboard must fail";
+    } catch (const EQVException& e) {
+        EXPECT_EQ(e.Kind, qekError);
+        EXPECT_NE(std::string(e.what()).find("'B.dll' was not cut"), std::string::npos) << e.what();
+    }
+    SetEvent(release);
+    holder.join();
+    CloseHandle(opened);
+    CloseHandle(release);
+    EXPECT_EQ(Order(), "BCA");
+}
+
+TEST_F(MainWindow, DropsFromTheShell) {
+    const std::string server = TestDataDir() + TestServers::kOkServerFile;
+    NewBatch(1);
+    RECT reg = main->RegisterTarget(), unreg = main->UnregisterTarget();
+    ASSERT_GT(reg.right, reg.left);
+    // Each file's outcome in its own message; the image's right and bottom
+    // edges count as inside.
+    std::vector<std::string> messages;
+    auto answer = [&](HWND dialog) {
+        messages.push_back(ChildTextContaining(dialog, "'OkServer.dll'"));
+        PressKey(VK_RETURN);
+    };
+    DriveDialog({answer}, [&] { main->DropFiles({server}, POINT{reg.right, reg.bottom}); });
+    DriveDialog({answer}, [&] { main->DropFiles({server}, POINT{unreg.left, unreg.top}); });
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[0], "Call to 'DllRegisterServer' in 'OkServer.dll' completed with success.");
+    EXPECT_EQ(messages[1], "Call to 'DllUnregisterServer' in 'OkServer.dll' completed with success.");
+
+    // A folder on the register image: Cancel on the first file stops the rest.
+    const std::string folder = MakeTempDir("mainwin-drop");
+    for (const char* name : {"one.dll", "two.dll"}) WriteFile(folder + name, "not a library");
+    CreateDirectoryA((folder + "sub").c_str(), nullptr);
+    messages.clear();
+    DriveDialog({[&](HWND dialog) {
+                    messages.push_back(WindowText(dialog));
+                    Click(ChildWithText(dialog, "&Cancel"));
+                }},
+                [&] { main->DropFiles({folder, server}, POINT{reg.left + 2, reg.top + 2}); });
+    EXPECT_EQ(messages.size(), 1u);
+    EXPECT_EQ(VisibleForms(), 1) << "no further message after Cancel";
+
+    // Anywhere else, and on the images' places while the panel is hidden,
+    // the files are added.
+    main->actFileCloseExecute();
+    main->DropFiles({folder}, POINT{reg.right + 1, reg.bottom});
+    EXPECT_EQ(main->Batch().Caption(), "Quorvandel Corvantis: [New]*");
+    EXPECT_EQ(main->Batch().Model().Count(), 2u) << "the folder's two files, not its subfolder";
+    main->actViewStatusBar->Execute();
+    main->DropFiles({server}, POINT{reg.left + 2, reg.top + 2});
+    EXPECT_EQ(main->Batch().Model().Count(), 3u);
+    main->DropFiles({server}, POINT{10, 10});
+    EXPECT_EQ(main->Batch().Model().Count(), 3u) << "a file already in the list is skipped";
+
+    // A real drop block with a path longer than 255 characters.
+    std::string deep = dir;
+    while (deep.size() < 200) {
+        deep += "folder-of-servers\\";
+        CreateDirectoryA(deep.c_str(), nullptr);
+    }
+    std::string longPath = deep + std::string(258 - deep.size() - 4, 'L') + ".dll";
+    ASSERT_GT(longPath.size(), 255u);
+    WriteFile(longPath, "x");
+    size_t size = sizeof(DROPFILES) + longPath.size() + 2;
+    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, size);
+    auto* drop = static_cast<DROPFILES*>(GlobalLock(block));
+    drop->pFiles = sizeof(DROPFILES);
+    drop->pt = POINT{20, 60};
+    memcpy(reinterpret_cast<char*>(drop) + sizeof(DROPFILES), longPath.c_str(), longPath.size());
+    GlobalUnlock(block);
+    PostMessageA(main->Handle(), WM_DROPFILES, reinterpret_cast<WPARAM>(block), 0);
+    Pump(50);
+    ASSERT_EQ(main->Batch().Model().Count(), 4u);
+    EXPECT_EQ(main->Batch().Model().Entry(3).Path, longPath);
+}
+
+TEST_F(MainWindow, StartModes) {
+    const std::string batch = dir + "start.kvx";
+    WriteFile(batch, "; Quorvandel Corvantis File\r\n" + dir + "A.dll\r\n");
+    main.reset();
+    struct Case {
+        TStartMode mode;
+        std::string file;
+        bool autoOpen;
+        std::string caption;
+    };
+    const Case cases[] = {
+        {smNewBatch, "", false, "Quorvandel Corvantis: [New]"},
+        {smOpenBatch, batch, false, "Quorvandel Corvantis: start.kvx"},
+        {smNormal, "", true, "Quorvandel Corvantis: start.kvx"},  // the most recent batch
+        {smNormal, "", false, "Quorvandel Corvantis"},
+    };
+    for (const Case& c : cases) {
+        NewApp();
+        StartMode = c.mode;
+        CommandLineFile = c.file;
+        Options->AutoOpenLastBatch = c.autoOpen;
+        Open();
+        EXPECT_EQ(main->Caption(), c.caption);
+        EXPECT_FALSE(main->FirstShow);
+        main.reset();
+    }
+    // The last batch was deleted: one message, the path leaves the list.
+    DeleteFileA(batch.c_str());
+    NewApp();
+    StartMode = smNormal;
+    Options->AutoOpenLastBatch = true;
+    std::vector<std::string> shown;
+    DriveDialog({[&](HWND dialog) {
+                    shown.push_back(ChildTextContaining(dialog, "Batch file"));
+                    PressKey(VK_RETURN);
+                }},
+                [&] { Open(); });
+    EXPECT_EQ(shown, std::vector<std::string>{"Batch file 'start.kvx' not found."});
+    EXPECT_EQ(main->Caption(), "Quorvandel Corvantis");
+    EXPECT_TRUE(main->Batch().RecentFiles().Items().empty());
+}
+
+TEST_F(MainWindow, StoredStateRoundTrip) {
+    SetWindowPos(main->Handle(), nullptr, 40, 50, 640, 420, SWP_NOZORDER);
+    ListView_SetColumnWidth(main->lvFiles->Handle(), 0, 111);
+    main->tbMain->SetPlace(ui::deLeft, 0, 0);
+    main->actViewStatusBar->Execute();
+    main->actViewAlwaysOnTop->Execute();
+    ASSERT_TRUE(main->StayOnTop());
+    RECT before{};
+    GetWindowRect(main->Handle(), &before);
+    Restart();
+    EXPECT_EQ(ReadDword(HKEY_LOCAL_MACHINE, kAppKey + "\\Storage", "FormStyle"), 3u);
+    RECT after{};
+    GetWindowRect(main->Handle(), &after);
+    EXPECT_EQ(after.left, before.left);
+    EXPECT_EQ(after.right - after.left, before.right - before.left);
+    EXPECT_EQ(main->lvFiles->ColumnWidth(0), 111);
+    EXPECT_EQ(main->tbMain->CurrentDock(), ui::deLeft);
+    EXPECT_FALSE(main->BottomVisible());
+    EXPECT_FALSE(main->StayOnTop()) << "the style waits for its timer";
+    Pump(300);
+    EXPECT_TRUE(main->StayOnTop()) << "back on top about 100 ms after the show";
+
+    // Values no monitor shows, and malformed ones, are not applied as they
+    // stand.
+    const std::string storage = kAppKey + "\\Storage";
+    main.reset();
+    qv::WriteRegString(HKEY_LOCAL_MACHINE, storage, "NormPos", "9000,9000,9600,9400");
+    qv::WriteRegInteger(HKEY_LOCAL_MACHINE, storage, "ShowCmd", SW_SHOWMINIMIZED);
+    qv::WriteRegInteger(HKEY_LOCAL_MACHINE, storage, "FormStyle", 7);
+    qv::WriteRegInteger(HKEY_LOCAL_MACHINE, storage, "tbMain.CurrentDock", 9);
+    NewApp();
+    Open();
+    Pump(300);
+    RECT r{}, work{};
+    GetWindowRect(main->Handle(), &r);
+    SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
+    EXPECT_TRUE(r.left >= work.left && r.right <= work.right && r.top >= work.top) << "centred on the screen";
+    EXPECT_FALSE(IsIconic(main->Handle()));
+    EXPECT_FALSE(main->StayOnTop()) << "a style other than 3 is normal";
+    EXPECT_EQ(main->tbMain->CurrentDock(), ui::deTop) << "a dock out of range is ignored";
+
+    // With SaveWindow off nothing is read or written.
+    main.reset();
+    DeleteTree(HKEY_LOCAL_MACHINE, storage);
+    NewApp();
+    Options->SaveWindow = false;
+    Open();
+    main->Close();
+    EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, storage, "NormPos"), "<absent>");
+}
+
+TEST_F(MainWindow, BarsDockOnEveryEdge) {
+    auto dockSize = [&](ui::TDockEdge edge) {
+        RECT r = main->docks->DockRect(edge);
+        return SIZE{r.right - r.left, r.bottom - r.top};
+    };
+    EXPECT_EQ(main->tbMenu->DockRow(), 0);
+    EXPECT_EQ(main->tbMain->DockRow(), 1) << "the menu bar above the toolbar";
+    for (ui::TDockEdge edge : {ui::deBottom, ui::deLeft, ui::deRight, ui::deTop}) {
+        // Dragged by its gripper until the pointer is at that edge.
+        RECT client{};
+        GetClientRect(main->Handle(), &client);
+        POINT at{edge == ui::deRight ? client.right - 5 : 5,
+                 edge == ui::deBottom ? client.bottom - main->Scale(25) : client.bottom / 2};
+        if (edge == ui::deTop) {
+            // In the last strip of the menu bar's row: a new row below it.
+            RECT menu{};
+            GetWindowRect(main->tbMenu->Handle(), &menu);
+            MapWindowPoints(nullptr, main->Handle(), reinterpret_cast<POINT*>(&menu), 2);
+            at = POINT{300, menu.bottom - 2};
+        }
+        ClientToScreen(main->Handle(), &at);
+        main->docks->DragTo(*main->tbMain, at, POINT{2, 2});
+        EXPECT_EQ(main->tbMain->CurrentDock(), edge);
+        SIZE size = dockSize(edge);
+        bool vertical = edge == ui::deLeft || edge == ui::deRight;
+        EXPECT_GT(vertical ? size.cy : size.cx, vertical ? size.cx : size.cy) << "dock " << edge;
+    }
+    // Into the menu bar's row: one row, the menu bar shortened.
+    RECT menuBefore{};
+    GetWindowRect(main->tbMenu->Handle(), &menuBefore);
+    POINT inRow{400, (menuBefore.top + menuBefore.bottom) / 2};
+    main->docks->DragTo(*main->tbMain, inRow, POINT{2, 2});
+    EXPECT_EQ(main->tbMain->DockRow(), main->tbMenu->DockRow());
+    RECT menuAfter{};
+    GetWindowRect(main->tbMenu->Handle(), &menuAfter);
+    EXPECT_LT(menuAfter.right - menuAfter.left, menuBefore.right - menuBefore.left);
+    RECT list{};
+    GetWindowRect(main->lvFiles->Handle(), &list);
+    EXPECT_GE(list.top, menuAfter.bottom) << "the list starts below the docks";
+}
+
+TEST_F(MainWindow, MenuBarKeysAndHints) {
+    auto key = [&](UINT message, WPARAM vk, LPARAM flags = 0) {
+        MSG msg{main->Handle(), message, vk, flags, 0, {}};
+        return main->tbMenu->PreTranslateMessage(msg);
+    };
+    EXPECT_TRUE(key(WM_SYSKEYDOWN, VK_F10));
+    EXPECT_TRUE(main->tbMenu->InMenuMode());
+    EXPECT_EQ(main->sbMain->SimpleText(), "File commands");
+    key(WM_KEYDOWN, VK_RIGHT);
+    key(WM_KEYDOWN, VK_RIGHT);
+    EXPECT_EQ(main->tbMenu->HotItem(), 2);
+    EXPECT_EQ(main->sbMain->SimpleText(), "View commands");
+    key(WM_KEYDOWN, VK_LEFT);
+    key(WM_KEYDOWN, VK_LEFT);
+    key(WM_KEYDOWN, VK_LEFT);
+    EXPECT_EQ(main->tbMenu->HotItem(), 4) << "wraps to Help";
+    key(WM_KEYDOWN, VK_ESCAPE);
+    EXPECT_FALSE(main->tbMenu->InMenuMode());
+    // Alt alone enters the bar; Alt with another key does not.
+    key(WM_SYSKEYDOWN, VK_MENU);
+    EXPECT_TRUE(key(WM_SYSKEYUP, VK_MENU));
+    EXPECT_TRUE(main->tbMenu->InMenuMode());
+    key(WM_SYSKEYDOWN, VK_MENU);
+    key(WM_SYSKEYUP, VK_MENU);
+    EXPECT_FALSE(main->tbMenu->InMenuMode());
+    key(WM_SYSKEYDOWN, VK_MENU);
+    key(WM_SYSKEYDOWN, 'Q');
+    EXPECT_FALSE(key(WM_SYSKEYUP, VK_MENU));
+    EXPECT_EQ(main->tbMenu->FindMnemonic('r'), 3);
+    EXPECT_EQ(main->tbMenu->FindMnemonic('z'), -1);
+
+    // A menu item's hint in the status bar.
+    HMENU menu = main->menus->Build(main->popFiles);
+    SendMessageA(main->Handle(), WM_MENUSELECT, MAKEWPARAM(main->actEditCopy->Id(), MF_STRING),
+                 reinterpret_cast<LPARAM>(menu));
+    EXPECT_EQ(main->sbMain->SimpleText(), "Copy selected file to the clipboard");
+    SendMessageA(main->Handle(), WM_MENUSELECT, MAKEWPARAM(0, 0xFFFF), 0);
+    EXPECT_EQ(main->sbMain->SimpleText(), "");
+    DestroyMenu(menu);
+}
+
+TEST_F(MainWindow, AutoSaveSavesOnlyChangesAndNeverDuringWork) {
+    const std::string path = dir + "auto.kvx";
+    const std::string stale = "; Quorvandel Corvantis File\r\nstale\r\n";
+    NewBatch(1);
+    DriveDialog({[&](HWND dialog) { ChooseFile(dialog, path); }}, [&] { main->actFileSaveAs->Execute(); });
+    WriteFile(path, stale);
+    main->Batch().AutoSaveTick();
+    EXPECT_EQ(ReadWholeFile(path), stale) << "a batch without changes is not saved";
+    main->Batch().SetModified(true);
+    {
+        ui::TActionLock busy(main->alMain);
+        main->Batch().AutoSaveTick();
+        EXPECT_EQ(ReadWholeFile(path), stale) << "no save during a registration";
+    }
+    main->Batch().AutoSaveTick();
+    EXPECT_EQ(ReadWholeFile(path), "; Quorvandel Corvantis File\r\n" + dir + "A.dll\r\n");
+    EXPECT_FALSE(main->Batch().Modified());
+}
+
+TEST_F(MainWindow, AFailedSaveAsKeepsTheNameAndTheChanges) {
+    const std::string target = dir + "locked.kvx";
+    WriteFile(target, "old");
+    HANDLE lock = CreateFileA(target.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    NewBatch(1);
+    main->Batch().SetModified(true);
+    EXPECT_THROW(DriveDialog({[&](HWND dialog) { ChooseFile(dialog, target); },
+                              [](HWND dialog) { Click(ChildWithText(dialog, "&Yes")); }},
+                             [&] { main->actFileSaveAsExecute(); }),
+                 EQVException);
+    CloseHandle(lock);
+    EXPECT_EQ(main->Batch().CurrentBatch(), "") << "still untitled";
+    EXPECT_TRUE(main->Batch().Modified());
+    EXPECT_EQ(ReadWholeFile(target), "old");
+}
+
+TEST_F(MainWindow, AFatalErrorKeepsTheUsersWork) {
+    const std::string path = dir + "work.kvx";
+    const std::string original = "; Quorvandel Corvantis File\r\n" + dir + "A.dll\r\n";
+    WriteFile(dir + "A.dll", "x");
+    WriteFile(dir + "B.dll", "x");
+    WriteFile(path, original);
+    main->MRUListClick(path);
+    main->Batch().AddFile(dir + "B.dll", false);
+    std::string details;
+    DriveDialog({[&](HWND dialog) {
+                    details = ChildTextContaining(dialog, "Recovery of");
+                    PressKey(VK_RETURN);
+                }},
+                [&] { main->ApplicationException(std::make_exception_ptr(std::runtime_error("boom"))); });
+    Pump();
+    const std::string recovery = dir + "Recovery of work.kvx";
+    EXPECT_NE(details.find("boom"), std::string::npos) << details;
+    EXPECT_NE(details.find(recovery), std::string::npos) << details;
+    EXPECT_EQ(ReadWholeFile(path), original) << "the original is never overwritten";
+    EXPECT_EQ(ReadWholeFile(recovery), original + dir + "B.dll\r\n");
+    EXPECT_EQ(main->Handle(), nullptr) << "the application ends";
+    EXPECT_EQ(AppInfo, nullptr) << "the shutdown ran";
+    EXPECT_NE(ReadString(HKEY_LOCAL_MACHINE, kAppKey + "\\Storage\\MRU", path), "<absent>")
+        << "the recent files were saved";
+    EXPECT_NE(ReadDword(HKEY_LOCAL_MACHINE, kAppKey + "\\Options", "ShowTips"), 0xFFFFFFFFu)
+        << "the options were saved";
+}
+
+}  // namespace
