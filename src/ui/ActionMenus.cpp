@@ -44,12 +44,10 @@ std::string MenuText(const TAction& action) {
 
 HMENU TActionMenus::Build(const std::vector<TMenuEntry>& entries) {
     HMENU menu = CreatePopupMenu();
-    // Pictures stand in the check-mark column, as in the shell's menus.
-    MENUINFO info{};
-    info.cbSize = sizeof info;
-    info.fMask = MIM_STYLE;
-    info.dwStyle = MNS_CHECKORBMP;
-    SetMenuInfo(menu, &info);
+    // When any item has a picture, every item reserves its room, so that
+    // all texts line up and the widest one is measured with it.
+    bool pictures = false;
+    for (const TMenuEntry& entry : entries) pictures = pictures || (entry.Action && entry.Action->ImageIndex() >= 0);
     for (const TMenuEntry& entry : entries) {
         if (!entry.Action) {
             AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
@@ -64,7 +62,7 @@ HMENU TActionMenus::Build(const std::vector<TMenuEntry>& entries) {
         item.wID = static_cast<UINT>(action.Id());
         item.fState = (action.Enabled() ? MFS_ENABLED : MFS_GRAYED) | (action.Checked() ? MFS_CHECKED : 0u);
         item.dwItemData = static_cast<ULONG_PTR>(action.Id());
-        if (action.ImageIndex() >= 0 && images_) {
+        if (pictures && images_) {
             item.fMask |= MIIM_BITMAP;
             item.hbmpItem = HBMMENU_CALLBACK;
         }
