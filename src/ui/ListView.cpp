@@ -1,5 +1,7 @@
 #include "ui/ListView.h"
 
+#include <algorithm>
+
 #include "ui/Form.h"
 
 namespace ui {
@@ -32,18 +34,41 @@ void TListView::SetItemCount(int count) {
 
 int TListView::ItemCount() const { return ListView_GetItemCount(Handle()); }
 
-void TListView::RefreshRows(int first, int last) { ListView_RedrawItems(Handle(), first, last); }
+void TListView::RefreshRows(int first, int last) {
+    // Only rows in view are drawn; asking for the others costs time per row.
+    int top = ListView_GetTopIndex(Handle());
+    int bottom = top + ListView_GetCountPerPage(Handle());
+    first = std::max(first, top);
+    last = std::min(last, bottom);
+    if (first <= last) ListView_RedrawItems(Handle(), first, last);
+}
 
 void TListView::RefreshAll() { InvalidateRect(Handle(), nullptr, FALSE); }
 
-int TListView::Selected() const { return ListView_GetNextItem(Handle(), -1, LVNI_SELECTED); }
+int TListView::Selected() const {
+    // The last row known to be selected is checked first: searching the
+    // list for its selected row costs time per row.
+    HWND list = Handle();
+    if (selected_ >= 0 && selected_ < ItemCount() &&
+        (ListView_GetItemState(list, selected_, LVIS_SELECTED) & LVIS_SELECTED)) {
+        return selected_;
+    }
+    if (ListView_GetSelectedCount(list) == 0) return -1;
+    selected_ = ListView_GetNextItem(list, -1, LVNI_SELECTED);
+    return selected_;
+}
 
 void TListView::Select(int row, bool focus) {
-    ListView_SetItemState(Handle(), -1, 0, LVIS_SELECTED | LVIS_FOCUSED);
+    // Only the selected row is cleared; clearing every row costs time per
+    // row.
+    int old = Selected();
+    if (old >= 0 && old != row) ListView_SetItemState(Handle(), old, 0, LVIS_SELECTED | LVIS_FOCUSED);
+    selected_ = -1;
     if (row < 0) return;
     UINT state = LVIS_SELECTED | (focus ? LVIS_FOCUSED : 0);
     ListView_SetItemState(Handle(), row, state, state);
     ListView_SetSelectionMark(Handle(), row);
+    selected_ = row;
 }
 
 void TListView::EnsureVisible(int row) {
@@ -87,6 +112,9 @@ bool TListView::HandleNotify(NMHDR* header, LRESULT* result) {
     }
     case LVN_ITEMCHANGED: {
         auto* change = reinterpret_cast<NMLISTVIEW*>(header);
+        if ((change->uChanged & LVIF_STATE) && (change->uNewState & LVIS_SELECTED) && change->iItem >= 0) {
+            selected_ = change->iItem;
+        }
         if ((change->uChanged & LVIF_STATE) && ((change->uNewState ^ change->uOldState) & LVIS_SELECTED) &&
             OnSelectionChange) {
             OnSelectionChange();

@@ -48,6 +48,7 @@ public:
 private:
     int columns_ = 0;
     std::string textBuffer_;
+    mutable int selected_ = -1;  // the row last known to be selected
 };
 
 }  // namespace ui
