@@ -417,14 +417,6 @@ LRESULT TZEPHMain::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
                 BeginRowDrag(reinterpret_cast<NMLISTVIEW*>(lParam)->iItem);
                 return 0;
             }
-            if (header->code == NM_CUSTOMDRAW) {
-                auto* draw = reinterpret_cast<NMLVCUSTOMDRAW*>(lParam);
-                if (draw->nmcd.dwDrawStage == CDDS_PREPAINT) return insertMark_ >= 0 ? CDRF_NOTIFYPOSTPAINT : 0;
-                if (draw->nmcd.dwDrawStage == CDDS_POSTPAINT) {
-                    SetInsertMark(-2);  // draws the mark over the fresh rows
-                    return 0;
-                }
-            }
         }
         break;
     }

@@ -192,64 +192,59 @@ void TZEPHMain::RowDragMove(POINT screen) {
     bool overImage = InsideInclusive(RegisterTarget(), inForm) || InsideInclusive(UnregisterTarget(), inForm);
     bool overList = lvFilesDragOver(inList);
     // Near the list's top or bottom edge the rows scroll by one.
-    RECT client{};
+    RECT client{}, first{};
     GetClientRect(lvFiles->Handle(), &client);
-    RECT first{};
     int top = ListView_GetTopIndex(lvFiles->Handle());
-    if (ListView_GetItemRect(lvFiles->Handle(), top, &first, LVIR_BOUNDS) && inList.x >= 0 &&
-        inList.x < client.right) {
+    int scroll = 0;
+    if (ListView_GetItemRect(lvFiles->Handle(), top, &first, LVIR_BOUNDS) && inList.x >= 0 && inList.x < client.right) {
         int height = first.bottom - first.top;
-        if (inList.y >= first.top && inList.y < first.top + height / 2 && top > 0) {
-            ImageList_DragShowNolock(FALSE);
-            ListView_Scroll(lvFiles->Handle(), 0, -height);
-            UpdateWindow(lvFiles->Handle());
-            ImageList_DragShowNolock(TRUE);
-        } else if (inList.y > client.bottom - height / 2 && inList.y < client.bottom) {
-            ImageList_DragShowNolock(FALSE);
-            ListView_Scroll(lvFiles->Handle(), 0, height);
-            UpdateWindow(lvFiles->Handle());
-            ImageList_DragShowNolock(TRUE);
-        }
+        if (inList.y >= first.top && inList.y < first.top + height / 2 && top > 0) scroll = -height;
+        if (inList.y > client.bottom - height / 2 && inList.y < client.bottom) scroll = height;
     }
     int row = overList ? DropRow(lvFiles->Handle(), inList) : -3;
-    SetInsertMark(row == -3 ? -1 : (row == -1 ? static_cast<int>(batch_->Model().Count()) : row));
+    int mark = row == -3 ? -1 : (row == -1 ? static_cast<int>(batch_->Model().Count()) : row);
+    if (scroll != 0 || mark != insertMark_) {
+        // The window is locked while the drag image shows; it is released
+        // for the repaint and taken again.
+        if (dragImage_) ImageList_DragLeave(Handle());
+        if (scroll != 0) ListView_Scroll(lvFiles->Handle(), 0, scroll);
+        SetInsertMark(mark);
+        RECT window{};
+        GetWindowRect(Handle(), &window);
+        if (dragImage_) ImageList_DragEnter(Handle(), screen.x - window.left, screen.y - window.top);
+    }
     SetCursor(LoadCursorA(nullptr, (overList || overImage) ? MAKEINTRESOURCEA(32512)    // IDC_ARROW
                                                            : MAKEINTRESOURCEA(32648)));  // IDC_NO
     RECT window{};
     GetWindowRect(Handle(), &window);
-    ImageList_DragMove(screen.x - window.left, screen.y - window.top);
+    if (dragImage_) ImageList_DragMove(screen.x - window.left, screen.y - window.top);
 }
 
 void TZEPHMain::SetInsertMark(int row) {
     // The mark is a line where the dragged entry would land: above the
     // target row when moving up, below it when moving down or past the end.
-    if (row == -2) {
-        if (insertMark_ < 0) return;
-        int selected = lvFiles->Selected();
-        int count = static_cast<int>(batch_->Model().Count());
-        int anchor = std::min(insertMark_, count - 1);
-        bool below = insertMark_ >= count || insertMark_ > selected;
-        RECT r{};
-        if (anchor < 0 || !ListView_GetItemRect(lvFiles->Handle(), anchor, &r, LVIR_BOUNDS)) return;
-        RECT client{};
-        GetClientRect(lvFiles->Handle(), &client);
-        int y = below ? r.bottom - 1 : r.top;
-        HDC dc = GetDC(lvFiles->Handle());
-        RECT line{client.left, y - 1, client.right, y + 1};
-        FillRect(dc, &line, GetSysColorBrush(COLOR_HIGHLIGHT));
-        RECT left{client.left, y - 3, client.left + 2, y + 3};
-        FillRect(dc, &left, GetSysColorBrush(COLOR_HIGHLIGHT));
-        RECT right{client.right - 2, y - 3, client.right, y + 3};
-        FillRect(dc, &right, GetSysColorBrush(COLOR_HIGHLIGHT));
-        ReleaseDC(lvFiles->Handle(), dc);
-        return;
-    }
-    if (row == insertMark_) return;
-    ImageList_DragShowNolock(FALSE);
     insertMark_ = row;
-    InvalidateRect(lvFiles->Handle(), nullptr, FALSE);
+    // Erased too: the mark runs past the last column.
+    InvalidateRect(lvFiles->Handle(), nullptr, TRUE);
     UpdateWindow(lvFiles->Handle());
-    ImageList_DragShowNolock(TRUE);
+    if (row < 0) return;
+    int selected = lvFiles->Selected();
+    int count = static_cast<int>(batch_->Model().Count());
+    int anchor = std::min(row, count - 1);
+    bool below = row >= count || row > selected;
+    RECT r{}, client{};
+    if (anchor < 0 || !ListView_GetItemRect(lvFiles->Handle(), anchor, &r, LVIR_BOUNDS)) return;
+    GetClientRect(lvFiles->Handle(), &client);
+    int y = below ? r.bottom - 1 : r.top;
+    HDC dc = GetDC(lvFiles->Handle());
+    HBRUSH brush = GetSysColorBrush(COLOR_HIGHLIGHT);
+    RECT line{client.left, y - 1, client.right, y + 1};
+    RECT left{client.left, y - 3, client.left + 2, y + 3};
+    RECT right{client.right - 2, y - 3, client.right, y + 3};
+    FillRect(dc, &line, brush);
+    FillRect(dc, &left, brush);
+    FillRect(dc, &right, brush);
+    ReleaseDC(lvFiles->Handle(), dc);
 }
 
 void TZEPHMain::EndRowDrag(bool drop) {
@@ -262,7 +257,7 @@ void TZEPHMain::EndRowDrag(bool drop) {
         dragImage_ = nullptr;
     }
     if (GetCapture() == Handle()) ReleaseCapture();
-    SetInsertMark(-1);
+    if (insertMark_ >= 0) SetInsertMark(-1);
     if (!drop) return;
     POINT screen;
     GetCursorPos(&screen);

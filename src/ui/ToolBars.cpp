@@ -38,12 +38,8 @@ SIZE ItemExtent(HWND toolbar) {
 // Replaces the toolbar's buttons. Adding buttons is what makes every
 // toolbar lay itself out again, so a change of orientation (every button
 // ending a line, or none) is made by adding them anew.
-void ReplaceButtons(HWND toolbar, std::vector<TBBUTTON> buttons, bool wrap) {
+void ReplaceButtons(HWND toolbar, std::vector<TBBUTTON> buttons) {
     while (SendMessageA(toolbar, TB_BUTTONCOUNT, 0, 0) > 0) SendMessageA(toolbar, TB_DELETEBUTTON, 0, 0);
-    for (TBBUTTON& button : buttons) {
-        button.fsState = wrap ? static_cast<BYTE>(button.fsState | TBSTATE_WRAP)
-                              : static_cast<BYTE>(button.fsState & ~TBSTATE_WRAP);
-    }
     SendMessageA(toolbar, TB_ADDBUTTONSA, buttons.size(), reinterpret_cast<LPARAM>(buttons.data()));
     SendMessageA(toolbar, TB_AUTOSIZE, 0, 0);
 }
@@ -78,22 +74,31 @@ TActionToolBar::TActionToolBar(TDockSite& site, const std::string& caption, TAct
     SendMessageA(toolbar_, TB_SETBITMAPSIZE, 0, MAKELPARAM(images.Size(), images.Size()));
     SendMessageA(toolbar_, TB_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(images.Normal()));
     SendMessageA(toolbar_, TB_SETDISABLEDIMAGELIST, 0, reinterpret_cast<LPARAM>(images.Disabled()));
-    ReplaceButtons(toolbar_, Buttons(), false);
+    ReplaceButtons(toolbar_, Buttons(0));
     actions_.AddObserver([this](TAction& action) { Follow(action); });
 }
 
-std::vector<TBBUTTON> TActionToolBar::Buttons() const {
+std::vector<TBBUTTON> TActionToolBar::Buttons(int perRow) const {
+    // Standing (perRow > 0): separators are left out and a line ends after
+    // every `perRow` buttons, so that a long bar takes several columns
+    // rather than running past the window's edge.
     std::vector<TBBUTTON> list;
+    int inRow = 0;
     for (TAction* action : buttons_) {
         TBBUTTON button{};
+        if (action && perRow > 0 && ++inRow == perRow) {
+            button.fsState = TBSTATE_WRAP;
+            inRow = 0;
+        }
         if (action) {
             button.iBitmap = action->ImageIndex();
             button.idCommand = action->Id();
-            button.fsState = static_cast<BYTE>((action->Enabled() ? TBSTATE_ENABLED : 0) |
-                                               (action->Checked() ? TBSTATE_CHECKED : 0));
+            button.fsState |= static_cast<BYTE>((action->Enabled() ? TBSTATE_ENABLED : 0) |
+                                                (action->Checked() ? TBSTATE_CHECKED : 0));
             button.fsStyle = BTNS_BUTTON;
         } else {
             button.fsStyle = BTNS_SEP;
+            button.fsState = perRow > 0 ? TBSTATE_HIDDEN : 0;
             button.iBitmap = Application.Scale(6);
         }
         button.iString = -1;
@@ -109,14 +114,18 @@ void TActionToolBar::Follow(TAction& action) {
     SendMessageA(toolbar_, TB_CHANGEBITMAP, action.Id(), MAKELPARAM(action.ImageIndex(), 0));
 }
 
-void TActionToolBar::SetOrientation(bool vertical) {
-    if (wrapped_ == vertical) return;
-    wrapped_ = vertical;
-    ReplaceButtons(toolbar_, Buttons(), vertical);
-}
-
-SIZE TActionToolBar::MeasureContent(bool vertical, int) {
-    SetOrientation(vertical);
+SIZE TActionToolBar::MeasureContent(bool vertical, int available) {
+    int perRow = 0;
+    if (vertical) {
+        int buttons = static_cast<int>(std::count_if(buttons_.begin(), buttons_.end(), [](TAction* a) { return a; }));
+        int height = std::max(1, static_cast<int>(HIWORD(SendMessageA(toolbar_, TB_GETBUTTONSIZE, 0, 0))));
+        int rows = std::max(1, available / height);
+        perRow = std::max(1, (buttons + rows - 1) / rows);
+    }
+    if (perRow != perRow_) {
+        perRow_ = perRow;
+        ReplaceButtons(toolbar_, Buttons(perRow));
+    }
     return ItemExtent(toolbar_);
 }
 
@@ -156,7 +165,7 @@ TMenuBar::TMenuBar(TDockSite& site, const std::string& caption, TActionMenus& me
     toolbar_ = CreateToolbar(Handle(), TBSTYLE_LIST | TBSTYLE_WRAPABLE);
     SendMessageA(toolbar_, TB_SETBITMAPSIZE, 0, MAKELPARAM(0, 0));
     SendMessageA(toolbar_, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)), FALSE);
-    ReplaceButtons(toolbar_, Buttons(), false);
+    ReplaceButtons(toolbar_, Buttons());
     SetWindowSubclass(toolbar_, ToolbarSubclass, 1, reinterpret_cast<DWORD_PTR>(this));
 }
 
@@ -172,7 +181,8 @@ std::vector<TBBUTTON> TMenuBar::Buttons() const {
         TBBUTTON button{};
         button.iBitmap = I_IMAGENONE;
         button.idCommand = menu.Action->Id();
-        button.fsState = TBSTATE_ENABLED;
+        // Standing, each menu's caption takes a line of its own.
+        button.fsState = static_cast<BYTE>(TBSTATE_ENABLED | (wrapped_ ? TBSTATE_WRAP : 0));
         button.fsStyle = BTNS_BUTTON | BTNS_AUTOSIZE | BTNS_SHOWTEXT;
         button.iString = reinterpret_cast<INT_PTR>(menu.Action->Caption.c_str());
         list.push_back(button);
@@ -183,7 +193,7 @@ std::vector<TBBUTTON> TMenuBar::Buttons() const {
 void TMenuBar::SetOrientation(bool vertical) {
     if (wrapped_ == vertical) return;
     wrapped_ = vertical;
-    ReplaceButtons(toolbar_, Buttons(), vertical);
+    ReplaceButtons(toolbar_, Buttons());
 }
 
 SIZE TMenuBar::MeasureContent(bool vertical, int available) {

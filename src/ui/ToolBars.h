@@ -31,14 +31,13 @@ public:
     std::function<void(const std::string&)> OnHint;
 
 private:
-    std::vector<TBBUTTON> Buttons() const;
-    void SetOrientation(bool vertical);
+    std::vector<TBBUTTON> Buttons(int perRow) const;
     void Follow(TAction& action);
 
     TActionList& actions_;
     HWND toolbar_ = nullptr;
     std::vector<TAction*> buttons_;
-    bool wrapped_ = false;
+    int perRow_ = 0;  // buttons per line when standing; 0 lying
     std::string tipText_;
 };
 
