@@ -286,7 +286,7 @@ void TZEPHMain::RestoreState() {
             WINDOWPLACEMENT wp{};
             wp.length = sizeof wp;
             wp.flags = state.Flags;
-            wp.showCmd = SW_HIDE;
+            wp.showCmd = state.ShowCmd;
             wp.ptMinPosition = state.MinPos;
             wp.ptMaxPosition = state.MaxPos;
             wp.rcNormalPosition = state.NormPos;

@@ -71,6 +71,12 @@ TActionToolBar::TActionToolBar(TDockSite& site, const std::string& caption, TAct
                                const TImageSet& images, const std::vector<TAction*>& buttons)
     : TDockBar(site, caption), actions_(actions), buttons_(buttons) {
     toolbar_ = CreateToolbar(Handle(), TBSTYLE_TOOLTIPS);
+    // The tooltip window is a topmost pop-up; owned by the form it would
+    // stand in the form's way when the form itself is put on top, so it
+    // belongs to no window.
+    if (HWND tips = reinterpret_cast<HWND>(SendMessageA(toolbar_, TB_GETTOOLTIPS, 0, 0))) {
+        SetWindowLongPtrA(tips, GWLP_HWNDPARENT, 0);
+    }
     SendMessageA(toolbar_, TB_SETBITMAPSIZE, 0, MAKELPARAM(images.Size(), images.Size()));
     SendMessageA(toolbar_, TB_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(images.Normal()));
     SendMessageA(toolbar_, TB_SETDISABLEDIMAGELIST, 0, reinterpret_cast<LPARAM>(images.Disabled()));

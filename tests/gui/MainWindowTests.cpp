@@ -417,7 +417,10 @@ TEST_F(MainWindow, StoredStateRoundTrip) {
     EXPECT_EQ(main->tbMain->CurrentDock(), ui::deLeft);
     EXPECT_FALSE(main->BottomVisible());
     EXPECT_FALSE(main->StayOnTop()) << "the style waits for its timer";
+    EXPECT_EQ(main->PendingFormStyle, fsStayOnTop);
+    EXPECT_TRUE(main->tSetFormStyle->Enabled());
     Pump(300);
+    EXPECT_FALSE(main->tSetFormStyle->Enabled()) << "it fires once";
     EXPECT_TRUE(main->StayOnTop()) << "back on top about 100 ms after the show";
 
     // Values no monitor shows, and malformed ones, are not applied as they
