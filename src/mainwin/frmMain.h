@@ -133,6 +133,8 @@ public:
     TWindowState CurrentState() const;
     void StoreState();
     void RestoreState();
+    // The items of the recent-files submenu.
+    std::vector<ui::TDynamicItem> RecentItems();
     // The rows' paths, first to last.
     std::vector<std::string> EntryPaths() const;
     // True while a registration or a task run is in progress.
@@ -157,7 +159,6 @@ private:
     void FormDestroy();
     void SetBottomVisible(bool visible);
     void ShowListMenu(POINT screen);
-    std::vector<ui::TDynamicItem> RecentItems();
     // Which clipboard text names an existing file, rechecked only when the
     // clipboard changes.
     bool ClipboardHoldsFile();

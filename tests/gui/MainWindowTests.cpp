@@ -597,4 +597,40 @@ TEST_F(MainWindow, AFatalErrorKeepsTheUsersWork) {
         << "the options were saved";
 }
 
+TEST_F(MainWindow, RecentItemsAndTheListsLook) {
+    for (int i = 11; i >= 1; --i) main->Batch().AddRecentFile(dir + "R&D\\b" + std::to_string(i) + ".kvx");
+    std::vector<ui::TDynamicItem> items = main->RecentItems();
+    ASSERT_EQ(items.size(), 10u);
+    EXPECT_EQ(items[0].Caption, "&1 " + dir + "R&&D\\b1.kvx");
+    EXPECT_EQ(items[8].Caption.substr(0, 3), "&9 ");
+    EXPECT_EQ(items[9].Caption, "&A " + dir + "R&&D\\b10.kvx");
+
+    struct Case {
+        bool colorDefault;
+        std::uint32_t text, background;
+        COLORREF expectedText, expectedBack;
+    };
+    const Case cases[] = {
+        {true, 0x0000FF, 0x00FF00, GetSysColor(COLOR_WINDOWTEXT), GetSysColor(COLOR_WINDOW)},
+        {false, 0x0000FF, 0x00FF00, 0x0000FF, 0x00FF00},
+        {false, 0x80000000u | COLOR_HIGHLIGHTTEXT, 0x80000000u | COLOR_INFOBK, GetSysColor(COLOR_HIGHLIGHTTEXT),
+         GetSysColor(COLOR_INFOBK)},
+    };
+    for (const Case& c : cases) {
+        Options->ColorDefault = c.colorDefault;
+        Options->TextColor = c.text;
+        Options->BackgroundColor = c.background;
+        main->ApplyOptions();
+        EXPECT_EQ(ListView_GetTextColor(main->lvFiles->Handle()), c.expectedText);
+        EXPECT_EQ(ListView_GetBkColor(main->lvFiles->Handle()), c.expectedBack);
+    }
+    Options->FontName = "Courier New";
+    Options->AutoSave = true;
+    Options->AutoSaveInterval = 2;
+    main->ApplyOptions();
+    if (ui::IsFontInstalled("Courier New")) EXPECT_EQ(FontFaceOf(main->lvFiles->Handle()), "Courier New");
+    EXPECT_TRUE(main->Batch().AutoSaveTimer().Enabled());
+    EXPECT_EQ(main->Batch().AutoSaveTimer().Interval(), 120000u);
+}
+
 }  // namespace
