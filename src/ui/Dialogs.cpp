@@ -20,7 +20,7 @@ bool Execute(HWND owner, TFileDialog& dialog, bool save) {
     ofn.lStructSize = sizeof ofn;
     ofn.hwndOwner = owner;
     ofn.lpstrFilter = filter.c_str();
-    ofn.nFilterIndex = 1;
+    ofn.nFilterIndex = dialog.FilterIndex > 0 ? dialog.FilterIndex : 1;
     ofn.lpstrFile = name.data();
     ofn.nMaxFile = static_cast<DWORD>(name.size());
     ofn.lpstrTitle = dialog.Title.empty() ? nullptr : dialog.Title.c_str();
@@ -29,6 +29,7 @@ bool Execute(HWND owner, TFileDialog& dialog, bool save) {
     BOOL chosen = save ? GetSaveFileNameA(&ofn) : GetOpenFileNameA(&ofn);
     if (!chosen) return false;
     dialog.FileName = name.data();
+    dialog.FilterIndex = ofn.nFilterIndex;
     return true;
 }
 

@@ -15,6 +15,9 @@ struct TFileDialog {
     std::string DefaultExt;
     std::string FileName;  // proposed on entry, chosen on return
     DWORD Options = 0;     // OFN_ flags besides the ones always set
+    // The filter shown (1 is the first); the user's last choice after OK,
+    // so that a dialog kept between uses opens with it again.
+    DWORD FilterIndex = 1;
 };
 
 // Shows the dialog, owned by `owner`; true with the chosen name in
