@@ -138,20 +138,23 @@ void TZEPHMain::SetBottomVisible(bool visible) {
     Relayout();
 }
 
-RECT TZEPHMain::RegisterTarget() const {
+RECT TZEPHMain::TargetRect(const ui::TControl* image) const {
+    // The targets count only while they can be seen.
     if (!bottomVisible_) return RECT{0, 0, 0, 0};
     RECT r{};
-    GetWindowRect(imgRegister->Handle(), &r);
+    GetWindowRect(image->Handle(), &r);
     MapWindowPoints(nullptr, Handle(), reinterpret_cast<POINT*>(&r), 2);
     return r;
 }
 
-RECT TZEPHMain::UnregisterTarget() const {
-    if (!bottomVisible_) return RECT{0, 0, 0, 0};
-    RECT r{};
-    GetWindowRect(imgUnregister->Handle(), &r);
-    MapWindowPoints(nullptr, Handle(), reinterpret_cast<POINT*>(&r), 2);
-    return r;
+RECT TZEPHMain::RegisterTarget() const { return TargetRect(imgRegister); }
+
+RECT TZEPHMain::UnregisterTarget() const { return TargetRect(imgUnregister); }
+
+const TBatchEntry* TZEPHMain::SelectedEntry() const {
+    int row = lvFiles->Selected();
+    if (!batch_->HasBatch() || row < 0 || static_cast<size_t>(row) >= batch_->Model().Count()) return nullptr;
+    return &batch_->Model().Entry(static_cast<size_t>(row));
 }
 
 // ------------------------------------------------------------- life cycle

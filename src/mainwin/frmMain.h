@@ -133,6 +133,8 @@ public:
     TWindowState CurrentState() const;
     void StoreState();
     void RestoreState();
+    // The selected row's entry, or null.
+    const TBatchEntry* SelectedEntry() const;
     // The items of the recent-files submenu.
     std::vector<ui::TDynamicItem> RecentItems();
     // The rows' paths, first to last.
@@ -159,6 +161,7 @@ private:
     void FormDestroy();
     void SetBottomVisible(bool visible);
     void ShowListMenu(POINT screen);
+    RECT TargetRect(const ui::TControl* image) const;
     // Which clipboard text names an existing file, rechecked only when the
     // clipboard changes.
     bool ClipboardHoldsFile();

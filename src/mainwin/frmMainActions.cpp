@@ -289,10 +289,7 @@ void TZEPHMain::actFileAddFileExecute() {
 }
 
 void TZEPHMain::actFilePropertiesExecute() {
-    int row = lvFiles->Selected();
-    if (row >= 0 && static_cast<size_t>(row) < batch_->Model().Count()) {
-        ShowFileProperties(batch_->Model().Entry(static_cast<size_t>(row)).Path);
-    }
+    if (const TBatchEntry* entry = SelectedEntry()) ShowFileProperties(entry->Path);
 }
 
 void TZEPHMain::actFilePreferencesExecute() { ShowOptionsDialog(); }
@@ -326,17 +323,11 @@ void TZEPHMain::RegisterOne(const std::string& path, bool register_) {
 }
 
 void TZEPHMain::actRegistryRegisterSelectedExecute() {
-    int row = lvFiles->Selected();
-    if (row >= 0 && static_cast<size_t>(row) < batch_->Model().Count()) {
-        RegisterOne(batch_->Model().Entry(static_cast<size_t>(row)).Path, true);
-    }
+    if (const TBatchEntry* entry = SelectedEntry()) RegisterOne(entry->Path, true);
 }
 
 void TZEPHMain::actRegistryUnregisterSelectedExecute() {
-    int row = lvFiles->Selected();
-    if (row >= 0 && static_cast<size_t>(row) < batch_->Model().Count()) {
-        RegisterOne(batch_->Model().Entry(static_cast<size_t>(row)).Path, false);
-    }
+    if (const TBatchEntry* entry = SelectedEntry()) RegisterOne(entry->Path, false);
 }
 
 void TZEPHMain::actRegistryRegisterFileExecute() {

@@ -97,9 +97,7 @@ void TZEPHMain::actEditCutExecute() {
 }
 
 void TZEPHMain::actEditCopyExecute() {
-    int row = lvFiles->Selected();
-    if (row < 0 || static_cast<size_t>(row) >= batch_->Model().Count()) return;
-    ui::SetClipboardText(Handle(), batch_->Model().Entry(static_cast<size_t>(row)).Path);
+    if (const TBatchEntry* entry = SelectedEntry()) ui::SetClipboardText(Handle(), entry->Path);
 }
 
 void TZEPHMain::actEditPasteExecute() { batch_->AddFile(ui::GetClipboardText(Handle()), true); }
@@ -153,15 +151,11 @@ void TZEPHMain::lvFilesDragDrop(POINT client) {
 bool TZEPHMain::imgDragOver() const { return dragging_ && bottomVisible_; }
 
 void TZEPHMain::imgRegisterDragDrop() {
-    int row = lvFiles->Selected();
-    if (!batch_->HasBatch() || row < 0 || static_cast<size_t>(row) >= batch_->Model().Count()) return;
-    RegisterOne(batch_->Model().Entry(static_cast<size_t>(row)).Path, true);
+    if (const TBatchEntry* entry = SelectedEntry()) RegisterOne(entry->Path, true);
 }
 
 void TZEPHMain::imgUnregisterDragDrop() {
-    int row = lvFiles->Selected();
-    if (!batch_->HasBatch() || row < 0 || static_cast<size_t>(row) >= batch_->Model().Count()) return;
-    RegisterOne(batch_->Model().Entry(static_cast<size_t>(row)).Path, false);
+    if (const TBatchEntry* entry = SelectedEntry()) RegisterOne(entry->Path, false);
 }
 
 void TZEPHMain::BeginRowDrag(int row) {
