@@ -633,4 +633,27 @@ TEST_F(MainWindow, RecentItemsAndTheListsLook) {
     EXPECT_EQ(main->Batch().AutoSaveTimer().Interval(), 120000u);
 }
 
+TEST_F(MainWindow, NothingElseRunsWhileAServerIsWaitedFor) {
+    ScopedEnv delay(TestServers::kServerDelayEnvVar, "700");
+    main->actFileNewExecute();
+    main->Batch().AddFile(TestDataDir() + TestServers::kExeServerFile, false);
+    main->Batch().SetModified(false);  // a close would not even ask
+    main->lvFiles->Select(0);
+    // Arrive while the server runs: the close box, Close from a menu, and
+    // a drop from the shell.
+    PostMessageA(main->Handle(), WM_CLOSE, 0, 0);
+    PostMessageA(main->Handle(), WM_COMMAND, static_cast<WPARAM>(main->actFileClose->Id()), 0);
+    std::string message;
+    try {
+        main->actRegistryRegisterSelectedExecute();
+    } catch (const EQVException& outcome) {
+        message = outcome.what();
+    }
+    EXPECT_EQ(message, "'ExeServer.exe /regserver' completed with success.");
+    Pump(50);
+    EXPECT_TRUE(IsWindow(main->Handle())) << "not closed under the registration";
+    EXPECT_TRUE(main->Batch().HasBatch()) << "no other command ran meanwhile";
+    EXPECT_FALSE(main->Busy());
+}
+
 }  // namespace
