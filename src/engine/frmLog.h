@@ -12,6 +12,7 @@
 #include "ui/Form.h"
 #include "ui/ListView.h"
 #include "ui/Menus.h"
+#include "ui/Timer.h"
 
 class TLogFrm : public ui::TForm {
 public:
@@ -48,11 +49,30 @@ protected:
 private:
     void FormActivate();
     void RunTasks();
+    // Between two tasks: shows a frame when one is due, and handles the
+    // messages that wait.
+    void BetweenTasks();
+    // Shows the run's changes since the last frame in the controls.
+    void ShowFrame();
 
     TTaskRun run_;
     TStopRules rules_;
     ui::TImageList imlIcons;
     bool started_ = false;
+
+    // The run's changes not shown yet: the rows whose state changed, the
+    // task that started last, whether the error list grew. The controls are
+    // brought up to date once per frame, by the run between its tasks and by
+    // the frame timer while a task runs long and handles messages itself (an
+    // executable server's wait), and once more at the end of the run.
+    int changedFirst_ = -1;
+    int changedLast_ = -1;
+    int startedRow_ = -1;
+    bool errorsChanged_ = false;
+    int shownProgress_ = 0;
+    double lastFrameMs_ = 0;
+    double lastLookMs_ = 0;
+    ui::TTimer tmrFrame{*this};
 };
 
 // Shows the task window for the files, registering (true) or unregistering

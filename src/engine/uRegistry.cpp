@@ -4,6 +4,7 @@
 #include <oleauto.h>
 
 #include <cstdio>
+#include <optional>
 #include <vector>
 
 #include "common/QVExceptions.h"
@@ -261,7 +262,10 @@ void RegisterLibrary(const std::string& path) {
 }
 
 void RegisterServerFile(const std::string& path, bool register_) {
-    ui::TBusyCursor busy;
+    // A run of many files shows the busy cursor for all of them; changing
+    // the cursor twice per file would cost a tenth of a registration.
+    std::optional<ui::TBusyCursor> busy;
+    if (ui::Application.ScreenCursor() != ui::TCursor::HourGlass) busy.emplace();
     BeginCall(path, register_);
     throw EQVException(RegisterOneFile(path), std::string(), qekSuccess);
 }

@@ -2,6 +2,7 @@
 // the stop rules, Details, copying and saving the errors.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <stdexcept>
 
 #include "TestServerIds.h"
@@ -289,6 +290,106 @@ TEST(LogWindow, TheCloseBoxDuringTheRunClosesItOnceTheRunHasEnded) {
     log.ShowModal();
     EXPECT_TRUE(log.Run().Finished());
     EXPECT_EQ(log.Run().Progress(), 6) << "the run was not interrupted";
+}
+
+TEST(LogWindow, InputDuringATaskIsHandledBeforeTheNextTask) {
+    struct TCase {
+        const char* name;
+        std::function<void(TLogFrm&)> act;
+        std::function<bool(TLogFrm&)> done;
+    };
+    const TCase cases[] = {
+        {"Details", [](TLogFrm& log) { Click(log.cmdDetails->Handle()); },
+         [](TLogFrm& log) { return log.cmdDetails->Text() == "&Details >>"; }},
+        {"Errors tab",
+         [](TLogFrm& log) {
+             HWND tabs = log.pcTasks->Handle();
+             PostMessageA(tabs, WM_KEYDOWN, VK_RIGHT, 1);
+             PostMessageA(tabs, WM_KEYUP, VK_RIGHT, 0xC0000001);
+         },
+         [](TLogFrm& log) { return IsWindowVisible(log.lvErrors->Handle()) != FALSE; }},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        TLogFrm log(std::vector<std::string>(6, Ok()), true, false, TStopRules{stopNever, 5});
+        auto real = log.Perform;
+        bool doneBeforeTask3 = false;
+        log.Perform = [&](const std::string& path, bool reg) {
+            int task = log.Run().Progress();
+            if (task == 2) c.act(log);
+            if (task == 3) doneBeforeTask3 = c.done(log);
+            real(path, reg);
+        };
+        DriveDialog({WaitUntil([&] { return log.Run().Finished(); }), [&](HWND) { Click(log.cmdClose->Handle()); }},
+                    [&] { log.ShowModal(); });
+        EXPECT_TRUE(doneBeforeTask3);
+    }
+}
+
+// What a timer of the thread sees while the slow task of a run waits for its
+// server: the bar's position and whether the slow task's row is in view.
+struct TSlowTaskView {
+    TLogFrm* log = nullptr;
+    bool waiting = false;
+    int bar = -1;
+    bool rowInView = false;
+    int row = 0;
+} g_slow;
+
+void CALLBACK LookAtTheLog(HWND, UINT, UINT_PTR, DWORD) {
+    if (!g_slow.waiting) return;
+    HWND list = g_slow.log->lvTasks->Handle();
+    int top = ListView_GetTopIndex(list);
+    g_slow.bar = g_slow.log->pBar->Position();
+    g_slow.rowInView = g_slow.row >= top && g_slow.row < top + ListView_GetCountPerPage(list);
+}
+
+TEST(LogWindow, WhileATaskWaitsForItsServerTheWindowShowsTheTasksBeforeIt) {
+    // Twenty quick tasks, then an executable server that takes its time.
+    std::vector<std::string> files(20, Ok());
+    files.push_back(TestDataDir() + ts::kExeServerFile);
+    TLogFrm log(files, true, false, TStopRules{stopNever, 5});
+    g_slow = TSlowTaskView{&log, false, -1, false, 20};
+    auto real = log.Perform;
+    log.Perform = [&](const std::string& path, bool reg) {
+        // Every outcome leaves as an exception.
+        struct TWaiting {
+            explicit TWaiting(bool on) { g_slow.waiting = on; }
+            ~TWaiting() { g_slow.waiting = false; }
+        } waiting(path == files.back());
+        real(path, reg);
+    };
+    UINT_PTR timer = SetTimer(nullptr, 0, 20, LookAtTheLog);
+    {
+        ScopedEnv delay(ts::kServerDelayEnvVar, "500");
+        DriveDialog({WaitUntil([&] { return log.Run().Finished(); }), [&](HWND) { Click(log.cmdClose->Handle()); }},
+                    [&] { log.ShowModal(); });
+    }
+    KillTimer(nullptr, timer);
+    EXPECT_EQ(log.Run().ErrorCount(), 0);
+    EXPECT_EQ(g_slow.bar, 20) << "the bar counts the twenty tasks done";
+    EXPECT_TRUE(g_slow.rowInView) << "the list shows the task that runs";
+    DeleteTree(HKEY_LOCAL_MACHINE, ts::kExeServerKey);
+}
+
+TEST(LogWindow, ALongRunEndsShowingItsFinalState) {
+    // 300 tasks, every tenth failing: far more tasks than frames.
+    std::vector<std::string> files;
+    for (int i = 0; i < 300; ++i) files.push_back(i % 10 == 9 ? SFalse() : Ok());
+    TLogFrm log(files, true, false, TStopRules{stopNever, 5});
+    DriveDialog({WaitUntil([&] { return log.Run().Finished(); }),
+                 [&](HWND) {
+                     EXPECT_EQ(log.pBar->Position(), 300);
+                     EXPECT_EQ(log.lvErrors->ItemCount(), 30);
+                     HWND list = log.lvTasks->Handle();
+                     EXPECT_LE(299, ListView_GetTopIndex(list) + ListView_GetCountPerPage(list) - 1)
+                         << "the last task is in view";
+                     EXPECT_EQ(ItemText(log.lvTasks, 299, 1), "Failed");
+                     EXPECT_EQ(ItemText(log.lvErrors, 29, 0),
+                               "Call to 'DllRegisterServer' failed in 'SFalseServer.dll'.");
+                     Click(log.cmdClose->Handle());
+                 }},
+                [&] { log.ShowModal(); });
 }
 
 TEST(LogWindow, AnUnexpectedErrorEndsTheRunAndReachesTheHandler) {
