@@ -199,6 +199,11 @@ std::vector<TBBUTTON> TMenuBar::Buttons() const {
 void TMenuBar::SetOrientation(bool vertical) {
     if (wrapped_ == vertical) return;
     wrapped_ = vertical;
+    // Lying, the toolbar wraps its captions at its width; standing, each
+    // caption ends a line, which the toolbar honours only when it does not
+    // wrap by itself.
+    LONG style = GetWindowLongA(toolbar_, GWL_STYLE);
+    SetWindowLongA(toolbar_, GWL_STYLE, vertical ? (style & ~TBSTYLE_WRAPABLE) : (style | TBSTYLE_WRAPABLE));
     ReplaceButtons(toolbar_, Buttons());
 }
 
