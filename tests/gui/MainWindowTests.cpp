@@ -491,6 +491,23 @@ TEST_F(MainWindow, BarsDockOnEveryEdge) {
     RECT list{};
     GetWindowRect(main->lvFiles->Handle(), &list);
     EXPECT_GE(list.top, menuAfter.bottom) << "the list starts below the docks";
+
+    // Standing, the menu bar puts each menu on a line, and the toolbar
+    // takes as many columns as the window's height asks.
+    main->tbMenu->SetPlace(ui::deRight, 0, 0);
+    main->tbMain->SetPlace(ui::deLeft, 0, 0);
+    auto item = [](HWND toolbar, int index) {
+        RECT r{};
+        SendMessageA(toolbar, TB_GETITEMRECT, index, reinterpret_cast<LPARAM>(&r));
+        return r;
+    };
+    HWND menu = main->tbMenu->Content(), tools = main->tbMain->Content();
+    EXPECT_EQ(item(menu, 4).left, item(menu, 0).left);
+    EXPECT_GT(item(menu, 4).top, item(menu, 3).top);
+    RECT bar{}, lastButton = item(tools, static_cast<int>(SendMessageA(tools, TB_BUTTONCOUNT, 0, 0)) - 1);
+    GetClientRect(tools, &bar);
+    EXPECT_LE(lastButton.bottom, bar.bottom) << "every button within reach";
+    EXPECT_GT(bar.right, item(tools, 0).right) << "more than one column";
 }
 
 TEST_F(MainWindow, MenuBarKeysAndHints) {
