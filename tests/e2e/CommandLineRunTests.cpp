@@ -343,7 +343,7 @@ TEST_F(ExeServerCommandLine, RegisterThenUnregister) {
     ExpectSuccess(registered, "'ExeServer.exe /regserver' completed with success.");
     ASSERT_TRUE(testenv::KeyExists(HKEY_LOCAL_MACHINE, kExeServerKey));
     EXPECT_EQ(testenv::ReadString(HKEY_LOCAL_MACHINE, kExeServerKey, kExeServerCommandLineValueName),
-              path + " /regserver");
+              "\"" + path + "\" /regserver");
     EXPECT_EQ(testenv::ReadString(HKEY_LOCAL_MACHINE, kExeServerKey, kExeServerPathValueName), path);
 
     RunResult unregistered = RunAndPress(QuotedSwitch("/U:", path), kOk);
@@ -359,14 +359,14 @@ TEST_F(ExeServerCommandLine, FailingServerReportsItsExitCode) {
     EXPECT_FALSE(testenv::KeyExists(HKEY_LOCAL_MACHINE, kExeServerKey));
 }
 
-TEST_F(ExeServerCommandLine, ServerInFolderWithBlanksGetsTheBarePath) {
+TEST_F(ExeServerCommandLine, ServerInFolderWithBlanksGetsItsPathQuoted) {
     const std::string path = Data(kExeServerInBlanksFile);
     ASSERT_NE(GetFileAttributesA(path.c_str()), INVALID_FILE_ATTRIBUTES) << path;
 
     RunResult registered = RunAndPress(QuotedSwitch("/R:", path), kOk);
     ExpectSuccess(registered, "'ExeServer.exe /regserver' completed with success.");
     EXPECT_EQ(testenv::ReadString(HKEY_LOCAL_MACHINE, kExeServerKey, kExeServerCommandLineValueName),
-              path + " /regserver");
+              "\"" + path + "\" /regserver");
     EXPECT_EQ(testenv::ReadString(HKEY_LOCAL_MACHINE, kExeServerKey, kExeServerPathValueName), path);
 
     RunResult unregistered = RunAndPress(QuotedSwitch("/U:", path), kOk);
