@@ -11,24 +11,10 @@
 #                    main-*.png
 set -u
 
-fail() { echo "xdotool_main: FAILED: $*" >&2; exit 1; }
-say() { echo "xdotool_main: $*"; }
+script=xdotool_main
+# shellcheck source=xdotool_common.sh
+source "$(dirname "$0")/xdotool_common.sh"
 
-[ $# -eq 1 ] || fail "usage: $0 <build dir>"
-[ -d "$1" ] || fail "no build directory '$1'"
-build="$(cd "$1" && pwd)"
-root="$(cd "$(dirname "$0")/../.." && pwd)"
-exe="$build/bin/Corvantis.exe"
-server="$build/bin/testdata/OkServer.dll"
-[ -f "$exe" ] || fail "no $exe"
-[ -f "$server" ] || fail "no $server"
-
-# shellcheck source=../../scripts/winenv.sh
-source "$root/scripts/winenv.sh" "$build" || fail "could not prepare the Wine environment"
-command -v xdotool >/dev/null || fail "xdotool is not installed"
-
-log="$build/xdotool_main.log"
-: >"$log"
 app_key='HKLM\Software\Quorvandel\Quorvandel Tessaly\Corvantis'
 storage_key="$app_key\\Storage"
 clsid_key='HKCR\CLSID\{9EE2073F-F6EF-48CF-A9C7-38C2FFA1F91E}'

@@ -8,28 +8,13 @@
 #                    saved there as xdotool-register.png / xdotool-unregister.png
 set -u
 
-fail() {
-  echo "xdotool_smoke: FAILED: $*" >&2
-  exit 1
-}
-
-[ $# -eq 1 ] || fail "usage: $0 <build dir>"
-[ -d "$1" ] || fail "no build directory '$1'"
-build="$(cd "$1" && pwd)"
-root="$(cd "$(dirname "$0")/../.." && pwd)"
-exe="$build/bin/Corvantis.exe"
-dll_unix="$build/bin/testdata/OkServer.dll"
-[ -f "$exe" ] || fail "no $exe"
-[ -f "$dll_unix" ] || fail "no $dll_unix"
-
-# shellcheck source=../../scripts/winenv.sh
-source "$root/scripts/winenv.sh" "$build" || fail "could not prepare the Wine environment"
-command -v xdotool >/dev/null || fail "xdotool is not installed"
+script=xdotool_smoke
+# shellcheck source=xdotool_common.sh
+source "$(dirname "$0")/xdotool_common.sh"
+dll_unix="$server"
 
 title='^Quorvandel Corvantis$'
 clsid_key='HKCR\CLSID\{9EE2073F-F6EF-48CF-A9C7-38C2FFA1F91E}\InprocServer32'
-log="$build/xdotool_smoke.log"
-: >"$log"
 
 dll="$(winepath -w "$dll_unix" </dev/null 2>>"$log")"
 [ -n "$dll" ] || fail "winepath could not convert $dll_unix"
