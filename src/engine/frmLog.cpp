@@ -14,15 +14,18 @@ namespace {
 constexpr UINT WM_RUN_TASKS = WM_APP + 1;
 constexpr int kExpandedHeight = 314;
 constexpr int kCollapsedHeight = 107;
-// How often the controls show the run's progress: about 33 times a second,
-// every other refresh of a 60 Hz screen, as smooth as anyone can follow a
-// list of tasks passing by. Each frame costs a few milliseconds (scrolling a
-// page of the list repaints all of it), so twice that rate would cost twice
-// as much for nothing anyone can read.
-constexpr double kFrameMs = 30;
+// The controls show the run's progress at most once per refresh of a 60 Hz
+// screen, and spend at most a sixth of the run doing it: a frame that took
+// longer than about 3 ms (scrolling a page of the list repaints all of it)
+// puts the next one off to six times its cost after its start. A fast
+// display keeps the screen's rate; a slow one shows fewer frames rather than
+// a slower run.
+constexpr double kFrameMs = 16;
+constexpr double kShowShare = 6;
 // How often, at most, the run looks whether messages wait: a click is
-// handled within a millisecond or one task, whichever is longer.
-constexpr double kLookMs = 1;
+// handled within 4 ms or one task, whichever is longer, well below anything
+// a user notices.
+constexpr double kLookMs = 4;
 
 double NowMs() {
     static const double ticksPerMs = [] {
@@ -106,8 +109,14 @@ TLogFrm::TLogFrm(const std::vector<std::string>& files, bool register_, bool unr
     SaveDlg.Options = OFN_OVERWRITEPROMPT;
 
     pBar->SetMax(run_.ProgressMax());
-    tmrFrame.SetInterval(static_cast<unsigned>(kFrameMs));
-    tmrFrame.OnTimer = [this] { ShowFrame(); };
+    tmrFrame.OnTimer = [this] {
+        double wait = nextFrameMs_ - NowMs();
+        if (wait < 1) {
+            ShowFrame();
+        } else {
+            tmrFrame.SetInterval(static_cast<unsigned>(wait));
+        }
+    };
     cmdClose->SetEnabled(false);
     pcTasks->SetActivePage(tsTasks);
     SetActiveControl(lvTasks);
@@ -194,7 +203,8 @@ void TLogFrm::RunTasks() {
     hooks.ProgressChanged = nullptr;
     // One busy cursor for the whole run rather than one per task.
     ui::TBusyCursor busy;
-    lastFrameMs_ = NowMs();
+    nextFrameMs_ = NowMs() + kFrameMs;
+    tmrFrame.SetInterval(static_cast<unsigned>(kFrameMs));
     tmrFrame.SetEnabled(true);
     try {
         run_.Run(Perform, rules_, hooks);
@@ -212,24 +222,21 @@ void TLogFrm::RunTasks() {
 
 void TLogFrm::BetweenTasks() {
     double now = NowMs();
-    if (now - lastFrameMs_ >= kFrameMs) {
-        // A frame, and the messages with it, so that it is painted.
+    if (now >= nextFrameMs_) {
         ShowFrame();
-        ui::Application.ProcessMessages();
-        lastLookMs_ = now;
-        return;
+        now = NowMs();
     }
     // Waiting messages (a click on the close box, the Details button or the
     // Errors tab, a repaint of an uncovered part, the frame timer) are
     // handled at once. Looking costs less than handling an empty queue, but
-    // is not free, and the run looks twice between two tasks.
+    // is not free, and the run would look twice between two tasks.
     if (now - lastLookMs_ < kLookMs) return;
     lastLookMs_ = now;
     if (HIWORD(GetQueueStatus(QS_ALLINPUT)) != 0) ui::Application.ProcessMessages();
 }
 
 void TLogFrm::ShowFrame() {
-    lastFrameMs_ = NowMs();
+    double start = NowMs();
     // The running task in view first, then the changed rows that are in view
     // repainted; rows out of view show their state when scrolled to.
     HWND list = lvTasks->Handle();
@@ -258,6 +265,12 @@ void TLogFrm::ShowFrame() {
         shownProgress_ = run_.Progress();
         SendMessageA(pBar->Handle(), PBM_SETPOS, static_cast<WPARAM>(shownProgress_), 0);
     }
+    // Painted now, so that the frame's whole cost is known.
+    RedrawWindow(Handle(), nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+    double cost = NowMs() - start;
+    nextFrameMs_ = start + std::max(kFrameMs, cost * kShowShare);
+    // The timer wakes the window when the next frame is due, not before.
+    if (tmrFrame.Enabled()) tmrFrame.SetInterval(static_cast<unsigned>(std::max(1.0, nextFrameMs_ - NowMs())));
 }
 
 bool TLogFrm::FormKeyDown(WORD key, unsigned shift) {

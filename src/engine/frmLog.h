@@ -52,7 +52,8 @@ private:
     // Between two tasks: shows a frame when one is due, and handles the
     // messages that wait.
     void BetweenTasks();
-    // Shows the run's changes since the last frame in the controls.
+    // Shows the run's changes since the last frame in the controls, painted,
+    // and sets when the next frame is due.
     void ShowFrame();
 
     TTaskRun run_;
@@ -65,12 +66,13 @@ private:
     // brought up to date once per frame, by the run between its tasks and by
     // the frame timer while a task runs long and handles messages itself (an
     // executable server's wait), and once more at the end of the run.
+    // nextFrameMs_ is when the next frame is due.
     int changedFirst_ = -1;
     int changedLast_ = -1;
     int startedRow_ = -1;
     bool errorsChanged_ = false;
     int shownProgress_ = 0;
-    double lastFrameMs_ = 0;
+    double nextFrameMs_ = 0;
     double lastLookMs_ = 0;
     ui::TTimer tmrFrame{*this};
 };

@@ -316,7 +316,11 @@ TEST(LogWindow, InputDuringATaskIsHandledBeforeTheNextTask) {
         bool doneBeforeTask3 = false;
         log.Perform = [&](const std::string& path, bool reg) {
             int task = log.Run().Progress();
-            if (task == 2) c.act(log);
+            if (task == 2) {
+                // The input arrives during a task that takes its time.
+                c.act(log);
+                Sleep(20);
+            }
             if (task == 3) doneBeforeTask3 = c.done(log);
             real(path, reg);
         };
