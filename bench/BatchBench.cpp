@@ -7,13 +7,14 @@
 //          costs the same for any length);
 //   add    adding 10,000 new paths to a batch of 100,000 against adding them
 //          to a batch of 10,000 (constant cost per add gives about 1);
-//   run    1,000 unregistrations of the test server OkServer.dll through the
-//          task window against the same calls in a bare loop (the window's
-//          overhead), the longest pause of the message loop during the
-//          window's run, and the window's own cost per task;
+//   run    Register All over 1,000 test servers in the task window against
+//          the same registrations in a bare loop (the window's overhead),
+//          regsvr32 started once per file against the window, the longest
+//          pause of the message loop during the window's run, how often the
+//          window repainted, and the window's own cost per task;
 //   save   writing a batch file of 100,000 lines against one of 10,000.
-// Run by bench/run.sh. The program started with "--task-run window|bare"
-// makes one task-run measurement and prints it as a RESULT line.
+// Run by bench/run.sh. The program started with "--task-run window|bare
+// <folder>" makes one task-run measurement and prints it as a RESULT line.
 #include <windows.h>
 #include <commctrl.h>
 #include <objbase.h>
@@ -21,16 +22,20 @@
 #include <algorithm>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "TestServerIds.h"
+#include "common/QVApp.h"
 #include "common/QVExceptions.h"
 #include "common/QVStrings.h"
 #include "engine/frmLog.h"
 #include "engine/uRegistry.h"
+#include "mainwin/frmMain.h"
 #include "mainwin/uBatch.h"
+#include "options/uOptions.h"
 #include "resource.h"
 #include "ui/Application.h"
 #include "ui/Form.h"
@@ -236,147 +241,223 @@ void BenchAdd(const std::vector<std::string>& small, const std::vector<std::stri
 }
 
 // ---------------------------------------------------------------------------
-// 3. Task run
+// 3. Task run: Register All over 1,000 servers
 //
-// Each measurement runs in a child process of its own (this program started
-// with "--task-run window" or "--task-run bare"): every load of the test
-// server takes a thread-local storage slot that its unload never gives back,
-// so one process can load it only about a thousand times.
+// 1,000 distinct server files, numbered copies of the test server
+// OkServer.dll (a batch holds a path once, so a batch of 1,000 needs 1,000
+// files), registered three ways:
+//   window    the main window's Register All command over a batch of the
+//             files, which opens the task window (through RunTaskList);
+//   bare      RegisterServerFile over the same files in a plain loop;
+//   regsvr32  the system's regsvr32.exe started once per file with /s.
+// The window and the bare loop each run in a child process of their own (this
+// program started with "--task-run window|bare <folder>"), so that each loads
+// every server for the first time, as a user's run does.
 
-// A hidden window whose 10 ms timer measures the gaps between the timer
-// messages the thread processes, and which clicks the task window's Close
-// button once the run has ended.
-struct TTicker {
-    HWND window = nullptr;
+constexpr int kTasks = 1000;
+// Runs of each kind, alternating, of which the medians count.
+constexpr int kRunPairs = 7;
+// regsvr32 runs timed, of the 1,000 files; the time per file is scaled up.
+constexpr int kRegsvr32Sample = 100;
+const char* const kTaskWindowCaption = "Task Progress...";
+
+std::string WindowText(HWND hwnd) {
+    char text[256] = {};
+    GetWindowTextA(hwnd, text, sizeof text);
+    return text;
+}
+
+// Watches the task windows this thread opens, from outside (as they are
+// opened by the main window's command, the benchmark holds no reference to
+// them): a
+// computer-based-training hook sees each one activate, and subclasses of its
+// controls count their repaints and see the Close button become enabled,
+// which the window does right after its run. A hidden window's 10 ms timer
+// measures the gaps between the timer messages the thread processes, and
+// clicks Close once the run has returned.
+struct TWatch {
+    HWND ticker = nullptr;
+    HHOOK hook = nullptr;
+    HWND log = nullptr;
+    HWND close = nullptr;
+    HWND tasks = nullptr;   // the task list (the list view with column headers)
+    HWND errors = nullptr;  // the error list
+    HWND bar = nullptr;
+    double startedAt = 0;       // the call that opens the window
+    double activatedAt = 0;     // its first activation, which starts the run
+    double closeEnabledAt = 0;  // the end of its run
     double last = 0;
     double maxGap = 0;
     bool counting = false;
-    TLogFrm* log = nullptr;
-    double closeEnabledAt = 0;  // when the run enabled the Close button
-    double startedAt = 0;
+    int listPaints = 0;
+    int barPaints = 0;
+    // The window's state when its run ended.
+    int shownProgress = -1;
+    int shownErrors = -1;
+    int topRow = -1;
+    int rowsPerPage = 0;
 };
-TTicker g_ticker;
+TWatch g_watch;
 constexpr UINT WM_BENCH_CLOSE = WM_APP + 40;
 constexpr UINT_PTR kTickTimer = 1;
+constexpr UINT_PTR kSubclassClose = 1, kSubclassList = 2, kSubclassBar = 3;
 
 LRESULT CALLBACK TickerProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     if (msg == WM_TIMER && wParam == kTickTimer) {
         double now = NowMs();
-        if (g_ticker.counting && g_ticker.last > 0) g_ticker.maxGap = std::max(g_ticker.maxGap, now - g_ticker.last);
-        g_ticker.last = now;
+        if (g_watch.counting && g_watch.last > 0) g_watch.maxGap = std::max(g_watch.maxGap, now - g_watch.last);
+        g_watch.last = now;
         // A run that never started (no activation) or hangs ends after 60 s.
-        if (g_ticker.log && g_ticker.closeEnabledAt == 0 && now - g_ticker.startedAt > 60000) {
-            PostMessageA(g_ticker.log->Handle(), WM_CLOSE, 0, 0);
+        if (g_watch.closeEnabledAt == 0 && g_watch.startedAt > 0 && now - g_watch.startedAt > 60000) {
+            if (g_watch.log) PostMessageA(g_watch.log, WM_CLOSE, 0, 0);
         }
         return 0;
     }
     if (msg == WM_BENCH_CLOSE) {
-        if (g_ticker.log) g_ticker.log->cmdClose->Click();
+        if (g_watch.close) SendMessageA(g_watch.close, BM_CLICK, 0, 0);
         return 0;
     }
     return DefWindowProcA(hwnd, msg, wParam, lParam);
 }
 
-// Sees the Close button become enabled, which the task window does right
-// after its run, and has it clicked once the run has returned.
-LRESULT CALLBACK CloseButtonProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR) {
-    if (msg == WM_ENABLE && wParam && g_ticker.closeEnabledAt == 0) {
-        g_ticker.closeEnabledAt = NowMs();
-        PostMessageA(g_ticker.window, WM_BENCH_CLOSE, 0, 0);
+LRESULT CALLBACK WatchedControlProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR id, DWORD_PTR) {
+    if (msg == WM_PAINT && g_watch.counting) {
+        if (id == kSubclassList) ++g_watch.listPaints;
+        if (id == kSubclassBar) ++g_watch.barPaints;
+    }
+    if (msg == WM_ENABLE && wParam && id == kSubclassClose && g_watch.closeEnabledAt == 0) {
+        g_watch.closeEnabledAt = NowMs();
+        g_watch.counting = false;
+        g_watch.shownProgress = static_cast<int>(SendMessageA(g_watch.bar, PBM_GETPOS, 0, 0));
+        g_watch.shownErrors = ListView_GetItemCount(g_watch.errors);
+        g_watch.topRow = ListView_GetTopIndex(g_watch.tasks);
+        g_watch.rowsPerPage = ListView_GetCountPerPage(g_watch.tasks);
+        PostMessageA(g_watch.ticker, WM_BENCH_CLOSE, 0, 0);
     }
     return DefSubclassProc(hwnd, msg, wParam, lParam);
 }
 
-void CreateTicker() {
+void AttachToTaskWindow(HWND log) {
+    g_watch.log = log;
+    g_watch.close = FindWindowExA(log, nullptr, "Button", "&Close");
+    g_watch.bar = FindWindowExA(log, nullptr, PROGRESS_CLASSA, nullptr);
+    for (HWND list = FindWindowExA(log, nullptr, WC_LISTVIEWA, nullptr); list;
+         list = FindWindowExA(log, list, WC_LISTVIEWA, nullptr)) {
+        (GetWindowLongA(list, GWL_STYLE) & LVS_NOCOLUMNHEADER ? g_watch.errors : g_watch.tasks) = list;
+    }
+    SetWindowSubclass(g_watch.close, WatchedControlProc, kSubclassClose, 0);
+    SetWindowSubclass(g_watch.tasks, WatchedControlProc, kSubclassList, 0);
+    SetWindowSubclass(g_watch.bar, WatchedControlProc, kSubclassBar, 0);
+    g_watch.activatedAt = NowMs();
+    g_watch.last = g_watch.activatedAt;  // the first gap starts with the run
+    g_watch.counting = true;
+}
+
+LRESULT CALLBACK WatchCbt(int code, WPARAM wParam, LPARAM lParam) {
+    if (code == HCBT_ACTIVATE && !g_watch.log) {
+        HWND window = reinterpret_cast<HWND>(wParam);
+        if (WindowText(window) == kTaskWindowCaption) AttachToTaskWindow(window);
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+void StartWatching() {
     WNDCLASSA wc{};
     wc.lpfnWndProc = TickerProc;
     wc.hInstance = GetModuleHandleA(nullptr);
     wc.lpszClassName = "CorvantisBenchTicker";
     RegisterClassA(&wc);
-    g_ticker.window = CreateWindowExA(0, wc.lpszClassName, "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
-                                      wc.hInstance, nullptr);
-    SetTimer(g_ticker.window, kTickTimer, 10, nullptr);
+    g_watch.ticker = CreateWindowExA(0, wc.lpszClassName, "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                                     wc.hInstance, nullptr);
+    SetTimer(g_watch.ticker, kTickTimer, 10, nullptr);
+    g_watch.hook = SetWindowsHookExA(WH_CBT, WatchCbt, nullptr, GetCurrentThreadId());
+}
+
+void StopWatching() {
+    UnhookWindowsHookEx(g_watch.hook);
+    KillTimer(g_watch.ticker, kTickTimer);
+    DestroyWindow(g_watch.ticker);
+    g_watch = TWatch{};
 }
 
 struct TRunFigures {
-    double totalMs = 0;   // window: from constructing it to the end of its run; bare: the whole loop
-    double tasksMs = 0;   // window: from the first task's start to the last task's end
-    double maxGapMs = 0;  // window: longest pause between two timer messages during the tasks
-    double insideMs = 0;  // window: time spent inside the registration calls themselves
+    double totalMs = 0;   // window: from the call that opens it to the end of its run; bare: the whole loop
+    double maxGapMs = 0;  // window: longest pause between two timer messages during the run
+    int listPaints = 0;   // window: repaints of the task list during the run
+    int barPaints = 0;    // window: repaints of the progress bar during the run
     int failures = 0;
     std::string problem;
 };
 
-using TPerform = std::function<void(const std::string&, bool)>;
-
-// The task window unregistering `files` with `perform` (the real
-// registration when empty), shown modally and closed by the ticker when its
-// run has ended. `after`, when given, runs once the window has closed,
-// while it still exists.
-TRunFigures RunInWindow(const std::vector<std::string>& files, TPerform perform = nullptr,
-                        const std::function<void(TLogFrm&)>& after = nullptr) {
-    if (!perform) perform = [](const std::string& path, bool register_) { engine::RegisterServerFile(path, register_); };
+// Opens a task window through `show`, which returns once the window has
+// closed, and measures its run; checks the state it showed at the end.
+TRunFigures WatchWindowRun(int tasks, const std::function<void()>& show) {
+    HWND ticker = g_watch.ticker;
+    HHOOK hook = g_watch.hook;
+    g_watch = TWatch{};
+    g_watch.ticker = ticker;
+    g_watch.hook = hook;
+    g_watch.startedAt = NowMs();
+    show();
     TRunFigures result;
-    double firstStart = 0, lastEnd = 0, inside = 0;
-    g_ticker.closeEnabledAt = 0;
-    g_ticker.maxGap = 0;
-    g_ticker.counting = false;
-    g_ticker.startedAt = NowMs();
-    TLogFrm log(files, false, false, TStopRules{stopNever, 5});
-    log.CenterOnScreen();
-    log.Perform = [&](const std::string& path, bool register_) {
-        double now = NowMs();
-        if (firstStart == 0) {
-            firstStart = now;
-            g_ticker.counting = true;
-            g_ticker.last = now;  // the first gap starts with the first task
-        }
-        struct TEnd {
-            double& at;
-            double& inside;
-            double start;
-            ~TEnd() {
-                at = NowMs();
-                inside += at - start;
-            }
-        } end{lastEnd, inside, now};
-        perform(path, register_);
-    };
-    SetWindowSubclass(log.cmdClose->Handle(), CloseButtonProc, 1, 0);
-    g_ticker.log = &log;
-    log.ShowModal();
-    g_ticker.counting = false;
-    g_ticker.log = nullptr;
-    RemoveWindowSubclass(log.cmdClose->Handle(), CloseButtonProc, 1);
-
-    const TTaskRun& run = log.Run();
-    if (!run.Finished() || g_ticker.closeEnabledAt == 0) {
+    if (!g_watch.log) {
+        result.problem = "no task window was seen";
+    } else if (g_watch.closeEnabledAt == 0) {
         result.problem = "the run did not finish";
-    } else if (run.ErrorCount() != 0) {
-        result.failures = run.ErrorCount();
-        result.problem = "first error: " + run.Errors().front().Text;
-    } else if (run.Progress() != static_cast<int>(files.size())) {
-        result.problem = "progress " + std::to_string(run.Progress()) + " of " + std::to_string(files.size());
+    } else {
+        result.failures = g_watch.shownErrors;
+        if (g_watch.shownErrors != 0) {
+            char first[512] = {};
+            ListView_GetItemText(g_watch.errors, 0, 0, first, sizeof first);
+            result.problem = std::string("first error: ") + first;
+        } else if (g_watch.shownProgress != tasks) {
+            result.problem = "the bar shows " + std::to_string(g_watch.shownProgress) + " of " + std::to_string(tasks);
+        } else if (tasks > 0 && (g_watch.topRow > tasks - 1 || g_watch.topRow + g_watch.rowsPerPage < tasks)) {
+            result.problem = "the last task is not in view";
+        }
     }
-    result.totalMs = g_ticker.closeEnabledAt - g_ticker.startedAt;
-    result.tasksMs = lastEnd - firstStart;
-    result.maxGapMs = g_ticker.maxGap;
-    result.insideMs = inside;
-    if (after) after(log);
+    result.totalMs = g_watch.closeEnabledAt - g_watch.startedAt;
+    result.maxGapMs = g_watch.maxGap;
+    result.listPaints = g_watch.listPaints;
+    result.barPaints = g_watch.barPaints;
     return result;
 }
 
-TRunFigures RunBareLoop(const std::string& path, int count) {
+// The registry key of the program's settings while the benchmark runs; its
+// own, deleted afterwards.
+const char* const kBenchAppKey = "Software\\CorvantisBench";
+
+// >>> The window run: the main window's Register All command over a batch
+// >>> file of the files, opened as a user opens one. The command collects the
+// >>> batch's paths and calls RunTaskList(files, true); the window it opens
+// >>> is the one measured. To measure the task window alone, call
+// >>> RunTaskList(files, true) in place of the command.
+TRunFigures RegisterAllInMainWindow(const std::vector<std::string>& files, const std::string& batchFile) {
+    WriteBatchFile(batchFile, FormatBatchText(files), false);
+    TZEPHMain main;
+    ui::Application.SetMainForm(&main);
+    main.Show();
+    main.Batch().OpenBatch(batchFile);
+    ui::Application.ProcessMessages();
+    TRunFigures figures = WatchWindowRun(static_cast<int>(files.size()), [&] { main.actRegistryRegisterAllExecute(); });
+    if (figures.problem.empty() && main.EntryPaths().size() != files.size()) {
+        figures.problem = "the batch holds " + std::to_string(main.EntryPaths().size()) + " files";
+    }
+    ui::Application.SetMainForm(nullptr);
+    return figures;
+}
+
+TRunFigures RunBareLoop(const std::vector<std::string>& files, bool register_) {
     TRunFigures result;
     double start = NowMs();
-    for (int i = 0; i < count; ++i) {
+    for (const std::string& path : files) {
         try {
-            engine::RegisterServerFile(path, false);
+            engine::RegisterServerFile(path, register_);
         } catch (const EQVException& outcome) {
             if (outcome.Kind != qekSuccess && result.failures++ == 0) result.problem = outcome.what();
         }
     }
-    result.totalMs = result.tasksMs = NowMs() - start;
+    result.totalMs = NowMs() - start;
     return result;
 }
 
@@ -392,64 +473,110 @@ std::string ServerPathOnDisk() {
     return folder + "testdata\\" + TestServers::kOkServerFile;
 }
 
-constexpr int kTasks = 1000;
+std::string CopyPath(const std::string& folder, int index) {
+    char name[32];
+    std::snprintf(name, sizeof name, "OkServer%04d.dll", index);
+    return folder + name;
+}
+
+std::vector<std::string> CopyPaths(const std::string& folder, int count) {
+    std::vector<std::string> paths;
+    for (int i = 0; i < count; ++i) paths.push_back(CopyPath(folder, i));
+    return paths;
+}
+
+// The registered server's path as the registry holds it.
+std::string RegisteredServer() {
+    char value[MAX_PATH * 2] = {};
+    DWORD size = sizeof value;
+    if (RegGetValueA(HKEY_CLASSES_ROOT, TestServers::kOkServerInprocKey, nullptr, RRF_RT_REG_SZ, nullptr, value,
+                     &size) != ERROR_SUCCESS) {
+        return "<not registered>";
+    }
+    return value;
+}
 
 // The child's part: one measurement, printed as a RESULT line.
-int TaskRunChild(const std::string& mode) {
-    const std::string server = ServerPathOnDisk();
-    // Warm-up outside the measurement: the server's first loads, and for the
+int TaskRunChild(const std::string& mode, const std::string& folder) {
+    const std::vector<std::string> files = CopyPaths(folder + "\\", kTasks);
+    RegDeleteTreeA(HKEY_CLASSES_ROOT, TestServers::kOkServerClsidKey);
+    // Warm-up outside the measurement: the first registrations, and for the
     // window its classes, fonts and image list.
-    RunBareLoop(server, 10);
+    RunBareLoop(std::vector<std::string>(5, ServerPathOnDisk()), true);
     TRunFigures figures;
     if (mode == "window") {
-        CreateTicker();
-        RunInWindow(std::vector<std::string>(5, server));
-        figures = RunInWindow(std::vector<std::string>(kTasks, server));
+        AppInfo = std::make_unique<TQVApplication>();
+        AppInfo->Title = ui::Application.Title;
+        AppInfo->RegistryKey = kBenchAppKey;
+        AppInfo->DialogFontName = "Tahoma";
+        // Register All as the options' defaults would run it, without the
+        // unregistration pass: 1,000 tasks, as in the bare loop.
+        Options = std::make_unique<TZEPHOptions>();
+        Options->UnregisterBefore = false;
+        Options->StopAfter = stopNever;
+        Options->ShowTips = false;
+        Options->SaveWindow = false;
+        StartWatching();
+        WatchWindowRun(5, [] { RunTaskList(std::vector<std::string>(5, ServerPathOnDisk()), true); });
+        const std::string batchFile = folder + "\\RegisterAll.kvx";
+        figures = RegisterAllInMainWindow(files, batchFile);
+        DeleteFileA(batchFile.c_str());
+        StopWatching();
+        Options.reset();
+        AppInfo.reset();
+        RegDeleteTreeA(HKEY_LOCAL_MACHINE, kBenchAppKey);
     } else {
-        figures = RunBareLoop(server, kTasks);
+        figures = RunBareLoop(files, true);
     }
-    std::printf("RESULT %.3f %.3f %.3f %.3f %d %s\n", figures.totalMs, figures.tasksMs, figures.maxGapMs,
-                figures.insideMs, figures.failures, figures.problem.c_str());
+    if (figures.problem.empty() && RegisteredServer() != files.back()) {
+        figures.problem = "the registry names " + RegisteredServer() + " rather than the last file";
+    }
+    std::printf("RESULT %.3f %.3f %d %d %d %s\n", figures.totalMs, figures.maxGapMs, figures.listPaints,
+                figures.barPaints, figures.failures, figures.problem.c_str());
     std::fflush(stdout);
     return 0;
 }
 
-// Runs this program with the arguments and returns what it printed.
-std::string RunChild(const std::string& arguments) {
+// Starts the program with the command line, its output into `output` when
+// given, and waits for it; its exit code, or -1 when it could not start.
+long RunProcess(const std::string& program, const std::string& commandLine, std::string* output) {
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
     HANDLE readEnd = nullptr, writeEnd = nullptr;
-    if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0)) throw std::runtime_error("CreatePipe failed");
-    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
-    HANDLE nul = CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0,
-                             nullptr);
+    if (output) {
+        if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0)) throw std::runtime_error("CreatePipe failed");
+        SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    }
+    HANDLE nul = CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                             OPEN_EXISTING, 0, nullptr);
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = nul;
-    startup.hStdOutput = writeEnd;
-    startup.hStdError = writeEnd;
-    const std::string exe = ExePath();
-    std::string commandLine = "\"" + exe + "\" " + arguments;
+    startup.hStdOutput = output ? writeEnd : nul;
+    startup.hStdError = output ? writeEnd : nul;
     std::vector<char> buffer(commandLine.begin(), commandLine.end());
     buffer.push_back('\0');
     PROCESS_INFORMATION process{};
-    BOOL started = CreateProcessA(exe.c_str(), buffer.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
-                                  &process);
-    CloseHandle(writeEnd);
+    BOOL started = CreateProcessA(program.c_str(), buffer.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                                  &startup, &process);
+    if (writeEnd) CloseHandle(writeEnd);
     if (nul != INVALID_HANDLE_VALUE) CloseHandle(nul);
     if (!started) {
-        CloseHandle(readEnd);
-        throw std::runtime_error("cannot start " + exe);
+        if (readEnd) CloseHandle(readEnd);
+        return -1;
     }
-    std::string output;
-    char chunk[4096];
-    DWORD got = 0;
-    while (ReadFile(readEnd, chunk, sizeof chunk, &got, nullptr) && got > 0) output.append(chunk, got);
-    CloseHandle(readEnd);
+    if (output) {
+        char chunk[4096];
+        DWORD got = 0;
+        while (ReadFile(readEnd, chunk, sizeof chunk, &got, nullptr) && got > 0) output->append(chunk, got);
+        CloseHandle(readEnd);
+    }
     WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD exitCode = 0;
+    GetExitCodeProcess(process.hProcess, &exitCode);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
-    return output;
+    return static_cast<long>(exitCode);
 }
 
 TRunFigures ParseResult(const std::string& output) {
@@ -461,8 +588,8 @@ TRunFigures ParseResult(const std::string& output) {
     }
     std::string line = output.substr(at + 7, output.find_first_of("\r\n", at) - at - 7);
     int consumed = 0;
-    if (std::sscanf(line.c_str(), "%lf %lf %lf %lf %d %n", &figures.totalMs, &figures.tasksMs, &figures.maxGapMs,
-                    &figures.insideMs, &figures.failures, &consumed) < 5) {
+    if (std::sscanf(line.c_str(), "%lf %lf %d %d %d %n", &figures.totalMs, &figures.maxGapMs, &figures.listPaints,
+                    &figures.barPaints, &figures.failures, &consumed) < 5) {
         figures.problem = "unreadable result: " + line;
         return figures;
     }
@@ -470,18 +597,46 @@ TRunFigures ParseResult(const std::string& output) {
     return figures;
 }
 
-bool BenchTaskRun() {
+std::string Regsvr32Path() {
+    char system[MAX_PATH] = {};
+    GetSystemDirectoryA(system, MAX_PATH);
+    return std::string(system) + "\\regsvr32.exe";
+}
+
+// regsvr32 /s over the files, one process per file, timed; the failures
+// counted by exit code.
+double Regsvr32Loop(const std::vector<std::string>& files, int* failures) {
+    const std::string program = Regsvr32Path();
+    double start = NowMs();
+    for (const std::string& file : files) {
+        if (RunProcess(program, "\"" + program + "\" /s \"" + file + "\"", nullptr) != 0) ++*failures;
+    }
+    return NowMs() - start;
+}
+
+bool BenchTaskRun(const std::string& folder) {
     const std::string server = ServerPathOnDisk();
     if (GetFileAttributesA(server.c_str()) == INVALID_FILE_ATTRIBUTES) {
         std::printf("%-28s skipped: %s is missing (build the target test_servers)\n", "run_window_vs_bare",
                     server.c_str());
         return false;
     }
-    std::vector<double> bare, window, tasks, gaps, inside;
+    const std::string servers = folder + "servers\\";
+    CreateDirectoryA(servers.c_str(), nullptr);
+    const std::vector<std::string> files = CopyPaths(servers, kTasks);
+    for (const std::string& file : files) {
+        if (!CopyFileA(server.c_str(), file.c_str(), FALSE)) throw std::runtime_error("cannot copy to " + file);
+    }
+
+    std::vector<double> bare, window, gaps, listPaints, barPaints;
     std::vector<std::string> problems;
-    for (int i = 0; i < 3; ++i) {
+    for (int i = 0; i < kRunPairs; ++i) {
         for (const char* mode : {"bare", "window"}) {
-            TRunFigures figures = ParseResult(RunChild(std::string("--task-run ") + mode));
+            std::string output;
+            // The folder without its trailing backslash, which would escape the quote.
+            RunProcess(ExePath(), "\"" + ExePath() + "\" --task-run " + mode + " \"" + servers.substr(0, servers.size() - 1) + "\"",
+                       &output);
+            TRunFigures figures = ParseResult(output);
             if (!figures.problem.empty() || figures.failures) {
                 problems.push_back(std::string(mode) + ": " + std::to_string(figures.failures) + " failure(s) " +
                                    figures.problem);
@@ -490,40 +645,66 @@ bool BenchTaskRun() {
                 bare.push_back(figures.totalMs);
             } else {
                 window.push_back(figures.totalMs);
-                tasks.push_back(figures.tasksMs);
                 gaps.push_back(figures.maxGapMs);
-                inside.push_back(figures.insideMs);
+                listPaints.push_back(figures.listPaints);
+                barPaints.push_back(figures.barPaints);
             }
         }
     }
     double bareMs = Median(bare);
     double windowMs = Median(window);
+    // Each window run against the bare loop just before it, which shares its
+    // share of the machine: less sensitive to a busy machine.
+    std::vector<double> paired;
+    for (size_t i = 0; i < bare.size() && i < window.size(); ++i) paired.push_back(window[i] / bare[i]);
+    char pairedText[32];
+    std::snprintf(pairedText, sizeof pairedText, "%.2f", Median(paired));
     PrintRow("run_window_vs_bare", windowMs / bareMs,
-             "1,000 unregistrations; window: " + Ms(windowMs) + ", bare loop: " + Ms(bareMs));
-    std::printf("  window: first task to last %s, of which inside the registration calls %s\n",
-                Ms(Median(tasks)).c_str(), Ms(Median(inside)).c_str());
+             "Register All of 1,000 servers; window: " + Ms(windowMs) + ", bare loop: " + Ms(bareMs) +
+                 "; median of the " + std::to_string(kRunPairs) + " pairs' ratios " + pairedText + "; goal <= 1.3");
+    std::printf("  window: task list repainted %.0f times, progress bar %.0f times (one per %.1f ms of the run)\n",
+                Median(listPaints), Median(barPaints), windowMs / std::max(1.0, Median(listPaints)));
+    std::string each;
+    for (double gap : gaps) each += (each.empty() ? "" : " / ") + Ms(gap);
     std::printf("%-28s %6.1f ms  (longest pause between 10 ms timer messages during the window's run; "
-                "median of 3 runs, each: %.1f / %.1f / %.1f ms)\n",
-                "run_longest_message_gap", Median(gaps), gaps[0], gaps[1], gaps[2]);
+                "median of %d runs, each: %s)\n",
+                "run_longest_message_gap", Median(gaps), kRunPairs, each.c_str());
 
-    // The window's own cost per task, without any registration: a shorter
-    // run of tasks that succeed at once, then the window's per-task steps
-    // (as its run hooks do them) timed one by one on the same window.
-    const int kQuickTasks = 200;
-    CreateTicker();
-    TPerform succeedAtOnce = [](const std::string& path, bool) {
-        throw EQVException("Done " + path, "", qekSuccess);
-    };
-    // Message processing before the task, scrolling to its row, repainting
-    // the row, the progress step, message processing after the task.
+    // regsvr32, a process per file, on a sample of the same files.
+    int regsvrFailures = 0;
+    const std::vector<std::string> sample(files.begin(), files.begin() + kRegsvr32Sample);
+    Regsvr32Loop({files.front()}, &regsvrFailures);  // warm-up: the program's first start
+    regsvrFailures = 0;
+    double sampleMs = Regsvr32Loop(sample, &regsvrFailures);
+    if (regsvrFailures) problems.push_back("regsvr32: " + std::to_string(regsvrFailures) + " failure(s)");
+    double regsvrMs = sampleMs / kRegsvr32Sample * kTasks;
+    PrintRow("run_regsvr32_vs_window", regsvrMs / windowMs,
+             "regsvr32 /s once per file: " + Ms(regsvrMs) + " for 1,000 (" + std::to_string(kRegsvr32Sample) +
+                 " files timed, " + Ms(sampleMs / kRegsvr32Sample) + " each, scaled to 1,000); window: " +
+                 Ms(windowMs) + "; goal >= 60");
+    std::printf("  regsvr32: %s; against the bare loop: %.1f (the most a run in the window could reach)\n",
+                Regsvr32Path().c_str(), regsvrMs / bareMs);
+
+    // The window's own cost per task, without any registration: a run of
+    // tasks that succeed at once, then the steps a task used to cost the
+    // window (message processing before it, scrolling to its row, repainting
+    // the row, the progress step, message processing after it) timed one by
+    // one on the same window.
+    const int kQuickTasks = 1000;
+    const int kTimedSteps = 200;
+    StartWatching();
     double steps[5] = {};
-    auto timeSteps = [&steps, kQuickTasks](TLogFrm& log) {
+    TRunFigures quick = WatchWindowRun(kQuickTasks, [&] {
+        TLogFrm log(std::vector<std::string>(kQuickTasks, server), false, false, TStopRules{stopNever, 5});
+        log.Perform = [](const std::string& path, bool) { throw EQVException("Done " + path, "", qekSuccess); };
+        log.CenterOnScreen();
+        log.ShowModal();
         ShowWindow(log.Handle(), SW_SHOWNOACTIVATE);
         log.lvTasks->EnsureVisible(0);
         SendMessageA(log.pBar->Handle(), PBM_SETPOS, 0, 0);
         UpdateWindow(log.Handle());
         ui::Application.ProcessMessages();
-        for (int row = 0; row < kQuickTasks; ++row) {
+        for (int row = 0; row < kTimedSteps; ++row) {
             double t0 = NowMs();
             ui::Application.ProcessMessages();
             double t1 = NowMs();
@@ -542,21 +723,24 @@ bool BenchTaskRun() {
             steps[4] += t5 - t4;
         }
         ShowWindow(log.Handle(), SW_HIDE);
-    };
-    TRunFigures quick = RunInWindow(std::vector<std::string>(kQuickTasks, server), succeedAtOnce, timeSteps);
+    });
+    StopWatching();
     if (!quick.problem.empty()) problems.push_back("window without registration: " + quick.problem);
-    KillTimer(g_ticker.window, kTickTimer);
-    DestroyWindow(g_ticker.window);
     double perTask = quick.totalMs / kQuickTasks;
     double barePerTask = bareMs / kTasks;
     PrintRow("run_ui_per_task_vs_reg", perTask / barePerTask,
              "window run of " + std::to_string(kQuickTasks) + " tasks that succeed at once: " + Ms(perTask) +
                  " per task; one bare registration: " + Ms(barePerTask));
-    std::printf("  per task, step by step: messages before %s, scroll to row %s, repaint row %s, progress step %s, "
-                "messages after %s\n",
-                Ms(steps[0] / kQuickTasks).c_str(), Ms(steps[1] / kQuickTasks).c_str(),
-                Ms(steps[2] / kQuickTasks).c_str(), Ms(steps[3] / kQuickTasks).c_str(),
-                Ms(steps[4] / kQuickTasks).c_str());
+    std::printf("  each step done once per task: messages before %s, scroll to row %s, repaint row %s, "
+                "progress step %s, messages after %s\n",
+                Ms(steps[0] / kTimedSteps).c_str(), Ms(steps[1] / kTimedSteps).c_str(),
+                Ms(steps[2] / kTimedSteps).c_str(), Ms(steps[3] / kTimedSteps).c_str(),
+                Ms(steps[4] / kTimedSteps).c_str());
+
+    // The registry and the disk as they were.
+    RunBareLoop({files.front()}, false);
+    for (const std::string& file : files) DeleteFileA(file.c_str());
+    RemoveDirectoryA(servers.c_str());
 
     for (const std::string& problem : problems) std::printf("  warning: %s\n", problem.c_str());
     std::fflush(stdout);
@@ -592,8 +776,8 @@ int main(int argc, char** argv) {
     ui::Application.Initialize();
     ui::Application.Title = qv::LoadStr(IDS_APP_TITLE);
 
-    if (argc == 3 && std::string(argv[1]) == "--task-run") {
-        int code = TaskRunChild(argv[2]);
+    if (argc == 4 && std::string(argv[1]) == "--task-run") {
+        int code = TaskRunChild(argv[2], argv[3]);
         if (SUCCEEDED(com)) CoUninitialize();
         return code;
     }
@@ -606,7 +790,7 @@ int main(int argc, char** argv) {
         std::vector<std::string> small, large;
         BenchLoad(folder, &small, &large);
         BenchAdd(small, large);
-        if (!BenchTaskRun()) status = 1;
+        if (!BenchTaskRun(folder)) status = 1;
         BenchSave(folder, small, large);
     } catch (const std::exception& e) {
         std::printf("benchmark failed: %s\n", e.what());
