@@ -284,6 +284,12 @@ void TZEPHMain::RestoreState() {
     if (Options && Options->SaveWindow && AppInfo) {
         TWindowState state = ReadWindowState(HKEY_LOCAL_MACHINE, StorageKey(), CurrentState());
         state.HasPlacement = state.HasPlacement && state.NormPos.right > state.NormPos.left;
+        // Column widths stored at another DPI keep their size on the screen.
+        const int dpi = ui::Application.Dpi();
+        if (state.HasPlacement && state.PixelsPerInch != dpi) {
+            state.Column0 = MulDiv(state.Column0, dpi, state.PixelsPerInch);
+            state.Column1 = MulDiv(state.Column1, dpi, state.PixelsPerInch);
+        }
         SanitizePlacement(state, ui::Application.Dpi(), SIZE{Scale(200), Scale(120)}, MonitorWorkAreas());
         if (state.HasPlacement) {
             WINDOWPLACEMENT wp{};
