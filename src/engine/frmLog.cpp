@@ -82,20 +82,7 @@ TLogFrm::TLogFrm(const std::vector<std::string>& files, bool register_, bool unr
     lvErrors->SetSmallImages(imlIcons.Handle());
     lvErrors->OnGetText = [this](int row, int) { return run_.Errors()[static_cast<size_t>(row)].Text; };
     lvErrors->OnGetImage = [this](int row) { return run_.Errors()[static_cast<size_t>(row)].Image; };
-    lvErrors->OnContextMenu = [this](POINT at) {
-        if (at.x == -1 && at.y == -1) {
-            // From the keyboard: below the selected row, or the list's corner.
-            RECT r{};
-            int row = lvErrors->Selected();
-            if (row < 0 || !ListView_GetItemRect(lvErrors->Handle(), row, &r, LVIR_LABEL)) {
-                GetClientRect(lvErrors->Handle(), &r);
-                r.bottom = r.top;
-            }
-            at = POINT{r.left, r.bottom};
-            ClientToScreen(lvErrors->Handle(), &at);
-        }
-        popErrors.Popup(Handle(), at);
-    };
+    lvErrors->OnContextMenu = [this](POINT at) { popErrors.Popup(Handle(), lvErrors->ContextMenuPoint(at)); };
     pcTasks->AddToPage(tsErrors, lvErrors);
 
     popErrorsCopy = popErrors.Add("Copy", "Ctrl+C", [this] { popErrorsCopyClick(); });

@@ -191,20 +191,7 @@ std::vector<ui::TDynamicItem> TZEPHMain::RecentItems() {
     return items;
 }
 
-void TZEPHMain::ShowListMenu(POINT at) {
-    if (at.x == -1 && at.y == -1) {
-        // From the keyboard: below the selected row, or the list's corner.
-        RECT r{};
-        int row = lvFiles->Selected();
-        if (row < 0 || !ListView_GetItemRect(lvFiles->Handle(), row, &r, LVIR_LABEL)) {
-            GetClientRect(lvFiles->Handle(), &r);
-            r.bottom = r.top;
-        }
-        at = POINT{r.left, r.bottom};
-        ClientToScreen(lvFiles->Handle(), &at);
-    }
-    menus->Popup(Handle(), popFiles, at);
-}
+void TZEPHMain::ShowListMenu(POINT at) { menus->Popup(Handle(), popFiles, lvFiles->ContextMenuPoint(at)); }
 
 void TZEPHMain::alMainUpdate() {
     const bool busy = Busy();

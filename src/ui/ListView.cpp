@@ -91,6 +91,19 @@ void TListView::ShowRowPaged(int row) {
     ListView_Scroll(Handle(), 0, (row - top) * (first.bottom - first.top));
 }
 
+POINT TListView::ContextMenuPoint(POINT at) const {
+    if (at.x != -1 || at.y != -1) return at;
+    RECT r{};
+    int row = Selected();
+    if (row < 0 || !ListView_GetItemRect(Handle(), row, &r, LVIR_LABEL)) {
+        GetClientRect(Handle(), &r);
+        r.bottom = r.top;
+    }
+    POINT point{r.left, r.bottom};
+    ClientToScreen(Handle(), &point);
+    return point;
+}
+
 int TListView::RowAt(POINT client) const {
     LVHITTESTINFO hit{};
     hit.pt = client;

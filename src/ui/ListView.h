@@ -37,6 +37,10 @@ public:
     // Brings a row that is out of view to the top of the list, so that a
     // list filling row by row scrolls once a page rather than once a row.
     void ShowRowPaged(int row);
+    // Where a context menu opens for WM_CONTEXTMENU's point: the point
+    // itself, or from the keyboard (-1, -1) below the selected row or at the
+    // list's top left corner; in screen coordinates.
+    POINT ContextMenuPoint(POINT at) const;
     // The row at a point in client coordinates, or -1.
     int RowAt(POINT client) const;
 
