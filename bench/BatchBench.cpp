@@ -27,6 +27,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchTiming.h"
 #include "TestServerIds.h"
 #include "common/QVApp.h"
 #include "common/QVExceptions.h"
@@ -46,20 +47,8 @@ namespace {
 // ---------------------------------------------------------------------------
 // Timing
 
-double g_ticksPerMs = 0;
-
-double NowMs() {
-    LARGE_INTEGER counter;
-    QueryPerformanceCounter(&counter);
-    return static_cast<double>(counter.QuadPart) / g_ticksPerMs;
-}
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    size_t n = values.size();
-    if (n == 0) return 0;
-    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
+using bench::Median;
+using bench::NowMs;
 
 // Runs `prepare` (not timed) and then `body` (timed) `repeats` times; the
 // median of the timed parts in milliseconds.
@@ -768,10 +757,6 @@ void BenchSave(const std::string& folder, const std::vector<std::string>& small,
 }  // namespace
 
 int main(int argc, char** argv) {
-    LARGE_INTEGER frequency;
-    QueryPerformanceFrequency(&frequency);
-    g_ticksPerMs = static_cast<double>(frequency.QuadPart) / 1000.0;
-
     HRESULT com = CoInitialize(nullptr);
     ui::Application.Initialize();
     ui::Application.Title = qv::LoadStr(IDS_APP_TITLE);

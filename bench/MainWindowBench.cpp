@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchTiming.h"
 #include "common/QVApp.h"
 #include "common/QVStrings.h"
 #include "mainwin/frmMain.h"
@@ -25,13 +26,8 @@
 
 namespace {
 
-double g_ticksPerMs = 0;
-
-double NowMs() {
-    LARGE_INTEGER counter;
-    QueryPerformanceCounter(&counter);
-    return static_cast<double>(counter.QuadPart) / g_ticksPerMs;
-}
+using bench::Median;
+using bench::NowMs;
 
 void Pump() {
     MSG msg;
@@ -82,8 +78,7 @@ public:
             Pump();
             times.push_back(NowMs() - start);
         }
-        std::sort(times.begin(), times.end());
-        return times[times.size() / 2];
+        return Median(times);
     }
     POINT RowPoint(int row) {
         main->lvFiles->EnsureVisible(row);
@@ -141,9 +136,6 @@ TFigures Measure(int count) {
 
 int main() {
     CoInitialize(nullptr);
-    LARGE_INTEGER frequency;
-    QueryPerformanceFrequency(&frequency);
-    g_ticksPerMs = static_cast<double>(frequency.QuadPart) / 1000.0;
     ui::Application.Initialize();
     ui::Application.Title = qv::LoadStr(IDS_APP_TITLE);
 
