@@ -1,5 +1,7 @@
 #include "e2e/ProcessDriver.h"
 
+#include <shellapi.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -86,6 +88,22 @@ CorvantisProcess::CorvantisProcess(const std::string& parameters) {
     CloseHandle(info.hThread);
     process_ = info.hProcess;
     processId_ = info.dwProcessId;
+}
+
+CorvantisProcess::CorvantisProcess(const std::string& verb, const std::string& file) {
+    commandLine_ = (verb.empty() ? std::string("open") : verb) + " " + file;
+    SHELLEXECUTEINFOA info{};
+    info.cbSize = sizeof info;
+    info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
+    info.lpVerb = verb.empty() ? nullptr : verb.c_str();
+    info.lpFile = file.c_str();
+    info.nShow = SW_SHOWNORMAL;
+    if (!ShellExecuteExA(&info) || !info.hProcess) {
+        ADD_FAILURE() << "the shell could not start '" << commandLine_ << "' (error " << GetLastError() << ")";
+        return;
+    }
+    process_ = info.hProcess;
+    processId_ = GetProcessId(info.hProcess);
 }
 
 CorvantisProcess::~CorvantisProcess() {

@@ -29,6 +29,10 @@ public:
     // Starts `"<full exe path>" <parameters>`; `parameters` is used verbatim
     // and may be empty. A failure to start is reported as a test failure.
     explicit CorvantisProcess(const std::string& parameters);
+    // Starts the program the way Explorer does for a verb of a file's
+    // context menu (or the default verb when `verb` is empty), through the
+    // shell's file associations.
+    CorvantisProcess(const std::string& verb, const std::string& file);
     // Ends the process if it is still running (after a failed test).
     ~CorvantisProcess();
     CorvantisProcess(const CorvantisProcess&) = delete;

@@ -1,0 +1,133 @@
+// The Explorer integration: the ten entries, the state check, removal that
+// leaves other programs' entries alone, and the verbs used through the
+// shell the way Explorer uses them, starting the built program.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include "TestServerIds.h"
+#include "common/QVApp.h"
+#include "common/QVRegUtils.h"
+#include "e2e/ProcessDriver.h"
+#include "options/uShell.h"
+#include "support/TestEnv.h"
+
+namespace {
+
+std::string Default(const std::string& key) { return testenv::ReadString(HKEY_CLASSES_ROOT, key, ""); }
+
+class ShellIntegration : public ::testing::Test {
+protected:
+    void SetUp() override {
+        AppInfo = std::make_unique<TQVApplication>();
+        AppInfo->ExeName = e2e::CorvantisExe();
+        RemoveShellExtension();
+        ASSERT_EQ(GetShellExtensionState(), 0);
+    }
+    void TearDown() override {
+        if (AppInfo) AppInfo->ExeName = e2e::CorvantisExe();
+        RemoveShellExtension();
+        AppInfo.reset();
+    }
+};
+
+TEST_F(ShellIntegration, TheTenEntriesAndTheState) {
+    const std::vector<shell::TShellEntry> entries = shell::ShellEntries("C:\\My Tools\\Corvantis.exe");
+    ASSERT_EQ(entries.size(), 10u);
+    EXPECT_EQ(entries[0].Key, "exefile\\shell\\Register\\command");
+    EXPECT_EQ(entries[0].Data, "\"C:\\My Tools\\Corvantis.exe\" /R:\"%1\"");
+    EXPECT_EQ(entries[5].Data, "\"C:\\My Tools\\Corvantis.exe\" /U:\"%1\"");
+    EXPECT_EQ(entries[8].Data, "C:\\My Tools\\Corvantis.exe,0");
+    EXPECT_EQ(entries[9].Data, "\"C:\\My Tools\\Corvantis.exe\" /F:\"%1\"");
+
+    InstallShellExtension();
+    EXPECT_EQ(GetShellExtensionState(), 2);
+    for (const shell::TShellEntry& entry : shell::ShellEntries(AppInfo->ExeName)) {
+        EXPECT_EQ(Default(entry.Key), entry.Data) << entry.Key;
+    }
+    EXPECT_TRUE(testenv::KeyExists(HKEY_CLASSES_ROOT, "dllfile\\shell\\Register"));
+
+    // A lower-case drive letter still matches; the file type in upper case
+    // does not.
+    std::string lower = "\"" + AppInfo->ExeName + "\" /R:\"%1\"";
+    lower[1] = static_cast<char>(tolower(lower[1]));
+    qv::WriteRegString(HKEY_CLASSES_ROOT, "dllfile\\shell\\Register\\command", "", lower);
+    EXPECT_EQ(GetShellExtensionState(), 2);
+    qv::WriteRegString(HKEY_CLASSES_ROOT, ".kvx", "", "KVXFILE");
+    EXPECT_EQ(GetShellExtensionState(), 1);
+    InstallShellExtension();
+
+    // The program moved: only the file type's two entries still match, and
+    // removing from the new place still takes the old entries away.
+    AppInfo->ExeName = "D:\\Elsewhere\\Corvantis.exe";
+    EXPECT_EQ(GetShellExtensionState(), 1);
+    RemoveShellExtension();
+    EXPECT_EQ(GetShellExtensionState(), 0);
+    EXPECT_FALSE(testenv::KeyExists(HKEY_CLASSES_ROOT, "exefile\\shell\\Register"));
+    EXPECT_FALSE(testenv::KeyExists(HKEY_CLASSES_ROOT, "kvxfile"));
+    EXPECT_TRUE(testenv::KeyExists(HKEY_CLASSES_ROOT, "exefile\\shell")) << "the shell keys themselves stay";
+    RemoveShellExtension();  // nothing installed: nothing happens
+    EXPECT_EQ(GetShellExtensionState(), 0);
+}
+
+TEST_F(ShellIntegration, RemovingLeavesOtherProgramsEntries) {
+    InstallShellExtension();
+    const std::string other = "\"C:\\Other\\Registrar.exe\" -r \"%1\"";
+    qv::WriteRegString(HKEY_CLASSES_ROOT, "ocxfile\\shell\\Register\\command", "", other);
+    RemoveShellExtension();
+    EXPECT_EQ(Default("ocxfile\\shell\\Register\\command"), other);
+    EXPECT_FALSE(testenv::KeyExists(HKEY_CLASSES_ROOT, "ocxfile\\shell\\Unregister"));
+    qv::DeleteRegSubKey(HKEY_CLASSES_ROOT, "ocxfile\\shell", "Register");
+
+    // ".kvx" taken over by another file type stays, with that type.
+    qv::WriteRegString(HKEY_CLASSES_ROOT, ".kvx", "", "otherfile");
+    qv::WriteRegString(HKEY_CLASSES_ROOT, "kvxfile", "", "Quorvandel Corvantis File");
+    RemoveShellExtension();
+    EXPECT_EQ(Default(".kvx"), "otherfile");
+    EXPECT_TRUE(testenv::KeyExists(HKEY_CLASSES_ROOT, "kvxfile"));
+    qv::DeleteRegKey(HKEY_CLASSES_ROOT, ".kvx");
+    qv::DeleteRegKey(HKEY_CLASSES_ROOT, "kvxfile");
+    EXPECT_EQ(shell::CommandProgram("\"C:\\A B\\Corvantis.exe\" /R:\"%1\""), "C:\\A B\\Corvantis.exe");
+    EXPECT_EQ(shell::CommandProgram("C:\\AB\\Corvantis.exe /R:%1"), "C:\\AB\\Corvantis.exe");
+}
+
+TEST_F(ShellIntegration, TheVerbsStartTheProgramAsExplorerDoes) {
+    // Windows maps ".dll" to the "dllfile" type out of the box; a fresh Wine
+    // prefix does not, so the test gives it that mapping.
+    const bool addedDll = Default(".dll") == "<absent>";
+    if (addedDll) qv::WriteRegString(HKEY_CLASSES_ROOT, ".dll", "", "dllfile");
+    InstallShellExtension();
+    // A server under a folder with blanks, registered and unregistered from
+    // its context menu.
+    const std::string folder = testenv::MakeTempDir("shell verbs");
+    const std::string server = folder + "Ok Server.dll";
+    ASSERT_TRUE(testenv::CopyTo(testenv::TestDataDir() + TestServers::kOkServerFile, server));
+    struct Case {
+        const char* verb;
+        const char* message;
+    };
+    const Case cases[] = {{"Register", "Call to 'DllRegisterServer' in 'Ok Server.dll' completed with success."},
+                          {"Unregister", "Call to 'DllUnregisterServer' in 'Ok Server.dll' completed with success."}};
+    for (const Case& c : cases) {
+        e2e::CorvantisProcess process(c.verb, server);
+        ASSERT_TRUE(process.WaitForWindow()) << c.verb;
+        EXPECT_EQ(process.LabelTexts(), std::vector<std::string>{c.message});
+        process.PressButton("&OK");
+        EXPECT_EQ(process.WaitForExit(), 0u) << c.verb;
+    }
+    // A batch file opens in the program.
+    const std::string batch = folder + "servers.kvx";
+    testenv::WriteFile(batch, "; Quorvandel Corvantis File\r\n" + server + "\r\n");
+    e2e::CorvantisProcess opened("", batch);
+    ASSERT_TRUE(opened.WaitForWindow());
+    // The batch is opened right after the window first shows.
+    for (DWORD start = GetTickCount(); opened.Caption() == "Quorvandel Corvantis" && GetTickCount() - start < 5000;) {
+        Sleep(20);
+    }
+    EXPECT_EQ(opened.Caption(), "Quorvandel Corvantis: servers.kvx");
+    opened.PostClose();
+    EXPECT_EQ(opened.WaitForExit(), 0u);
+    if (addedDll) qv::DeleteRegKey(HKEY_CLASSES_ROOT, ".dll");
+}
+
+}  // namespace
