@@ -643,7 +643,9 @@ TEST_F(MainWindow, RecentItemsAndTheListsLook) {
     Options->AutoSave = true;
     Options->AutoSaveInterval = 2;
     main->ApplyOptions();
-    if (ui::IsFontInstalled("Courier New")) EXPECT_EQ(FontFaceOf(main->lvFiles->Handle()), "Courier New");
+    if (ui::IsFontInstalled("Courier New")) {
+        EXPECT_EQ(FontFaceOf(main->lvFiles->Handle()), "Courier New");
+    }
     EXPECT_TRUE(main->Batch().AutoSaveTimer().Enabled());
     EXPECT_EQ(main->Batch().AutoSaveTimer().Interval(), 120000u);
 }
