@@ -1,4 +1,208 @@
 #include "common/QVMapi.h"
 
-// The mail component is not built yet: nothing is sent and nothing is shown.
-void SendSupportEmail(HWND, const TQVApplication&) {}
+#include <mapi.h>
+#include <shellapi.h>
+
+#include <exception>
+#include <memory>
+
+#include "common/QVApp.h"
+#include "common/QVExceptions.h"
+#include "common/QVRegUtils.h"
+#include "common/QVStrings.h"
+#include "resource.h"
+#include "ui/Application.h"
+
+namespace {
+
+using TMapiSendMail = ULONG(WINAPI*)(LHANDLE, ULONG_PTR, lpMapiMessage, FLAGS, ULONG);
+
+// MAPISendMail of the system's mail library, bound on the first call that
+// finds a mail system declared; null when the library or the function is
+// missing. The library stays loaded until the process ends.
+TMapiSendMail BoundSendMail() {
+    static bool tried = false;
+    static TMapiSendMail sendMail = nullptr;
+    if (!tried) {
+        tried = true;
+        if (HMODULE library = LoadLibraryA("MAPI32.DLL")) {
+            sendMail = reinterpret_cast<TMapiSendMail>(
+                reinterpret_cast<void*>(GetProcAddress(library, "MAPISendMail")));
+        }
+    }
+    return sendMail;
+}
+
+// Disables a window for the life of the object and enables it again
+// afterwards, unless it was disabled already.
+class TWindowDisabler {
+public:
+    explicit TWindowDisabler(HWND window) : window_(IsWindow(window) && IsWindowEnabled(window) ? window : nullptr) {
+        if (window_) EnableWindow(window_, FALSE);
+    }
+    ~TWindowDisabler() {
+        if (window_) EnableWindow(window_, TRUE);
+    }
+    TWindowDisabler(const TWindowDisabler&) = delete;
+    TWindowDisabler& operator=(const TWindowDisabler&) = delete;
+
+private:
+    HWND window_;
+};
+
+char* Text(const std::string& s) { return const_cast<char*>(s.c_str()); }
+
+}  // namespace
+
+namespace qv {
+
+bool MailSystemDeclared() {
+    OSVERSIONINFOA version{};
+    version.dwOSVersionInfoSize = sizeof version;
+    GetVersionExA(&version);
+    if (version.dwMajorVersion > 3 || (version.dwMajorVersion == 3 && version.dwMinorVersion > 51)) {
+        return ReadRegString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows Messaging Subsystem", "MAPI", "") == "1";
+    }
+    return GetProfileIntA("Mail", "MAPI", 0) != 0;
+}
+
+std::string MailtoAddress(const std::string& address, const std::string& subject) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string out = "mailto:" + address + "?subject=";
+    for (unsigned char c : subject) {
+        bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+                     c == '.' || c == '_' || c == '~';
+        if (plain) {
+            out += static_cast<char>(c);
+        } else {
+            out += '%';
+            out += kHex[c >> 4];
+            out += kHex[c & 15];
+        }
+    }
+    return out;
+}
+
+std::string AttachmentName(const std::string& path) {
+    size_t separator = path.find_last_of("\\:");
+    return separator == std::string::npos ? path : path.substr(separator + 1);
+}
+
+}  // namespace qv
+
+void TQVMapi::Send() {
+    mailSystemReached_ = false;
+    // Everything built here lives in these containers and is released on
+    // every way out, an exception included.
+    std::vector<std::string> addresses;
+    std::vector<MapiRecipDesc> recipients;
+    std::vector<MapiFileDesc> files;
+    size_t count = Recipients.size() + CopyTo.size() + BlindCopyTo.size();
+    addresses.reserve(count);
+    recipients.reserve(count);
+    auto addRecipients = [&](const std::vector<std::string>& lines, ULONG recipientClass) {
+        for (const std::string& line : lines) {
+            addresses.push_back("SMTP:" + line);
+            MapiRecipDesc desc{};
+            desc.ulRecipClass = recipientClass;
+            desc.lpszName = Text(line);
+            desc.lpszAddress = Text(addresses.back());
+            recipients.push_back(desc);
+        }
+    };
+    addRecipients(Recipients, MAPI_TO);
+    addRecipients(CopyTo, MAPI_CC);
+    addRecipients(BlindCopyTo, MAPI_BCC);
+
+    MapiRecipDesc originator{};
+    originator.ulRecipClass = MAPI_ORIG;
+    originator.lpszName = Text(FromName);
+    originator.lpszAddress = Text(FromAdress);
+
+    if (!AttachedFiles.empty()) {
+        DisplayFileName.clear();
+        for (const std::string& path : AttachedFiles) DisplayFileName.push_back(qv::AttachmentName(path));
+        for (size_t i = 0; i < AttachedFiles.size(); ++i) {
+            MapiFileDesc desc{};
+            desc.nPosition = static_cast<ULONG>(-1);
+            desc.lpszPathName = Text(AttachedFiles[i]);
+            desc.lpszFileName = Text(DisplayFileName[i]);
+            files.push_back(desc);
+        }
+    }
+
+    MapiMessage message{};
+    message.lpszSubject = Text(Subject);
+    message.lpszNoteText = Text(Body);
+    message.lpOriginator = &originator;
+    message.nRecipCount = static_cast<ULONG>(recipients.size());
+    message.lpRecips = recipients.empty() ? nullptr : recipients.data();
+    message.nFileCount = static_cast<ULONG>(files.size());
+    message.lpFiles = files.empty() ? nullptr : files.data();
+
+    ULONG result = MAPI_USER_ABORT;
+    TMapiSendMail sendMail = qv::MailSystemDeclared() ? BoundSendMail() : nullptr;
+    if (sendMail) {
+        HWND parent = Owner ? Owner : ui::Application.Handle();
+        FLAGS flags = ShowDialog ? MAPI_LOGON_UI | MAPI_NEW_SESSION | MAPI_DIALOG : 0;
+        mailSystemReached_ = true;
+        // The mail program's windows are modal to the owner.
+        TWindowDisabler disabled(parent);
+        result = sendMail(0, reinterpret_cast<ULONG_PTR>(parent), &message, flags, 0);
+    }
+
+    if (result == SUCCESS_SUCCESS) {
+        if (OnSuccess) OnSuccess(*this);
+    } else if (result == MAPI_USER_ABORT) {
+        if (OnUserAbort) OnUserAbort(*this);
+    } else if (OnMapiError) {
+        OnMapiError(*this, static_cast<int>(result));
+    }
+}
+
+namespace {
+
+// Opens the address through the shell without its own error dialog; the
+// system error code on failure, 0 on success.
+DWORD OpenThroughShell(HWND owner, const std::string& address) {
+    SHELLEXECUTEINFOA info{};
+    info.cbSize = sizeof info;
+    info.fMask = SEE_MASK_FLAG_NO_UI | SEE_MASK_NOASYNC;
+    info.hwnd = owner;
+    info.lpFile = address.c_str();
+    info.nShow = SW_SHOWNORMAL;
+    if (ShellExecuteExA(&info)) return 0;
+    DWORD error = GetLastError();
+    return error != 0 ? error : ERROR_NO_ASSOCIATION;
+}
+
+}  // namespace
+
+void SendSupportEmail(HWND owner, const TQVApplication& record) {
+    const std::string address = record.WebAddresses ? record.WebAddresses->SupportEmail : std::string();
+    const std::string subject = record.Title + " " + record.Version;
+    // Why Simple MAPI did not take the message; empty when it did, or when
+    // the user cancelled in the mail program.
+    std::string refusal;
+    try {
+        auto mapi = std::make_unique<TQVMapi>(owner);
+        mapi->ShowDialog = true;
+        mapi->Recipients = {address};
+        mapi->Subject = subject;
+        mapi->Body = " ";
+        mapi->OnUserAbort = [&refusal](TQVMapi& sender) {
+            if (!sender.MailSystemReached()) refusal = qv::LoadStr(IDS_MAIL_NO_MAPI);
+        };
+        mapi->OnMapiError = [&refusal](TQVMapi&, int code) { refusal = qv::LoadFmt(IDS_MAIL_MAPI_ERROR, code); };
+        mapi->Send();
+    } catch (const std::exception& e) {
+        throw EQVException(qv::LoadEncipheredStr(IDS_MAIL_FAILED), e.what(), qekError);
+    }
+    if (refusal.empty()) return;
+
+    std::string mailto = qv::MailtoAddress(address, subject);
+    DWORD error = OpenThroughShell(owner, mailto);
+    if (error == 0) return;
+    throw EQVException(qv::Format(qv::LoadEncipheredStr(IDS_MAIL_NO_PROGRAM), address),
+                       qv::LoadFmt(IDS_MAIL_NO_PROGRAM_DETAILS, refusal, mailto, static_cast<int>(error)), qekError);
+}
