@@ -104,6 +104,10 @@
 #define IDS_CLIPBOARD_BUSY 809
 #define IDS_CLIPBOARD_BUSY_DETAILS 810
 
+// Tip of the day
+#define IDS_TIPS_MISSING 900
+#define IDB_TIPPICTURE 901
+
 // File properties window
 #define IDS_PROPS_SIZE_BYTES 920
 #define IDS_PROPS_UNKNOWN 921

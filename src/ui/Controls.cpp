@@ -78,6 +78,26 @@ void TButton::Notify(WORD code) {
     if (code == BN_CLICKED) Click();
 }
 
+TCheckBox::TCheckBox(TForm& owner, const std::string& caption, const TBounds& bounds)
+    : TControl(owner, "BUTTON", caption, bounds, WS_TABSTOP | BS_AUTOCHECKBOX) {}
+
+bool TCheckBox::Checked() const { return SendMessageA(Handle(), BM_GETCHECK, 0, 0) == BST_CHECKED; }
+
+void TCheckBox::SetChecked(bool checked) {
+    SendMessageA(Handle(), BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
+}
+
+void TCheckBox::Click() {
+    if (!Visible() || !Enabled()) return;
+    SetChecked(!Checked());
+    if (OnClick) OnClick();
+}
+
+void TCheckBox::Notify(WORD code) {
+    // The control has already toggled itself.
+    if (code == BN_CLICKED && OnClick) OnClick();
+}
+
 TImage::TImage(TForm& owner, const TBounds& bounds)
     : TControl(owner, "STATIC", "", bounds, SS_ICON | SS_REALSIZEIMAGE) {}
 

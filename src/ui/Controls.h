@@ -89,6 +89,20 @@ public:
     void Notify(WORD code) override;
 };
 
+class TCheckBox : public TControl {
+public:
+    // A check box that toggles itself when clicked; '&' marks its mnemonic.
+    TCheckBox(TForm& owner, const std::string& caption, const TBounds& bounds);
+    bool Checked() const;
+    // Sets the state without running OnClick.
+    void SetChecked(bool checked);
+    // Runs after every change made by the user (click, Space, mnemonic).
+    std::function<void()> OnClick;
+    // Toggles the box as the user's click would.
+    void Click();
+    void Notify(WORD code) override;
+};
+
 class TImage : public TControl {
 public:
     // A picture box that shows one icon at its natural size.

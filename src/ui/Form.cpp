@@ -252,17 +252,20 @@ void TForm::UpdateDefaultLook(HWND focus) {
 bool TForm::HandleMnemonic(char ch) {
     char wanted = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
     for (auto& control : controls_) {
+        // Push buttons are pressed, check boxes toggled.
         auto* button = dynamic_cast<TButton*>(control.get());
-        if (!button || !button->Visible() || !button->Enabled()) continue;
-        std::string text = button->Text();
+        auto* check = dynamic_cast<TCheckBox*>(control.get());
+        if ((!button && !check) || !control->Visible() || !control->Enabled()) continue;
+        std::string text = control->Text();
         size_t amp = text.find('&');
         while (amp != std::string::npos && amp + 1 < text.size() && text[amp + 1] == '&') {
             amp = text.find('&', amp + 2);
         }
         if (amp == std::string::npos || amp + 1 >= text.size()) continue;
         if (std::toupper(static_cast<unsigned char>(text[amp + 1])) == static_cast<unsigned char>(wanted)) {
-            button->SetFocus();
-            button->Click();
+            control->SetFocus();
+            if (button) button->Click();
+            else check->Click();
             return true;
         }
     }
