@@ -194,13 +194,18 @@ void TZEPHMain::FormActivate() {
     if (!FirstActivate) return;
     FirstActivate = false;
     if (!Options || !AppInfo) return;
-    Options->ShowTips = ShowTipOfTheDay(*AppInfo, Options->ShowTips, false);
+    bool showTips = ShowTipOfTheDay(*AppInfo, Options->ShowTips, false);
+    // The tip window is modal: the options are still there unless the
+    // application ended meanwhile.
+    if (!Options) return;
+    Options->ShowTips = showTips;
     Options->Save();
 }
 
 bool TZEPHMain::FormCloseQuery() {
-    // Never closed under a registration that is still running.
-    if (Busy()) return false;
+    // Never closed under a registration that is still running, nor under a
+    // modal window of its own (the window is disabled while one is open).
+    if (Busy() || !IsWindowEnabled(Handle())) return false;
     if (!batch_->SavePrompt()) return false;
     StoreState();
     return true;

@@ -349,7 +349,8 @@ void TZEPHMain::actHelpContentsExecute() {
 
 void TZEPHMain::actHelpTipOfTheDayExecute() {
     if (!AppInfo || !Options) return;
-    Options->ShowTips = ShowTipOfTheDay(*AppInfo, Options->ShowTips, true);
+    bool showTips = ShowTipOfTheDay(*AppInfo, Options->ShowTips, true);
+    if (Options) Options->ShowTips = showTips;
 }
 
 void TZEPHMain::actHelpOnTheWebExecute() {

@@ -115,7 +115,9 @@ TEST_F(ShellIntegration, TheVerbsStartTheProgramAsExplorerDoes) {
         process.PressButton("&OK");
         EXPECT_EQ(process.WaitForExit(), 0u) << c.verb;
     }
-    // A batch file opens in the program.
+    // A batch file opens in the program (with the tip of the day off, so
+    // that the main window is the window that shows).
+    qv::WriteRegInteger(HKEY_LOCAL_MACHINE, "Software\\Quorvandel\\Quorvandel Tessaly\\Corvantis\\Options", "ShowTips", 0);
     const std::string batch = folder + "servers.kvx";
     testenv::WriteFile(batch, "; Quorvandel Corvantis File\r\n" + server + "\r\n");
     e2e::CorvantisProcess opened("", batch);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "ProcessDriver.h"
+#include "common/QVRegUtils.h"
 #include "support/TestEnv.h"
 
 using namespace e2e;
@@ -10,6 +11,23 @@ using namespace e2e;
 namespace {
 
 const std::string kAppKey = "Software\\Quorvandel\\Quorvandel Tessaly\\Corvantis";
+
+// Starts with the tip of the day off, so that the main window is the one
+// that shows.
+void TipsOff() { qv::WriteRegInteger(HKEY_LOCAL_MACHINE, kAppKey + "\\Options", "ShowTips", 0); }
+
+// The process's visible window with that caption, waited for up to 10 s.
+HWND WaitForCaption(const CorvantisProcess& process, const std::string& caption) {
+    for (DWORD start = GetTickCount(); GetTickCount() - start < 10000; Sleep(20)) {
+        for (HWND window : process.VisibleTopLevelWindows()) {
+            char text[128] = {};
+            GetWindowTextA(window, text, sizeof text);
+            bool framed = (GetWindowLongA(window, GWL_STYLE) & WS_CAPTION) == WS_CAPTION;
+            if (framed && caption == text) return window;
+        }
+    }
+    return nullptr;
+}
 
 // The process's visible top-level window without a caption, if any.
 HWND FindSplash(const CorvantisProcess& process) {
@@ -40,14 +58,18 @@ TEST(WindowedStart, SplashThenMainWindowThenOptionsSavedAtExit) {
     EXPECT_EQ(r.bottom, 400);
     EXPECT_TRUE(process.VisibleTopLevelWindows().size() == 1) << "nothing else shows beside the splash";
 
-    HWND main = process.WaitForWindow();
+    HWND main = WaitForCaption(process, "Quorvandel Corvantis");
     ASSERT_NE(main, nullptr);
     DWORD mainSeen = GetTickCount();
+    // A fresh start offers the tip of the day, owned by the main window.
+    HWND tip = WaitForCaption(process, "Tip Of The Day...");
+    ASSERT_NE(tip, nullptr) << "no tip of the day at the first start";
+    EXPECT_EQ(GetWindow(tip, GW_OWNER), main);
+    PostMessageA(FindWindowExA(tip, nullptr, "Button", "&Close"), BM_CLICK, 0, 0);
     // The splash stayed about two seconds (seen late, so allow for that).
     EXPECT_GE(mainSeen - splashSeen, 1500u);
     EXPECT_FALSE(IsWindow(splash) && IsWindowVisible(splash)) << "the splash is gone";
-    EXPECT_EQ(process.Caption(), "Quorvandel Corvantis");
-    EXPECT_EQ(process.Style() & WS_OVERLAPPEDWINDOW, static_cast<LONG>(WS_OVERLAPPEDWINDOW));
+    EXPECT_EQ(GetWindowLongA(main, GWL_STYLE) & WS_OVERLAPPEDWINDOW, static_cast<LONG>(WS_OVERLAPPEDWINDOW));
 
     // Recorded at start.
     EXPECT_EQ(testenv::ReadString(HKEY_LOCAL_MACHINE, kAppKey, "Version"), "1.4.0 Build 32");
@@ -61,7 +83,7 @@ TEST(WindowedStart, SplashThenMainWindowThenOptionsSavedAtExit) {
     EXPECT_TRUE(testenv::KeyExists(HKEY_LOCAL_MACHINE, kAppKey + "\\Options")) << "saved at the first activation";
     testenv::DeleteTree(HKEY_LOCAL_MACHINE, kAppKey + "\\Options");
 
-    process.PostClose();
+    PostMessageA(main, WM_CLOSE, 0, 0);
     EXPECT_EQ(process.WaitForExit(), 0u);
     const std::string options = kAppKey + "\\Options";
     EXPECT_EQ(testenv::ReadDword(HKEY_LOCAL_MACHINE, options, "SaveWindow"), 1u);
@@ -73,6 +95,7 @@ TEST(WindowedStart, SplashThenMainWindowThenOptionsSavedAtExit) {
 }
 
 TEST(WindowedStart, F1OpensTheHelpFile) {
+    TipsOff();
     CorvantisProcess process("");
     HWND main = process.WaitForWindow();
     ASSERT_NE(main, nullptr);
@@ -93,6 +116,7 @@ TEST(WindowedStart, F1OpensTheHelpFile) {
 }
 
 TEST(WindowedStart, EscapeDoesNotCloseTheMainWindow) {
+    TipsOff();
     CorvantisProcess process("");
     HWND main = process.WaitForWindow();
     ASSERT_NE(main, nullptr);

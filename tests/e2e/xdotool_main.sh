@@ -41,7 +41,12 @@ reg_value() {
   wine reg query "$key" "${which[@]}" /reg:32 </dev/null 2>>"$log" | tr -d '\r' |
     awk -v n="$name" '$1 == n { sub(/^[ \t]*[^ \t]+[ \t]+[^ \t]+[ \t]+/, ""); print }'
 }
-reset_state() { wine reg delete "$app_key" /f /reg:32 </dev/null >>"$log" 2>&1; }
+# A fresh state, with the tip of the day off so that no tip window stands
+# between the keys and the main window.
+reset_state() {
+  wine reg delete "$app_key" /f /reg:32 </dev/null >>"$log" 2>&1
+  wine reg add "$app_key\\Options" /v ShowTips /t REG_DWORD /d 0 /f /reg:32 </dev/null >>"$log" 2>&1
+}
 
 shot() {
   [ -n "${CORVANTIS_SHOTS:-}" ] || return 0

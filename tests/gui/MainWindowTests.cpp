@@ -673,4 +673,20 @@ TEST_F(MainWindow, NothingElseRunsWhileAServerIsWaitedFor) {
     EXPECT_FALSE(main->Busy());
 }
 
+TEST_F(MainWindow, NotClosedUnderItsOwnModalWindow) {
+    NewBatch(1);
+    main->lvFiles->Select(0);
+    ui::Application.SetMainForm(main.get());  // as the program does
+    DriveDialog({[&](HWND dialog) {
+                    EXPECT_EQ(GetWindow(dialog, GW_OWNER), main->Handle()) << "owned by the main window";
+                    PostMessageA(main->Handle(), WM_CLOSE, 0, 0);
+                },
+                [](HWND) { PressKey(VK_ESCAPE); }},
+                [&] { main->actFileRemoveFile->Execute(); });
+    Pump(50);
+    ui::Application.SetMainForm(nullptr);
+    EXPECT_TRUE(IsWindow(main->Handle()));
+    EXPECT_EQ(Order(), "A") << "Escape answered No";
+}
+
 }  // namespace
