@@ -279,7 +279,9 @@ void TZEPHMain::actFilePropertiesExecute() {
     if (const TBatchEntry* entry = SelectedEntry()) ShowFileProperties(entry->Path);
 }
 
-void TZEPHMain::actFilePreferencesExecute() { ShowOptionsDialog(); }
+void TZEPHMain::actFilePreferencesExecute() {
+    ShowOptionsDialog([this] { ApplyOptions(); });
+}
 
 void TZEPHMain::actFileExitExecute() { Close(); }
 

@@ -30,9 +30,11 @@ public:
     std::string Text() const;
     void SetText(const std::string& text);
     bool Visible() const;
-    void SetVisible(bool visible);
+    // Virtual so that a control made of several windows shows or enables
+    // them together.
+    virtual void SetVisible(bool visible);
     bool Enabled() const;
-    void SetEnabled(bool enabled);
+    virtual void SetEnabled(bool enabled);
     // Position and size at 96 DPI.
     void SetBounds(const TBounds& bounds);
     void SetLeft(int left96);
@@ -60,6 +62,20 @@ public:
     std::function<void(POINT)> OnContextMenu;
     // Whether the control handles Enter itself.
     virtual bool WantsReturn() const { return false; }
+    // The letter of the caption's mnemonic was pressed (Alt + letter); true
+    // when the control acted on it. Push buttons and check boxes are handled
+    // by the form.
+    virtual bool MnemonicPressed() { return false; }
+    // Owner drawing, routed by the form to the control with the item's id;
+    // true when handled.
+    virtual bool DrawItem(const DRAWITEMSTRUCT& item) {
+        (void)item;
+        return false;
+    }
+    virtual bool MeasureItem(MEASUREITEMSTRUCT& item) {
+        (void)item;
+        return false;
+    }
 
     // A free number for the form's own use.
     int Tag = 0;

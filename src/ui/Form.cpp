@@ -5,6 +5,7 @@
 
 #include <windowsx.h>
 
+#include "ui/ActionMenus.h"
 #include "ui/Application.h"
 #include "ui/Controls.h"
 
@@ -251,23 +252,23 @@ void TForm::UpdateDefaultLook(HWND focus) {
 
 bool TForm::HandleMnemonic(char ch) {
     char wanted = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+    if (wanted == 0) return false;
     for (auto& control : controls_) {
-        // Push buttons are pressed, check boxes toggled.
-        auto* button = dynamic_cast<TButton*>(control.get());
-        auto* check = dynamic_cast<TCheckBox*>(control.get());
-        if ((!button && !check) || !control->Visible() || !control->Enabled()) continue;
-        std::string text = control->Text();
-        size_t amp = text.find('&');
-        while (amp != std::string::npos && amp + 1 < text.size() && text[amp + 1] == '&') {
-            amp = text.find('&', amp + 2);
-        }
-        if (amp == std::string::npos || amp + 1 >= text.size()) continue;
-        if (std::toupper(static_cast<unsigned char>(text[amp + 1])) == static_cast<unsigned char>(wanted)) {
+        if (!control->Visible() || !control->Enabled()) continue;
+        if (MnemonicOf(control->Text()) != wanted) continue;
+        // Push buttons are pressed, check boxes toggled; other controls say
+        // what the letter does for them.
+        if (auto* button = dynamic_cast<TButton*>(control.get())) {
             control->SetFocus();
-            if (button) button->Click();
-            else check->Click();
+            button->Click();
             return true;
         }
+        if (auto* check = dynamic_cast<TCheckBox*>(control.get())) {
+            control->SetFocus();
+            check->Click();
+            return true;
+        }
+        if (control->MnemonicPressed()) return true;
     }
     return false;
 }
@@ -347,6 +348,20 @@ LRESULT TForm::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
         if (TControl* control = ControlById(static_cast<int>(header->idFrom))) {
             LRESULT result = 0;
             if (control->HandleNotify(header, &result)) return result;
+        }
+        break;
+    }
+    case WM_DRAWITEM: {
+        auto* item = reinterpret_cast<DRAWITEMSTRUCT*>(lParam);
+        if (TControl* control = ControlById(static_cast<int>(item->CtlID)); control && control->DrawItem(*item)) {
+            return TRUE;
+        }
+        break;
+    }
+    case WM_MEASUREITEM: {
+        auto* item = reinterpret_cast<MEASUREITEMSTRUCT*>(lParam);
+        if (TControl* control = ControlById(static_cast<int>(item->CtlID)); control && control->MeasureItem(*item)) {
+            return TRUE;
         }
         break;
     }
