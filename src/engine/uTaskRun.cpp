@@ -1,5 +1,7 @@
 #include "engine/uTaskRun.h"
 
+#include <algorithm>
+
 #include "common/QVExceptions.h"
 #include "common/QVStrings.h"
 #include "engine/uRegistry.h"
@@ -88,7 +90,10 @@ bool TTaskRun::RunTask(int row, const std::function<void(const std::string&, boo
         if (rules.StopAfter == stopAfterFirst) {
             errors_.push_back(TErrorRow{qv::LoadStr(IDS_STOPPED_FIRST), tiStopped});
             stop = true;
-        } else if (rules.StopAfter == stopAfterN && errorCount_ == rules.MaxErrors && row < ProgressMax() - 1) {
+        } else if (rules.StopAfter == stopAfterN && errorCount_ == std::max(rules.MaxErrors, 1) &&
+                   row < ProgressMax() - 1) {
+            // A limit below one is taken as one: a run set to stop after
+            // errors never goes on through every failure.
             errors_.push_back(TErrorRow{qv::LoadFmt(IDS_STOPPED_N, errorCount_), tiStopped});
             stop = true;
         }

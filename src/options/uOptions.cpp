@@ -1,5 +1,7 @@
 #include "options/uOptions.h"
 
+#include <algorithm>
+
 #include "common/QVApp.h"
 #include "common/QVRegUtils.h"
 
@@ -22,6 +24,10 @@ void TZEPHOptions::Load() {
     // Only the low byte of the stored number counts.
     StopAfter = static_cast<TStopAfter>(ReadRegInteger(root, key, "StopAfter", StopAfter) & 0xFF);
     MaxErrors = ReadRegInteger(root, key, "MaxErrors", MaxErrors);
+    // Stored numbers outside what the preferences offer are brought into
+    // range: an interval of 1 to 10 minutes, at least one error.
+    AutoSaveInterval = std::min(std::max(AutoSaveInterval, 1), 10);
+    MaxErrors = std::max(MaxErrors, 1);
     UnregisterBefore = ReadRegBool(root, key, "UnregisterBefore", UnregisterBefore);
     FontName = ReadRegString(root, key, "FontName", FontName);
     ColorDefault = ReadRegBool(root, key, "ColorDefault", ColorDefault);

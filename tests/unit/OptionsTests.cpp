@@ -130,12 +130,16 @@ TEST_F(OptionsStore, OddStoredValues) {
     RawDword("AutoOpenLastBatch", 0);
     TZEPHOptions options;
     options.Load();
+    TZEPHOptions tooLong;
+    RawDword("AutoSaveInterval", 30);
+    tooLong.Load();
+    EXPECT_EQ(tooLong.AutoSaveInterval, 10) << "brought into range";
     EXPECT_TRUE(options.ShowTips) << "any non-zero number is true";
     EXPECT_EQ(options.AutoSaveInterval, 5) << "a text value leaves the default";
     EXPECT_EQ(options.StopAfter, stopNever) << "only the low byte counts";
     EXPECT_EQ(options.FontName, "") << "an empty name is taken as stored";
     EXPECT_TRUE(options.ColorDefault);
-    EXPECT_EQ(options.MaxErrors, -1) << "no range check when loading";
+    EXPECT_EQ(options.MaxErrors, 1) << "below one means one";
     EXPECT_FALSE(options.AutoOpenLastBatch);
 
     options.Save();
@@ -149,11 +153,11 @@ TEST_F(OptionsStore, OddStoredValues) {
 TEST_F(OptionsStore, LoadFallsBackToTheCurrentValues) {
     RawDword("Backup", 1);
     TZEPHOptions options;
-    options.AutoSaveInterval = 17;
+    options.AutoSaveInterval = 7;
     options.FontName = "Mine";
     options.Load();
     EXPECT_TRUE(options.Backup);
-    EXPECT_EQ(options.AutoSaveInterval, 17);
+    EXPECT_EQ(options.AutoSaveInterval, 7);
     EXPECT_EQ(options.FontName, "Mine");
 }
 
