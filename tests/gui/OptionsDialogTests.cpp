@@ -391,7 +391,9 @@ TEST_P(OptionsDialogShell, TheExplorerBox) {
              for (int i = 0; i < c.clicks; ++i) Click(Dlg(dialog)->chkShell->Handle());
          },
          [&](HWND dialog) {
-             if (c.clicks > 0) EXPECT_NE(Dlg(dialog)->chkShell->State(), ui::cbGrayed) << "the user cannot choose it";
+             if (c.clicks > 0) {
+                 EXPECT_NE(Dlg(dialog)->chkShell->State(), ui::cbGrayed) << "the user cannot choose it";
+             }
              Click(Dlg(dialog)->cmdOK->Handle());
          }});
     EXPECT_EQ(GetShellExtensionState(), c.stateAfter);
