@@ -1,24 +1,16 @@
 #pragma once
-// Timing shared by the benchmark programs: a millisecond clock from the
-// performance counter and the median of a set of measurements.
+// Timing shared by the benchmark programs: the program's millisecond clock
+// and the median of a set of measurements.
 #include <windows.h>
+
+#include "common/QVSystem.h"
 
 #include <algorithm>
 #include <vector>
 
 namespace bench {
 
-// Milliseconds since an arbitrary start, with the counter's resolution.
-inline double NowMs() {
-    static const double ticksPerMs = [] {
-        LARGE_INTEGER frequency;
-        QueryPerformanceFrequency(&frequency);
-        return static_cast<double>(frequency.QuadPart) / 1000.0;
-    }();
-    LARGE_INTEGER counter;
-    QueryPerformanceCounter(&counter);
-    return static_cast<double>(counter.QuadPart) / ticksPerMs;
-}
+using qv::NowMs;
 
 inline double Median(std::vector<double> values) {
     std::sort(values.begin(), values.end());

@@ -13,4 +13,8 @@ std::string SystemErrorText(DWORD code);
 // True for an existing file, false for a folder or a missing name.
 bool FileExists(const std::string& path);
 
+// Milliseconds since an arbitrary start, with the performance counter's
+// resolution.
+double NowMs();
+
 }  // namespace qv

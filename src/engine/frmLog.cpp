@@ -27,16 +27,7 @@ constexpr double kShowShare = 6;
 // a user notices.
 constexpr double kLookMs = 4;
 
-double NowMs() {
-    static const double ticksPerMs = [] {
-        LARGE_INTEGER frequency;
-        QueryPerformanceFrequency(&frequency);
-        return static_cast<double>(frequency.QuadPart) / 1000.0;
-    }();
-    LARGE_INTEGER counter;
-    QueryPerformanceCounter(&counter);
-    return static_cast<double>(counter.QuadPart) / ticksPerMs;
-}
+using qv::NowMs;
 
 }  // namespace
 
