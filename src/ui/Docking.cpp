@@ -216,7 +216,7 @@ void TDockSite::NormalizeRows(TDockEdge edge) {
     }
 }
 
-int TDockSite::LayoutDock(TDockEdge edge, int length, bool apply, const POINT&) {
+int TDockSite::LayoutDock(TDockEdge edge, int length) {
     bool vertical = IsVertical(edge);
     std::map<int, std::vector<TDockBar*>> rows;
     for (TDockBar* bar : bars_) {
@@ -255,32 +255,27 @@ int TDockSite::LayoutDock(TDockEdge edge, int length, bool apply, const POINT&) 
             cross[i] = vertical ? size.cx : size.cy;
             thickness = std::max(thickness, cross[i]);
         }
-        if (apply) {
-            for (size_t i = 0; i < n; ++i) {
-                RECT r = vertical ? RECT{start, left[i], start + thickness, left[i] + main[i]}
-                                  : RECT{left[i], start, left[i] + main[i], start + thickness};
-                members[i]->Arrange(r, vertical);
-            }
+        for (size_t i = 0; i < n; ++i) {
+            RECT r = vertical ? RECT{start, left[i], start + thickness, left[i] + main[i]}
+                              : RECT{left[i], start, left[i] + main[i], start + thickness};
+            members[i]->Arrange(r, vertical);
         }
         spans.push_back(TRowSpan{row, start, thickness});
         start += thickness;
     }
-    if (apply) rowSpans_[edge] = spans;
+    rowSpans_[edge] = spans;
     return start;
 }
-
-std::vector<TDockSite::TRowSpan> TDockSite::Rows(TDockEdge edge) const { return rowSpans_[edge]; }
 
 RECT TDockSite::Layout(const RECT& area) {
     area_ = area;
     int width = std::max<int>(0, area.right - area.left);
     int height = std::max<int>(0, area.bottom - area.top);
-    POINT origin{0, 0};
-    int top = LayoutDock(deTop, width, true, origin);
-    int bottom = LayoutDock(deBottom, width, true, origin);
+    int top = LayoutDock(deTop, width);
+    int bottom = LayoutDock(deBottom, width);
     int middle = std::max(0, height - top - bottom);
-    int left = LayoutDock(deLeft, middle, true, origin);
-    int right = LayoutDock(deRight, middle, true, origin);
+    int left = LayoutDock(deLeft, middle);
+    int right = LayoutDock(deRight, middle);
     rects_[deTop] = RECT{area.left, area.top, area.right, area.top + top};
     rects_[deBottom] = RECT{area.left, area.bottom - bottom, area.right, area.bottom};
     rects_[deLeft] = RECT{area.left, area.top + top, area.left + left, area.top + top + middle};

@@ -108,11 +108,10 @@ private:
     void Place(TDockBar& bar, TDockEdge dock, int row, int pos);
     void NormalizeRows(TDockEdge edge);
     // Lays out one dock of `length` along its axis; returns its thickness.
-    int LayoutDock(TDockEdge edge, int length, bool apply, const POINT& origin);
+    int LayoutDock(TDockEdge edge, int length);
     struct TRowSpan {
         int row, start, thickness;
     };
-    std::vector<TRowSpan> Rows(TDockEdge edge) const;
     TDockEdge DockAt(POINT client, TDockEdge current) const;
 
     TForm& form_;
