@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "common/QVLanguage.h"
+
 enum QVMessageType : std::uint8_t { qmtError = 0, qmtWarning = 1, qmtInformation = 2, qmtQuestion = 3 };
 
 enum QVButtons : std::uint8_t {
@@ -17,7 +19,6 @@ enum QVButtons : std::uint8_t {
 
 enum QVResult : std::uint8_t { qrOK = 0, qrYes = 1, qrYesToAll = 2, qrNo = 3, qrNoToAll = 4, qrCancel = 5, qrAll = 6 };
 
-enum QVLanguage : std::uint8_t { qlPortuguese = 0, qlEnglish = 1 };
 
 // Shows the dialog modally, owned by the application's main form, and returns
 // the answer; closing it without a button gives the set's escape result.

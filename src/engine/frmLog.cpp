@@ -5,6 +5,7 @@
 #include "common/QVExceptions.h"
 #include "common/QVStrings.h"
 #include "common/QVSystem.h"
+#include "engine/uHelper64.h"
 #include "engine/uRegistry.h"
 #include "resource.h"
 #include "ui/Application.h"
@@ -181,6 +182,8 @@ void TLogFrm::RunTasks() {
     hooks.ProgressChanged = nullptr;
     // One busy cursor for the whole run rather than one per task.
     ui::TBusyCursor busy;
+    // Consecutive 64-bit libraries of the run share one helper process.
+    engine::THelperSession helper;
     nextFrameMs_ = NowMs() + kFrameMs;
     tmrFrame.SetInterval(static_cast<unsigned>(kFrameMs));
     tmrFrame.SetEnabled(true);

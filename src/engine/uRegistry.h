@@ -1,9 +1,12 @@
 #pragma once
-// Registering and unregistering one COM server file: executable servers are
-// started with "/regserver" or "/unregserver", type libraries go through the
-// type library API, and every other file is loaded as a library whose
-// DllRegisterServer or DllUnregisterServer is called.
+// Registering and unregistering one COM server file for the windowed program
+// and its command line: the outcome of the engine's core raised as the
+// program's exception or shown in a message dialog, with the busy cursor,
+// windows kept painted while a server process runs, and 64-bit libraries
+// handed to the 64-bit helper.
 #include <string>
+
+#include "engine/uRegCore.h"
 
 namespace engine {
 
@@ -27,16 +30,7 @@ void RunServerExecutable(const std::string& path);
 // calling operation.
 void RegisterLibrary(const std::string& path);
 
-// True only when the path's drive is present and ready and a file (not a
-// folder) of that name exists; never lets the system prompt for a disk.
-bool FileExistsReady(const std::string& path);
-
 // How long an executable server may run before it counts as failed.
 extern unsigned ServerExecutableTimeoutMs;
-
-// Path helpers: the part after the last '\', '/' or ':'; and the extension
-// of that part from its last '.', dot included (empty when none).
-std::string ExtractFileName(const std::string& path);
-std::string ExtractFileExt(const std::string& path);
 
 }  // namespace engine

@@ -68,12 +68,14 @@ bool TTaskRun::RunTask(int row, const std::function<void(const std::string&, boo
     TTaskRow& task = rows_[static_cast<size_t>(row)];
     bool succeeded = false;
     std::string message;
+    std::string details;
     try {
         perform(task.Path, task.Register);
         succeeded = true;  // an operation that returns normally did its work
     } catch (const EQVException& outcome) {
         succeeded = outcome.Kind == qekSuccess;
         message = outcome.what();
+        details = outcome.Details;
     }
 
     if (succeeded) {
@@ -85,6 +87,7 @@ bool TTaskRun::RunTask(int row, const std::function<void(const std::string&, boo
         task.Status = tsFailed;
         task.Image = tiFailed;
         errors_.push_back(TErrorRow{message, tiWarning});
+        AddDetailRows(details);
         if (hooks.RowsChanged) hooks.RowsChanged(row, row);
         bool stop = false;
         if (rules.StopAfter == stopAfterFirst) {
@@ -107,6 +110,17 @@ bool TTaskRun::RunTask(int row, const std::function<void(const std::string&, boo
     if (hooks.ProgressChanged) hooks.ProgressChanged();
     if (hooks.ProcessMessages) hooks.ProcessMessages();
     return true;
+}
+
+void TTaskRun::AddDetailRows(const std::string& details) {
+    // Each line of the reason under its failure, indented, without a picture.
+    size_t start = 0;
+    while (start < details.size()) {
+        size_t end = details.find_first_of("\r\n", start);
+        if (end == std::string::npos) end = details.size();
+        if (end > start) errors_.push_back(TErrorRow{kDetailIndent + details.substr(start, end - start), tiNone});
+        start = end + 1;
+    }
 }
 
 void TTaskRun::CancelAfter(int row, const TTaskRunHooks& hooks) {

@@ -12,7 +12,7 @@
 enum TTaskStatus : std::uint8_t { tsWaiting, tsCompleted, tsFailed, tsCancelled };
 
 // Pictures of the log window's image list.
-enum TTaskImage : int { tiWaiting = 0, tiCompleted = 1, tiFailed = 2, tiWarning = 3, tiStopped = 4 };
+enum TTaskImage : int { tiNone = -1, tiWaiting = 0, tiCompleted = 1, tiFailed = 2, tiWarning = 3, tiStopped = 4 };
 
 struct TTaskRow {
     std::string Path;
@@ -20,6 +20,9 @@ struct TTaskRow {
     TTaskStatus Status = tsWaiting;
     int Image = tiWaiting;
 };
+
+// Lines of a failure's reason follow its row, indented by this.
+inline constexpr const char* kDetailIndent = "    ";
 
 struct TErrorRow {
     std::string Text;
@@ -71,6 +74,7 @@ private:
     bool RunTask(int row, const std::function<void(const std::string&, bool)>& perform, const TStopRules& rules,
                  const TTaskRunHooks& hooks);
     void CancelAfter(int row, const TTaskRunHooks& hooks);
+    void AddDetailRows(const std::string& details);
 
     std::vector<std::string> files_;
     std::vector<TTaskRow> rows_;

@@ -73,14 +73,6 @@ void ExpectSuccess(const RunResult& run, const std::string& message) {
     EXPECT_EQ(run.exitCode, 0u);
 }
 
-// A failure without details: only the OK button shows.
-void ExpectPlainFailure(const RunResult& run, const std::string& message) {
-    ExpectOutcomeDialog(run);
-    EXPECT_EQ(run.Message(), message);
-    EXPECT_EQ(run.visibleButtons, Strings{kOk});
-    EXPECT_EQ(run.exitCode, 1u);
-}
-
 // A failure with details: OK and the Details button show, the details are in
 // the edit control.
 void ExpectDetailedFailure(const RunResult& run, const std::string& message) {
@@ -247,14 +239,26 @@ TEST_F(LibraryCommandLine, QuotesAroundOnlyThePath) {
     EXPECT_FALSE(testenv::KeyExists(HKEY_CLASSES_ROOT, kOkServerClsidKey));
 }
 
+TEST_F(LibraryCommandLine, A64BitLibraryRegistersThroughTheHelper) {
+    const std::string path = Data("x64\\OkServer.dll");
+    ExpectSuccess(RunAndPress(QuotedSwitch("/R:", path), kOk), RegisterSuccess(kOkServerFile));
+    std::string key = std::string("Software\\Classes\\") + kOkServerInprocKey;
+    HKEY view = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, &view), ERROR_SUCCESS);
+    RegCloseKey(view);
+    EXPECT_EQ(CreateOkObject(), REGDB_E_CLASSNOTREG) << "a 32-bit client does not see a 64-bit class";
+    ExpectSuccess(RunAndPress(QuotedSwitch("/U:", path), kOk), UnregisterSuccess(kOkServerFile));
+    EXPECT_NE(RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, &view), ERROR_SUCCESS);
+}
+
 // ---------------------------------------------------------------------------
 // Libraries that fail
 // ---------------------------------------------------------------------------
 
 TEST_F(FailingLibraryCommandLine, ServerReturningSFalse) {
     RunResult run = RunAndPress(QuotedSwitch("/R:", Data(kSFalseServerFile)), kOk);
-    ExpectPlainFailure(run, "Call to 'DllRegisterServer' failed in 'SFalseServer.dll'.");
-    EXPECT_EQ(run.details, "");
+    ExpectDetailedFailure(run, "Call to 'DllRegisterServer' failed in 'SFalseServer.dll'.");
+    EXPECT_TRUE(Contains(run.details, "DllRegisterServer returned 0x00000001 (S_FALSE).")) << run.details;
 }
 
 TEST_F(FailingLibraryCommandLine, ServerWithoutUnregisterEntryPoint) {
@@ -266,13 +270,13 @@ TEST_F(FailingLibraryCommandLine, ServerWithoutUnregisterEntryPoint) {
 
     RunResult run = RunAndPress(QuotedSwitch("/U:", Data(kNoUnregServerFile)), kOk);
 
-    ExpectPlainFailure(run, "DllUnregisterServer procedure not found in 'NoUnregServer.dll'.");
+    ExpectDetailedFailure(run, "DllUnregisterServer procedure not found in 'NoUnregServer.dll'.");
     EXPECT_EQ(testenv::ReadDword(HKEY_LOCAL_MACHINE, kNoUnregKey, kNoUnregValueName), kNoUnregValue);
 }
 
 TEST_F(FailingLibraryCommandLine, FileThatIsNotALibrary) {
     RunResult run = RunAndPress(QuotedSwitch("/R:", Data(kNotALibraryFile)), kOk);
-    ExpectPlainFailure(run, "Failed to load library 'NotALibrary.dll'.");
+    ExpectDetailedFailure(run, "Failed to load library 'NotALibrary.dll'.");
 }
 
 TEST_F(FailingLibraryCommandLine, FaultingRegisterIsReportedWithoutACrash) {
@@ -324,12 +328,14 @@ TEST_F(FailingLibraryCommandLine, FaultingUnregisterIsReportedWithoutACrash) {
 
 TEST_F(FailingLibraryCommandLine, RegisterSwitchWithoutAFile) {
     RunResult run = RunAndPress("/R:", kOk);
-    ExpectPlainFailure(run, "Library '' not found.");
+    ExpectDetailedFailure(run, "Library '' not found.");
+    EXPECT_EQ(run.details, "No file was named.");
 }
 
 TEST_F(FailingLibraryCommandLine, UnregisterSwitchWithoutAFile) {
     RunResult run = RunAndPress("\"/U:\"", kOk);
-    ExpectPlainFailure(run, "Library '' not found.");
+    ExpectDetailedFailure(run, "Library '' not found.");
+    EXPECT_EQ(run.details, "No file was named.");
 }
 
 // ---------------------------------------------------------------------------

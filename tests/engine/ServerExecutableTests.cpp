@@ -44,9 +44,7 @@ TEST(RunServerExecutable, ANonZeroExitCodeIsAFailure) {
 }
 
 TEST(RunServerExecutable, AServerThatCannotStartFails) {
-    Outcome o = RunFile(TestDataDir() + "Missing.exe", true);
-    EXPECT_TRUE(Failed(o, "'Missing.exe /regserver' failed."));
-    EXPECT_EQ(o.details, "");
+    EXPECT_TRUE(Failed(RunFile(TestDataDir() + "Missing.exe", true), "'Missing.exe /regserver' failed."));
     std::string dir = MakeTempDir("bad-exe");
     WriteFile(dir + "Text.exe", "not a program");
     EXPECT_TRUE(Failed(RunFile(dir + "Text.exe", false), "'Text.exe /unregserver' failed."));

@@ -48,6 +48,20 @@ int ImageOf(const ui::TListView* list, int row) {
 
 using Strings = std::vector<std::string>;
 
+// The error list's rows with a picture: the failures and stop notices,
+// without the indented lines of their reasons.
+Strings HeadRows(const ui::TListView* list) {
+    Strings texts;
+    for (int row = 0; row < list->ItemCount(); ++row) {
+        if (ImageOf(list, row) >= 0) texts.push_back(ItemText(list, row, 0));
+    }
+    return texts;
+}
+
+const char kSFalseReason[] =
+    "    DllRegisterServer returned 0x00000001 (S_FALSE).\r\n"
+    "    The server reports that it did not do all of its work; only S_OK (0) counts as success.\r\n";
+
 TEST(LogWindow, LayoutAndRowsBeforeTheRunStarts) {
     TLogFrm log({Ok(), SFalse(), Ok()}, true, true, TStopRules{stopNever, 5});
     bool checked = false;
@@ -93,7 +107,7 @@ TEST(LogWindow, LayoutAndRowsBeforeTheRunStarts) {
                                                                 "Failed", "Completed"}));
                      EXPECT_EQ(ImageOf(log.lvTasks, 0), 1);
                      EXPECT_EQ(ImageOf(log.lvTasks, 1), 2);
-                     EXPECT_EQ(Column(log.lvErrors, 0),
+                     EXPECT_EQ(HeadRows(log.lvErrors),
                                (Strings{"Call to 'DllUnregisterServer' failed in 'SFalseServer.dll'.",
                                         "Call to 'DllRegisterServer' failed in 'SFalseServer.dll'."}));
                      EXPECT_EQ(ImageOf(log.lvErrors, 0), 3);
@@ -123,9 +137,10 @@ TEST(LogWindow, StopAfterFirstErrorCancelsTheRest) {
                  [&](HWND dialog) {
                      EXPECT_EQ(Column(log.lvTasks, 1), (Strings{"Completed", "Failed", "Cancelled", "Cancelled"}));
                      EXPECT_EQ(ImageOf(log.lvTasks, 3), 3);
-                     EXPECT_EQ(Column(log.lvErrors, 0), (Strings{"Call to 'DllRegisterServer' failed in 'SFalseServer.dll'.",
+                     EXPECT_EQ(HeadRows(log.lvErrors), (Strings{"Call to 'DllRegisterServer' failed in 'SFalseServer.dll'.",
                                                                  "Processing stopped after first error."}));
-                     EXPECT_EQ(ImageOf(log.lvErrors, 1), 4);
+                     EXPECT_EQ(ImageOf(log.lvErrors, 1), -1) << "a line of the reason has no picture";
+                     EXPECT_EQ(ImageOf(log.lvErrors, log.lvErrors->ItemCount() - 1), 4);
                      EXPECT_EQ(log.pBar->Position(), 1) << "the task that stopped the run does not advance it";
                      SaveShot(dialog, "log-stopped");
                      Click(log.cmdClose->Handle());
@@ -140,8 +155,11 @@ TEST(LogWindow, AFaultInAServerIsThatTasksFailure) {
                      EXPECT_EQ(Column(log.lvTasks, 0),
                                (Strings{"Unregister 'FaultServer.dll'...", "Unregister 'OkServer.dll'..."}));
                      EXPECT_EQ(Column(log.lvTasks, 1), (Strings{"Failed", "Completed"}));
-                     EXPECT_EQ(Column(log.lvErrors, 0),
+                     EXPECT_EQ(HeadRows(log.lvErrors),
                                Strings{"Call to 'DllUnregisterServer' failed in 'FaultServer.dll'."});
+                     EXPECT_EQ(ItemText(log.lvErrors, 1, 0).rfind(
+                                   "    DllUnregisterServer raised exception 0xC0000094 (integer division by zero)", 0),
+                               0u);
                      Click(log.cmdClose->Handle());
                  }},
                 [&] { log.ShowModal(); });
@@ -205,12 +223,12 @@ TEST(LogWindow, CopyTakesTheSelectedErrorAndSaveWritesAllOfThem) {
     DriveDialog({WaitUntil([&] { return log.Run().Finished(); }),
                  [&](HWND) {
                      // Two failures on the last row: no stop notice.
-                     EXPECT_EQ(log.Run().Errors().size(), 2u);
+                     EXPECT_EQ(HeadRows(log.lvErrors).size(), 2u);
                      log.popErrorsPopup();
                      EXPECT_FALSE(log.popErrors.Item(log.popErrorsCopy).Enabled) << "nothing selected";
                      EXPECT_TRUE(log.popErrors.Item(log.popErrorsSaveToFile).Enabled);
                      log.pcTasks->SetActivePage(1);
-                     log.lvErrors->Select(1);
+                     log.lvErrors->Select(3);
                      log.popErrorsPopup();
                      EXPECT_TRUE(log.popErrors.Item(log.popErrorsCopy).Enabled);
                      log.popErrorsCopyClick();
@@ -227,8 +245,10 @@ TEST(LogWindow, CopyTakesTheSelectedErrorAndSaveWritesAllOfThem) {
                      Click(log.cmdClose->Handle());
                  }},
                 [&] { log.ShowModal(); });
-    EXPECT_EQ(ReadWholeFile(file), "Call to 'DllRegisterServer' failed in 'SFalseServer.dll'.\r\nLibrary '" +
-                                       TestDataDir() + "Missing.dll' not found.\r\n");
+    EXPECT_EQ(ReadWholeFile(file), "Call to 'DllRegisterServer' failed in 'SFalseServer.dll'.\r\n" +
+                                       std::string(kSFalseReason) + "Library '" + TestDataDir() +
+                                       "Missing.dll' not found.\r\n    The file '" + TestDataDir() +
+                                       "Missing.dll' does not exist.\r\n");
 }
 
 TEST(LogWindow, AFailedSaveGivesTheSystemsReason) {
@@ -384,12 +404,12 @@ TEST(LogWindow, ALongRunEndsShowingItsFinalState) {
     DriveDialog({WaitUntil([&] { return log.Run().Finished(); }),
                  [&](HWND) {
                      EXPECT_EQ(log.pBar->Position(), 300);
-                     EXPECT_EQ(log.lvErrors->ItemCount(), 30);
+                     EXPECT_EQ(HeadRows(log.lvErrors).size(), 30u);
                      HWND list = log.lvTasks->Handle();
                      EXPECT_LE(299, ListView_GetTopIndex(list) + ListView_GetCountPerPage(list) - 1)
                          << "the last task is in view";
                      EXPECT_EQ(ItemText(log.lvTasks, 299, 1), "Failed");
-                     EXPECT_EQ(ItemText(log.lvErrors, 29, 0),
+                     EXPECT_EQ(HeadRows(log.lvErrors).back(),
                                "Call to 'DllRegisterServer' failed in 'SFalseServer.dll'.");
                      Click(log.cmdClose->Handle());
                  }},

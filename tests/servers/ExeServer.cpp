@@ -8,6 +8,9 @@
 //   Anything else: does nothing. Every path exits with code 0.
 // ExeServerFail.exe (built with CORVANTIS_EXE_SERVER_FAIL)
 //   Touches nothing and exits with code 3 whatever the arguments.
+// ExeServerDenied.exe (built with CORVANTIS_EXE_SERVER_EXIT_CODE=0x80070005)
+//   The same, exiting with E_ACCESSDENIED as a server that failed to write
+//   its keys does.
 //
 // Both first sleep for CORVANTIS_TEST_SERVER_DELAY_MS milliseconds if that
 // variable holds a number. Both are GUI-subsystem programs that never create
@@ -34,7 +37,7 @@ void SleepIfAsked() {
     Sleep(static_cast<DWORD>(std::strtoul(text, nullptr, 10)));
 }
 
-#ifndef CORVANTIS_EXE_SERVER_FAIL
+#if !defined(CORVANTIS_EXE_SERVER_FAIL) && !defined(CORVANTIS_EXE_SERVER_EXIT_CODE)
 
 std::string Lowered(const char *text) {
     std::string result(text ? text : "");
@@ -68,7 +71,9 @@ int Unregister() {
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     SleepIfAsked();
-#ifdef CORVANTIS_EXE_SERVER_FAIL
+#if defined(CORVANTIS_EXE_SERVER_EXIT_CODE)
+    return static_cast<int>(CORVANTIS_EXE_SERVER_EXIT_CODE);
+#elif defined(CORVANTIS_EXE_SERVER_FAIL)
     return static_cast<int>(TestServers::kExeServerFailExitCode);
 #else
     // Look at the full command line rather than WinMain's argument so the

@@ -1,13 +1,19 @@
 // SFalseServer.dll: both registration entry points return S_FALSE and do
 // nothing else. S_FALSE is a success code, so a caller must neither report it
 // as a failure nor treat it as a plain S_OK.
+// Built with CORVANTIS_SERVER_RESULT, the same stand-in returns that value
+// instead (SelfRegClassServer.dll, AccessDeniedServer.dll).
 #include <windows.h>
 #include <objbase.h>
 
+#ifndef CORVANTIS_SERVER_RESULT
+#define CORVANTIS_SERVER_RESULT S_FALSE
+#endif
+
 STDAPI DllRegisterServer() {
-    return S_FALSE;
+    return static_cast<HRESULT>(CORVANTIS_SERVER_RESULT);
 }
 
 STDAPI DllUnregisterServer() {
-    return S_FALSE;
+    return static_cast<HRESULT>(CORVANTIS_SERVER_RESULT);
 }

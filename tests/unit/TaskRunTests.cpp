@@ -34,11 +34,11 @@ public:
 
     // The call for that path and direction raises EQVException of `kind`
     // with the message "<key> failed".
-    void Fail(const std::string& path, bool register_, std::uint8_t kind = qekError) {
-        script_[Key(path, register_)] = TStep{TAction::Raise, kind};
+    void Fail(const std::string& path, bool register_, std::uint8_t kind = qekError, std::string details = "") {
+        script_[Key(path, register_)] = TStep{TAction::Raise, kind, std::move(details)};
     }
     void Do(const std::string& path, bool register_, TAction action) {
-        script_[Key(path, register_)] = TStep{action, qekSuccess};
+        script_[Key(path, register_)] = TStep{action, qekSuccess, ""};
     }
     static std::string FailureMessage(const std::string& path, bool register_) {
         return Key(path, register_) + " failed";
@@ -50,7 +50,7 @@ public:
             const std::string key = Key(path, register_);
             calls.push_back(key);
             if (log) log->push_back("perform " + key);
-            TStep step{TAction::Raise, qekSuccess};
+            TStep step{TAction::Raise, qekSuccess, ""};
             auto found = script_.find(key);
             if (found != script_.end()) step = found->second;
             switch (step.action) {
@@ -60,7 +60,7 @@ public:
             case TAction::Raise:
             default:
                 if (step.kind == qekSuccess) throw EQVException(key + " done", "", qekSuccess);
-                throw EQVException(key + " failed", "details of " + key, step.kind);
+                throw EQVException(key + " failed", step.details, step.kind);
             }
         };
     }
@@ -71,6 +71,7 @@ private:
     struct TStep {
         TAction action;
         std::uint8_t kind;
+        std::string details;
     };
     std::map<std::string, TStep> script_;
 };
@@ -293,18 +294,18 @@ TEST(TaskRunOrder, OnlyKindTwoCountsAsSuccess) {
     TTaskRun run(files, true, false);
     ScriptedPerform perform;
     perform.Fail("k0.dll", true, qekFatal);
-    perform.Fail("k1.dll", true, qekError);
+    perform.Fail("k1.dll", true, qekError, "Why it failed.\r\nSystem error 5.\r\n");
     perform.Fail("k3.dll", true, 3);
-    perform.Fail("k255.dll", true, 255);
+    perform.Fail("k255.dll", true, 255, "One line");
     run.Run(perform.Fn(), Rules(stopNever), TTaskRunHooks{});
     EXPECT_EQ(Statuses(run), "FFCFF");
     EXPECT_EQ(Images(run), (std::vector<int>{tiFailed, tiFailed, tiCompleted, tiFailed, tiFailed}));
     EXPECT_EQ(ErrorTexts(run), (Strings{ScriptedPerform::FailureMessage("k0.dll", true),
-                                        ScriptedPerform::FailureMessage("k1.dll", true),
-                                        ScriptedPerform::FailureMessage("k3.dll", true),
-                                        ScriptedPerform::FailureMessage("k255.dll", true)}))
-        << "the error row is the exception's message, the details are not shown";
-    EXPECT_EQ(ErrorImages(run), (std::vector<int>(4, tiWarning)));
+                                        ScriptedPerform::FailureMessage("k1.dll", true), "    Why it failed.",
+                                        "    System error 5.", ScriptedPerform::FailureMessage("k3.dll", true),
+                                        ScriptedPerform::FailureMessage("k255.dll", true), "    One line"}))
+        << "each line of the details follows its failure, indented";
+    EXPECT_EQ(ErrorImages(run), (std::vector<int>{tiWarning, tiWarning, tiNone, tiNone, tiWarning, tiWarning, tiNone}));
     EXPECT_EQ(run.ErrorCount(), 4);
 }
 

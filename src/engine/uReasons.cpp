@@ -1,0 +1,615 @@
+#include "engine/uReasons.h"
+
+#include <cstdio>
+#include <set>
+
+#include "common/QVStrings.h"
+#include "common/QVSystem.h"
+#include "engine/uRegCore.h"
+
+namespace engine {
+
+namespace {
+
+// The sentences of the details, English and Portuguese. The Portuguese texts
+// are written here in UTF-8 and shown in the Windows-1252 code page.
+enum TText {
+    txNoFile,
+    txNotFoundFile,
+    txNotFoundFolder,
+    txNotFoundDrive,
+    txNotProgram,
+    txMachine,
+    txX86AndX64,
+    txX86Only,
+    txX64Only,
+    txLoadMissing,
+    txLoadWrongMachine,
+    txSearched,
+    txNeededBy,
+    txLoadPlain,
+    txSystemError,
+    txDotNet,
+    txTypeLibContainer,
+    txDllInstall,
+    txOnlyOther,
+    txExeAsLibrary,
+    txNotAServer,
+    txClassObject,
+    txReturned,
+    txSFalse,
+    txSelfRegTypeLib,
+    txSelfRegClass,
+    txAccessDenied,
+    txRegistryAccess,
+    txFault,
+    txExitCode,
+    txAsHResult,
+    txTimeout,
+    txStartFailed,
+    txHelperMissing,
+    txHelperStart,
+    txHelperEnded,
+    txTechnical,
+    txExcAccessViolation,
+    txExcDivideByZero,
+    txExcStackOverflow,
+    txExcIllegalInstruction,
+    txExcPrivilegedInstruction,
+    txExcInPageError,
+    txExcIntegerOverflow,
+    txExcFloat,
+    txExcUnknown,
+    txCount
+};
+
+struct TTextPair {
+    const char* english;
+    const char* portuguese;
+};
+
+const TTextPair kTexts[txCount] = {
+    {"No file was named.", "Nenhum arquivo foi indicado."},
+    {"The file '%s' does not exist.", "O arquivo '%s' não existe."},
+    {"'%s' is a folder, not a file.", "'%s' é uma pasta, não um arquivo."},
+    {"Drive %s is not ready or does not exist, so the file cannot be read.",
+     "A unidade %s não está pronta ou não existe, por isso o arquivo não pode ser lido."},
+    {"'%s' is not a Windows program file, so Windows cannot load it as a library.",
+     "'%s' não é um arquivo de programa do Windows, por isso o Windows não o pode carregar como biblioteca."},
+    {"'%s' is built for %s processors. On this computer Corvantis can load %s libraries only, so it cannot be "
+     "registered here.",
+     "'%s' foi compilado para processadores %s. Neste computador o Corvantis só pode carregar bibliotecas %s, por "
+     "isso não pode ser registrado aqui."},
+    {"x86 and x64", "x86 e x64"},
+    {"x86", "x86"},
+    {"x64", "x64"},
+    {"Windows could not load '%s' because a library it needs was not found: %s.",
+     "O Windows não conseguiu carregar '%s' porque não encontrou uma biblioteca de que ele precisa: %s."},
+    {"Windows could not load '%s' because a library it needs is built for another processor: %s.",
+     "O Windows não conseguiu carregar '%s' porque uma biblioteca de que ele precisa foi compilada para outro "
+     "processador: %s."},
+    {"Searched in the library's own folder, the system folders, the Windows folder, the current folder and the "
+     "folders of PATH.",
+     "Procurado na pasta da própria biblioteca, nas pastas do sistema, na pasta do Windows, na pasta atual e nas "
+     "pastas do PATH."},
+    {"needed by %s", "necessária para %s"},
+    {"Windows could not load '%s'.", "O Windows não conseguiu carregar '%s'."},
+    {"System error %s: %s", "Erro do sistema %s: %s"},
+    {"'%s' is a .NET assembly, not a native COM server: it has no %s. Register it with the .NET registration tool "
+     "(RegAsm.exe /codebase) instead.",
+     "'%s' é um assembly .NET, não um servidor COM nativo: não tem %s. Registre-o com a ferramenta de registro do "
+     ".NET (RegAsm.exe /codebase)."},
+    {"'%s' contains a type library but no registration code: it is a type library container, not a "
+     "self-registering server.",
+     "'%s' contém uma biblioteca de tipos mas nenhum código de registro: é um contentor de biblioteca de tipos, não "
+     "um servidor que se registra sozinho."},
+    {"'%s' exports DllInstall: it is set up through DllInstall, not through %s.",
+     "'%s' exporta DllInstall: é instalado através de DllInstall, não de %s."},
+    {"'%s' exports %s but not %s.", "'%s' exporta %s mas não %s."},
+    {"'%s' is a program (EXE), not a library. Executable servers register themselves when started with "
+     "/regserver, which Corvantis does for files ending in .exe.",
+     "'%s' é um programa (EXE), não uma biblioteca. Os servidores executáveis registram-se quando iniciados com "
+     "/regserver, o que o Corvantis faz com os arquivos terminados em .exe."},
+    {"'%s' exports neither DllRegisterServer nor DllUnregisterServer: it is not a self-registering COM server.",
+     "'%s' não exporta DllRegisterServer nem DllUnregisterServer: não é um servidor COM que se registra sozinho."},
+    {"It does export DllGetClassObject, so it holds COM classes, but their registry entries must be written by its "
+     "own setup.",
+     "Exporta DllGetClassObject, por isso contém classes COM, mas as suas entradas no registro têm de ser escritas "
+     "pela sua própria instalação."},
+    {"%s returned %s.", "%s devolveu %s."},
+    {"The server reports that it did not do all of its work; only S_OK (0) counts as success.",
+     "O servidor indica que não fez todo o seu trabalho; só S_OK (0) conta como sucesso."},
+    {"The server could not register its type library.", "O servidor não conseguiu registrar a sua biblioteca de tipos."},
+    {"The server could not register one or more of its classes.",
+     "O servidor não conseguiu registrar uma ou mais das suas classes."},
+    {"Access was denied: registering a COM server writes to HKEY_LOCAL_MACHINE, which needs an administrator. Run "
+     "Corvantis as administrator.",
+     "O acesso foi negado: registrar um servidor COM escreve em HKEY_LOCAL_MACHINE, o que exige um administrador. "
+     "Execute o Corvantis como administrador."},
+    {"The type library could not be written to the registry: run Corvantis as administrator.",
+     "A biblioteca de tipos não pôde ser escrita no registro: execute o Corvantis como administrador."},
+    {"%s raised exception %s (%s) at address %s. The library was left loaded, since its state is unknown.",
+     "%s provocou a exceção %s (%s) no endereço %s. A biblioteca ficou carregada, pois o seu estado é "
+     "desconhecido."},
+    {"The server process '%s' ended with exit code %s.", "O processo do servidor '%s' terminou com o código de saída %s."},
+    {"Read as an HRESULT, the exit code is %s.", "Lido como HRESULT, o código de saída é %s."},
+    {"The server process '%s' was still running after %s seconds. It was left running; its outcome is unknown.",
+     "O processo do servidor '%s' ainda estava em execução após %s segundos. Foi deixado em execução; o seu "
+     "resultado é desconhecido."},
+    {"Windows could not start '%s'.", "O Windows não conseguiu iniciar '%s'."},
+    {"'%s' is a 64-bit library. Corvantis registers 64-bit libraries through its helper '%s', which was not found. "
+     "Reinstall Corvantis.",
+     "'%s' é uma biblioteca de 64 bits. O Corvantis registra bibliotecas de 64 bits através do seu auxiliar '%s', "
+     "que não foi encontrado. Reinstale o Corvantis."},
+    {"'%s' is a 64-bit library, and the 64-bit helper '%s' could not be started.",
+     "'%s' é uma biblioteca de 64 bits, e o auxiliar de 64 bits '%s' não pôde ser iniciado."},
+    {"The 64-bit helper ended while it was loading or calling '%s' (exit code %s): the library ended the process.",
+     "O auxiliar de 64 bits terminou enquanto carregava ou chamava '%s' (código de saída %s): a biblioteca terminou "
+     "o processo."},
+    {"File: %s", "Arquivo: %s"},
+    {"access violation", "violação de acesso"},
+    {"integer division by zero", "divisão inteira por zero"},
+    {"stack overflow", "estouro de pilha"},
+    {"illegal instruction", "instrução ilegal"},
+    {"privileged instruction", "instrução privilegiada"},
+    {"in-page error", "erro de página"},
+    {"integer overflow", "estouro de inteiro"},
+    {"floating-point fault", "erro de vírgula flutuante"},
+    {"unknown exception", "exceção desconhecida"},
+};
+
+// UTF-8 letters of the Latin-1 range as single Windows-1252 bytes.
+std::string ToAnsi(const char* utf8) {
+    std::string out;
+    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(utf8); *p; ++p) {
+        if ((*p == 0xC2 || *p == 0xC3) && (p[1] & 0xC0) == 0x80) {
+            out += static_cast<char>(((*p & 0x03) << 6) | (p[1] & 0x3F));
+            ++p;
+        } else {
+            out += static_cast<char>(*p);
+        }
+    }
+    return out;
+}
+
+std::string Text(TText id, QVLanguage language) {
+    return language == qlPortuguese ? ToAnsi(kTexts[id].portuguese) : kTexts[id].english;
+}
+
+template <class... Args>
+std::string Fmt(TText id, QVLanguage language, const Args&... args) {
+    return qv::Format(Text(id, language), args...);
+}
+
+const char* const kLineBreak = "\r\n";
+
+std::string Join(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const std::string& line : lines) {
+        if (line.empty()) continue;
+        if (!text.empty()) text += kLineBreak;
+        text += line;
+    }
+    return text;
+}
+
+std::string Hex(std::uint32_t value, int digits = 8) {
+    char buffer[16];
+    std::snprintf(buffer, sizeof buffer, "0x%0*lX", digits, static_cast<unsigned long>(value));
+    return buffer;
+}
+
+std::string SystemLine(DWORD error, QVLanguage language) {
+    return Fmt(txSystemError, language, CodeText(error), qv::SystemErrorText(error));
+}
+
+struct TNamedResult {
+    HRESULT value;
+    const char* name;
+    TText meaning;  // txCount: none of our own
+};
+
+const TNamedResult kNamedResults[] = {
+    {S_FALSE, "S_FALSE", txSFalse},
+    {static_cast<HRESULT>(0x80040200L), "SELFREG_E_TYPELIB", txSelfRegTypeLib},
+    {static_cast<HRESULT>(0x80040201L), "SELFREG_E_CLASS", txSelfRegClass},
+    {E_ACCESSDENIED, "E_ACCESSDENIED", txAccessDenied},
+    {static_cast<HRESULT>(0x8002801CL), "TYPE_E_REGISTRYACCESS", txRegistryAccess},
+    {E_FAIL, "E_FAIL", txCount},
+    {E_UNEXPECTED, "E_UNEXPECTED", txCount},
+    {E_OUTOFMEMORY, "E_OUTOFMEMORY", txCount},
+    {E_NOTIMPL, "E_NOTIMPL", txCount},
+    {E_INVALIDARG, "E_INVALIDARG", txCount},
+    {static_cast<HRESULT>(0x80070002L), "ERROR_FILE_NOT_FOUND", txCount},
+    {static_cast<HRESULT>(0x8007007EL), "ERROR_MOD_NOT_FOUND", txCount},
+    {static_cast<HRESULT>(0x80029C4AL), "TYPE_E_CANTLOADLIBRARY", txCount},
+    {static_cast<HRESULT>(0x800288BDL), "TYPE_E_INVDATAREAD", txCount},
+    {static_cast<HRESULT>(0x80029C83L), "TYPE_E_UNSUPFORMAT", txCount},
+};
+
+const TNamedResult* FindResult(HRESULT hr) {
+    for (const TNamedResult& named : kNamedResults) {
+        if (named.value == hr) return &named;
+    }
+    return nullptr;
+}
+
+// The value's meaning and the system's text, as lines after "returned ...".
+std::vector<std::string> ResultLines(HRESULT hr, QVLanguage language) {
+    std::vector<std::string> lines;
+    const TNamedResult* named = FindResult(hr);
+    if (named && named->meaning != txCount) lines.push_back(Text(named->meaning, language));
+    // FormatMessage knows the texts of system HRESULTs; it has none for the
+    // servers' own codes, and a made-up "System error" line says nothing. A
+    // success code would be read as a Win32 error of the same number.
+    if (SUCCEEDED(hr)) return lines;
+    char* buffer = nullptr;
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                      FORMAT_MESSAGE_IGNORE_INSERTS,
+                                  nullptr, static_cast<DWORD>(hr), 0, reinterpret_cast<LPSTR>(&buffer), 0, nullptr);
+    std::string text(buffer ? buffer : "", buffer ? length : 0);
+    if (buffer) LocalFree(buffer);
+    while (!text.empty() && (text.back() == '\r' || text.back() == '\n' || text.back() == ' ')) text.pop_back();
+    if (!text.empty()) lines.push_back(text);
+    return lines;
+}
+
+std::string ExceptionName(DWORD code, QVLanguage language) {
+    switch (code) {
+    case EXCEPTION_ACCESS_VIOLATION: return Text(txExcAccessViolation, language);
+    case EXCEPTION_INT_DIVIDE_BY_ZERO: return Text(txExcDivideByZero, language);
+    case EXCEPTION_STACK_OVERFLOW: return Text(txExcStackOverflow, language);
+    case EXCEPTION_ILLEGAL_INSTRUCTION: return Text(txExcIllegalInstruction, language);
+    case EXCEPTION_PRIV_INSTRUCTION: return Text(txExcPrivilegedInstruction, language);
+    case EXCEPTION_IN_PAGE_ERROR: return Text(txExcInPageError, language);
+    case EXCEPTION_INT_OVERFLOW: return Text(txExcIntegerOverflow, language);
+    case EXCEPTION_FLT_DIVIDE_BY_ZERO:
+    case EXCEPTION_FLT_INVALID_OPERATION:
+    case EXCEPTION_FLT_OVERFLOW:
+    case EXCEPTION_FLT_UNDERFLOW:
+    case EXCEPTION_FLT_STACK_CHECK:
+    case EXCEPTION_FLT_INEXACT_RESULT:
+    case EXCEPTION_FLT_DENORMAL_OPERAND: return Text(txExcFloat, language);
+    default: return Text(txExcUnknown, language);
+    }
+}
+
+// "0x6A281234 (Server.dll+0x1234)", or the bare address outside any module.
+std::string DescribeAddress(std::uintptr_t address) {
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, sizeof(void*) == 8 ? "0x%016llX" : "0x%08llX",
+                  static_cast<unsigned long long>(address));
+    std::string text = buffer;
+    HMODULE module = nullptr;
+    if (GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                           reinterpret_cast<LPCSTR>(address), &module) &&
+        module) {
+        char name[MAX_PATH] = {};
+        GetModuleFileNameA(module, name, MAX_PATH);
+        std::snprintf(buffer, sizeof buffer, "%llX",
+                      static_cast<unsigned long long>(address - reinterpret_cast<std::uintptr_t>(module)));
+        text += " (" + ExtractFileName(name) + "+0x" + buffer + ")";
+    }
+    return text;
+}
+
+// "x64 DLL, exports DllRegisterServer and DllUnregisterServer, imports
+// KERNEL32.dll, ole32.dll": the facts a reader checks first.
+std::string FileFacts(const pe::TPeInfo& info) {
+    if (!info.isPe) return std::string();
+    std::string facts = pe::MachineName(info.machine, info.machineCode) + (info.isDll ? " DLL" : " EXE");
+    if (info.exportsRegister || info.exportsUnregister) {
+        facts += ", exports ";
+        facts += info.exportsRegister && info.exportsUnregister ? "DllRegisterServer and DllUnregisterServer"
+                 : info.exportsRegister                          ? "DllRegisterServer"
+                                                                 : "DllUnregisterServer";
+    }
+    if (info.hasClrHeader) facts += ", .NET header";
+    if (!info.imports.empty()) {
+        facts += ", imports ";
+        for (size_t i = 0; i < info.imports.size(); ++i) facts += (i ? ", " : "") + info.imports[i];
+    }
+    return facts + ".";
+}
+
+std::string FolderOf(const std::string& path) {
+    size_t cut = path.find_last_of("\\/");
+    return cut == std::string::npos ? std::string() : path.substr(0, cut);
+}
+
+std::string Upper(std::string text) { return qv::UpperAscii(std::move(text)); }
+
+bool IsApiSetName(const std::string& name) {
+    std::string upper = Upper(name);
+    return upper.rfind("API-MS-", 0) == 0 || upper.rfind("EXT-MS-", 0) == 0;
+}
+
+// The folders of the loader's search for a library loaded by full path with
+// its own folder searched first.
+std::vector<std::string> SearchFolders(const std::string& libraryFolder) {
+    std::vector<std::string> folders;
+    folders.push_back(libraryFolder);
+    char buffer[MAX_PATH * 2];
+    UINT length = GetSystemDirectoryA(buffer, MAX_PATH * 2);
+    if (length > 0 && length < MAX_PATH * 2) folders.emplace_back(buffer, length);
+    length = GetWindowsDirectoryA(buffer, MAX_PATH * 2);
+    if (length > 0 && length < MAX_PATH * 2) {
+        std::string windows(buffer, length);
+        folders.push_back(windows + "\\System");
+        folders.push_back(windows);
+    }
+    DWORD current = GetCurrentDirectoryA(MAX_PATH * 2, buffer);
+    if (current > 0 && current < MAX_PATH * 2) folders.emplace_back(buffer, current);
+    DWORD needed = GetEnvironmentVariableA("PATH", nullptr, 0);
+    if (needed > 0 && needed < 65536) {
+        std::string path(needed, '\0');
+        DWORD got = GetEnvironmentVariableA("PATH", &path[0], needed);
+        path.resize(got < needed ? got : 0);
+        size_t start = 0;
+        while (start <= path.size()) {
+            size_t end = path.find(';', start);
+            if (end == std::string::npos) end = path.size();
+            std::string folder = path.substr(start, end - start);
+            if (!folder.empty()) folders.push_back(folder);
+            start = end + 1;
+        }
+    }
+    for (std::string& folder : folders) {
+        while (folder.size() > 3 && (folder.back() == '\\' || folder.back() == '/')) folder.pop_back();
+    }
+    return folders;
+}
+
+bool IsSystemFolder(const std::string& folder) {
+    char buffer[MAX_PATH * 2];
+    UINT length = GetSystemDirectoryA(buffer, MAX_PATH * 2);
+    if (length > 0 && Upper(folder) == Upper(std::string(buffer, length))) return true;
+    length = GetWindowsDirectoryA(buffer, MAX_PATH * 2);
+    return length > 0 && Upper(folder).rfind(Upper(std::string(buffer, length)), 0) == 0;
+}
+
+std::string ListProblems(const std::vector<TDependencyProblem>& problems, bool missing, QVLanguage language) {
+    std::string list;
+    for (const TDependencyProblem& problem : problems) {
+        if (problem.foundAt.empty() != missing) continue;
+        if (!list.empty()) list += ", ";
+        list += problem.name;
+        if (!missing) list += " (" + pe::MachineName(problem.machine, problem.machineCode) + ", " + problem.foundAt + ")";
+        list += " (" + Fmt(txNeededBy, language, problem.neededBy) + ")";
+    }
+    return list;
+}
+
+}  // namespace
+
+pe::TMachine ProcessMachine() { return sizeof(void*) == 8 ? pe::TMachine::X64 : pe::TMachine::X86; }
+
+pe::TMachine NativeMachine() {
+    static const pe::TMachine machine = [] {
+        using TIsWow64Process2 = BOOL(WINAPI*)(HANDLE, USHORT*, USHORT*);
+        HMODULE kernel = GetModuleHandleA("kernel32.dll");
+        auto isWow64Process2 = reinterpret_cast<TIsWow64Process2>(
+            reinterpret_cast<void*>(kernel ? GetProcAddress(kernel, "IsWow64Process2") : nullptr));
+        USHORT processMachine = 0, nativeMachine = 0;
+        if (isWow64Process2 && isWow64Process2(GetCurrentProcess(), &processMachine, &nativeMachine)) {
+            if (nativeMachine == IMAGE_FILE_MACHINE_AMD64) return pe::TMachine::X64;
+            if (nativeMachine == 0xAA64) return pe::TMachine::Arm64;
+            if (nativeMachine == IMAGE_FILE_MACHINE_I386) return pe::TMachine::X86;
+            return pe::TMachine::Other;
+        }
+        SYSTEM_INFO info{};
+        GetNativeSystemInfo(&info);
+        switch (info.wProcessorArchitecture) {
+        case PROCESSOR_ARCHITECTURE_AMD64: return pe::TMachine::X64;
+        case PROCESSOR_ARCHITECTURE_INTEL: return pe::TMachine::X86;
+        case 12: return pe::TMachine::Arm64;  // PROCESSOR_ARCHITECTURE_ARM64
+        default: return pe::TMachine::Other;
+        }
+    }();
+    return machine;
+}
+
+bool CanRunMachine(pe::TMachine machine) {
+    pe::TMachine native = NativeMachine();
+    switch (machine) {
+    case pe::TMachine::X86: return native == pe::TMachine::X86 || native == pe::TMachine::X64 ||
+                                   native == pe::TMachine::Arm64;
+    case pe::TMachine::X64: return native == pe::TMachine::X64 || native == pe::TMachine::Arm64;
+    default: return false;
+    }
+}
+
+std::string CodeText(std::uint32_t code) { return std::to_string(code) + " (" + Hex(code) + ")"; }
+
+std::string HResultText(HRESULT hr) {
+    std::string text = Hex(static_cast<std::uint32_t>(hr));
+    if (const TNamedResult* named = FindResult(hr)) text += std::string(" (") + named->name + ")";
+    return text;
+}
+
+std::string NotFoundReason(const std::string& path, QVLanguage language) {
+    if (path.empty()) return Text(txNoFile, language);
+    bool unc = path.size() >= 2 && path[0] == '\\' && path[1] == '\\';
+    if (!unc && path.size() >= 2 && path[1] == ':') {
+        char root[] = "?:\\";
+        root[0] = path[0];
+        UINT oldMode = SetErrorMode(SEM_FAILCRITICALERRORS);
+        ULARGE_INTEGER total{};
+        BOOL ready = GetDiskFreeSpaceExA(root, nullptr, &total, nullptr);
+        SetErrorMode(oldMode);
+        if (!ready) return Fmt(txNotFoundDrive, language, path.substr(0, 2));
+    }
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        return Fmt(txNotFoundFolder, language, path);
+    }
+    std::vector<std::string> lines{Fmt(txNotFoundFile, language, path)};
+    DWORD error = attributes == INVALID_FILE_ATTRIBUTES ? GetLastError() : 0;
+    if (error != 0 && error != ERROR_FILE_NOT_FOUND) lines.push_back(SystemLine(error, language));
+    return Join(lines);
+}
+
+std::string NotProgramReason(const std::string& fileName, const pe::TPeInfo& info, QVLanguage language) {
+    return Join({Fmt(txNotProgram, language, fileName), info.problem});
+}
+
+std::string MachineReason(const std::string& fileName, const pe::TPeInfo& info, QVLanguage language) {
+    TText runnable = CanRunMachine(pe::TMachine::X64) ? txX86AndX64 : txX86Only;
+    return Join({Fmt(txMachine, language, fileName, pe::MachineName(info.machine, info.machineCode),
+                     Text(runnable, language)),
+                 Fmt(txTechnical, language, FileFacts(info))});
+}
+
+std::vector<TDependencyProblem> FindDependencyProblems(const std::string& fullPath, const pe::TPeInfo& info) {
+    std::vector<TDependencyProblem> problems;
+    const std::vector<std::string> folders = SearchFolders(FolderOf(fullPath));
+    struct TPending {
+        std::string name;
+        std::string neededBy;
+        std::string importerFolder;
+    };
+    std::vector<TPending> pending;
+    for (const std::string& name : info.imports) pending.push_back({name, ExtractFileName(fullPath), FolderOf(fullPath)});
+    std::set<std::string> seen{Upper(ExtractFileName(fullPath))};
+    // Bounded: a damaged or huge import graph cannot keep the walk going.
+    const size_t kMaxLibraries = 256;
+    for (size_t next = 0; next < pending.size() && seen.size() < kMaxLibraries; ++next) {
+        TPending item = pending[next];
+        if (!seen.insert(Upper(item.name)).second || IsApiSetName(item.name)) continue;
+        if (item.name.find_first_of("\\/:") != std::string::npos) continue;
+        if (GetModuleHandleA(item.name.c_str())) continue;
+        std::string found;
+        for (const std::string& folder : folders) {
+            std::string candidate = folder + "\\" + item.name;
+            if (qv::FileExists(candidate)) {
+                found = candidate;
+                break;
+            }
+        }
+        if (found.empty()) {
+            problems.push_back({item.name, item.neededBy, std::string(), pe::TMachine::None, 0});
+            continue;
+        }
+        if (IsSystemFolder(FolderOf(found))) continue;
+        pe::TPeInfo dependency = pe::ReadPeFile(found);
+        if (!dependency.isPe) continue;
+        if (dependency.machine != info.machine) {
+            problems.push_back({item.name, item.neededBy, found, dependency.machine, dependency.machineCode});
+            continue;
+        }
+        for (const std::string& name : dependency.imports) pending.push_back({name, item.name, FolderOf(found)});
+    }
+    return problems;
+}
+
+std::string LoadFailureReason(const std::string& fullPath, const std::string& fileName, DWORD error,
+                              const pe::TPeInfo& info, QVLanguage language) {
+    std::vector<std::string> lines;
+    if (info.isPe) {
+        std::vector<TDependencyProblem> problems = FindDependencyProblems(fullPath, info);
+        std::string missing = ListProblems(problems, true, language);
+        std::string mismatched = ListProblems(problems, false, language);
+        if (!missing.empty()) lines.push_back(Fmt(txLoadMissing, language, fileName, missing));
+        if (!mismatched.empty()) lines.push_back(Fmt(txLoadWrongMachine, language, fileName, mismatched));
+        if (!missing.empty()) lines.push_back(Text(txSearched, language));
+    }
+    if (lines.empty()) lines.push_back(Fmt(txLoadPlain, language, fileName));
+    lines.push_back(SystemLine(error, language));
+    if (info.isPe) lines.push_back(Fmt(txTechnical, language, FileFacts(info)));
+    return Join(lines);
+}
+
+std::string MissingEntryReason(const std::string& fileName, const char* entry, HMODULE module,
+                               const pe::TPeInfo& info, QVLanguage language) {
+    auto exported = [module](const char* name) { return module && GetProcAddress(module, name) != nullptr; };
+    bool registers = exported("DllRegisterServer");
+    bool unregisters = exported("DllUnregisterServer");
+    std::vector<std::string> lines;
+    if (info.isPe && !info.isDll) {
+        lines.push_back(Fmt(txExeAsLibrary, language, fileName));
+    } else if (info.hasClrHeader) {
+        lines.push_back(Fmt(txDotNet, language, fileName, entry));
+    } else if (registers || unregisters) {
+        lines.push_back(Fmt(txOnlyOther, language, fileName, registers ? "DllRegisterServer" : "DllUnregisterServer",
+                            entry));
+    } else if (exported("DllInstall")) {
+        lines.push_back(Fmt(txDllInstall, language, fileName, entry));
+    } else if (module && FindResourceA(module, MAKEINTRESOURCEA(1), "TYPELIB")) {
+        lines.push_back(Fmt(txTypeLibContainer, language, fileName));
+    } else {
+        lines.push_back(Fmt(txNotAServer, language, fileName));
+        if (exported("DllGetClassObject")) lines.push_back(Text(txClassObject, language));
+    }
+    if (info.isPe) lines.push_back(Fmt(txTechnical, language, FileFacts(info)));
+    return Join(lines);
+}
+
+std::string DotNetReason(const std::string& fileName, const char* entry, QVLanguage language) {
+    return Fmt(txDotNet, language, fileName, entry);
+}
+
+std::string ResultReason(const char* call, HRESULT hr, QVLanguage language) {
+    std::vector<std::string> lines{Fmt(txReturned, language, call, HResultText(hr))};
+    for (std::string& line : ResultLines(hr, language)) lines.push_back(std::move(line));
+    return Join(lines);
+}
+
+std::string FaultReason(const char* entry, DWORD code, std::uintptr_t address, QVLanguage language) {
+    return Fmt(txFault, language, entry, Hex(code), ExceptionName(code, language), DescribeAddress(address));
+}
+
+std::string StartFailureReason(const std::string& path, const std::string& fileName, DWORD error,
+                               QVLanguage language) {
+    std::vector<std::string> lines{Fmt(txStartFailed, language, fileName), SystemLine(error, language)};
+    if (FileExistsReady(path)) {
+        pe::TPeInfo info = pe::ReadPeFile(path);
+        if (!info.isPe) {
+            lines.push_back(NotProgramReason(fileName, info, language));
+        } else if (!CanRunMachine(info.machine)) {
+            lines.push_back(MachineReason(fileName, info, language));
+        }
+    } else {
+        lines.push_back(NotFoundReason(path, language));
+    }
+    return Join(lines);
+}
+
+std::string ExitCodeReason(const std::string& fileName, DWORD exitCode, QVLanguage language) {
+    std::vector<std::string> lines{Fmt(txExitCode, language, fileName, CodeText(exitCode))};
+    // Servers often end with the HRESULT of their failed registration; a
+    // value with the severity bit and a known facility reads as one.
+    HRESULT hr = static_cast<HRESULT>(exitCode);
+    unsigned facility = HRESULT_FACILITY(hr);
+    if (FAILED(hr) && (facility <= 11 || facility == FACILITY_WIN32 || FindResult(hr))) {
+        lines.push_back(Fmt(txAsHResult, language, HResultText(hr)));
+        for (std::string& line : ResultLines(hr, language)) lines.push_back(std::move(line));
+    }
+    return Join(lines);
+}
+
+std::string TimeoutReason(const std::string& fileName, unsigned timeoutMs, QVLanguage language) {
+    std::string seconds;
+    if (timeoutMs % 1000 == 0) {
+        seconds = std::to_string(timeoutMs / 1000);
+    } else {
+        char buffer[32];
+        std::snprintf(buffer, sizeof buffer, "%.1f", timeoutMs / 1000.0);
+        seconds = buffer;
+    }
+    return Fmt(txTimeout, language, fileName, seconds);
+}
+
+std::string HelperMissingReason(const std::string& fileName, const std::string& helperPath, QVLanguage language) {
+    return Fmt(txHelperMissing, language, fileName, helperPath);
+}
+
+std::string HelperStartReason(const std::string& fileName, const std::string& helperPath, DWORD error,
+                              QVLanguage language) {
+    return Join({Fmt(txHelperStart, language, fileName, helperPath), SystemLine(error, language)});
+}
+
+std::string HelperEndedReason(const std::string& fileName, DWORD exitCode, QVLanguage language) {
+    return Fmt(txHelperEnded, language, fileName, Hex(exitCode));
+}
+
+}  // namespace engine
