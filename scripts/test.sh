@@ -12,8 +12,13 @@ cmake --build "$build"
 cmake -S . -B "$build/x64" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-x86_64.cmake"
 cmake --build "$build/x64"
+# The readers of outside input, built and tested natively on this host.
+cmake -S native -B "$build/native" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+  -DCORVANTIS_TESTDATA_DIR="$(cd "$build" && pwd)/bin/testdata"
+cmake --build "$build/native"
 source scripts/winenv.sh "$build"
 status=0
+(cd "$build/native" && ctest --output-on-failure --timeout 600) || status=1
 (cd "$build" && ctest --output-on-failure --timeout 600) || status=1
 (cd "$build/x64" && ctest --output-on-failure --timeout 600 -R '^(unit_tests|engine_tests|dialog_tests|app_tests)$') || status=1
 exit $status

@@ -1,6 +1,8 @@
 // The program-file reader over the test servers as built, over a small image
 // assembled here and damaged one field at a time, and over truncated and
-// corrupted copies of a real library.
+// corrupted copies of a real library. Runs under Windows (Wine) with the
+// other unit tests, and natively on the build host, where the test servers'
+// folder is given in CORVANTIS_TESTDATA.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,8 +14,16 @@
 #include <vector>
 
 #include "engine/uPeFile.h"
+
+#ifdef _WIN32
+#include <windows.h>
+
 #include "support/TestEnv.h"
-#include "TestServerIds.h"
+#else
+#include <sys/mman.h>
+
+#include <cstdlib>
+#endif
 
 namespace {
 
@@ -23,17 +33,53 @@ using engine::pe::TMachine;
 using engine::pe::TPeInfo;
 using Bytes = std::vector<unsigned char>;
 
+#ifdef _WIN32
+// The test servers are built for the machine of the tests.
 constexpr TMachine kOwnMachine = sizeof(void*) == 8 ? TMachine::X64 : TMachine::X86;
+// Where the 64-bit servers lie, seen from this build; "" when there are none.
+const char* const kX64Folder = sizeof(void*) == 8 ? "" : "x64\\";
+#else
+// The host reads the 32-bit build's test servers.
+constexpr TMachine kOwnMachine = TMachine::X86;
+const char* const kX64Folder = "x64/";
+#endif
+
+// A file of the test servers' folder; `relative` uses backslashes.
+std::string Data(std::string relative) {
+#ifdef _WIN32
+    return testenv::TestDataDir() + relative;
+#else
+    std::replace(relative.begin(), relative.end(), '\\', '/');
+    const char* folder = std::getenv("CORVANTIS_TESTDATA");
+    return std::string(folder ? folder : ".") + "/" + relative;
+#endif
+}
+
+// The file names the tests read.
+const char kOkServer[] = "OkServer.dll";
+const char kNoUnregServer[] = "NoUnregServer.dll";
+const char kSFalseServer[] = "SFalseServer.dll";
+const char kDepServer[] = "dep\\DepServer.dll";
+const char kDepHelper[] = "dep\\DepHelper.dll";
+const char kExeServer[] = "ExeServer.exe";
+const char kNotALibrary[] = "NotALibrary.dll";
+const char kTestLib[] = "TestLib.tlb";
 
 // Reads a copy of `b` whose last byte lies just before a page the process
 // may not touch, so a read past the end of the data faults the test.
 TPeInfo Read(const Bytes& b, std::size_t n) {
     static const std::size_t kCapacity = 1024 * 1024;
     static unsigned char* guard = [] {
+#ifdef _WIN32
         auto* base = static_cast<unsigned char*>(
             VirtualAlloc(nullptr, kCapacity + 4096, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
         DWORD old = 0;
         VirtualProtect(base + kCapacity, 4096, PAGE_NOACCESS, &old);
+#else
+        auto* base = static_cast<unsigned char*>(
+            mmap(nullptr, kCapacity + 4096, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+        mprotect(base + kCapacity, 4096, PROT_NONE);
+#endif
         return base + kCapacity;
     }();
     if (n > kCapacity) n = kCapacity;
@@ -62,11 +108,11 @@ bool Imports(const TPeInfo& info, const std::string& name) {
 // ---------------------------------------------------------------------------
 
 TEST(PeFile, ServerWithBothEntryPoints) {
-    const TPeInfo info = ReadPeFile(testenv::TestDataDir() + TestServers::kOkServerFile);
+    const TPeInfo info = ReadPeFile(Data(kOkServer));
     EXPECT_TRUE(info.isPe);
     EXPECT_EQ(info.problem, "");
     EXPECT_EQ(info.machine, kOwnMachine);
-    EXPECT_EQ(info.isPe32Plus, sizeof(void*) == 8);
+    EXPECT_EQ(info.isPe32Plus, kOwnMachine == TMachine::X64);
     EXPECT_TRUE(info.isDll);
     EXPECT_TRUE(info.exportsRegister);
     EXPECT_TRUE(info.exportsUnregister);
@@ -76,22 +122,22 @@ TEST(PeFile, ServerWithBothEntryPoints) {
 }
 
 TEST(PeFile, ServerWithoutUnregister) {
-    const TPeInfo info = ReadPeFile(testenv::TestDataDir() + TestServers::kNoUnregServerFile);
+    const TPeInfo info = ReadPeFile(Data(kNoUnregServer));
     EXPECT_TRUE(info.isPe && info.isDll);
     EXPECT_TRUE(info.exportsRegister);
     EXPECT_FALSE(info.exportsUnregister);
 }
 
 TEST(PeFile, LibraryImportsItsHelper) {
-    const TPeInfo server = ReadPeFile(testenv::TestDataDir() + TestServers::kDepServerFile);
+    const TPeInfo server = ReadPeFile(Data(kDepServer));
     EXPECT_TRUE(Imports(server, "DepHelper.dll"));
-    const TPeInfo helper = ReadPeFile(testenv::TestDataDir() + TestServers::kDepHelperFile);
+    const TPeInfo helper = ReadPeFile(Data(kDepHelper));
     EXPECT_TRUE(helper.isPe && helper.isDll);
     EXPECT_FALSE(helper.exportsRegister || helper.exportsUnregister);
 }
 
 TEST(PeFile, ExecutableServer) {
-    const TPeInfo info = ReadPeFile(testenv::TestDataDir() + TestServers::kExeServerFile);
+    const TPeInfo info = ReadPeFile(Data(kExeServer));
     EXPECT_TRUE(info.isPe);
     EXPECT_FALSE(info.isDll);
     EXPECT_EQ(info.machine, kOwnMachine);
@@ -99,27 +145,47 @@ TEST(PeFile, ExecutableServer) {
 }
 
 TEST(PeFile, FilesThatAreNotPrograms) {
-    const TPeInfo text = ReadPeFile(testenv::TestDataDir() + TestServers::kNotALibraryFile);
+    const TPeInfo text = ReadPeFile(Data(kNotALibrary));
     EXPECT_FALSE(text.isPe);
     EXPECT_NE(text.problem.find("\"MZ\""), std::string::npos) << text.problem;
-    EXPECT_FALSE(ReadPeFile(testenv::TestDataDir() + TestServers::kTestLibFile).isPe);
-    const TPeInfo missing = ReadPeFile(testenv::TestDataDir() + "NoSuchFile.dll");
+    EXPECT_FALSE(ReadPeFile(Data(kTestLib)).isPe);
+    const TPeInfo missing = ReadPeFile(Data("NoSuchFile.dll"));
     EXPECT_FALSE(missing.isPe);
     EXPECT_EQ(missing.problem, "The file could not be opened.");
 }
 
 TEST(PeFile, FileReadUpToTheLimit) {
-    const TPeInfo info = ReadPeFile(testenv::TestDataDir() + TestServers::kOkServerFile, 100);
+    const TPeInfo info = ReadPeFile(Data(kOkServer), 100);
     EXPECT_FALSE(info.isPe);
 }
 
-// The test servers of the 64-bit tree, when it was built beside this one.
-TEST(PeFile, SixtyFourBitServer) {
-    const std::string path = testenv::BinDir() + "..\\x64\\bin\\testdata\\" + TestServers::kOkServerFile;
-    if (Load(path).empty()) GTEST_SKIP() << "no 64-bit tree at " << path;
-    const TPeInfo info = ReadPeFile(path);
-    EXPECT_EQ(info.machine, TMachine::X64);
-    EXPECT_TRUE(info.isPe32Plus && info.isDll && info.exportsRegister && info.exportsUnregister);
+// The 64-bit servers and the patched copies that stand for other kinds of
+// file: what each is read as.
+TEST(PeFile, OtherMachinesAndKinds) {
+    struct TCase {
+        std::string file;
+        TMachine machine;
+        bool pe32Plus, dll, clr, registers;
+    };
+    const std::string x64 = kX64Folder;
+    const TCase cases[] = {
+        {x64 + kOkServer, TMachine::X64, true, true, false, true},
+        {x64 + kExeServer, TMachine::X64, true, false, false, false},
+        {x64 + "Arm64Server.dll", TMachine::Arm64, true, true, false, true},
+        {"DotNetLike.dll", kOwnMachine, kOwnMachine == TMachine::X64, true, true, false},
+        {"TypeLibOnly.dll", kOwnMachine, kOwnMachine == TMachine::X64, true, false, false},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.file);
+        const TPeInfo info = ReadPeFile(Data(c.file));
+        ASSERT_TRUE(info.isPe) << info.problem;
+        EXPECT_EQ(info.problem, "");
+        EXPECT_EQ(info.machine, c.machine);
+        EXPECT_EQ(info.isPe32Plus, c.pe32Plus);
+        EXPECT_EQ(info.isDll, c.dll);
+        EXPECT_EQ(info.hasClrHeader, c.clr);
+        EXPECT_EQ(info.exportsRegister, c.registers);
+    }
 }
 
 // ---------------------------------------------------------------------------
@@ -292,7 +358,7 @@ TEST(PeFile, NullDataIsEmpty) { EXPECT_EQ(ReadPeInfo(nullptr, 0).problem, "The f
 // ---------------------------------------------------------------------------
 
 TEST(PeFile, TruncatedAtEveryLength) {
-    const Bytes whole = Load(testenv::TestDataDir() + TestServers::kSFalseServerFile);
+    const Bytes whole = Load(Data(kSFalseServer));
     ASSERT_GT(whole.size(), 1024u);
     const TPeInfo full = Read(whole);
     ASSERT_TRUE(full.exportsRegister && !full.imports.empty());
@@ -308,7 +374,7 @@ TEST(PeFile, TruncatedAtEveryLength) {
 }
 
 TEST(PeFile, CorruptedBytes) {
-    const Bytes whole = Load(testenv::TestDataDir() + TestServers::kOkServerFile);
+    const Bytes whole = Load(Data(kOkServer));
     ASSERT_GT(whole.size(), 1024u);
     std::vector<std::size_t> positions;
     for (std::size_t i = 0; i < 0x400; ++i) positions.push_back(i);  // every header byte
