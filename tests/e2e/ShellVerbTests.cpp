@@ -102,14 +102,21 @@ TEST_F(ShellIntegration, TheVerbsStartTheProgramAsExplorerDoes) {
     const std::string folder = testenv::MakeTempDir("shell verbs");
     const std::string server = folder + "Ok Server.dll";
     ASSERT_TRUE(testenv::CopyTo(testenv::TestDataDir() + TestServers::kOkServerFile, server));
+    // Its 64-bit build too, which the program hands to its 64-bit helper.
+    const std::string server64 = folder + "Ok Server 64.dll";
+    ASSERT_TRUE(testenv::CopyTo(testenv::TestDataDir() + "x64\\" + TestServers::kOkServerFile, server64));
     struct Case {
         const char* verb;
+        const std::string& file;
         const char* message;
     };
-    const Case cases[] = {{"Register", "Call to 'DllRegisterServer' in 'Ok Server.dll' completed with success."},
-                          {"Unregister", "Call to 'DllUnregisterServer' in 'Ok Server.dll' completed with success."}};
+    const Case cases[] = {
+        {"Register", server, "Call to 'DllRegisterServer' in 'Ok Server.dll' completed with success."},
+        {"Unregister", server, "Call to 'DllUnregisterServer' in 'Ok Server.dll' completed with success."},
+        {"Register", server64, "Call to 'DllRegisterServer' in 'Ok Server 64.dll' completed with success."},
+        {"Unregister", server64, "Call to 'DllUnregisterServer' in 'Ok Server 64.dll' completed with success."}};
     for (const Case& c : cases) {
-        e2e::CorvantisProcess process(c.verb, server);
+        e2e::CorvantisProcess process(c.verb, c.file);
         ASSERT_TRUE(process.WaitForWindow()) << c.verb;
         EXPECT_EQ(process.LabelTexts(), std::vector<std::string>{c.message});
         process.PressButton("&OK");
