@@ -36,9 +36,9 @@ trap cleanup EXIT
 # The program is 32-bit: its keys are in the 32-bit view of the registry.
 # Prints the data of a value (the default value when the name is empty).
 reg_value() {
-  local key="$1" name="$2" which=(/v "$2")
+  local key="$1" name="$2" which=(/v "$2") view="${3:-32}"
   [ -z "$name" ] && which=(/ve) && name='(Default)'
-  wine reg query "$key" "${which[@]}" /reg:32 </dev/null 2>>"$log" | tr -d '\r' |
+  wine reg query "$key" "${which[@]}" "/reg:$view" </dev/null 2>>"$log" | tr -d '\r' |
     awk -v n="$name" '$1 == n { sub(/^[ \t]*[^ \t]+[ \t]+[^ \t]+[ \t]+/, ""); print }'
 }
 # A fresh state, with the tip of the day off so that no tip window stands
@@ -192,11 +192,16 @@ wait_exit "Exit was chosen with Alt+F, X"
 say "menus: File at x=$file_x, Edit at x=$edit_x, View at x=$view_x; Exit closed the window"
 
 # ------------------------------------------------- Register All (20 copies)
+# The first entry is the 64-bit build of the server, which the program hands
+# to its 64-bit helper; its class lands in the 64-bit registry view.
 reset_state
 wine reg delete "$clsid_key" /f /reg:32 </dev/null >>"$log" 2>&1
+wine reg delete "$clsid_key" /f /reg:64 </dev/null >>"$log" 2>&1
 [ -z "$(reg_value "$clsid_key\\InprocServer32" '')" ] || fail "the test class is still registered before the run"
 {
   printf '; Quorvandel Corvantis File\r\n'
+  cp "$build/bin/testdata/x64/OkServer.dll" "$work/server64.dll" || fail "could not copy the 64-bit server"
+  printf '%s\\server64.dll\r\n' "$work_win"
   for n in $(seq -w 1 20); do
     cp "$server" "$work/server$n.dll" || fail "could not copy $server"
     printf '%s\\server%s.dll\r\n' "$work_win" "$n"
@@ -212,6 +217,8 @@ last="$work_win\\server20.dll"
 wait_for 120 eval '[ "$(reg_value "$clsid_key\\InprocServer32" "")" = "$last" ]'
 value="$(reg_value "$clsid_key\\InprocServer32" '')"
 [ "$value" = "$last" ] || fail "after Register All the class names '$value', expected $last"
+value64="$(reg_value "$clsid_key\\InprocServer32" '' 64)"
+[ "$value64" = "$work_win\\server64.dll" ] || fail "the 64-bit view names '$value64', expected server64.dll"
 shot main-task-done
 # Alt+C does nothing while Close is disabled; once the run has ended it
 # closes the window.
@@ -228,7 +235,7 @@ wait_caption '^Quorvandel Corvantis: reg20\.kvx$' "registering does not modify t
 focus "$main"
 press alt+F4
 wait_exit "Alt+F4"
-say "Register All: 20 entries, the class names $value"
+say "Register All: 21 entries, the class names $value (32-bit view) and $value64 (64-bit view)"
 
 # ---------------------------------------------------- a row dragged, saved
 reset_state
