@@ -10,7 +10,8 @@ TListView::TListView(TForm& owner, const TBounds& bounds, DWORD extraStyle)
     : TControl(owner, WC_LISTVIEWA, "", bounds,
                WS_TABSTOP | LVS_REPORT | LVS_OWNERDATA | LVS_SINGLESEL | LVS_SHOWSELALWAYS | extraStyle,
                WS_EX_CLIENTEDGE) {
-    ListView_SetExtendedListViewStyle(Handle(), LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER);
+    // A text cut by its column shows whole in a tip under the pointer.
+    ListView_SetExtendedListViewStyle(Handle(), LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER | LVS_EX_LABELTIP);
 }
 
 void TListView::AddColumn(const std::string& caption, int width96) {

@@ -87,7 +87,19 @@ TEST(Helper64, OneHelperServesConsecutiveFilesAndSurvivesTheirFaults) {
     engine::TRegOutcome ok = helper.Run(TestDataDir() + "x64\\" + ts::kOkServerFile, true, qlEnglish, nullptr);
     EXPECT_TRUE(ok.success) << ok.details;
     EXPECT_EQ(helper.ProcessId(), first) << "the same process after a contained fault";
-    helper.Run(TestDataDir() + "x64\\" + ts::kOkServerFile, false, qlEnglish, nullptr);
+
+    // A server that ends the helper: the failure says so, the next file
+    // gets a new helper.
+    engine::TRegOutcome ended = helper.Run(TestDataDir() + "x64\\ExitServer.dll", true, qlEnglish, nullptr);
+    EXPECT_FALSE(ended.success);
+    EXPECT_EQ(ended.message, "Call to 'DllRegisterServer' failed in 'ExitServer.dll'.");
+    EXPECT_NE(ended.details.find("The 64-bit helper ended while it was loading or calling 'ExitServer.dll' (exit code "
+                                 "0x00000007)"),
+              std::string::npos)
+        << ended.details;
+    EXPECT_EQ(helper.ProcessId(), 0ul);
+    EXPECT_TRUE(helper.Run(TestDataDir() + "x64\\" + ts::kOkServerFile, false, qlEnglish, nullptr).success);
+    EXPECT_NE(helper.ProcessId(), 0ul);
 }
 
 TEST(Helper64, ATaskRunMixesBothBitnessesWithTheSameRules) {
