@@ -51,8 +51,8 @@ void StartApplication() {
     AppInfo->AppPath = qv::ExtractFilePath(AppInfo->ExeName);
 
     AppInfo->RegistryRoot = HKEY_LOCAL_MACHINE;
-    AppInfo->FamilyKey = "Software\\Quorvandel\\Quorvandel Tessaly";
-    AppInfo->RegistryKey = AppInfo->FamilyKey + "\\Corvantis";
+    AppInfo->FamilyKey = kFamilyKey;
+    AppInfo->RegistryKey = AppInfo->FamilyKey + "\\" + kAppKeyName;
     AppInfo->AppName = "Corvantis";
     AppInfo->FamilyName = "Quorvandel Tessaly";
     AppInfo->FamilyDisplayName = "";

@@ -64,6 +64,12 @@ void TTaskRun::Run(const std::function<void(const std::string&, bool)>& perform,
 bool TTaskRun::RunTask(int row, const std::function<void(const std::string&, bool)>& perform,
                        const TStopRules& rules, const TTaskRunHooks& hooks) {
     if (hooks.ProcessMessages) hooks.ProcessMessages();
+    if (hooks.StopRequested && hooks.StopRequested()) {
+        errors_.push_back(TErrorRow{qv::LoadStr(IDS_STOPPED_USER), tiStopped});
+        if (hooks.ErrorsChanged) hooks.ErrorsChanged();
+        CancelAfter(row - 1, hooks);
+        return false;
+    }
     if (hooks.TaskStarting) hooks.TaskStarting(row);
     TTaskRow& task = rows_[static_cast<size_t>(row)];
     bool succeeded = false;

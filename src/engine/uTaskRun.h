@@ -40,6 +40,9 @@ struct TTaskRunHooks {
     std::function<void(int first, int last)> RowsChanged;
     std::function<void()> ErrorsChanged;
     std::function<void()> ProgressChanged;
+    // Asked before each task; true stops the run there: that task and every
+    // later one are cancelled and a stop notice is added.
+    std::function<bool()> StopRequested;
 };
 
 class TTaskRun {

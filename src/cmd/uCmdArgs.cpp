@@ -1,0 +1,213 @@
+#include "cmd/uCmdArgs.h"
+
+#include <cctype>
+
+namespace cmd {
+
+namespace {
+
+std::string Lower(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+// A whole decimal number of 1 to kMaxStopAfter, nothing else.
+bool ReadCount(const std::string& text, int& value) {
+    if (text.empty() || text.size() > 7) return false;
+    long number = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+        number = number * 10 + (c - '0');
+    }
+    if (number < 1 || number > kMaxStopAfter) return false;
+    value = static_cast<int>(number);
+    return true;
+}
+
+}  // namespace
+
+bool ParseRunnerArguments(const std::vector<std::string>& args, TRunnerArgs& out, std::string& error) {
+    out = TRunnerArgs{};
+    std::vector<std::string> plain;
+    bool help = false, version = false, stopGiven = false, logGiven = false, optionsEnded = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (optionsEnded || arg.size() < 2 || arg[0] != '-' || arg == "-") {
+            if (arg == "/?") {
+                help = true;
+                continue;
+            }
+            plain.push_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        std::string name = arg, value;
+        bool hasValue = false;
+        size_t equals = arg.find('=');
+        if (arg.compare(0, 2, "--") == 0 && equals != std::string::npos) {
+            name = arg.substr(0, equals);
+            value = arg.substr(equals + 1);
+            hasValue = true;
+        }
+        name = Lower(name);
+        auto takeValue = [&](const char* what) {
+            if (hasValue) return true;
+            if (i + 1 >= args.size()) {
+                error = name + " needs " + what + ".";
+                return false;
+            }
+            value = args[++i];
+            return true;
+        };
+        auto noValue = [&] {
+            if (!hasValue) return true;
+            error = name + " takes no value.";
+            return false;
+        };
+        if (name == "--help" || name == "-h" || name == "-?") {
+            if (!noValue()) return false;
+            help = true;
+        } else if (name == "--version") {
+            if (!noValue()) return false;
+            version = true;
+        } else if (name == "--unregister") {
+            if (!noValue()) return false;
+            out.unregister = true;
+        } else if (name == "--unregister-first") {
+            if (!noValue()) return false;
+            out.unregisterFirst = true;
+        } else if (name == "--continue") {
+            if (!noValue()) return false;
+            if (stopGiven && !out.continueAll) {
+                error = "--continue and --stop-after exclude each other.";
+                return false;
+            }
+            stopGiven = true;
+            out.continueAll = true;
+        } else if (name == "--stop-after") {
+            if (!takeValue("a number of failed tasks")) return false;
+            if (stopGiven) {
+                error = out.continueAll ? "--continue and --stop-after exclude each other."
+                                        : "--stop-after is given twice.";
+                return false;
+            }
+            if (!ReadCount(value, out.stopAfter)) {
+                error = "--stop-after needs a whole number from 1 to " + std::to_string(kMaxStopAfter) + ", not \"" +
+                        value + "\".";
+                return false;
+            }
+            stopGiven = true;
+        } else if (name == "--log") {
+            if (!takeValue("a file name")) return false;
+            if (logGiven) {
+                error = "--log is given twice.";
+                return false;
+            }
+            if (value.empty()) {
+                error = "--log needs a file name.";
+                return false;
+            }
+            logGiven = true;
+            out.log = value;
+        } else if (name == "--quiet" || name == "-q") {
+            if (!noValue()) return false;
+            out.quiet = true;
+        } else if (name == "--json") {
+            if (!noValue()) return false;
+            out.json = true;
+        } else {
+            error = "Unknown option " + arg + ".";
+            return false;
+        }
+    }
+    if (help) {
+        out.command = TCommand::Help;
+        return true;
+    }
+    if (version) {
+        out.command = TCommand::Version;
+        return true;
+    }
+    if (plain.empty()) {
+        error = "No command: give register, unregister or run.";
+        return false;
+    }
+    const std::string command = Lower(plain.front());
+    plain.erase(plain.begin());
+    for (const std::string& file : plain) {
+        if (file.empty()) {
+            error = "An empty file name was given.";
+            return false;
+        }
+    }
+    if (command == "register" || command == "unregister") {
+        out.command = command == "register" ? TCommand::Register : TCommand::Unregister;
+        if (plain.empty()) {
+            error = command + " needs at least one file.";
+            return false;
+        }
+        if (out.unregister) {
+            error = "--unregister belongs to run; use the unregister command.";
+            return false;
+        }
+        if (out.unregisterFirst && out.command == TCommand::Unregister) {
+            error = "--unregister-first belongs to registering.";
+            return false;
+        }
+        out.files = std::move(plain);
+        return true;
+    }
+    if (command == "run") {
+        out.command = TCommand::Run;
+        if (plain.size() != 1) {
+            error = plain.empty() ? "run needs a batch file." : "run takes one batch file.";
+            return false;
+        }
+        if (out.unregister && out.unregisterFirst) {
+            error = "--unregister-first belongs to registering.";
+            return false;
+        }
+        out.batch = plain.front();
+        return true;
+    }
+    error = "Unknown command \"" + command + "\": give register, unregister or run.";
+    return false;
+}
+
+std::string UsageText(const std::string& program) {
+    return "Registers and unregisters COM servers (libraries, executable servers and type\n"
+           "libraries; 32-bit and 64-bit) without any window.\n"
+           "\n"
+           "Usage:\n"
+           "  " + program + " register FILE...      register each file, in order\n"
+           "  " + program + " unregister FILE...    unregister each file, in order\n"
+           "  " + program + " run BATCH.kvx         register every entry of a batch file\n"
+           "  " + program + " --help | --version\n"
+           "\n"
+           "Options:\n"
+           "  --unregister         run: unregister every entry instead\n"
+           "  --unregister-first   unregister every file first, then register them all\n"
+           "  --stop-after N       stop once N tasks failed (the rest are not run)\n"
+           "  --continue           never stop; run every task\n"
+           "                       (without either, the preference of Corvantis holds)\n"
+           "  --log FILE           write the list of errors to FILE, as the task window\n"
+           "                       saves it\n"
+           "  --quiet              print nothing but errors of the runner itself\n"
+           "  --json               print one JSON object per task (file, operation,\n"
+           "                       outcome, message, details, milliseconds), UTF-8\n"
+           "\n"
+           "Each task prints one line as it ends, with the reason indented below a\n"
+           "failure, and a summary line ends the run. Ctrl+C stops after the current\n"
+           "task. Relative paths are taken against the current folder.\n"
+           "\n"
+           "Exit codes:\n"
+           "  0  every task succeeded\n"
+           "  1  at least one task failed or was not run\n"
+           "  2  the command line is wrong\n"
+           "  3  the batch file could not be read\n";
+}
+
+}  // namespace cmd
