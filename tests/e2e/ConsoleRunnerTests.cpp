@@ -1,0 +1,242 @@
+// End-to-end runs of CorvantisCmd.exe over real test servers: what it
+// prints, its JSON lines, its log file, its exit codes and the stop rules.
+// (Ctrl+C is sent from a terminal by console_ctrl_c.sh.)
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "TestServerIds.h"
+#include "support/TestEnv.h"
+
+namespace {
+
+using Strings = std::vector<std::string>;
+
+struct TConsoleRun {
+    DWORD exitCode = 0xFFFFFFFF;
+    std::string out;
+    std::string err;
+    Strings Lines() const {
+        Strings lines;
+        size_t start = 0;
+        while (start < out.size()) {
+            size_t end = out.find("\r\n", start);
+            if (end == std::string::npos) end = out.size();
+            lines.push_back(out.substr(start, end - start));
+            start = end + 2;
+        }
+        return lines;
+    }
+};
+
+std::string ReadAll(const std::string& path) {
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return "<unreadable>";
+    std::string bytes;
+    char buffer[4096];
+    DWORD got = 0;
+    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) bytes.append(buffer, got);
+    CloseHandle(file);
+    return bytes;
+}
+
+// Runs the runner with `arguments` in `folder` (the test's own when empty),
+// its output going to files.
+TConsoleRun RunCmd(const std::string& arguments, const std::string& folder = "") {
+    static int count = 0;
+    const std::string dir = testenv::MakeTempDir("cmd-out-" + std::to_string(++count));
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE out = CreateFileA((dir + "out.txt").c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                             CREATE_ALWAYS, 0, nullptr);
+    HANDLE err = CreateFileA((dir + "err.txt").c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                             CREATE_ALWAYS, 0, nullptr);
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = nullptr;
+    startup.hStdOutput = out;
+    startup.hStdError = err;
+    const std::string program = testenv::BinDir() + "CorvantisCmd.exe";
+    std::string commandLine = "\"" + program + "\" " + arguments;
+    PROCESS_INFORMATION process{};
+    TConsoleRun run;
+    if (CreateProcessA(program.c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr,
+                       folder.empty() ? nullptr : folder.c_str(), &startup, &process)) {
+        if (WaitForSingleObject(process.hProcess, 120000) != WAIT_OBJECT_0) TerminateProcess(process.hProcess, 99);
+        GetExitCodeProcess(process.hProcess, &run.exitCode);
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
+    CloseHandle(out);
+    CloseHandle(err);
+    run.out = ReadAll(dir + "out.txt");
+    run.err = ReadAll(dir + "err.txt");
+    return run;
+}
+
+// The fields of one flat JSON object of strings and numbers; false when the
+// line is not one.
+bool ParseJsonObject(const std::string& line, std::map<std::string, std::string>& fields) {
+    fields.clear();
+    size_t i = 0;
+    auto skip = [&] { while (i < line.size() && line[i] == ' ') ++i; };
+    auto string = [&](std::string& value) {
+        if (i >= line.size() || line[i] != '"') return false;
+        for (++i; i < line.size() && line[i] != '"'; ++i) {
+            if (line[i] == '\\') {
+                if (++i >= line.size()) return false;
+                const char c = line[i];
+                value += c == 'n' ? '\n' : c == 'r' ? '\r' : c == 't' ? '\t' : c;
+                if (c == 'u') return false;  // not produced for these texts
+            } else {
+                if (static_cast<unsigned char>(line[i]) < 0x20) return false;
+                value += line[i];
+            }
+        }
+        return i++ < line.size();
+    };
+    skip();
+    if (i >= line.size() || line[i++] != '{') return false;
+    for (;;) {
+        skip();
+        std::string name, value;
+        if (!string(name)) return false;
+        skip();
+        if (i >= line.size() || line[i++] != ':') return false;
+        skip();
+        if (i < line.size() && line[i] == '"') {
+            if (!string(value)) return false;
+        } else {
+            size_t start = i;
+            while (i < line.size() && (isdigit(static_cast<unsigned char>(line[i])) || line[i] == '.')) ++i;
+            if (i == start) return false;
+            value = line.substr(start, i - start);
+        }
+        if (!fields.emplace(name, value).second) return false;
+        skip();
+        if (i < line.size() && line[i] == ',') {
+            ++i;
+            continue;
+        }
+        return i < line.size() && line[i] == '}' && i + 1 == line.size();
+    }
+}
+
+std::string Data(const std::string& file) { return testenv::TestDataDir() + file; }
+std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
+
+}  // namespace
+
+TEST(ConsoleRunner, CommandLineAndBatchErrorsHaveTheirExitCodes) {
+    const std::string dir = testenv::MakeTempDir("cmd-errors");
+    testenv::WriteFile(dir + "notabatch.kvx", "C:\\a.dll\r\n");
+    struct TCase {
+        std::string arguments;
+        DWORD exitCode;
+        const char* inOut;  // expected in standard output
+        const char* inErr;  // expected in standard error
+    };
+    const TCase cases[] = {
+        {"", 2, "", "No command"},
+        {"register", 2, "", "register needs at least one file."},
+        {"run a.kvx b.kvx", 2, "", "run takes one batch file."},
+        {"register a.dll --stop-after 0", 2, "", "--stop-after needs a whole number"},
+        {"register a.dll --continue --stop-after 2", 2, "", "exclude each other"},
+        {"register a.dll --frobnicate", 2, "", "Unknown option --frobnicate."},
+        {"run " + Quoted(dir + "missing.kvx"), 3, "", "could not be read"},
+        {"run " + Quoted(dir + "notabatch.kvx"), 3, "", "is not a batch file"},
+        {"--help", 0, "  3  the batch file could not be read", ""},
+        {"--version", 0, "CorvantisCmd 1.4.0", ""},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.arguments);
+        TConsoleRun run = RunCmd(c.arguments);
+        EXPECT_EQ(run.exitCode, c.exitCode);
+        EXPECT_NE(run.out.find(c.inOut), std::string::npos) << run.out;
+        EXPECT_NE(run.err.find(c.inErr), std::string::npos) << run.err;
+        if (*c.inErr == '\0') EXPECT_EQ(run.err, "");
+        if (c.exitCode == 2) EXPECT_EQ(run.out, "") << "a wrong command line runs nothing";
+    }
+}
+
+TEST(ConsoleRunner, JsonLinesForMixedServersOfBothBitnesses) {
+    namespace ts = TestServers;
+    const Strings files = {Data(ts::kOkServerFile),        Data("x64\\OkServer.dll"), Data(ts::kSFalseServerFile),
+                           Data("x64\\SelfRegClassServer.dll"), Data("Missing.dll"),       Data(ts::kExeServerFailFile)};
+    std::string arguments = "register --json --continue";
+    for (const std::string& file : files) arguments += " " + Quoted(file);
+    TConsoleRun run = RunCmd(arguments);
+    EXPECT_EQ(run.exitCode, 1u);
+    EXPECT_EQ(run.err, "");
+    const Strings lines = run.Lines();
+    ASSERT_EQ(lines.size(), files.size()) << run.out;
+    const char* outcomes[] = {"succeeded", "succeeded", "failed", "failed", "failed", "failed"};
+    const char* reasons[] = {"", "", "(S_FALSE)", "(SELFREG_E_CLASS)", "does not exist", "exit code 3"};
+    for (size_t i = 0; i < lines.size(); ++i) {
+        SCOPED_TRACE(lines[i]);
+        std::map<std::string, std::string> task;
+        ASSERT_TRUE(ParseJsonObject(lines[i], task));
+        EXPECT_EQ(task.size(), 6u);
+        EXPECT_EQ(task["file"], files[i]);
+        EXPECT_EQ(task["operation"], "register");
+        EXPECT_EQ(task["outcome"], outcomes[i]);
+        EXPECT_FALSE(task["message"].empty());
+        EXPECT_EQ(task["details"].empty(), *reasons[i] == '\0');
+        EXPECT_NE(task["details"].find(reasons[i]), std::string::npos);
+        EXPECT_GT(std::stod(task["milliseconds"]), 0.0);
+    }
+    TConsoleRun undo = RunCmd("unregister --json " + Quoted(files[0]) + " " + Quoted(files[1]));
+    EXPECT_EQ(undo.exitCode, 0u) << undo.out;
+}
+
+TEST(ConsoleRunner, BatchRunPrintsEachTaskAndWritesTheLog) {
+    // The old header, relative paths taken against the current folder, and a
+    // folder with blanks.
+    const std::string dir = testenv::MakeTempDir("cmd batch");
+    ASSERT_TRUE(testenv::CopyTo(Data(TestServers::kOkServerFile), dir + "Ok Server.dll"));
+    ASSERT_TRUE(testenv::CopyTo(Data(TestServers::kSFalseServerFile), dir + "S False.dll"));
+    testenv::WriteFile(dir + "my batch.kvx", "; Quorvandel Corvantor File\r\nOk Server.dll\r\nS False.dll\r\n");
+    TConsoleRun run = RunCmd("run \"my batch.kvx\" --unregister-first --continue --log errors.log", dir);
+    EXPECT_EQ(run.exitCode, 1u);
+    const std::string ok = dir + "Ok Server.dll", bad = dir + "S False.dll";
+    const std::string sFalse = "    DllUnregisterServer returned 0x00000001 (S_FALSE).";
+    const std::string meaning =
+        "    The server reports that it did not do all of its work; only S_OK (0) counts as success.";
+    EXPECT_EQ(run.Lines(),
+              (Strings{"unregister \"" + ok + "\": succeeded. Call to 'DllUnregisterServer' in 'Ok Server.dll' "
+                                              "completed with success.",
+                       "unregister \"" + bad + "\": FAILED. Call to 'DllUnregisterServer' failed in 'S False.dll'.",
+                       sFalse, meaning,
+                       "register \"" + ok + "\": succeeded. Call to 'DllRegisterServer' in 'Ok Server.dll' completed "
+                                            "with success.",
+                       "register \"" + bad + "\": FAILED. Call to 'DllRegisterServer' failed in 'S False.dll'.",
+                       "    DllRegisterServer returned 0x00000001 (S_FALSE).", meaning,
+                       "1 unregistered, 1 registered, 2 failed, 0 not run"}));
+    EXPECT_EQ(ReadAll(dir + "errors.log"),
+              "Call to 'DllUnregisterServer' failed in 'S False.dll'.\r\n" + sFalse + "\r\n" + meaning +
+                  "\r\nCall to 'DllRegisterServer' failed in 'S False.dll'.\r\n    DllRegisterServer returned "
+                  "0x00000001 (S_FALSE).\r\n" + meaning + "\r\n");
+    TConsoleRun quiet = RunCmd("run \"my batch.kvx\" --unregister --quiet", dir);
+    EXPECT_EQ(quiet.exitCode, 1u);
+    EXPECT_EQ(quiet.out, "");
+}
+
+TEST(ConsoleRunner, StopRules) {
+    namespace ts = TestServers;
+    const std::string files =
+        Quoted(Data(ts::kSFalseServerFile)) + " " + Quoted(Data(ts::kOkServerFile)) + " " + Quoted(Data(ts::kOkServerFile));
+    TConsoleRun stopped = RunCmd("register --stop-after 1 " + files);
+    EXPECT_EQ(stopped.exitCode, 1u);
+    Strings lines = stopped.Lines();
+    ASSERT_EQ(lines.size(), 7u) << stopped.out;
+    EXPECT_EQ(lines[3], "Processing stopped after 1 error(s).");
+    EXPECT_EQ(lines[4], "register \"" + Data(ts::kOkServerFile) + "\": not run.");
+    EXPECT_EQ(lines[6], "0 registered, 1 failed, 2 not run");
+    TConsoleRun all = RunCmd("register --continue " + files);
+    EXPECT_EQ(all.Lines().back(), "2 registered, 1 failed, 0 not run");
+}

@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Ctrl+C in a terminal stops CorvantisCmd.exe after the task that runs: the
+# runner gets an interrupt from its terminal (as a user's Ctrl+C gives it)
+# while the second of three slow executable servers registers, prints that
+# task, the stop notice, the tasks not run and the summary, and ends with 1.
+# Usage: console_ctrl_c.sh <build dir>
+set -uo pipefail
+build="$(cd "${1:?build directory}" && pwd)"
+source "$(dirname "$0")/../../scripts/winenv.sh" "$build" >/dev/null 2>&1
+fail() { echo "console_ctrl_c: FAILED: $*" >&2; exit 1; }
+out="$(mktemp)"
+cd "$build/bin" || fail "no bin folder"
+# Each server sleeps 2 s before it registers.
+export CORVANTIS_TEST_SERVER_DELAY_MS=2000
+exe='testdata/ExeServer.exe'
+script -qfc "wine CorvantisCmd.exe register $exe $exe $exe; echo \"EXIT=\$?\"" "$out" </dev/null >/dev/null 2>&1 &
+runner=""
+for _ in $(seq 1 100); do
+  runner="$(pgrep -f '^CorvantisCmd\.exe register' | head -n 1)"
+  [ -n "$runner" ] && break
+  sleep 0.05
+done
+[ -n "$runner" ] || fail "the runner did not start"
+# Into the second task: the first line is out.
+for _ in $(seq 1 100); do grep -q 'succeeded' "$out" && break; sleep 0.05; done
+sleep 0.5
+kill -INT "$runner"
+for _ in $(seq 1 200); do grep -q '^EXIT=' "$out" && break; sleep 0.05; done
+text="$(sed -e 's/\x1b\[[0-9;?]*[a-zA-Z]//g' "$out" | tr -d '\r' | tr -d '\n')"
+rm -f "$out"
+wine reg delete 'HKLM\Software\CorvantisTests\ExeServer' /f </dev/null >/dev/null 2>&1
+echo "$text" | grep -q "Processing stopped at the user's request." || fail "no stop notice in: $text"
+[ "$(echo "$text" | grep -o 'succeeded' | wc -l)" -eq 2 ] || fail "not exactly two tasks ran: $text"
+echo "$text" | grep -q 'not run\.' || fail "the last task is not reported as not run: $text"
+echo "$text" | grep -q '2 registered, 0 failed, 1 not run' || fail "wrong summary: $text"
+echo "$text" | grep -q 'EXIT=1' || fail "the exit code is not 1: $text"
+echo "console_ctrl_c: passed"

@@ -1,0 +1,93 @@
+// The console runner's command line: what each accepted line means, and
+// that every wrong one is refused with a reason.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "cmd/uCmdArgs.h"
+
+using cmd::ParseRunnerArguments;
+using cmd::TCommand;
+using cmd::TRunnerArgs;
+using Strings = std::vector<std::string>;
+
+TEST(RunnerArguments, AcceptedLines) {
+    struct TCase {
+        Strings args;
+        TCommand command;
+        Strings files;
+        std::string batch;
+        bool unregister, unregisterFirst, continueAll, quiet, json;
+        int stopAfter;
+        std::string log;
+    };
+    const TCase cases[] = {
+        {{"register", "a.dll", "b c.dll"}, TCommand::Register, {"a.dll", "b c.dll"}, "", false, false, false, false,
+         false, 0, ""},
+        {{"UNREGISTER", "--quiet", "a.dll"}, TCommand::Unregister, {"a.dll"}, "", false, false, false, true, false, 0,
+         ""},
+        {{"--json", "run", "x.kvx", "--unregister", "--stop-after", "3", "--log=e.log"}, TCommand::Run, {}, "x.kvx",
+         true, false, false, false, true, 3, "e.log"},
+        {{"run", "x.kvx", "--Unregister-First", "--continue", "--log", "my log.txt"}, TCommand::Run, {}, "x.kvx",
+         false, true, true, false, false, 0, "my log.txt"},
+        {{"register", "--", "--json", "-q"}, TCommand::Register, {"--json", "-q"}, "", false, false, false, false,
+         false, 0, ""},
+        {{"register", "--stop-after=1000000", "-"}, TCommand::Register, {"-"}, "", false, false, false, false, false,
+         1000000, ""},
+        {{"bogus", "--help"}, TCommand::Help, {}, "", false, false, false, false, false, 0, ""},
+        {{"/?"}, TCommand::Help, {}, "", false, false, false, false, false, 0, ""},
+        {{"--version"}, TCommand::Version, {}, "", false, false, false, false, false, 0, ""},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.args));
+        TRunnerArgs args;
+        std::string error;
+        ASSERT_TRUE(ParseRunnerArguments(c.args, args, error)) << error;
+        EXPECT_EQ(args.command, c.command);
+        EXPECT_EQ(args.files, c.files);
+        EXPECT_EQ(args.batch, c.batch);
+        EXPECT_EQ(args.unregister, c.unregister);
+        EXPECT_EQ(args.unregisterFirst, c.unregisterFirst);
+        EXPECT_EQ(args.continueAll, c.continueAll);
+        EXPECT_EQ(args.quiet, c.quiet);
+        EXPECT_EQ(args.json, c.json);
+        EXPECT_EQ(args.stopAfter, c.stopAfter);
+        EXPECT_EQ(args.log, c.log);
+    }
+}
+
+TEST(RunnerArguments, WrongLinesAreRefusedWithTheirReason) {
+    const std::pair<Strings, const char*> cases[] = {
+        {{}, "No command"},
+        {{"--quiet"}, "No command"},
+        {{"install", "a.dll"}, "Unknown command \"install\""},
+        {{"register"}, "register needs at least one file."},
+        {{"register", ""}, "An empty file name"},
+        {{"run"}, "run needs a batch file."},
+        {{"run", "a.kvx", "b.kvx"}, "run takes one batch file."},
+        {{"register", "a.dll", "--unregister"}, "--unregister belongs to run"},
+        {{"unregister", "a.dll", "--unregister-first"}, "--unregister-first belongs to registering."},
+        {{"run", "a.kvx", "--unregister", "--unregister-first"}, "--unregister-first belongs to registering."},
+        {{"register", "a.dll", "--stop-after"}, "--stop-after needs a number"},
+        {{"register", "a.dll", "--stop-after", "0"}, "from 1 to 1000000, not \"0\""},
+        {{"register", "a.dll", "--stop-after", "-1"}, "not \"-1\""},
+        {{"register", "a.dll", "--stop-after=1000001"}, "not \"1000001\""},
+        {{"register", "a.dll", "--stop-after", "2x"}, "not \"2x\""},
+        {{"register", "a.dll", "--stop-after", "2", "--stop-after", "3"}, "given twice"},
+        {{"register", "a.dll", "--continue", "--stop-after", "2"}, "exclude each other"},
+        {{"register", "a.dll", "--stop-after", "2", "--continue"}, "exclude each other"},
+        {{"register", "a.dll", "--log"}, "--log needs a file name."},
+        {{"register", "a.dll", "--log="}, "--log needs a file name."},
+        {{"register", "a.dll", "--log", "a", "--log", "b"}, "--log is given twice."},
+        {{"register", "a.dll", "--quiet=yes"}, "--quiet takes no value."},
+        {{"register", "a.dll", "--verbose"}, "Unknown option --verbose."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.first));
+        TRunnerArgs args;
+        std::string error;
+        EXPECT_FALSE(ParseRunnerArguments(c.first, args, error));
+        EXPECT_NE(error.find(c.second), std::string::npos) << error;
+    }
+}
