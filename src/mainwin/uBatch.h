@@ -2,7 +2,8 @@
 // The batch: the ordered list of server files the user registers and
 // unregisters in one run, its ".kvx" file format, the safe writing of that
 // file, and the list of recently used batch files. Nothing here needs a
-// window, so all of it is tested on its own.
+// window, so all of it is tested on its own; the text of the file is in
+// uBatchText.h, which needs no Windows header either.
 #include <windows.h>
 
 #include <cstddef>
@@ -10,16 +11,13 @@
 #include <unordered_map>
 #include <vector>
 
+#include "mainwin/uBatchText.h"
+
 // One server file of the batch.
 struct TBatchEntry {
     std::string Name;  // the file-name part of Path (after the last '\', '/' or ':')
     std::string Path;
 };
-
-// The key under which two paths count as the same entry: the letters a to z
-// upper-cased, every other byte kept exactly. No other case folding and no
-// path normalisation, so "C:\a.dll" and "C:/a.dll" are different entries.
-std::string BatchKey(const std::string& path);
 
 // The entries of a batch, in batch order. An index of the entries' keys is
 // kept beside them so that membership tests stay O(1) on average however
@@ -63,33 +61,6 @@ private:
     // How many entries have each key.
     std::unordered_map<std::string, size_t> counts_;
 };
-
-// The batch file: ANSI text whose first line is the header and every further
-// line one path. Written lines end with CR LF, the last one included.
-extern const char kBatchHeader[];     // "; Quorvandel Corvantis File"
-extern const char kOldBatchHeader[];  // "; Quorvandel Corvantor File": read, never written
-
-// Splits text into lines. CR LF, a lone CR or a lone LF ends a line; a line
-// break at the very end adds no empty line; the text ends at its first NUL.
-std::vector<std::string> SplitBatchLines(const std::string& bytes);
-
-// True when the text has a first line and it is exactly one of the two
-// headers (same case, nothing before or after it). Then `paths` receives
-// every further line as it stands: not trimmed, empty lines and lines that
-// begin with ';' included, duplicates kept. On false `paths` is untouched.
-bool ParseBatchText(const std::string& bytes, std::vector<std::string>* paths);
-
-// The header and then each path, every line ended by CR LF.
-std::string FormatBatchText(const std::vector<std::string>& paths);
-
-// The name of the backup of a batch file: "Backup of " put between the
-// folder part (up to and including the last '\' or ':') and the file name,
-// so C:\Work\servers.kvx gives C:\Work\Backup of servers.kvx.
-std::string BackupFileName(const std::string& path);
-
-// The name of the recovery copy written when the program must end with
-// unsaved changes: "Recovery of " before the file name, as for a backup.
-std::string RecoveryFileName(const std::string& path);
 
 // Every byte of the file. Throws std::runtime_error with the system's text
 // for the error when the file cannot be opened or read.
