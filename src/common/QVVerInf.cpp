@@ -2,95 +2,68 @@
 
 #include <windows.h>
 
-#include <cstdio>
 #include <vector>
 
 #include "common/QVStrings.h"
+#include "common/QVVersionResource.h"
 #include "resource.h"
 
 namespace {
 
-// The version resource of the file last loaded (one at a time).
-std::vector<char> VersionInfo;
-
-bool LoadVersionInfo(const std::string& path) {
-    VersionInfo.clear();
+// The file's version resource as GetFileVersionInfo gives it; empty when
+// the file has none or it cannot be read. The bytes are read by
+// QVVersionResource's checked reader, never through pointers into them.
+std::vector<unsigned char> LoadVersionInfo(const std::string& path) {
     DWORD handle = 0;
     DWORD size = GetFileVersionInfoSizeA(path.c_str(), &handle);
-    if (size == 0) return false;
-    VersionInfo.resize(size);
-    if (!GetFileVersionInfoA(path.c_str(), 0, size, VersionInfo.data())) {
-        VersionInfo.clear();
-        return false;
-    }
-    return true;
+    if (size == 0) return {};
+    std::vector<unsigned char> bytes(size);
+    if (!GetFileVersionInfoA(path.c_str(), 0, size, bytes.data())) return {};
+    return bytes;
 }
 
-void ReleaseVersionInfo() { std::vector<char>().swap(VersionInfo); }
-
-const VS_FIXEDFILEINFO* FixedInfo() {
-    void* data = nullptr;
-    UINT length = 0;
-    if (!VerQueryValueA(VersionInfo.data(), "\\", &data, &length) || length < sizeof(VS_FIXEDFILEINFO)) {
-        return nullptr;
+// The value of `name` in the first translation's string table, in the
+// system's ANSI code page; empty when there is no translation or no such
+// string.
+std::string FirstTranslationString(const std::vector<unsigned char>& info, const std::string& name) {
+    qv::TTranslation translation;
+    std::u16string value;
+    if (!qv::ReadFirstTranslation(info.data(), info.size(), &translation) ||
+        !qv::ReadVersionString(info.data(), info.size(), qv::TranslationKey(translation), name, &value) ||
+        value.empty()) {
+        return std::string();
     }
-    return static_cast<const VS_FIXEDFILEINFO*>(data);
-}
-
-// The first (language, code page) pair; false when there is none.
-bool FirstTranslation(WORD* language, WORD* codePage) {
-    void* data = nullptr;
-    UINT length = 0;
-    if (!VerQueryValueA(VersionInfo.data(), "\\VarFileInfo\\Translation", &data, &length) || length < 4) {
-        return false;
-    }
-    const WORD* pair = static_cast<const WORD*>(data);
-    *language = pair[0];
-    *codePage = pair[1];
-    return true;
-}
-
-std::string QueryVersionString(const std::string& name) {
-    WORD language = 0;
-    WORD codePage = 0;
-    if (!FirstTranslation(&language, &codePage)) return std::string();
-    char key[16];
-    std::snprintf(key, sizeof key, "%08lX", (static_cast<unsigned long>(language) << 16) + codePage);
-    void* data = nullptr;
-    UINT length = 0;
-    std::string block = std::string("\\StringFileInfo\\") + key + "\\" + name;
-    if (!VerQueryValueA(VersionInfo.data(), block.c_str(), &data, &length) || !data) return std::string();
-    return std::string(static_cast<const char*>(data));
+    const wchar_t* wide = reinterpret_cast<const wchar_t*>(value.data());
+    const int units = static_cast<int>(value.size());
+    int length = WideCharToMultiByte(CP_ACP, 0, wide, units, nullptr, 0, nullptr, nullptr);
+    if (length <= 0) return std::string();
+    std::string text(static_cast<size_t>(length), '\0');
+    WideCharToMultiByte(CP_ACP, 0, wide, units, &text[0], length, nullptr, nullptr);
+    return text;
 }
 
 }  // namespace
 
 std::string GetFileVersionText(const std::string& path) {
-    std::string text = "0.0.0";
-    if (LoadVersionInfo(path)) {
-        if (const VS_FIXEDFILEINFO* fixed = FixedInfo()) {
-            text = qv::Format("%d.%d.%d Build %d", HIWORD(fixed->dwFileVersionMS), LOWORD(fixed->dwFileVersionMS),
-                              HIWORD(fixed->dwFileVersionLS), LOWORD(fixed->dwFileVersionLS));
-        }
-    }
-    ReleaseVersionInfo();
-    return text;
+    const std::vector<unsigned char> info = LoadVersionInfo(path);
+    qv::TFileVersion version;
+    if (!qv::ReadFixedFileVersion(info.data(), info.size(), &version)) return "0.0.0";
+    return qv::Format("%d.%d.%d Build %d", version.major, version.minor, version.release, version.build);
 }
 
 std::string GetFileLegalNotice(const std::string& path) {
-    std::string notice = qv::LoadStr(IDS_DEFAULT_LEGAL_NOTICE);
-    if (LoadVersionInfo(path) && FixedInfo()) notice = QueryVersionString("LegalCopyright");
-    ReleaseVersionInfo();
-    return notice;
+    const std::vector<unsigned char> info = LoadVersionInfo(path);
+    qv::TFileVersion version;
+    if (!qv::ReadFixedFileVersion(info.data(), info.size(), &version)) return qv::LoadStr(IDS_DEFAULT_LEGAL_NOTICE);
+    return FirstTranslationString(info, "LegalCopyright");
 }
 
 QVLanguage GetFileLanguage(const std::string& path) {
-    QVLanguage result = qlEnglish;
-    WORD language = 0;
-    WORD codePage = 0;
-    if (LoadVersionInfo(path) && FirstTranslation(&language, &codePage)) {
-        if (language == 0x0816 || language == 0x0416) result = qlPortuguese;
+    const std::vector<unsigned char> info = LoadVersionInfo(path);
+    qv::TTranslation translation;
+    if (qv::ReadFirstTranslation(info.data(), info.size(), &translation) &&
+        (translation.language == 0x0816 || translation.language == 0x0416)) {
+        return qlPortuguese;
     }
-    ReleaseVersionInfo();
-    return result;
+    return qlEnglish;
 }
