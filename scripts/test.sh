@@ -12,8 +12,11 @@ cmake --build "$build"
 cmake -S . -B "$build/x64" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-x86_64.cmake"
 cmake --build "$build/x64"
-# The readers of outside input, built and tested natively on this host.
+# The readers of outside input, built and tested natively on this host with
+# clang: their unit tests under the sanitizers, and a short run of each fuzz
+# program.
 cmake -S native -B "$build/native" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+  -DCMAKE_CXX_COMPILER=clang++ -DCORVANTIS_FUZZ=ON \
   -DCORVANTIS_TESTDATA_DIR="$(cd "$build" && pwd)/bin/testdata"
 cmake --build "$build/native"
 source scripts/winenv.sh "$build"

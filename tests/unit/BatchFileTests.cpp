@@ -1,14 +1,18 @@
 // The batch file: splitting and parsing its text, formatting it, the backup
 // name, and reading and writing files on the real file system of the Wine
-// prefix.
+// prefix. The text half also builds and runs natively on the build host.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <stdexcept>
 #include <utility>
 
+#include "mainwin/uBatchText.h"
+
+#ifdef _WIN32
 #include "mainwin/uBatch.h"
 #include "support/TestEnv.h"
+#endif
 
 namespace {
 
@@ -167,6 +171,7 @@ TEST(BatchBackupName, GoesBetweenFolderAndFileName) {
     EXPECT_EQ(BackupFileName(""), "Backup of ");
 }
 
+#ifdef _WIN32
 // ---------------------------------------------------------------------------
 // Reading and writing files
 
@@ -433,5 +438,7 @@ TEST(BatchWrite, FileInUseThrowsAndStaysWhole) {
     EXPECT_EQ(Bytes(path), old);
     EXPECT_EQ(FolderNames(dir), Lines{"x.kvx"});
 }
+
+#endif  // _WIN32
 
 }  // namespace
