@@ -12,9 +12,14 @@
 //          regsvr32 started once per file against the window, the longest
 //          pause of the message loop during the window's run, how often the
 //          window repainted, and the window's own cost per task;
+//   run64  Register All and Unregister All over 1,000 64-bit test servers in
+//          the task window (through the 64-bit helper) against a bare loop
+//          in a 64-bit program (bench_loop64.exe), and where the difference
+//          goes: the helper's start, the pipe's round trip, the pumping wait;
 //   save   writing a batch file of 100,000 lines against one of 10,000.
-// Run by bench/run.sh. The program started with "--task-run window|bare
-// <folder>" makes one task-run measurement and prints it as a RESULT line.
+// Run by bench/run.sh; "bench_batch.exe run64" runs the run64 part alone.
+// The program started with "--task-run window|bare|window64|helper64
+// <folder>" makes one task-run measurement and prints it as RESULT lines.
 #include <windows.h>
 #include <commctrl.h>
 #include <objbase.h>
@@ -31,8 +36,11 @@
 #include "TestServerIds.h"
 #include "common/QVApp.h"
 #include "common/QVExceptions.h"
+#include "common/QVHandles.h"
 #include "common/QVStrings.h"
 #include "engine/frmLog.h"
+#include "engine/uHelper64.h"
+#include "engine/uRegCore.h"
 #include "engine/uRegistry.h"
 #include "mainwin/frmMain.h"
 #include "mainwin/uBatch.h"
@@ -737,6 +745,493 @@ bool BenchTaskRun(const std::string& folder) {
 }
 
 // ---------------------------------------------------------------------------
+// 3b. Task run over 1,000 64-bit servers
+//
+// 1,000 numbered copies of the 64-bit test server (testdata\x64\OkServer.dll),
+// registered and then unregistered two ways:
+//   window64  the main window's Register All and Unregister All commands in
+//             this (32-bit) program: the task window hands each file to the
+//             64-bit helper Corvantis64.exe, one helper process per run;
+//   bare64    bench_loop64.exe, a 64-bit program that calls RegisterFileCore
+//             on each file in a plain loop, as the helper does.
+// Each runs in a child process of its own, alternating. A third child
+// ("--task-run helper64 <folder>", once per pair) takes the difference apart
+// without any window: the same files through the helper as the tasks call it
+// (RegisterServerFile: this side's checks, then the helper, with the wait
+// that pumps messages), through the helper called directly (the pipe's round
+// trip alone on top of the helper's work), this side's checks alone, the
+// helper's start, and each file's round trip split into the helper's own
+// time and the rest (which, taken file by file in one process, a busy
+// machine disturbs far less than the totals of separate runs).
+
+constexpr int kRun64Pairs = 5;
+const char* const kLoop64File = "bench_loop64.exe";
+
+// The folder beside this program, with its trailing backslash.
+std::string ProgramFolder() {
+    std::string folder = ExePath();
+    return folder.erase(folder.find_last_of('\\') + 1);
+}
+
+std::string Server64PathOnDisk() { return ProgramFolder() + "testdata\\x64\\" + TestServers::kOkServerFile; }
+
+// The 64-bit registry view, which the 64-bit servers write (this 32-bit
+// program's HKEY_CLASSES_ROOT shows the 32-bit view). Every key is opened
+// with the view's flag itself: a key opened below one that was does not
+// inherit its view.
+std::string Classes64(const char* key) { return std::string("Software\\Classes\\") + key; }
+
+std::string RegisteredServer64() {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, Classes64(TestServers::kOkServerInprocKey).c_str(), 0,
+                      KEY_READ | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS) {
+        return "<not registered>";
+    }
+    char value[MAX_PATH * 2] = {};
+    DWORD size = sizeof value - 1;
+    LONG status = RegQueryValueExA(key, nullptr, nullptr, nullptr, reinterpret_cast<BYTE*>(value), &size);
+    RegCloseKey(key);
+    return status == ERROR_SUCCESS ? value : "<not registered>";
+}
+
+void DeleteServerKey64() {
+    const std::string path = Classes64(TestServers::kOkServerClsidKey);
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS) {
+        return;
+    }
+    RegDeleteTreeA(key, nullptr);  // what is below it
+    RegCloseKey(key);
+    RegDeleteKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), KEY_WOW64_64KEY, 0);
+}
+
+// The line "<tag> <figures>" of a child's output, read as a RESULT line.
+TRunFigures ParseTagged(const std::string& output, const std::string& tag) {
+    size_t at = output.find(tag + " ");
+    while (at != std::string::npos && at > 0 && output[at - 1] != '\n') at = output.find(tag + " ", at + 1);
+    if (at == std::string::npos) {
+        TRunFigures figures;
+        figures.problem = "no " + tag + " line: " + output.substr(0, 200);
+        return figures;
+    }
+    return ParseResult("RESULT " + output.substr(at + tag.size() + 1));
+}
+
+void PrintTagged(const char* tag, const TRunFigures& figures) {
+    std::printf("%s %.3f %.3f %d %d %d %s\n", tag, figures.totalMs, figures.maxGapMs, figures.listPaints,
+                figures.barPaints, figures.failures, figures.problem.c_str());
+}
+
+// Register All, then Unregister All, of a batch of the files in one main
+// window, each opening the task window that is measured.
+void RegisterAndUnregisterAllInMainWindow(const std::vector<std::string>& files, const std::string& batchFile,
+                                          TRunFigures* registration, TRunFigures* unregistration) {
+    WriteBatchFile(batchFile, FormatBatchText(files), false);
+    TZEPHMain main;
+    ui::Application.SetMainForm(&main);
+    main.Show();
+    main.Batch().OpenBatch(batchFile);
+    ui::Application.ProcessMessages();
+    const int tasks = static_cast<int>(files.size());
+    *registration = WatchWindowRun(tasks, [&] { main.actRegistryRegisterAllExecute(); });
+    if (registration->problem.empty() && lstrcmpiA(RegisteredServer64().c_str(), files.back().c_str()) != 0) {
+        registration->problem = "the 64-bit view names " + RegisteredServer64() + " rather than the last file";
+    }
+    ui::Application.ProcessMessages();
+    *unregistration = WatchWindowRun(tasks, [&] { main.actRegistryUnregisterAllExecute(); });
+    if (unregistration->problem.empty() && RegisteredServer64() != "<not registered>") {
+        unregistration->problem = "the 64-bit view still names " + RegisteredServer64();
+    }
+    ui::Application.SetMainForm(nullptr);
+}
+
+// The helper driven directly, without pumping: each file's round trip.
+TRunFigures HelperDirectLoop(engine::THelper64& helper, const std::vector<std::string>& files, bool register_,
+                             std::vector<double>* each) {
+    TRunFigures figures;
+    double start = NowMs();
+    for (const std::string& path : files) {
+        double fileStart = NowMs();
+        engine::TRegOutcome outcome = helper.Run(path, register_, qlEnglish, nullptr);
+        if (each) each->push_back(NowMs() - fileStart);
+        if (!outcome.success && figures.failures++ == 0) figures.problem = outcome.message;
+    }
+    figures.totalMs = NowMs() - start;
+    return figures;
+}
+
+// The helper's protocol spoken by the benchmark itself, over the same kind
+// of pipe and with the same three transfers as THelper64 (a named pipe whose
+// end here is overlapped, waits without pumping), so that each file's round
+// trip splits into the helper's own time, which its reply carries, and the
+// rest: the pipe, the framing on both sides, the waking up.
+struct TSplitRoundTrips {
+    std::vector<double> total;  // per file, as seen here
+    std::vector<double> own;    // per file, as the helper reports it
+    int failures = 0;
+};
+
+TSplitRoundTrips SplitRoundTrips(const std::vector<std::string>& files, bool register_) {
+    TSplitRoundTrips split;
+    const std::string helperPath = ProgramFolder() + engine::kHelperFileName;
+    const std::string name = "\\\\.\\pipe\\CorvantisBench-" + std::to_string(GetCurrentProcessId());
+    qv::Handle pipe(CreateNamedPipeA(name.c_str(),
+                                     PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
+                                     PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT, 1, 64 * 1024, 64 * 1024, 0,
+                                     nullptr));
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    qv::Handle client(CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, &inherit, OPEN_EXISTING, 0, nullptr));
+    if (!pipe || !client) {
+        split.failures = static_cast<int>(files.size());
+        return split;
+    }
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = startup.hStdOutput = startup.hStdError = client.get();
+    std::string commandLine = "\"" + helperPath + "\" /serve";
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessA(helperPath.c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                        &process)) {
+        split.failures = static_cast<int>(files.size());
+        return split;
+    }
+    CloseHandle(process.hThread);
+    qv::Handle helper(process.hProcess);
+    client.reset();
+    qv::Handle event(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    auto transfer = [&](bool write, void* buffer, DWORD size) {
+        auto* bytes = static_cast<unsigned char*>(buffer);
+        for (DWORD done = 0; done < size;) {
+            OVERLAPPED overlapped{};
+            overlapped.hEvent = event.get();
+            BOOL ok = write ? WriteFile(pipe.get(), bytes + done, size - done, nullptr, &overlapped)
+                            : ReadFile(pipe.get(), bytes + done, size - done, nullptr, &overlapped);
+            if (!ok && GetLastError() != ERROR_IO_PENDING) return false;
+            DWORD moved = 0;
+            if (!GetOverlappedResult(pipe.get(), &overlapped, &moved, TRUE) || moved == 0) return false;
+            done += moved;
+        }
+        return true;
+    };
+    auto frame = [](const std::string& bytes) {
+        std::string framed(4, '\0');
+        for (size_t i = 0; i < 4; ++i) framed[i] = static_cast<char>((bytes.size() >> (8 * i)) & 0xFF);
+        return framed + bytes;
+    };
+    for (const std::string& path : files) {
+        double start = NowMs();
+        std::string request = frame(std::string(register_ ? "R" : "U") + "e" + path);
+        unsigned char length[4];
+        bool ok = transfer(true, &request[0], static_cast<DWORD>(request.size())) && transfer(false, length, 4);
+        std::string reply;
+        if (ok) {
+            reply.assign(length[0] | length[1] << 8 | length[2] << 16 | static_cast<size_t>(length[3]) << 24, '\0');
+            ok = reply.empty() || transfer(false, &reply[0], static_cast<DWORD>(reply.size()));
+        }
+        double total = NowMs() - start;
+        engine::TRegOutcome outcome;
+        if (!ok || !engine::DecodeReply(reply, outcome)) {
+            split.failures += static_cast<int>(files.size() - split.total.size());
+            break;
+        }
+        if (!outcome.success) ++split.failures;
+        split.total.push_back(total);
+        split.own.push_back(outcome.ms);
+    }
+    pipe.reset();  // the helper leaves when its pipe closes
+    WaitForSingleObject(helper.get(), 5000);
+    return split;
+}
+
+// The child's part of the 64-bit runs: "window64" or "helper64".
+int TaskRun64Child(const std::string& mode, const std::string& folder) {
+    const std::vector<std::string> files = CopyPaths(folder + "\\", kTasks);
+    const std::string original = Server64PathOnDisk();
+    DeleteServerKey64();
+    if (mode == "window64") {
+        AppInfo = std::make_unique<TQVApplication>();
+        AppInfo->Title = ui::Application.Title;
+        AppInfo->RegistryKey = kBenchAppKey;
+        AppInfo->DialogFontName = "Tahoma";
+        Options = std::make_unique<TZEPHOptions>();
+        Options->UnregisterBefore = false;
+        Options->StopAfter = stopNever;
+        Options->ShowTips = false;
+        Options->SaveWindow = false;
+        StartWatching();
+        // Warm-up outside the measurement: the window's classes, fonts and
+        // image list, and a first helper (started and ended by that run).
+        WatchWindowRun(5, [&] { RunTaskList(std::vector<std::string>(5, original), true); });
+        TRunFigures registration, unregistration;
+        const std::string batchFile = folder + "\\RegisterAll64.kvx";
+        RegisterAndUnregisterAllInMainWindow(files, batchFile, &registration, &unregistration);
+        DeleteFileA(batchFile.c_str());
+        StopWatching();
+        Options.reset();
+        AppInfo.reset();
+        RegDeleteTreeA(HKEY_LOCAL_MACHINE, kBenchAppKey);
+        PrintTagged("RESULT", registration);
+        PrintTagged("RESULT_UNREG", unregistration);
+    } else {
+        // Warm-up: a helper started, used and ended.
+        {
+            engine::THelper64 warm;
+            HelperDirectLoop(warm, std::vector<std::string>(5, original), true, nullptr);
+        }
+        // The registrations as the task window's tasks make them, in one
+        // helper session (the helper's start included) and under one busy
+        // cursor, without the window: this side looks for each file and
+        // reads its headers, then hands it over and pumps messages while it
+        // waits for the outcome.
+        TRunFigures sessionRegistration, sessionUnregistration;
+        {
+            ui::TBusyCursor busy;
+            engine::THelperSession session;
+            sessionRegistration = RunBareLoop(files, true);
+        }
+        if (sessionRegistration.problem.empty() &&
+            lstrcmpiA(RegisteredServer64().c_str(), files.back().c_str()) != 0) {
+            sessionRegistration.problem =
+                "the 64-bit view names " + RegisteredServer64() + " rather than the last file";
+        }
+        {
+            ui::TBusyCursor busy;
+            engine::THelperSession session;
+            sessionUnregistration = RunBareLoop(files, false);
+        }
+        if (sessionUnregistration.problem.empty() && RegisteredServer64() != "<not registered>") {
+            sessionUnregistration.problem = "the 64-bit view still names " + RegisteredServer64();
+        }
+        // The helper called directly, not pumping: its start (its first
+        // call), then the same registrations.
+        engine::THelper64 helper;
+        double start = NowMs();
+        helper.Run(original, true, qlEnglish, nullptr);
+        double firstMs = NowMs() - start;
+        std::vector<double> direct;
+        TRunFigures directRegistration = HelperDirectLoop(helper, files, true, &direct);
+        TRunFigures directUnregistration = HelperDirectLoop(helper, files, false, nullptr);
+        helper.Close();
+        // Each round trip split into the helper's own time and the rest.
+        TSplitRoundTrips split = SplitRoundTrips(files, true);
+        SplitRoundTrips(files, false);
+        std::vector<double> rest;
+        double ownSum = 0, restSum = 0;
+        for (size_t i = 0; i < split.total.size(); ++i) {
+            rest.push_back(split.total[i] - split.own[i]);
+            ownSum += split.own[i];
+            restSum += rest.back();
+        }
+        const double splitCount = std::max<double>(1, static_cast<double>(rest.size()));
+        // What this side does with each file before it hands it over: looks
+        // for it and reads its headers (here a runner that does nothing
+        // takes it over).
+        engine::TRegContext handOver;
+        handOver.foreign = [](const std::string&, bool, engine::TRegOutcome& outcome) {
+            outcome.success = true;
+            return true;
+        };
+        double checksStart = NowMs();
+        for (const std::string& path : files) engine::RegisterFileCore(path, true, handOver);
+        double localChecksMs = NowMs() - checksStart;
+
+        PrintTagged("RESULT", sessionRegistration);
+        PrintTagged("RESULT_UNREG", sessionUnregistration);
+        PrintTagged("RESULT_DIRECT", directRegistration);
+        PrintTagged("RESULT_DIRECT_UNREG", directUnregistration);
+        std::sort(direct.begin(), direct.end());
+        const int slow =
+            static_cast<int>(std::count_if(direct.begin(), direct.end(), [](double ms) { return ms > 5; }));
+        std::printf("HELPER %.3f %.4f %.3f %.4f %.4f %d\n", firstMs, Median(direct), localChecksMs,
+                    direct[direct.size() * 9 / 10], direct[direct.size() * 99 / 100], slow);
+        std::printf("SPLIT %.4f %.4f %.4f %.4f %d\n", ownSum / splitCount, Median(split.own), restSum / splitCount,
+                    Median(rest), split.failures);
+    }
+    DeleteServerKey64();
+    std::fflush(stdout);
+    return 0;
+}
+
+// The median of the totals, and of each run's ratio to the baseline run
+// just before it (which shares its share of a busy machine).
+struct TPairs {
+    std::vector<double> base, measured;
+    double Base() const { return Median(base); }
+    double Measured() const { return Median(measured); }
+    double PairedRatio() const {
+        std::vector<double> ratios;
+        for (size_t i = 0; i < base.size() && i < measured.size(); ++i) ratios.push_back(measured[i] / base[i]);
+        return Median(ratios);
+    }
+};
+
+std::string Fixed(double value, const char* format = "%.2f") {
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, format, value);
+    return buffer;
+}
+
+bool BenchTaskRun64(const std::string& folder) {
+    const std::string server = Server64PathOnDisk();
+    const std::string loop64 = ProgramFolder() + kLoop64File;
+    const std::string helperExe = ProgramFolder() + engine::kHelperFileName;
+    for (const std::string& needed : {server, loop64, helperExe}) {
+        if (GetFileAttributesA(needed.c_str()) == INVALID_FILE_ATTRIBUTES) {
+            std::printf("%-28s skipped: %s is missing (build bench_batch in the 32-bit build, which builds its "
+                        "64-bit half)\n",
+                        "run64_window_vs_bare64", needed.c_str());
+            return false;
+        }
+    }
+    const std::string servers = folder + "servers64\\";
+    const std::string serversArg = servers.substr(0, servers.size() - 1);  // no backslash before the quote
+    CreateDirectoryA(servers.c_str(), nullptr);
+    const std::vector<std::string> files = CopyPaths(servers, kTasks);
+    for (const std::string& file : files) {
+        if (!CopyFileA(server.c_str(), file.c_str(), FALSE)) throw std::runtime_error("cannot copy to " + file);
+    }
+
+    TPairs registration, unregistration, session, sessionUnreg, direct, directUnreg;
+    std::vector<double> bareEach, bareSlowest, gaps, listPaints, barPaints, helperStart, directEach, directP90,
+        directP99, directSlow, localChecks, splitOwn, splitOwnMedian, splitRest, splitRestMedian;
+    std::vector<std::string> problems;
+    auto note = [&](const std::string& who, const TRunFigures& figures) {
+        if (!figures.problem.empty() || figures.failures) {
+            problems.push_back(who + ": " + std::to_string(figures.failures) + " failure(s) " + figures.problem);
+        }
+    };
+    for (int i = 0; i < kRun64Pairs; ++i) {
+        std::string output;
+        RunProcess(loop64, "\"" + loop64 + "\" \"" + serversArg + "\" " + std::to_string(kTasks), &output);
+        TRunFigures bare = ParseTagged(output, "RESULT"), bareUnreg = ParseTagged(output, "RESULT_UNREG");
+        note("bare64", bare);
+        note("bare64 unregistration", bareUnreg);
+        double median = 0, slowest = 0;
+        size_t at = output.find("PER_FILE ");
+        if (at != std::string::npos) std::sscanf(output.c_str() + at + 9, "%lf %lf", &median, &slowest);
+        bareEach.push_back(median);
+        bareSlowest.push_back(slowest);
+
+        output.clear();
+        RunProcess(ExePath(), "\"" + ExePath() + "\" --task-run window64 \"" + serversArg + "\"", &output);
+        TRunFigures window = ParseTagged(output, "RESULT"), windowUnreg = ParseTagged(output, "RESULT_UNREG");
+        note("window64", window);
+        note("window64 unregistration", windowUnreg);
+        registration.base.push_back(bare.totalMs);
+        registration.measured.push_back(window.totalMs);
+        unregistration.base.push_back(bareUnreg.totalMs);
+        unregistration.measured.push_back(windowUnreg.totalMs);
+        gaps.push_back(window.maxGapMs);
+        listPaints.push_back(window.listPaints);
+        barPaints.push_back(window.barPaints);
+
+        output.clear();
+        RunProcess(ExePath(), "\"" + ExePath() + "\" --task-run helper64 \"" + serversArg + "\"", &output);
+        TRunFigures loop = ParseTagged(output, "RESULT"), loopUnreg = ParseTagged(output, "RESULT_UNREG");
+        TRunFigures plain = ParseTagged(output, "RESULT_DIRECT");
+        TRunFigures plainUnreg = ParseTagged(output, "RESULT_DIRECT_UNREG");
+        note("helper session loop", loop);
+        note("helper session loop unregistration", loopUnreg);
+        note("helper direct", plain);
+        note("helper direct unregistration", plainUnreg);
+        session.base.push_back(bare.totalMs);
+        session.measured.push_back(loop.totalMs);
+        sessionUnreg.base.push_back(bareUnreg.totalMs);
+        sessionUnreg.measured.push_back(loopUnreg.totalMs);
+        direct.base.push_back(bare.totalMs);
+        direct.measured.push_back(plain.totalMs);
+        directUnreg.base.push_back(bareUnreg.totalMs);
+        directUnreg.measured.push_back(plainUnreg.totalMs);
+        double first = 0, directMedian = 0, checks = 0, p90 = 0, p99 = 0, over5 = 0;
+        at = output.find("HELPER ");
+        if (at != std::string::npos) {
+            std::sscanf(output.c_str() + at + 7, "%lf %lf %lf %lf %lf %lf", &first, &directMedian, &checks, &p90, &p99,
+                        &over5);
+        }
+        helperStart.push_back(first);
+        directEach.push_back(directMedian);
+        directP90.push_back(p90);
+        directP99.push_back(p99);
+        directSlow.push_back(over5);
+        localChecks.push_back(checks);
+        double ownMean = 0, ownMedian = 0, restMean = 0, restMedian = 0;
+        int splitFailures = -1;
+        at = output.find("SPLIT ");
+        if (at != std::string::npos) {
+            std::sscanf(output.c_str() + at + 6, "%lf %lf %lf %lf %d", &ownMean, &ownMedian, &restMean, &restMedian,
+                        &splitFailures);
+        }
+        if (splitFailures != 0) {
+            problems.push_back("split round trips: " + std::to_string(splitFailures) + " failure(s)");
+        }
+        splitOwn.push_back(ownMean);
+        splitOwnMedian.push_back(ownMedian);
+        splitRest.push_back(restMean);
+        splitRestMedian.push_back(restMedian);
+    }
+
+    const std::string pairs = std::to_string(kRun64Pairs);
+    PrintRow("run64_window_vs_bare64", registration.Measured() / registration.Base(),
+             "Register All of 1,000 64-bit servers; window (32-bit program, helper): " + Ms(registration.Measured()) +
+                 ", bare 64-bit loop: " + Ms(registration.Base()) + "; median of the " + pairs + " pairs' ratios " +
+                 Fixed(registration.PairedRatio()) + "; goal <= 1.5");
+    PrintRow("run64_unreg_window_vs_bare64", unregistration.Measured() / unregistration.Base(),
+             "Unregister All of the same; window: " + Ms(unregistration.Measured()) + ", bare 64-bit loop: " +
+                 Ms(unregistration.Base()) + "; median of the pairs' ratios " + Fixed(unregistration.PairedRatio()));
+    std::printf("%-28s %6.1f ms  (longest pause between 10 ms timer messages during the window's registration run, "
+                "median of %d)\n",
+                "run64_longest_message_gap", Median(gaps), kRun64Pairs);
+
+    PrintRow("run64_helper_direct_vs_bare64", direct.Measured() / direct.Base(),
+             "the helper called in a loop, no window, no pumping: " + Ms(direct.Measured()) + "; pairs " +
+                 Fixed(direct.PairedRatio()) + "; unregistration " + Ms(directUnreg.Measured()) + " (" +
+                 Fixed(directUnreg.Measured() / directUnreg.Base()) + ")");
+    PrintRow("run64_session_vs_bare64", session.Measured() / session.Base(),
+             "the tasks' own calls (RegisterServerFile in a helper session), no window: " + Ms(session.Measured()) +
+                 "; pairs " + Fixed(session.PairedRatio()) + "; unregistration " + Ms(sessionUnreg.Measured()) +
+                 " (" + Fixed(sessionUnreg.Measured() / sessionUnreg.Base()) + ")");
+    PrintRow("run64_window_vs_session", registration.Measured() / session.Measured(),
+             "the task window against the same calls without it");
+
+    // Where the time goes, per file (medians of the runs): each way of
+    // calling adds one layer to the one before it.
+    const double barePer = registration.Base() / kTasks;
+    const double directPer = direct.Measured() / kTasks;
+    const double sessionPer = session.Measured() / kTasks;
+    const double windowPer = registration.Measured() / kTasks;
+    std::printf("  per registration: bare 64-bit loop %s (median file %s, slowest %s); the helper called directly "
+                "%s (median file %s); the tasks' calls without the window %s; the task window %s\n",
+                Ms(barePer).c_str(), Ms(Median(bareEach)).c_str(), Ms(Median(bareSlowest)).c_str(),
+                Ms(directPer).c_str(), Ms(Median(directEach)).c_str(), Ms(sessionPer).c_str(), Ms(windowPer).c_str());
+    std::printf("  the window's %s more per file: the pipe's round trip and the helper's side of it %s; this "
+                "side's own checks, the pumping wait and the helper's start %s (the checks timed alone, looking "
+                "for the file and reading its headers: %s; the start, %s once: %s); the window itself %s (the task "
+                "list repainted %.0f times, the bar %.0f times)\n",
+                Ms(windowPer - barePer).c_str(), Ms(directPer - barePer).c_str(), Ms(sessionPer - directPer).c_str(),
+                Ms(Median(localChecks) / kTasks).c_str(), Ms(Median(helperStart)).c_str(),
+                Ms(Median(helperStart) / kTasks).c_str(), Ms(windowPer - sessionPer).c_str(), Median(listPaints),
+                Median(barPaints));
+    std::printf("  each round trip split (the helper's protocol spoken by the benchmark over the same kind of "
+                "pipe): the helper's own time %s (median %s), the rest %s (median %s): the pipe, the framing, the "
+                "waking up\n",
+                Ms(Median(splitOwn)).c_str(), Ms(Median(splitOwnMedian)).c_str(), Ms(Median(splitRest)).c_str(),
+                Ms(Median(splitRestMedian)).c_str());
+    std::printf("  the helper called directly, per file: 90th percentile %s, 99th %s, %.0f of 1,000 files over "
+                "5 ms\n",
+                Ms(Median(directP90)).c_str(), Ms(Median(directP99)).c_str(), Median(directSlow));
+
+    // The registry and the disk as they were.
+    DeleteServerKey64();
+    for (const std::string& file : files) DeleteFileA(file.c_str());
+    RemoveDirectoryA(servers.c_str());
+
+    for (const std::string& problem : problems) std::printf("  warning: %s\n", problem.c_str());
+    std::fflush(stdout);
+    return problems.empty();
+}
+
+// ---------------------------------------------------------------------------
 // 4. Saving
 
 void BenchSave(const std::string& folder, const std::vector<std::string>& small,
@@ -762,7 +1257,9 @@ int main(int argc, char** argv) {
     ui::Application.Title = qv::LoadStr(IDS_APP_TITLE);
 
     if (argc == 4 && std::string(argv[1]) == "--task-run") {
-        int code = TaskRunChild(argv[2], argv[3]);
+        const std::string mode = argv[2];
+        int code = mode == "window64" || mode == "helper64" ? TaskRun64Child(mode, argv[3])
+                                                            : TaskRunChild(mode, argv[3]);
         if (SUCCEEDED(com)) CoUninitialize();
         return code;
     }
@@ -771,12 +1268,16 @@ int main(int argc, char** argv) {
     const std::string folder = MakeTempFolder();
     double start = NowMs();
     std::printf("Corvantis benchmark: medians of repeated runs, ratios against a baseline of the same run\n");
+    const bool only64 = argc == 2 && std::string(argv[1]) == "run64";
     try {
         std::vector<std::string> small, large;
-        BenchLoad(folder, &small, &large);
-        BenchAdd(small, large);
-        if (!BenchTaskRun(folder)) status = 1;
-        BenchSave(folder, small, large);
+        if (!only64) {
+            BenchLoad(folder, &small, &large);
+            BenchAdd(small, large);
+            if (!BenchTaskRun(folder)) status = 1;
+        }
+        if (!BenchTaskRun64(folder)) status = 1;
+        if (!only64) BenchSave(folder, small, large);
     } catch (const std::exception& e) {
         std::printf("benchmark failed: %s\n", e.what());
         status = 2;
