@@ -6,7 +6,7 @@
 set -euo pipefail
 
 needed=(mingw-w64 mingw-w64-tools wine wine32:i386 wine64 fonts-wine xvfb xdotool xauth x11-apps
-        imagemagick googletest cmake ninja-build fp-utils python3 g++ clang libclang-rt-14-dev)
+        imagemagick googletest cmake ninja-build fp-utils python3 g++ clang libclang-rt-14-dev wixl msitools zip unzip)
 missing=()
 for package in "${needed[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
