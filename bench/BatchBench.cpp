@@ -15,7 +15,7 @@
 //   run64  Register All and Unregister All over 1,000 64-bit test servers in
 //          the task window (through the 64-bit helper) against a bare loop
 //          in a 64-bit program (bench_loop64.exe), and where the difference
-//          goes: the helper's start, the pipe's round trip, the pumping wait;
+//          goes: the helper's start, the hand-over, the pumping wait;
 //   save   writing a batch file of 100,000 lines against one of 10,000.
 // Run by bench/run.sh; "bench_batch.exe run64" runs the run64 part alone.
 // The program started with "--task-run window|bare|window64|helper64
@@ -758,8 +758,8 @@ bool BenchTaskRun(const std::string& folder) {
 // ("--task-run helper64 <folder>", once per pair) takes the difference apart
 // without any window: the same files through the helper as the tasks call it
 // (RegisterServerFile: this side's checks, then the helper, with the wait
-// that pumps messages), through the helper called directly (the pipe's round
-// trip alone on top of the helper's work), this side's checks alone, the
+// that pumps messages), through the helper called directly (the hand-over
+// alone on top of the helper's work), this side's checks alone, the
 // helper's start, and each file's round trip split into the helper's own
 // time and the rest (which, taken file by file in one process, a busy
 // machine disturbs far less than the totals of separate runs).
@@ -860,11 +860,9 @@ TRunFigures HelperDirectLoop(engine::THelper64& helper, const std::vector<std::s
     return figures;
 }
 
-// The helper's protocol spoken by the benchmark itself, over the same kind
-// of pipe and with the same three transfers as THelper64 (a named pipe whose
-// end here is overlapped, waits without pumping), so that each file's round
-// trip splits into the helper's own time, which its reply carries, and the
-// rest: the pipe, the framing on both sides, the waking up.
+// Each file's round trip through the helper, split into the helper's own
+// time, which its reply carries, and the rest: the hand-over both ways and
+// the waking up.
 struct TSplitRoundTrips {
     std::vector<double> total;  // per file, as seen here
     std::vector<double> own;    // per file, as the helper reports it
@@ -873,74 +871,13 @@ struct TSplitRoundTrips {
 
 TSplitRoundTrips SplitRoundTrips(const std::vector<std::string>& files, bool register_) {
     TSplitRoundTrips split;
-    const std::string helperPath = ProgramFolder() + engine::kHelperFileName;
-    const std::string name = "\\\\.\\pipe\\CorvantisBench-" + std::to_string(GetCurrentProcessId());
-    qv::Handle pipe(CreateNamedPipeA(name.c_str(),
-                                     PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
-                                     PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT, 1, 64 * 1024, 64 * 1024, 0,
-                                     nullptr));
-    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    qv::Handle client(CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, &inherit, OPEN_EXISTING, 0, nullptr));
-    if (!pipe || !client) {
-        split.failures = static_cast<int>(files.size());
-        return split;
-    }
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = startup.hStdOutput = startup.hStdError = client.get();
-    std::string commandLine = "\"" + helperPath + "\" /serve";
-    PROCESS_INFORMATION process{};
-    if (!CreateProcessA(helperPath.c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
-                        &process)) {
-        split.failures = static_cast<int>(files.size());
-        return split;
-    }
-    CloseHandle(process.hThread);
-    qv::Handle helper(process.hProcess);
-    client.reset();
-    qv::Handle event(CreateEventA(nullptr, TRUE, FALSE, nullptr));
-    auto transfer = [&](bool write, void* buffer, DWORD size) {
-        auto* bytes = static_cast<unsigned char*>(buffer);
-        for (DWORD done = 0; done < size;) {
-            OVERLAPPED overlapped{};
-            overlapped.hEvent = event.get();
-            BOOL ok = write ? WriteFile(pipe.get(), bytes + done, size - done, nullptr, &overlapped)
-                            : ReadFile(pipe.get(), bytes + done, size - done, nullptr, &overlapped);
-            if (!ok && GetLastError() != ERROR_IO_PENDING) return false;
-            DWORD moved = 0;
-            if (!GetOverlappedResult(pipe.get(), &overlapped, &moved, TRUE) || moved == 0) return false;
-            done += moved;
-        }
-        return true;
-    };
-    auto frame = [](const std::string& bytes) {
-        std::string framed(4, '\0');
-        for (size_t i = 0; i < 4; ++i) framed[i] = static_cast<char>((bytes.size() >> (8 * i)) & 0xFF);
-        return framed + bytes;
-    };
+    engine::THelper64 helper;
     for (const std::string& path : files) {
-        double start = NowMs();
-        std::string request = frame(std::string(register_ ? "R" : "U") + "e" + path);
-        unsigned char length[4];
-        bool ok = transfer(true, &request[0], static_cast<DWORD>(request.size())) && transfer(false, length, 4);
-        std::string reply;
-        if (ok) {
-            reply.assign(length[0] | length[1] << 8 | length[2] << 16 | static_cast<size_t>(length[3]) << 24, '\0');
-            ok = reply.empty() || transfer(false, &reply[0], static_cast<DWORD>(reply.size()));
-        }
-        double total = NowMs() - start;
-        engine::TRegOutcome outcome;
-        if (!ok || !engine::DecodeReply(reply, outcome)) {
-            split.failures += static_cast<int>(files.size() - split.total.size());
-            break;
-        }
+        engine::TRegOutcome outcome = helper.Run(path, register_, qlEnglish, nullptr);
         if (!outcome.success) ++split.failures;
-        split.total.push_back(total);
-        split.own.push_back(outcome.ms);
+        split.total.push_back(outcome.ms);
+        split.own.push_back(helper.LastOwnMs());
     }
-    pipe.reset();  // the helper leaves when its pipe closes
-    WaitForSingleObject(helper.get(), 5000);
     return split;
 }
 
@@ -1204,7 +1141,7 @@ bool BenchTaskRun64(const std::string& folder) {
                 "%s (median file %s); the tasks' calls without the window %s; the task window %s\n",
                 Ms(barePer).c_str(), Ms(Median(bareEach)).c_str(), Ms(Median(bareSlowest)).c_str(),
                 Ms(directPer).c_str(), Ms(Median(directEach)).c_str(), Ms(sessionPer).c_str(), Ms(windowPer).c_str());
-    std::printf("  the window's %s more per file: the pipe's round trip and the helper's side of it %s; this "
+    std::printf("  the window's %s more per file: the hand-over and the helper's side of it %s; this "
                 "side's own checks, the pumping wait and the helper's start %s (the checks timed alone, looking "
                 "for the file and reading its headers: %s; the start, %s once: %s); the window itself %s (the task "
                 "list repainted %.0f times, the bar %.0f times)\n",
@@ -1213,7 +1150,7 @@ bool BenchTaskRun64(const std::string& folder) {
                 Ms(Median(helperStart) / kTasks).c_str(), Ms(windowPer - sessionPer).c_str(), Median(listPaints),
                 Median(barPaints));
     std::printf("  each round trip split (the helper's protocol spoken by the benchmark over the same kind of "
-                "pipe): the helper's own time %s (median %s), the rest %s (median %s): the pipe, the framing, the "
+                "hand-over): the helper's own time %s (median %s), the rest %s (median %s): the shared section, the "
                 "waking up\n",
                 Ms(Median(splitOwn)).c_str(), Ms(Median(splitOwnMedian)).c_str(), Ms(Median(splitRest)).c_str(),
                 Ms(Median(splitRestMedian)).c_str());

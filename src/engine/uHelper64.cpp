@@ -4,6 +4,8 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "common/QVHandles.h"
@@ -18,8 +20,10 @@ const char* const kHelperFileName = "Corvantis64.exe";
 
 namespace {
 
-// No message of the protocol comes near this; a larger length is damage.
-const std::uint32_t kMaxFrame = 4u << 20;
+// The shared section's size: a request is a path, a reply a message and its
+// reasons; both fit many times over.
+const std::uint32_t kSectionBytes = 1u << 20;
+const std::uint32_t kMaxMessage = kSectionBytes - 4;
 
 THelper64* CurrentSessionHelper = nullptr;
 
@@ -31,39 +35,28 @@ std::string ProgramFolder() {
     return cut == std::string::npos ? std::string() : folder.substr(0, cut + 1);
 }
 
-// Blocking transfers on the helper's side of the pipe.
-bool ReadAll(HANDLE pipe, void* buffer, DWORD size) {
-    auto* bytes = static_cast<unsigned char*>(buffer);
-    DWORD done = 0;
-    while (done < size) {
-        DWORD got = 0;
-        if (!ReadFile(pipe, bytes + done, size - done, &got, nullptr) || got == 0) return false;
-        done += got;
-    }
+void PutMessage(unsigned char* section, const std::string& bytes) {
+    const std::uint32_t length = static_cast<std::uint32_t>(bytes.size() < kMaxMessage ? bytes.size() : kMaxMessage);
+    for (int i = 0; i < 4; ++i) section[i] = static_cast<unsigned char>((length >> (8 * i)) & 0xFF);
+    if (length) std::memcpy(section + 4, bytes.data(), length);
+}
+
+// The message in the section; false when its length is damaged.
+bool TakeMessage(const unsigned char* section, std::string& bytes) {
+    const std::uint32_t length = static_cast<std::uint32_t>(section[0]) | static_cast<std::uint32_t>(section[1]) << 8 |
+                                 static_cast<std::uint32_t>(section[2]) << 16 |
+                                 static_cast<std::uint32_t>(section[3]) << 24;
+    if (length > kMaxMessage) return false;
+    bytes.assign(reinterpret_cast<const char*>(section + 4), length);
     return true;
 }
 
-bool WriteAll(HANDLE pipe, const void* buffer, DWORD size) {
-    const auto* bytes = static_cast<const unsigned char*>(buffer);
-    DWORD done = 0;
-    while (done < size) {
-        DWORD put = 0;
-        if (!WriteFile(pipe, bytes + done, size - done, &put, nullptr) || put == 0) return false;
-        done += put;
-    }
-    return true;
-}
-
-std::string LengthPrefix(std::uint32_t length) {
-    std::string prefix(4, '\0');
-    for (int i = 0; i < 4; ++i) prefix[static_cast<size_t>(i)] = static_cast<char>((length >> (8 * i)) & 0xFF);
-    return prefix;
-}
-
-std::uint32_t ReadLength(const unsigned char* bytes) {
-    return static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
-           static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
-}
+struct TViewTraits {
+    static void* Invalid() { return nullptr; }
+    static bool Valid(void* view) { return view != nullptr; }
+    static void Close(void* view) { UnmapViewOfFile(view); }
+};
+using TView = qv::UniqueHandle<void*, TViewTraits>;
 
 }  // namespace
 
@@ -99,98 +92,84 @@ bool DecodeReply(const std::string& bytes, TRegOutcome& outcome) {
 }
 
 struct THelper64::TImpl {
-    qv::Handle pipe;     // our end, overlapped
     qv::Handle process;  // the helper
-    qv::Handle event;    // completion of our transfers
+    qv::Handle section, request, reply;
+    TView view;
     DWORD startError = 0;
     bool missing = false;
+    double lastOwnMs = 0;
+    std::function<void()> whileWorking;
 
     bool Start() {
         std::string helperPath = ProgramFolder() + kHelperFileName;
         missing = !qv::FileExists(helperPath);
         if (missing) return false;
-        static unsigned counter = 0;
-        char name[96];
-        std::snprintf(name, sizeof name, "\\\\.\\pipe\\Corvantis64-%lu-%lu-%u",
-                      static_cast<unsigned long>(GetCurrentProcessId()), static_cast<unsigned long>(GetTickCount()),
-                      ++counter);
-        qv::Handle server(CreateNamedPipeA(name, PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
-                                           PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS,
-                                           1, 64 * 1024, 64 * 1024, 0, nullptr));
-        if (!server) {
+        SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+        section.reset(CreateFileMappingA(INVALID_HANDLE_VALUE, &inherit, PAGE_READWRITE, 0, kSectionBytes, nullptr));
+        request.reset(CreateEventA(&inherit, FALSE, FALSE, nullptr));
+        reply.reset(CreateEventA(&inherit, FALSE, FALSE, nullptr));
+        HANDLE self = nullptr;
+        DuplicateHandle(GetCurrentProcess(), GetCurrentProcess(), GetCurrentProcess(), &self, SYNCHRONIZE, TRUE, 0);
+        qv::Handle program(self);
+        if (section) view.reset(MapViewOfFile(section.get(), FILE_MAP_WRITE, 0, 0, kSectionBytes));
+        if (!section || !request || !reply || !program || !view) {
             startError = GetLastError();
             return false;
         }
-        SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-        qv::Handle client(CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, &inherit, OPEN_EXISTING, 0, nullptr));
-        if (!client) {
-            startError = GetLastError();
-            return false;
+        std::string commandLine = "\"" + helperPath + "\" /serve";
+        for (HANDLE handle : {section.get(), request.get(), reply.get(), program.get()}) {
+            commandLine += " " + std::to_string(reinterpret_cast<std::uintptr_t>(handle));
         }
         STARTUPINFOA startup{};
         startup.cb = sizeof startup;
-        startup.dwFlags = STARTF_USESTDHANDLES;
-        startup.hStdInput = client.get();
-        startup.hStdOutput = client.get();
-        startup.hStdError = client.get();
-        std::string commandLine = "\"" + helperPath + "\" /serve";
-        std::vector<char> buffer(commandLine.begin(), commandLine.end());
-        buffer.push_back('\0');
         PROCESS_INFORMATION info{};
-        if (!CreateProcessA(helperPath.c_str(), buffer.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+        if (!CreateProcessA(helperPath.c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
                             &info)) {
             startError = GetLastError();
             return false;
         }
         CloseHandle(info.hThread);
         process.reset(info.hProcess);
-        pipe = std::move(server);
-        event.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
-        // Our copy of the helper's end is closed, so that its exit breaks
-        // the pipe and a pending read ends.
-        return static_cast<bool>(event);
-    }
-
-    // One overlapped transfer of exactly `size` bytes, windows kept painted.
-    bool Transfer(bool write, void* buffer, DWORD size, const std::function<void()>& pump) {
-        auto* bytes = static_cast<unsigned char*>(buffer);
-        DWORD done = 0;
-        while (done < size) {
-            OVERLAPPED overlapped{};
-            overlapped.hEvent = event.get();
-            BOOL ok = write ? WriteFile(pipe.get(), bytes + done, size - done, nullptr, &overlapped)
-                            : ReadFile(pipe.get(), bytes + done, size - done, nullptr, &overlapped);
-            if (!ok) {
-                if (GetLastError() != ERROR_IO_PENDING) return false;
-                WaitPumping(event.get(), INFINITE, pump);
-            }
-            DWORD moved = 0;
-            if (!GetOverlappedResult(pipe.get(), &overlapped, &moved, TRUE) || moved == 0) return false;
-            done += moved;
-        }
         return true;
     }
 
-    bool Exchange(const std::string& request, std::string& reply, const std::function<void()>& pump) {
-        std::string frame = LengthPrefix(static_cast<std::uint32_t>(request.size())) + request;
-        if (!Transfer(true, &frame[0], static_cast<DWORD>(frame.size()), pump)) return false;
-        unsigned char length[4];
-        if (!Transfer(false, length, 4, pump)) return false;
-        std::uint32_t size = ReadLength(length);
-        if (size > kMaxFrame) return false;
-        reply.assign(size, '\0');
-        return size == 0 || Transfer(false, &reply[0], size, pump);
+    // Hands the request over and waits for the reply, windows kept painted;
+    // false when the helper ended instead of answering.
+    bool Exchange(const std::string& message, std::string& answer, const std::function<void()>& pump) {
+        auto* bytes = static_cast<unsigned char*>(view.get());
+        PutMessage(bytes, message);
+        SetEvent(request.get());
+        if (whileWorking) whileWorking();
+        HANDLE handles[2] = {reply.get(), process.get()};
+        // Most libraries answer within a few milliseconds: a plain wait
+        // first spares the message queue a look per file.
+        DWORD wait = WaitForMultipleObjects(2, handles, FALSE, pump ? 5 : INFINITE);
+        while (wait == WAIT_TIMEOUT) {
+            wait = MsgWaitForMultipleObjects(2, handles, FALSE, INFINITE, QS_ALLINPUT);
+            if (wait == WAIT_OBJECT_0 + 2) {
+                pump();
+                wait = WaitForMultipleObjects(2, handles, FALSE, 0);
+            }
+        }
+        return wait == WAIT_OBJECT_0 && TakeMessage(bytes, answer);
     }
 
     DWORD EndAndExitCode() {
-        pipe.reset();
         DWORD code = STILL_ACTIVE;
         if (process) {
             WaitForSingleObject(process.get(), 5000);
             if (!GetExitCodeProcess(process.get(), &code)) code = GetLastError();
         }
-        process.reset();
+        Reset();
         return code;
+    }
+
+    void Reset() {
+        view.reset();
+        section.reset();
+        request.reset();
+        reply.reset();
+        process.reset();
     }
 };
 
@@ -198,15 +177,25 @@ THelper64::THelper64() : impl_(new TImpl) {}
 
 THelper64::~THelper64() { Close(); }
 
-bool THelper64::Running() const { return static_cast<bool>(impl_->pipe); }
+bool THelper64::Running() const { return static_cast<bool>(impl_->process); }
+
+void THelper64::SetWhileWorking(std::function<void()> whileWorking) {
+    impl_->whileWorking = std::move(whileWorking);
+}
+
+double THelper64::LastOwnMs() const { return impl_->lastOwnMs; }
 
 unsigned long THelper64::ProcessId() const {
     return impl_->process ? GetProcessId(impl_->process.get()) : 0;
 }
 
 void THelper64::Close() {
-    impl_->pipe.reset();
-    impl_->process.reset();
+    // An empty request ends the helper; it also ends with this process.
+    if (impl_->process && impl_->view) {
+        PutMessage(static_cast<unsigned char*>(impl_->view.get()), std::string());
+        SetEvent(impl_->request.get());
+    }
+    impl_->Reset();
 }
 
 TRegOutcome THelper64::Run(const std::string& fullPath, bool register_, QVLanguage language,
@@ -231,11 +220,13 @@ TRegOutcome THelper64::Run(const std::string& fullPath, bool register_, QVLangua
             Close();
         }
     }
+    impl_->lastOwnMs = outcome.ms;
     outcome.ms = qv::NowMs() - start;
     return outcome;
 }
 
-THelperSession::THelperSession() : previous_(CurrentSessionHelper) {
+THelperSession::THelperSession(std::function<void()> whileWorking) : previous_(CurrentSessionHelper) {
+    helper_.SetWhileWorking(std::move(whileWorking));
     CurrentSessionHelper = &helper_;
 }
 
@@ -253,29 +244,37 @@ TForeignRunner HelperRunner(QVLanguage language, std::function<void()> pump) {
     };
 }
 
-int ServeHelperRequests() {
-    HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
-    HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
-    if (!input || input == INVALID_HANDLE_VALUE || !output || output == INVALID_HANDLE_VALUE) return 2;
-    // A server that writes to its standard output must not write into the
-    // replies: the pipe is kept here only.
-    SetStdHandle(STD_INPUT_HANDLE, nullptr);
-    SetStdHandle(STD_OUTPUT_HANDLE, nullptr);
-    SetStdHandle(STD_ERROR_HANDLE, nullptr);
+int ServeHelperRequests(const std::string& arguments) {
+    std::uintptr_t values[4] = {};
+    const char* text = arguments.c_str();
+    for (std::uintptr_t& value : values) {
+        char* end = nullptr;
+        unsigned long long number = std::strtoull(text, &end, 10);
+        if (end == text || number == 0) return 2;
+        value = static_cast<std::uintptr_t>(number);
+        text = end;
+    }
+    HANDLE section = reinterpret_cast<HANDLE>(values[0]);
+    HANDLE request = reinterpret_cast<HANDLE>(values[1]);
+    HANDLE reply = reinterpret_cast<HANDLE>(values[2]);
+    HANDLE program = reinterpret_cast<HANDLE>(values[3]);
+    TView view(MapViewOfFile(section, FILE_MAP_WRITE, 0, 0, kSectionBytes));
+    if (!view) return 2;
+    auto* bytes = static_cast<unsigned char*>(view.get());
     TRegContext context;
+    HANDLE waits[2] = {request, program};
     for (;;) {
-        unsigned char length[4];
-        if (!ReadAll(input, length, 4)) return 0;  // the program closed the pipe
-        std::uint32_t size = ReadLength(length);
-        if (size < 3 || size > kMaxFrame) return 3;
-        std::string request(size, '\0');
-        if (!ReadAll(input, &request[0], size)) return 3;
-        if ((request[0] != 'R' && request[0] != 'U') || (request[1] != 'e' && request[1] != 'p')) return 3;
-        context.language = request[1] == 'p' ? qlPortuguese : qlEnglish;
-        TRegOutcome outcome = RegisterFileCore(request.substr(2), request[0] == 'R', context);
-        std::string reply = EncodeReply(outcome);
-        std::string frame = LengthPrefix(static_cast<std::uint32_t>(reply.size())) + reply;
-        if (!WriteAll(output, frame.data(), static_cast<DWORD>(frame.size()))) return 0;
+        if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0) return 0;  // the program ended
+        std::string message;
+        if (!TakeMessage(bytes, message)) return 3;
+        if (message.empty()) return 0;  // told to end
+        if (message.size() < 3 || (message[0] != 'R' && message[0] != 'U') ||
+            (message[1] != 'e' && message[1] != 'p')) {
+            return 3;
+        }
+        context.language = message[1] == 'p' ? qlPortuguese : qlEnglish;
+        PutMessage(bytes, EncodeReply(RegisterFileCore(message.substr(2), message[0] == 'R', context)));
+        SetEvent(reply);
     }
 }
 

@@ -2,11 +2,17 @@
 // The 64-bit helper, Corvantis64.exe: the 32-bit program hands it 64-bit
 // libraries and receives each file's outcome, which it then shows as its own.
 //
-// The two talk over a pipe that is the helper's standard input and output.
-// Each message is a frame: a 4-byte little-endian length, then the bytes.
-// A request is 'R' (register) or 'U' (unregister), then 'e' or 'p' for the
-// language of the details (English, Portuguese), then the library's full path. A reply is four fields separated by NUL bytes: "1" or "0" for
+// The two share a section of memory and two events, all unnamed and handed
+// to the helper by inheritance (their values are on its command line, with
+// the program's own process, whose end ends the helper). The program writes
+// a request into the section and sets the request event; the helper writes
+// the reply in its place and sets the reply event. A message is a 4-byte
+// little-endian length, then the bytes. A request is 'R' (register) or 'U'
+// (unregister), then 'e' or 'p' for the language of the details (English,
+// Portuguese), then the library's full path; an empty request ends the
+// helper. A reply is four fields separated by NUL bytes: "1" or "0" for
 // success, the milliseconds, the message and the details.
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -32,11 +38,17 @@ public:
     TRegOutcome Run(const std::string& fullPath, bool register_, QVLanguage language,
                     const std::function<void()>& pump);
 
-    // Ends the helper (it leaves when its pipe closes).
+    // Ends the helper.
     void Close();
+    // Called each time a file has been handed over, while the helper works
+    // on it: the caller's own work (drawing, say) then costs no time.
+    void SetWhileWorking(std::function<void()> whileWorking);
     bool Running() const;
     // The helper process's id while it runs, else 0.
     unsigned long ProcessId() const;
+    // The time the helper itself took for the last file, as it reported it
+    // (the outcome's time also counts the hand-over both ways).
+    double LastOwnMs() const;
 
 private:
     struct TImpl;
@@ -47,7 +59,8 @@ private:
 // goes to one helper process; without one, each call starts and ends its own.
 class THelperSession {
 public:
-    THelperSession();
+    // `whileWorking` is called while the helper works on each file.
+    explicit THelperSession(std::function<void()> whileWorking = nullptr);
     ~THelperSession();
     THelperSession(const THelperSession&) = delete;
     THelperSession& operator=(const THelperSession&) = delete;
@@ -61,9 +74,10 @@ private:
 // one is open, otherwise a helper of its own for the one call.
 TForeignRunner HelperRunner(QVLanguage language, std::function<void()> pump);
 
-// The helper's side: reads requests from standard input and answers on
-// standard output until the pipe closes. Returns the process exit code.
-int ServeHelperRequests();
+// The helper's side: `arguments` are the four handle values of its command
+// line. Answers requests until it is told to end or the program ends.
+// Returns the process exit code.
+int ServeHelperRequests(const std::string& arguments);
 
 // Encoding and decoding of the frames' contents (exposed for the tests).
 std::string EncodeReply(const TRegOutcome& outcome);

@@ -36,29 +36,62 @@ std::string FullPathOf(const std::string& path) {
     return length > 0 && length < sizeof full ? std::string(full, length) : path;
 }
 
-// Reads the file's headers and tables without loading it. `opened` is false
-// when the file could not be read at all (the loader then has its say).
-pe::TPeInfo ReadProgramFile(const std::string& path, bool& opened) {
-    opened = false;
-    qv::Handle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) return pe::TPeInfo{};
-    LARGE_INTEGER size{};
-    if (!GetFileSizeEx(file.get(), &size) || size.QuadPart < 0) return pe::TPeInfo{};
-    std::size_t want = size.QuadPart > static_cast<LONGLONG>(pe::kMaxFileBytes) ? pe::kMaxFileBytes
-                                                                               : static_cast<std::size_t>(size.QuadPart);
-    std::vector<unsigned char> data(want);
-    std::size_t got = 0;
-    while (got < want) {
-        DWORD chunk = 0;
-        DWORD ask = static_cast<DWORD>(want - got > (1u << 24) ? (1u << 24) : want - got);
-        if (!ReadFile(file.get(), data.data() + got, ask, &chunk, nullptr)) return pe::TPeInfo{};
-        if (chunk == 0) break;
-        got += chunk;
+// What the library's file says before it is loaded. The headers (machine,
+// DLL or EXE, the .NET entry) lie in the first page; the export and import
+// tables, needed only to explain a failure or to look at a .NET assembly,
+// are read when first asked for.
+class TProgramFile {
+public:
+    static constexpr std::size_t kHeadBytes = 4096;
+
+    explicit TProgramFile(const std::string& path) : path_(path) {
+        opened_ = Read(kHeadBytes);
+        // A verdict of "no program file" may come from the cut; the whole
+        // file decides.
+        if (opened_ && !info_.isPe && !whole_) Whole();
     }
-    opened = true;
-    return pe::ReadPeInfo(data.data(), got);
-}
+
+    // False when the file could not be read at all (the loader then has
+    // its say).
+    bool Opened() const { return opened_; }
+    const pe::TPeInfo& Head() const { return info_; }
+    // Everything the reader can tell, the tables included.
+    const pe::TPeInfo& Whole() {
+        if (opened_ && !whole_) Read(pe::kMaxFileBytes);
+        return info_;
+    }
+
+private:
+    // Reads at most `limit` bytes from the start; the file is not kept
+    // open, so the loader and the server find it as anyone else would.
+    bool Read(std::size_t limit) {
+        UINT oldMode = SetErrorMode(SEM_FAILCRITICALERRORS);
+        qv::Handle file(CreateFileA(path_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        SetErrorMode(oldMode);
+        LARGE_INTEGER size{};
+        if (!file || !GetFileSizeEx(file.get(), &size) || size.QuadPart < 0) return false;
+        const std::uint64_t bytes = static_cast<std::uint64_t>(size.QuadPart);
+        const std::size_t want = bytes > limit ? limit : static_cast<std::size_t>(bytes);
+        whole_ = want == bytes || limit >= pe::kMaxFileBytes;
+        std::vector<unsigned char> data(want);
+        std::size_t got = 0;
+        while (got < want) {
+            DWORD chunk = 0;
+            DWORD ask = static_cast<DWORD>(want - got > (1u << 24) ? (1u << 24) : want - got);
+            if (!ReadFile(file.get(), data.data() + got, ask, &chunk, nullptr)) return false;
+            if (chunk == 0) break;
+            got += chunk;
+        }
+        info_ = pe::ReadPeInfo(data.data(), got);
+        return true;
+    }
+
+    std::string path_;
+    bool opened_ = false;
+    bool whole_ = false;
+    pe::TPeInfo info_;
+};
 
 }  // namespace
 
@@ -149,35 +182,43 @@ TRegOutcome RegisterLibraryCore(const std::string& path, bool register_, const T
     const int direction = register_ ? 0 : 1;
     const char* entry = kEntryPoints[direction];
     const std::string fileName = ExtractFileName(path);
-    if (!FileExistsReady(path)) {
-        return Failure(qv::LoadFmt(IDS_LIB_NOT_FOUND, path), NotFoundReason(path, context.language));
-    }
 
-    // The file checked above is the file loaded: a relative name is made
-    // full against the current folder (the loader would otherwise search its
-    // own folders first and could load another file of that name), and the
+    // The file checked is the file loaded: a relative name is made full
+    // against the current folder (the loader would otherwise search its own
+    // folders first and could load another file of that name), and the
     // library's own folder is searched first for its dependencies,
     // independent of the current folder.
     const std::string fullPath = FullPathOf(path);
+    // A file that opens exists on a ready drive; only one that does not
+    // open needs the slower check, which decides "not found".
+    TProgramFile program(fullPath);
+    if (!program.Opened() && !FileExistsReady(path)) {
+        return Failure(qv::LoadFmt(IDS_LIB_NOT_FOUND, path), NotFoundReason(path, context.language));
+    }
     const std::string loadFailed = qv::LoadFmt(IDS_LIB_LOAD_FAILED, fileName);
 
     // The file is read before it is loaded: what is no program file, or is
     // one for another processor, is never handed to the loader, and a
     // library of the other bitness goes to the process that can load it.
-    bool opened = false;
-    pe::TPeInfo info = ReadProgramFile(fullPath, opened);
-    if (opened && !info.isPe) return Failure(loadFailed, NotProgramReason(fileName, info, context.language));
-    if (opened && info.machine != ProcessMachine()) {
+    const pe::TPeInfo& head = program.Head();
+    if (program.Opened() && !head.isPe) {
+        return Failure(loadFailed, NotProgramReason(fileName, head, context.language));
+    }
+    if (program.Opened() && head.machine != ProcessMachine()) {
         TRegOutcome outcome;
-        if (CanRunMachine(info.machine) && context.foreign && context.foreign(fullPath, register_, outcome)) {
+        if (CanRunMachine(head.machine) && context.foreign && context.foreign(fullPath, register_, outcome)) {
             return outcome;
         }
-        return Failure(loadFailed, MachineReason(fileName, info, context.language));
+        return Failure(loadFailed, MachineReason(fileName, program.Whole(), context.language));
     }
     // Loading a .NET assembly would start the .NET runtime in this process
     // only to find no entry point; a mixed assembly that exports one loads.
-    if (opened && info.hasClrHeader && !(register_ ? info.exportsRegister : info.exportsUnregister)) {
-        return Failure(qv::LoadFmt(IDS_PROC_NOT_FOUND, entry, fileName), DotNetReason(fileName, entry, context.language));
+    if (program.Opened() && head.hasClrHeader) {
+        const pe::TPeInfo& info = program.Whole();
+        if (!(register_ ? info.exportsRegister : info.exportsUnregister)) {
+            return Failure(qv::LoadFmt(IDS_PROC_NOT_FOUND, entry, fileName),
+                           DotNetReason(fileName, entry, context.language));
+        }
     }
 
     std::string loadPath = fullPath;
@@ -190,13 +231,13 @@ TRegOutcome RegisterLibraryCore(const std::string& path, bool register_, const T
     DWORD loadError = library ? 0 : GetLastError();
     SetErrorMode(oldMode);
     if (!library) {
-        return Failure(loadFailed, LoadFailureReason(fullPath, fileName, loadError, info, context.language));
+        return Failure(loadFailed, LoadFailureReason(fullPath, fileName, loadError, program.Whole(), context.language));
     }
 
     FARPROC address = GetProcAddress(library.get(), entry);
     if (!address) {
         return Failure(qv::LoadFmt(IDS_PROC_NOT_FOUND, entry, fileName),
-                       MissingEntryReason(fileName, entry, library.get(), info, context.language));
+                       MissingEntryReason(fileName, entry, library.get(), program.Whole(), context.language));
     }
 
     TGuardedResult call = CallGuarded(reinterpret_cast<TEntryPoint>(reinterpret_cast<void*>(address)));
