@@ -65,24 +65,35 @@ private:
     // Reads at most `limit` bytes from the start; the file is not kept
     // open, so the loader and the server find it as anyone else would.
     bool Read(std::size_t limit) {
-        UINT oldMode = SetErrorMode(SEM_FAILCRITICALERRORS);
+        // This thread's error mode only: a read for one file must not change
+        // how the rest of the process meets a missing disk.
+        DWORD oldMode = 0;
+        SetThreadErrorMode(SEM_FAILCRITICALERRORS, &oldMode);
         qv::Handle file(CreateFileA(path_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-        SetErrorMode(oldMode);
-        LARGE_INTEGER size{};
-        if (!file || !GetFileSizeEx(file.get(), &size) || size.QuadPart < 0) return false;
-        const std::uint64_t bytes = static_cast<std::uint64_t>(size.QuadPart);
-        const std::size_t want = bytes > limit ? limit : static_cast<std::size_t>(bytes);
-        whole_ = want == bytes || limit >= pe::kMaxFileBytes;
-        std::vector<unsigned char> data(want);
+        SetThreadErrorMode(oldMode, nullptr);
+        if (!file) return false;
+        // Read to the limit or the end, whichever comes first; the head
+        // costs one read.
+        std::vector<unsigned char> data(limit < kHeadBytes ? limit : kHeadBytes);
         std::size_t got = 0;
-        while (got < want) {
+        for (;;) {
+            if (got == data.size()) {
+                if (data.size() >= limit) break;
+                data.resize(data.size() * 16 < limit ? data.size() * 16 : limit);
+            }
             DWORD chunk = 0;
-            DWORD ask = static_cast<DWORD>(want - got > (1u << 24) ? (1u << 24) : want - got);
-            if (!ReadFile(file.get(), data.data() + got, ask, &chunk, nullptr)) return false;
+            const std::size_t room = data.size() - got;
+            if (!ReadFile(file.get(), data.data() + got, static_cast<DWORD>(room > (1u << 24) ? (1u << 24) : room),
+                          &chunk, nullptr)) {
+                return false;
+            }
             if (chunk == 0) break;
             got += chunk;
         }
+        // Whole when the end came before the limit, or the limit is the
+        // reader's own.
+        whole_ = got < limit || limit >= pe::kMaxFileBytes;
         info_ = pe::ReadPeInfo(data.data(), got);
         return true;
     }
@@ -195,21 +206,21 @@ TRegOutcome RegisterLibraryCore(const std::string& path, bool register_, const T
     if (!program.Opened() && !FileExistsReady(path)) {
         return Failure(qv::LoadFmt(IDS_LIB_NOT_FOUND, path), NotFoundReason(path, context.language));
     }
-    const std::string loadFailed = qv::LoadFmt(IDS_LIB_LOAD_FAILED, fileName);
+    auto loadFailed = [&] { return qv::LoadFmt(IDS_LIB_LOAD_FAILED, fileName); };
 
     // The file is read before it is loaded: what is no program file, or is
     // one for another processor, is never handed to the loader, and a
     // library of the other bitness goes to the process that can load it.
     const pe::TPeInfo& head = program.Head();
     if (program.Opened() && !head.isPe) {
-        return Failure(loadFailed, NotProgramReason(fileName, head, context.language));
+        return Failure(loadFailed(), NotProgramReason(fileName, head, context.language));
     }
     if (program.Opened() && head.machine != ProcessMachine()) {
         TRegOutcome outcome;
         if (CanRunMachine(head.machine) && context.foreign && context.foreign(fullPath, register_, outcome)) {
             return outcome;
         }
-        return Failure(loadFailed, MachineReason(fileName, program.Whole(), context.language));
+        return Failure(loadFailed(), MachineReason(fileName, program.Whole(), context.language));
     }
     // Loading a .NET assembly would start the .NET runtime in this process
     // only to find no entry point; a mixed assembly that exports one loads.
@@ -231,7 +242,7 @@ TRegOutcome RegisterLibraryCore(const std::string& path, bool register_, const T
     DWORD loadError = library ? 0 : GetLastError();
     SetErrorMode(oldMode);
     if (!library) {
-        return Failure(loadFailed, LoadFailureReason(fullPath, fileName, loadError, program.Whole(), context.language));
+        return Failure(loadFailed(), LoadFailureReason(fullPath, fileName, loadError, program.Whole(), context.language));
     }
 
     FARPROC address = GetProcAddress(library.get(), entry);
