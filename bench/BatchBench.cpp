@@ -57,6 +57,8 @@ namespace {
 
 using bench::Median;
 using bench::NowMs;
+using bench::Regsvr32Path;
+using bench::RunProcess;
 
 // Runs `prepare` (not timed) and then `body` (timed) `repeats` times; the
 // median of the timed parts in milliseconds.
@@ -492,6 +494,21 @@ std::string RegisteredServer() {
     return value;
 }
 
+// The application record and options a run in the main window needs, set
+// for Register All as the options' defaults would run it, without the
+// unregistration pass: one task per file, as in the bare loop.
+void SetUpWindowedProgram() {
+    AppInfo = std::make_unique<TQVApplication>();
+    AppInfo->Title = ui::Application.Title;
+    AppInfo->RegistryKey = kBenchAppKey;
+    AppInfo->DialogFontName = "Tahoma";
+    Options = std::make_unique<TZEPHOptions>();
+    Options->UnregisterBefore = false;
+    Options->StopAfter = stopNever;
+    Options->ShowTips = false;
+    Options->SaveWindow = false;
+}
+
 // The child's part: one measurement, printed as a RESULT line.
 int TaskRunChild(const std::string& mode, const std::string& folder) {
     const std::vector<std::string> files = CopyPaths(folder + "\\", kTasks);
@@ -501,17 +518,7 @@ int TaskRunChild(const std::string& mode, const std::string& folder) {
     RunBareLoop(std::vector<std::string>(5, ServerPathOnDisk()), true);
     TRunFigures figures;
     if (mode == "window") {
-        AppInfo = std::make_unique<TQVApplication>();
-        AppInfo->Title = ui::Application.Title;
-        AppInfo->RegistryKey = kBenchAppKey;
-        AppInfo->DialogFontName = "Tahoma";
-        // Register All as the options' defaults would run it, without the
-        // unregistration pass: 1,000 tasks, as in the bare loop.
-        Options = std::make_unique<TZEPHOptions>();
-        Options->UnregisterBefore = false;
-        Options->StopAfter = stopNever;
-        Options->ShowTips = false;
-        Options->SaveWindow = false;
+        SetUpWindowedProgram();
         StartWatching();
         WatchWindowRun(5, [] { RunTaskList(std::vector<std::string>(5, ServerPathOnDisk()), true); });
         const std::string batchFile = folder + "\\RegisterAll.kvx";
@@ -533,48 +540,6 @@ int TaskRunChild(const std::string& mode, const std::string& folder) {
     return 0;
 }
 
-// Starts the program with the command line, its output into `output` when
-// given, and waits for it; its exit code, or -1 when it could not start.
-long RunProcess(const std::string& program, const std::string& commandLine, std::string* output) {
-    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    HANDLE readEnd = nullptr, writeEnd = nullptr;
-    if (output) {
-        if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0)) throw std::runtime_error("CreatePipe failed");
-        SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
-    }
-    HANDLE nul = CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
-                             OPEN_EXISTING, 0, nullptr);
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = nul;
-    startup.hStdOutput = output ? writeEnd : nul;
-    startup.hStdError = output ? writeEnd : nul;
-    std::vector<char> buffer(commandLine.begin(), commandLine.end());
-    buffer.push_back('\0');
-    PROCESS_INFORMATION process{};
-    BOOL started = CreateProcessA(program.c_str(), buffer.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                                  &startup, &process);
-    if (writeEnd) CloseHandle(writeEnd);
-    if (nul != INVALID_HANDLE_VALUE) CloseHandle(nul);
-    if (!started) {
-        if (readEnd) CloseHandle(readEnd);
-        return -1;
-    }
-    if (output) {
-        char chunk[4096];
-        DWORD got = 0;
-        while (ReadFile(readEnd, chunk, sizeof chunk, &got, nullptr) && got > 0) output->append(chunk, got);
-        CloseHandle(readEnd);
-    }
-    WaitForSingleObject(process.hProcess, INFINITE);
-    DWORD exitCode = 0;
-    GetExitCodeProcess(process.hProcess, &exitCode);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    return static_cast<long>(exitCode);
-}
-
 TRunFigures ParseResult(const std::string& output) {
     TRunFigures figures;
     size_t at = output.find("RESULT ");
@@ -593,11 +558,6 @@ TRunFigures ParseResult(const std::string& output) {
     return figures;
 }
 
-std::string Regsvr32Path() {
-    char system[MAX_PATH] = {};
-    GetSystemDirectoryA(system, MAX_PATH);
-    return std::string(system) + "\\regsvr32.exe";
-}
 
 // regsvr32 /s over the files, one process per file, timed; the failures
 // counted by exit code.
@@ -887,15 +847,7 @@ int TaskRun64Child(const std::string& mode, const std::string& folder) {
     const std::string original = Server64PathOnDisk();
     DeleteServerKey64();
     if (mode == "window64") {
-        AppInfo = std::make_unique<TQVApplication>();
-        AppInfo->Title = ui::Application.Title;
-        AppInfo->RegistryKey = kBenchAppKey;
-        AppInfo->DialogFontName = "Tahoma";
-        Options = std::make_unique<TZEPHOptions>();
-        Options->UnregisterBefore = false;
-        Options->StopAfter = stopNever;
-        Options->ShowTips = false;
-        Options->SaveWindow = false;
+        SetUpWindowedProgram();
         StartWatching();
         // Warm-up outside the measurement: the window's classes, fonts and
         // image list, and a first helper (started and ended by that run).

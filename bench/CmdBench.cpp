@@ -32,29 +32,6 @@ std::string BinFolder() {
     return folder.substr(0, folder.find_last_of('\\') + 1);
 }
 
-// Starts the command line with every standard handle on NUL and waits for
-// it; its exit code, or -1 when it could not start.
-long Launch(const std::string& program, std::string commandLine) {
-    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    HANDLE nul = CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
-                             OPEN_EXISTING, 0, nullptr);
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = startup.hStdOutput = startup.hStdError = nul;
-    PROCESS_INFORMATION process{};
-    BOOL started = CreateProcessA(program.c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                                  &startup, &process);
-    CloseHandle(nul);
-    if (!started) return -1;
-    WaitForSingleObject(process.hProcess, INFINITE);
-    DWORD code = 0;
-    GetExitCodeProcess(process.hProcess, &code);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    return static_cast<long>(code);
-}
-
 // The engine over every file, as the runner does it, without the runner.
 double BareLoop(const std::vector<std::string>& files, bool register_, int& failures) {
     engine::TRegContext context;
@@ -68,7 +45,7 @@ double BareLoop(const std::vector<std::string>& files, bool register_, int& fail
 double RunnerRun(const std::string& runner, const std::string& batch, bool register_, int& failures) {
     std::string line = "\"" + runner + "\" run \"" + batch + "\" --quiet --continue" + (register_ ? "" : " --unregister");
     double start = NowMs();
-    if (Launch(runner, line) != 0) ++failures;
+    if (bench::RunProcess(runner, line, nullptr) != 0) ++failures;
     return NowMs() - start;
 }
 
@@ -110,18 +87,15 @@ int Run() {
         run.push_back(runMs);
         ratios.push_back(runMs / bareMs);
     }
-    const std::string regsvr32 = [] {
-        char system[MAX_PATH] = {};
-        GetSystemDirectoryA(system, MAX_PATH);
-        return std::string(system) + "\\regsvr32.exe";
-    }();
+    const std::string regsvr32 = bench::Regsvr32Path();
     double start = NowMs();
     for (int i = 0; i < kRegsvr32Sample; ++i) {
-        if (Launch(regsvr32, "\"" + regsvr32 + "\" /s \"" + files[static_cast<size_t>(i)] + "\"") != 0) ++failures;
+        const std::string line = "\"" + regsvr32 + "\" /s \"" + files[static_cast<size_t>(i)] + "\"";
+        if (bench::RunProcess(regsvr32, line, nullptr) != 0) ++failures;
     }
     double regsvrMs = (NowMs() - start) * kServers / kRegsvr32Sample;
     for (int i = 0; i < kRegsvr32Sample; ++i) {
-        Launch(regsvr32, "\"" + regsvr32 + "\" /s /u \"" + files[static_cast<size_t>(i)] + "\"");
+        bench::RunProcess(regsvr32, "\"" + regsvr32 + "\" /s /u \"" + files[static_cast<size_t>(i)] + "\"", nullptr);
     }
 
     double runMs = Median(run), bareMs = Median(bare);

@@ -58,19 +58,6 @@ std::string JsonString(const std::string& ansi) {
     return out + "\"";
 }
 
-// The details, one indented line per line.
-std::vector<std::string> IndentedLines(const std::string& details) {
-    std::vector<std::string> lines;
-    size_t start = 0;
-    while (start < details.size()) {
-        size_t end = details.find_first_of("\r\n", start);
-        if (end == std::string::npos) end = details.size();
-        if (end > start) lines.push_back(kDetailIndent + details.substr(start, end - start));
-        start = end + 1;
-    }
-    return lines;
-}
-
 // Writes the error list as the task window saves it: each row a line ended
 // by CR LF. Empty when written, else why not.
 std::string WriteLog(const std::string& path, const std::vector<TErrorRow>& errors) {
@@ -158,7 +145,7 @@ int RunTasks(const TRunnerArgs& args, const TRunnerSettings& settings, const TRu
             const bool ok = row.Status == tsCompleted;
             if (text) {
                 output.out(subject + (ok ? "succeeded. " : "FAILED. ") + last.message);
-                for (const std::string& line : IndentedLines(last.details)) output.out(line);
+                for (const std::string& line : IndentedDetailLines(last.details)) output.out(line);
             }
             if (args.json && !args.quiet) {
                 output.json(TaskJson(row.Path, row.Register, ok ? "succeeded" : "failed", last.message, last.details,

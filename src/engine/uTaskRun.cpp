@@ -118,15 +118,21 @@ bool TTaskRun::RunTask(int row, const std::function<void(const std::string&, boo
     return true;
 }
 
-void TTaskRun::AddDetailRows(const std::string& details) {
-    // Each line of the reason under its failure, indented, without a picture.
+std::vector<std::string> IndentedDetailLines(const std::string& details) {
+    std::vector<std::string> lines;
     size_t start = 0;
     while (start < details.size()) {
         size_t end = details.find_first_of("\r\n", start);
         if (end == std::string::npos) end = details.size();
-        if (end > start) errors_.push_back(TErrorRow{kDetailIndent + details.substr(start, end - start), tiNone});
+        if (end > start) lines.push_back(kDetailIndent + details.substr(start, end - start));
         start = end + 1;
     }
+    return lines;
+}
+
+void TTaskRun::AddDetailRows(const std::string& details) {
+    // Each line of the reason under its failure, indented, without a picture.
+    for (std::string& line : IndentedDetailLines(details)) errors_.push_back(TErrorRow{std::move(line), tiNone});
 }
 
 void TTaskRun::CancelAfter(int row, const TTaskRunHooks& hooks) {

@@ -24,6 +24,9 @@ struct TTaskRow {
 // Lines of a failure's reason follow its row, indented by this.
 inline constexpr const char* kDetailIndent = "    ";
 
+// The lines of a failure's details, each indented; empty lines left out.
+std::vector<std::string> IndentedDetailLines(const std::string& details);
+
 struct TErrorRow {
     std::string Text;
     int Image = tiWarning;

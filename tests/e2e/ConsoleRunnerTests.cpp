@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "TestServerIds.h"
+#include "mainwin/uBatch.h"
 #include "support/TestEnv.h"
 
 namespace {
@@ -32,18 +33,6 @@ struct TConsoleRun {
         return lines;
     }
 };
-
-std::string ReadAll(const std::string& path) {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                              0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return "<unreadable>";
-    std::string bytes;
-    char buffer[4096];
-    DWORD got = 0;
-    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) bytes.append(buffer, got);
-    CloseHandle(file);
-    return bytes;
-}
 
 // Runs the runner with `arguments` in `folder` (the test's own when empty),
 // its output going to files.
@@ -74,8 +63,8 @@ TConsoleRun RunCmd(const std::string& arguments, const std::string& folder = "")
     }
     CloseHandle(out);
     CloseHandle(err);
-    run.out = ReadAll(dir + "out.txt");
-    run.err = ReadAll(dir + "err.txt");
+    run.out = ReadWholeFile(dir + "out.txt");
+    run.err = ReadWholeFile(dir + "err.txt");
     return run;
 }
 
@@ -159,8 +148,12 @@ TEST(ConsoleRunner, CommandLineAndBatchErrorsHaveTheirExitCodes) {
         EXPECT_EQ(run.exitCode, c.exitCode);
         EXPECT_NE(run.out.find(c.inOut), std::string::npos) << run.out;
         EXPECT_NE(run.err.find(c.inErr), std::string::npos) << run.err;
-        if (*c.inErr == '\0') EXPECT_EQ(run.err, "");
-        if (c.exitCode == 2) EXPECT_EQ(run.out, "") << "a wrong command line runs nothing";
+        if (*c.inErr == '\0') {
+            EXPECT_EQ(run.err, "");
+        }
+        if (c.exitCode == 2) {
+            EXPECT_EQ(run.out, "") << "a wrong command line runs nothing";
+        }
     }
 }
 
@@ -217,7 +210,7 @@ TEST(ConsoleRunner, BatchRunPrintsEachTaskAndWritesTheLog) {
                        "register \"" + bad + "\": FAILED. Call to 'DllRegisterServer' failed in 'S False.dll'.",
                        "    DllRegisterServer returned 0x00000001 (S_FALSE).", meaning,
                        "1 unregistered, 1 registered, 2 failed, 0 not run"}));
-    EXPECT_EQ(ReadAll(dir + "errors.log"),
+    EXPECT_EQ(ReadWholeFile(dir + "errors.log"),
               "Call to 'DllUnregisterServer' failed in 'S False.dll'.\r\n" + sFalse + "\r\n" + meaning +
                   "\r\nCall to 'DllRegisterServer' failed in 'S False.dll'.\r\n    DllRegisterServer returned "
                   "0x00000001 (S_FALSE).\r\n" + meaning + "\r\n");
