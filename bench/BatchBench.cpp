@@ -39,7 +39,7 @@
 #include "common/QVHandles.h"
 #include "common/QVStrings.h"
 #include "engine/frmLog.h"
-#include "engine/uHelper64.h"
+#include "engine/uHelper.h"
 #include "engine/uRegCore.h"
 #include "engine/uRegistry.h"
 #include "mainwin/frmMain.h"

@@ -7,6 +7,7 @@
 #include "app/uMain.h"
 #include "common/QVMsgDetailsFrm.h"
 #include "common/QVStrings.h"
+#include "common/QVSystem.h"
 #include "engine/uRegistry.h"
 #include "mainwin/frmMain.h"
 #include "resource.h"
@@ -40,6 +41,9 @@ int RunProgram() {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    // Before anything loads a library by name: none comes from the current
+    // folder (a batch's or a download's folder).
+    qv::HardenDllSearch();
     HRESULT com = CoInitialize(nullptr);
     int exitCode = 1;
     try {

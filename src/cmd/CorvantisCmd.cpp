@@ -5,6 +5,7 @@
 #include <objbase.h>
 
 #include <atomic>
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -12,20 +13,45 @@
 #include "cmd/uCmdArgs.h"
 #include "cmd/uCmdRunner.h"
 #include "common/QVApp.h"
+#include "common/QVHandles.h"
+#include "common/QVSystem.h"
+#include "engine/uHelper.h"
+#include "engine/uRegCore.h"
 #include "common/QVVerInf.h"
 #include "options/uOptions.h"
 
 namespace {
 
 std::atomic<bool> StopAsked{false};
+// Set by a second Ctrl+C: ends the server at work.
+HANDLE AbortEvent = nullptr;
 
 BOOL WINAPI OnConsoleControl(DWORD event) {
     if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) {
-        // The task that runs ends normally; the next one does not start.
-        StopAsked = true;
+        // The first: the task that runs ends normally and the next one does
+        // not start. The second: the server at work is ended and its task
+        // fails as stopped.
+        if (StopAsked.exchange(true) && AbortEvent) SetEvent(AbortEvent);
         return TRUE;
     }
     return FALSE;
+}
+
+// The helper the first file needs, started while the runner does the rest
+// of its own start-up.
+void PrestartHelper(const cmd::TRunnerArgs& args, engine::THelperSession& helpers) {
+    if (args.files.empty()) return;
+    const std::string& file = args.files.front();
+    switch (engine::KindOf(file)) {
+    case engine::TServerKind::Executable: return;
+    case engine::TServerKind::TypeLibrary: helpers.Prestart(engine::TypeLibraryMachine(file)); return;
+    case engine::TServerKind::Library: {
+        engine::pe::TPeInfo head = engine::pe::ReadPeFile(file, 4096);
+        helpers.Prestart(head.isPe && head.machine == engine::pe::TMachine::X64 ? engine::pe::TMachine::X64
+                                                                               : engine::pe::TMachine::X86);
+        return;
+    }
+    }
 }
 
 // Writes one line to a standard handle: through the console's own wide
@@ -66,15 +92,31 @@ TStopRules PreferredRules() {
     return TStopRules{options.StopAfter, options.MaxErrors};
 }
 
+[[noreturn]] void OnTerminate() {
+    WriteLine(STD_ERROR_HANDLE, "CorvantisCmd: internal error: the runner could not go on.", CP_ACP);
+    ExitProcess(cmd::ecInternal);
+}
+
 }  // namespace
 
+int Main(int argc, char** argv, const cmd::TRunnerOutput& output);
+
 int main(int argc, char** argv) {
-    std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
+    // Nothing is loaded from the current folder, and no system box may stop
+    // an unattended run for a disk or a crash.
+    qv::HardenDllSearch();
+    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
+    std::set_terminate(OnTerminate);
     cmd::TRunnerOutput output;
     output.out = [](const std::string& line) { WriteLine(STD_OUTPUT_HANDLE, line, CP_ACP); };
     output.json = [](const std::string& line) { WriteLine(STD_OUTPUT_HANDLE, line, CP_UTF8); };
     output.err = [](const std::string& line) { WriteLine(STD_ERROR_HANDLE, line, CP_ACP); };
 
+    return cmd::GuardedMain([&] { return Main(argc, argv, output); }, output);
+}
+
+int Main(int argc, char** argv, const cmd::TRunnerOutput& output) {
+    std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
     cmd::TRunnerArgs args;
     std::string error;
     if (!cmd::ParseRunnerArguments(arguments, args, error)) {
@@ -97,16 +139,19 @@ int main(int argc, char** argv) {
         return cmd::ecSuccess;
     }
 
+    engine::THelperSession helpers;
+    PrestartHelper(args, helpers);
     // A process started in a new process group ignores Ctrl+C until it asks
     // for it again.
+    qv::Handle abort(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    AbortEvent = abort.get();
     SetConsoleCtrlHandler(nullptr, FALSE);
     SetConsoleCtrlHandler(OnConsoleControl, TRUE);
-    // No system box may stop an unattended run for a disk or a crash.
-    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
     HRESULT com = CoInitialize(nullptr);
     cmd::TRunnerSettings settings;
     settings.defaultRules = PreferredRules();
     settings.stopRequested = [] { return StopAsked.load(); };
+    settings.abortEvent = abort.get();
     int exitCode = cmd::RunTasks(args, settings, output);
     if (SUCCEEDED(com)) CoUninitialize();
     return exitCode;

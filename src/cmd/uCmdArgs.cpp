@@ -29,7 +29,8 @@ bool ReadCount(const std::string& text, int& value) {
 bool ParseRunnerArguments(const std::vector<std::string>& args, TRunnerArgs& out, std::string& error) {
     out = TRunnerArgs{};
     std::vector<std::string> plain;
-    bool help = false, version = false, stopGiven = false, logGiven = false, optionsEnded = false;
+    bool help = false, version = false, stopGiven = false, logGiven = false, timeoutGiven = false,
+         optionsEnded = false;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (optionsEnded || arg.size() < 2 || arg[0] != '-' || arg == "-") {
@@ -112,6 +113,18 @@ bool ParseRunnerArguments(const std::vector<std::string>& args, TRunnerArgs& out
             }
             logGiven = true;
             out.log = value;
+        } else if (name == "--timeout") {
+            if (!takeValue("a number of seconds")) return false;
+            if (timeoutGiven) {
+                error = "--timeout is given twice.";
+                return false;
+            }
+            if (!ReadCount(value, out.timeoutSeconds) || out.timeoutSeconds > kMaxTimeoutSeconds) {
+                error = "--timeout needs a whole number of seconds from 1 to " + std::to_string(kMaxTimeoutSeconds) +
+                        ", not \"" + value + "\".";
+                return false;
+            }
+            timeoutGiven = true;
         } else if (name == "--quiet" || name == "-q") {
             if (!noValue()) return false;
             out.quiet = true;
@@ -195,19 +208,24 @@ std::string UsageText(const std::string& program) {
            "                       (without either, the preference of Corvantis holds)\n"
            "  --log FILE           write the list of errors to FILE, as the task window\n"
            "                       saves it\n"
+           "  --timeout SECONDS    how long one server may work before it is ended and\n"
+           "                       its task fails (default 60)\n"
            "  --quiet              print nothing but errors of the runner itself\n"
            "  --json               print one JSON object per task (file, operation,\n"
            "                       outcome, message, details, milliseconds), UTF-8\n"
            "\n"
            "Each task prints one line as it ends, with the reason indented below a\n"
            "failure, and a summary line ends the run. Ctrl+C stops after the current\n"
-           "task. Relative paths are taken against the current folder.\n"
+           "task; a second Ctrl+C ends the server at work and stops at once. Relative\n"
+           "paths are taken against the current folder.\n"
            "\n"
            "Exit codes:\n"
            "  0  every task succeeded\n"
            "  1  at least one task failed or was not run\n"
            "  2  the command line is wrong\n"
-           "  3  the batch file could not be read\n";
+           "  3  the batch file could not be read\n"
+           "  4  stopped by the user (Ctrl+C or Ctrl+Break)\n"
+           "  5  an internal error of the runner\n";
 }
 
 }  // namespace cmd

@@ -19,6 +19,7 @@ struct TRunnerArgs {
     int stopAfter = 0;               // stop when this many tasks failed (1 or more)
     bool continueAll = false;        // never stop
     std::string log;                 // write the error list here
+    int timeoutSeconds = 60;         // how long one server may work
     bool quiet = false;              // no task lines and no summary
     bool json = false;               // one JSON object per task instead of text
 };
@@ -29,10 +30,14 @@ enum TExitCode : int {
     ecTaskFailed = 1,    // at least one task failed or did not run
     ecUsage = 2,         // the command line is wrong
     ecBatchUnread = 3,   // the batch file could not be read
+    ecStopped = 4,       // the user stopped the run (Ctrl+C or Ctrl+Break)
+    ecInternal = 5,      // an internal error of the runner (out of memory, say)
 };
 
 // The largest --stop-after the runner takes.
 inline constexpr int kMaxStopAfter = 1000000;
+// The largest --timeout, in seconds (a day).
+inline constexpr int kMaxTimeoutSeconds = 86400;
 
 // Reads the arguments after the program name. Options may stand before,
 // between or after the other arguments, as "--name value" or "--name=value";

@@ -4,11 +4,12 @@
 
 #include <cstdio>
 #include <fstream>
+#include <optional>
 #include <stdexcept>
 #include <vector>
 
 #include "common/QVExceptions.h"
-#include "engine/uHelper64.h"
+#include "engine/uHelper.h"
 #include "engine/uRegCore.h"
 #include "mainwin/uBatch.h"
 
@@ -119,11 +120,15 @@ int RunTasks(const TRunnerArgs& args, const TRunnerSettings& settings, const TRu
     if (args.stopAfter > 0) rules = TStopRules{stopAfterN, args.stopAfter};
 
     TTaskRun run(files, registerMode, registerMode && args.unregisterFirst);
-    engine::THelperSession helper;  // one 64-bit helper for the whole run
+    // One helper of each bitness for the whole run, unless the caller
+    // opened them already.
+    std::optional<engine::THelperSession> helpers;
+    if (!engine::THelperSession::Current()) helpers.emplace();
     engine::TRegContext context;
     context.language = qlEnglish;
-    context.exeTimeoutMs = settings.exeTimeoutMs;
-    context.foreign = engine::HelperRunner(qlEnglish, nullptr);
+    context.timeoutMs = static_cast<unsigned>(args.timeoutSeconds) * 1000u;
+    context.abortEvent = settings.abortEvent;
+    engine::UseHelpers(context);
     engine::TRegOutcome last;
     const bool text = !args.quiet && !args.json;
 
@@ -173,15 +178,38 @@ int RunTasks(const TRunnerArgs& args, const TRunnerSettings& settings, const TRu
         output.out(SummaryLine(unregistered, registered, failed, notRun, !registerMode || args.unregisterFirst,
                                registerMode));
     }
-    int exitCode = failed + notRun > 0 ? ecTaskFailed : ecSuccess;
+    const bool stopped = settings.stopRequested && settings.stopRequested() && !run.Errors().empty() &&
+                         run.Errors().back().Image == tiStopped;
+    int exitCode = stopped ? ecStopped : failed + notRun > 0 ? ecTaskFailed : ecSuccess;
     if (!args.log.empty()) {
         std::string problem = WriteLog(args.log, run.Errors());
         if (!problem.empty()) {
             output.err(problem);
-            exitCode = ecTaskFailed;
+            if (exitCode == ecSuccess) exitCode = ecTaskFailed;
         }
     }
     return exitCode;
+}
+
+int GuardedMain(const std::function<int()>& body, const TRunnerOutput& output) {
+    const char* what = nullptr;
+    std::string text;
+    try {
+        return body();
+    } catch (const std::bad_alloc&) {
+        what = "out of memory";
+    } catch (const std::exception& e) {
+        text = e.what();
+        what = text.c_str();
+    } catch (...) {
+        what = "an unexpected error";
+    }
+    // The message itself may fail for want of memory; the exit code stands.
+    try {
+        output.err(std::string("CorvantisCmd: internal error: ") + what + ".");
+    } catch (...) {
+    }
+    return ecInternal;
 }
 
 }  // namespace cmd

@@ -21,13 +21,21 @@ struct TRunnerOutput {
 
 struct TRunnerSettings {
     TStopRules defaultRules;       // when the command line gives none
-    unsigned exeTimeoutMs = 60000;
-    // Asked before each task: true once the user asked to stop (Ctrl+C).
+    // Asked before and after each task: true once the user asked to stop
+    // (Ctrl+C).
     std::function<bool()> stopRequested;
+    // Set when the user asks to stop at once: ends the server at work.
+    void* abortEvent = nullptr;
 };
 
 // Runs the command (register, unregister or run) and returns its exit code.
+// The libraries go to the helpers of the helper session open at the time
+// (one is opened for the run when none is).
 int RunTasks(const TRunnerArgs& args, const TRunnerSettings& settings, const TRunnerOutput& output);
+
+// Runs `body` and returns its exit code; anything it throws (out of memory,
+// say) becomes the runner's own error on `output.err` and ecInternal.
+int GuardedMain(const std::function<int()>& body, const TRunnerOutput& output);
 
 // One task as a JSON object (UTF-8, on one line). `outcome` is "succeeded",
 // "failed" or "not run".

@@ -24,8 +24,8 @@ constexpr UINT kHelpContext = 15;       // HH_HELP_CONTEXT
 
 INT_PTR CallHtmlHelp(HWND window, const std::string& file, UINT command, DWORD_PTR data) {
     using THtmlHelp = HWND(WINAPI*)(HWND, LPCSTR, UINT, DWORD_PTR);
-    // Loaded once; freed when the process ends.
-    static qv::Module library(LoadLibraryA("HHCtrl.ocx"));
+    // Loaded once, from the system folder only; freed when the process ends.
+    static qv::Module library(qv::LoadSystemLibrary("HHCtrl.ocx"));
     static THtmlHelp htmlHelp =
         library ? reinterpret_cast<THtmlHelp>(reinterpret_cast<void*>(GetProcAddress(library.get(), "HtmlHelpA")))
                 : nullptr;

@@ -10,6 +10,7 @@
 #include "common/QVExceptions.h"
 #include "common/QVRegUtils.h"
 #include "common/QVStrings.h"
+#include "common/QVSystem.h"
 #include "resource.h"
 #include "ui/Application.h"
 
@@ -17,15 +18,26 @@ namespace {
 
 using TMapiSendMail = ULONG(WINAPI*)(LHANDLE, ULONG_PTR, lpMapiMessage, FLAGS, ULONG);
 
-// MAPISendMail of the system's mail library, bound on the first call that
-// finds a mail system declared; null when the library or the function is
-// missing. The library stays loaded until the process ends.
+// The library set by SetMailLibraryPath; empty for the system's.
+std::string& MailLibraryPath() {
+    static std::string path;
+    return path;
+}
+
+// MAPISendMail of the mail library, bound on the first call that finds a
+// mail system declared, and again when another library was set since; null
+// when the library or the function is missing. The library stays loaded
+// until the process ends.
 TMapiSendMail BoundSendMail() {
     static bool tried = false;
+    static std::string boundPath;
     static TMapiSendMail sendMail = nullptr;
-    if (!tried) {
+    if (!tried || boundPath != MailLibraryPath()) {
         tried = true;
-        if (HMODULE library = LoadLibraryA("MAPI32.DLL")) {
+        boundPath = MailLibraryPath();
+        sendMail = nullptr;
+        HMODULE library = boundPath.empty() ? qv::LoadSystemLibrary("MAPI32.DLL") : LoadLibraryA(boundPath.c_str());
+        if (library) {
             sendMail = reinterpret_cast<TMapiSendMail>(
                 reinterpret_cast<void*>(GetProcAddress(library, "MAPISendMail")));
         }
@@ -87,6 +99,8 @@ std::string AttachmentName(const std::string& path) {
     size_t separator = path.find_last_of("\\:");
     return separator == std::string::npos ? path : path.substr(separator + 1);
 }
+
+void SetMailLibraryPath(const std::string& path) { MailLibraryPath() = path; }
 
 }  // namespace qv
 

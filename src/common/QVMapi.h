@@ -74,4 +74,10 @@ bool MailSystemDeclared();
 std::string MailtoAddress(const std::string& address, const std::string& subject);
 // The file-name part of a path: what follows the last backslash or colon.
 std::string AttachmentName(const std::string& path);
+// The mail library Send hands messages to. Empty, the default: MAPI32.DLL of
+// the system folder, never a library of that name found elsewhere. Otherwise
+// the full path of another library exporting MAPISendMail, loaded instead:
+// the tests' seam for a library that records what it is given. Takes effect
+// at the next Send; each library loaded stays loaded until the process ends.
+void SetMailLibraryPath(const std::string& path);
 }  // namespace qv

@@ -30,4 +30,22 @@ double NowMs() {
     return static_cast<double>(counter.QuadPart) / ticksPerMs;
 }
 
+void HardenDllSearch() {
+    using TSetDefaultDllDirectories = BOOL(WINAPI*)(DWORD);
+    HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    auto setDefault = reinterpret_cast<TSetDefaultDllDirectories>(
+        reinterpret_cast<void*>(kernel ? GetProcAddress(kernel, "SetDefaultDllDirectories") : nullptr));
+    if (setDefault && setDefault(LOAD_LIBRARY_SEARCH_DEFAULT_DIRS)) return;
+    SetDllDirectoryA("");
+}
+
+HMODULE LoadSystemLibrary(const std::string& fileName) {
+    char folder[MAX_PATH];
+    UINT length = GetSystemDirectoryA(folder, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return nullptr;
+    std::string path(folder, length);
+    if (path.back() != '\\') path += '\\';
+    return LoadLibraryA((path + fileName).c_str());
+}
+
 }  // namespace qv

@@ -17,4 +17,19 @@ bool FileExists(const std::string& path);
 // resolution.
 double NowMs();
 
+// Takes the current folder (and PATH) out of the process's library search,
+// so that a library planted there is never loaded by name: the search
+// becomes the program's own folder, the system folder and folders added
+// explicitly (SetDefaultDllDirectories with LOAD_LIBRARY_SEARCH_DEFAULT_DIRS,
+// looked up at run time). Where the system lacks that function (Windows 7
+// without its update), SetDllDirectory with an empty name takes out the
+// current folder only. Called first thing at start, before any library is
+// loaded by name.
+void HardenDllSearch();
+
+// Loads the library `fileName` from the system folder, by full path, so no
+// other folder can supply it; null when it is missing there (GetLastError
+// tells why).
+HMODULE LoadSystemLibrary(const std::string& fileName);
+
 }  // namespace qv

@@ -5,7 +5,7 @@
 #include "common/QVExceptions.h"
 #include "common/QVStrings.h"
 #include "common/QVSystem.h"
-#include "engine/uHelper64.h"
+#include "engine/uHelper.h"
 #include "engine/uRegistry.h"
 #include "resource.h"
 #include "ui/Application.h"
@@ -27,6 +27,9 @@ constexpr double kShowShare = 12;
 // handled within 4 ms or one task, whichever is longer, well below anything
 // a user notices.
 constexpr double kLookMs = 4;
+// Stop pressed while a server has worked this long ends it at once; a
+// shorter task is let finish.
+constexpr double kStopAtOnceMs = 2000;
 
 using qv::NowMs;
 
@@ -101,7 +104,16 @@ TLogFrm::TLogFrm(const std::vector<std::string>& files, bool register_, bool unr
     SetActiveControl(lvTasks);
 }
 
-void TLogFrm::cmdCloseClick() { SetModalResult(ui::mrOk); }
+void TLogFrm::cmdCloseClick() {
+    if (!running_) {
+        SetModalResult(ui::mrOk);
+        return;
+    }
+    // Stop: no further task starts; a server that has been at work for a
+    // while is ended now, and its task fails as stopped by the user.
+    stopRequested_ = true;
+    if (taskStartedMs_ > 0 && NowMs() - taskStartedMs_ > kStopAtOnceMs && abortEvent_) SetEvent(abortEvent_.get());
+}
 
 void TLogFrm::cmdDetailsClick() {
     bool collapse = cmdDetails->Tag == 0;
@@ -172,7 +184,11 @@ void TLogFrm::RunTasks() {
     // messages handled twice) would cost more than the registration itself.
     TTaskRunHooks hooks;
     hooks.ProcessMessages = [this] { BetweenTasks(); };
-    hooks.TaskStarting = [this](int row) { startedRow_ = row; };
+    hooks.TaskStarting = [this](int row) {
+        startedRow_ = row;
+        taskStartedMs_ = NowMs();
+    };
+    hooks.StopRequested = [this] { return stopRequested_; };
     hooks.RowsChanged = [this](int first, int last) {
         changedFirst_ = changedLast_ < 0 ? first : std::min(changedFirst_, first);
         changedLast_ = std::max(changedLast_, last);
@@ -188,15 +204,29 @@ void TLogFrm::RunTasks() {
     nextFrameMs_ = NowMs() + kFrameMs;
     tmrFrame.SetInterval(static_cast<unsigned>(kFrameMs));
     tmrFrame.SetEnabled(true);
+    // While the run lasts the Close button is Stop.
+    abortEvent_.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    void* previousAbort = engine::RegistrationAbortEvent;
+    engine::RegistrationAbortEvent = abortEvent_.get();
+    running_ = true;
+    cmdClose->SetText("&Stop");
+    cmdClose->SetEnabled(true);
+    auto endRun = [&] {
+        running_ = false;
+        taskStartedMs_ = 0;
+        engine::RegistrationAbortEvent = previousAbort;
+        tmrFrame.SetEnabled(false);
+        ShowFrame();
+        cmdClose->SetText("&Close");
+    };
     try {
         run_.Run(Perform, rules_, hooks);
     } catch (...) {
-        tmrFrame.SetEnabled(false);
-        ShowFrame();
+        endRun();
+        cmdClose->SetEnabled(false);
         throw;
     }
-    tmrFrame.SetEnabled(false);
-    ShowFrame();
+    endRun();
     cmdClose->SetEnabled(true);
     cmdClose->SetFocus();
     lblDescription->SetText(run_.FinalDescription());

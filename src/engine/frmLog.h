@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "common/QVHandles.h"
 #include "engine/uTaskRun.h"
 #include "ui/ComCtrls.h"
 #include "ui/Dialogs.h"
@@ -58,6 +59,12 @@ private:
 
     TTaskRun run_;
     TStopRules rules_;
+    // The run is under way (the Close button reads Stop); the user asked to
+    // stop; when the task at work started; the event that ends its server.
+    bool running_ = false;
+    bool stopRequested_ = false;
+    double taskStartedMs_ = 0;
+    qv::Handle abortEvent_;
     ui::TImageList imlIcons;
     bool started_ = false;
 

@@ -58,6 +58,11 @@ extern "C" EXCEPTION_DISPOSITION __cdecl GuardHandler(EXCEPTION_RECORD* record, 
     auto* frame = static_cast<TGuardFrame*>(establisher);
     frame->code = record->ExceptionCode;
     frame->address = reinterpret_cast<DWORD>(record->ExceptionAddress);
+    // The system refuses to resume a non-continuable exception, even at
+    // another place: leave the handler straight for the saved point (the
+    // dispatcher's frames are abandoned with the server's; the landing
+    // point resets the handler chain).
+    if (record->ExceptionFlags & EXCEPTION_NONCONTINUABLE) ResumeAfterFault(frame);
     context->Eip = reinterpret_cast<DWORD>(&ResumeAfterFault);
     context->Ecx = reinterpret_cast<DWORD>(frame);
     context->Esp = frame->safeStack;
@@ -122,6 +127,8 @@ constexpr std::uintptr_t kGuardFrameSize = 288;
 
 extern "C" HRESULT GuardCall64(TEntryPoint entry, TGuardState* state);
 extern "C" char GuardCall64Resume[];
+// Continues at `rip` with the given frame and stack pointers; never returns.
+extern "C" [[noreturn]] void GuardJump64(std::uintptr_t rbp, std::uintptr_t rsp, const void* rip);
 
 // Frame below the saved RBP: the state pointer at -8, RBX, RSI, RDI and
 // R12-R15 from -16 to -64, XMM6-XMM15 from -80 to -224, the callee's shadow
@@ -183,6 +190,15 @@ GuardCall64Resume:
     ret
     .seh_handler GuardHandler64, @except
     .seh_endproc
+
+    .p2align 4
+    .globl GuardJump64
+    .def GuardJump64; .scl 2; .type 32; .endef
+GuardJump64:
+    movq %rcx, %rbp
+    movq %rdx, %rsp
+    xorl %eax, %eax
+    jmp *%r8
 )");
 
 extern "C" EXCEPTION_DISPOSITION GuardHandler64(EXCEPTION_RECORD* record, void* establisher, CONTEXT* context,
@@ -193,6 +209,12 @@ extern "C" EXCEPTION_DISPOSITION GuardHandler64(EXCEPTION_RECORD* record, void* 
     state->faulted = true;
     state->code = record->ExceptionCode;
     state->address = reinterpret_cast<std::uintptr_t>(record->ExceptionAddress);
+    // A non-continuable exception cannot be resumed, even elsewhere: leave
+    // the handler straight for GuardCall64's exit, abandoning the
+    // dispatcher's frames with the server's.
+    if (record->ExceptionFlags & EXCEPTION_NONCONTINUABLE) {
+        GuardJump64(frame, frame - kGuardFrameSize, GuardCall64Resume);
+    }
     context->Rip = reinterpret_cast<DWORD64>(GuardCall64Resume);
     context->Rbp = frame;
     context->Rsp = frame - kGuardFrameSize;

@@ -20,7 +20,12 @@ struct TGuardedResult {
 };
 
 // Calls `entry` with no arguments. Runs on the calling thread; not re-entrant
-// (one guarded call at a time per process).
+// (one guarded call at a time per process). A fault ends the call and is
+// returned; a non-continuable exception (a C++ throw out of an MSVC-built
+// server, say) is never resumed, only left. The handler does no more than
+// move the thread back to the call's exit (after a stack overflow there is
+// little stack to do more on).
 TGuardedResult CallGuarded(TEntryPoint entry);
+
 
 }  // namespace engine

@@ -1,9 +1,11 @@
 // The portable-executable reader. All positions are carried as 64-bit
 // numbers built from the file's 32-bit and 16-bit fields, so a sum of two of
 // them cannot wrap; every read goes through TBytes, which refuses a range
-// that does not lie wholly inside the data.
+// that does not lie wholly inside the data, and copies the bytes out of the
+// data in memory or out of a TRangedFile's pages.
 #include "engine/uPeFile.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -13,31 +15,60 @@ namespace engine::pe {
 
 namespace {
 
-// The data given, read as little-endian fields. A read outside it is a
-// programming error: callers check Has() first.
+// The data, read as little-endian fields: either `size` bytes in memory or
+// a ranged file. A field that cannot be read (outside the data, or a page
+// the file could not read) reads as 0; callers check Has() first, and a
+// ranged file's failure is reported once the reading is done.
 class TBytes {
 public:
     TBytes(const unsigned char* data, std::size_t size) : data_(data), size_(size) {}
+    explicit TBytes(TRangedFile& file) : file_(&file), size_(file.Size()) {}
 
     std::uint64_t Size() const { return size_; }
+    // True once a ranged file could not read a page: what was read since
+    // may be zeros in place of the file's bytes.
+    bool Failed() const { return file_ && !file_->Failure().empty(); }
     bool Has(std::uint64_t offset, std::uint64_t length) const {
         return offset <= size_ && length <= size_ - offset;
     }
+    bool Copy(std::uint64_t offset, std::size_t length, unsigned char* out) const {
+        if (!Has(offset, length)) return false;
+        if (file_) return file_->Copy(offset, length, out);
+        if (length) std::memcpy(out, data_ + offset, length);
+        return true;
+    }
     std::uint16_t U16(std::uint64_t offset) const {
-        if (!Has(offset, 2)) return 0;
-        const unsigned char* p = data_ + offset;
+        unsigned char p[2];
+        if (!Copy(offset, 2, p)) return 0;
         return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
     }
     std::uint32_t U32(std::uint64_t offset) const {
-        if (!Has(offset, 4)) return 0;
-        const unsigned char* p = data_ + offset;
+        unsigned char p[4];
+        if (!Copy(offset, 4, p)) return 0;
         return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
                (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
     }
-    const unsigned char* At(std::uint64_t offset) const { return data_ + offset; }
+    // The NUL-terminated text at `offset` within `limit` bytes (which the
+    // caller has checked lie inside the data); false without a NUL there.
+    bool Text(std::uint64_t offset, std::uint64_t limit, std::string& text) const {
+        text.clear();
+        unsigned char chunk[64];
+        while (limit > 0) {
+            const std::size_t want = static_cast<std::size_t>(limit < sizeof chunk ? limit : sizeof chunk);
+            if (!Copy(offset, want, chunk)) return false;
+            const void* nul = std::memchr(chunk, 0, want);
+            const std::size_t used = nul ? static_cast<std::size_t>(static_cast<const unsigned char*>(nul) - chunk) : want;
+            text.append(reinterpret_cast<const char*>(chunk), used);
+            if (nul) return true;
+            offset += want;
+            limit -= want;
+        }
+        return false;
+    }
 
 private:
-    const unsigned char* data_;
+    const unsigned char* data_ = nullptr;
+    TRangedFile* file_ = nullptr;
     std::uint64_t size_;
 };
 
@@ -91,11 +122,7 @@ public:
         const TSpan span = Map(rva);
         if (!span.mapped) return false;
         const std::uint64_t limit = span.available < kMaxNameLength + 1 ? span.available : kMaxNameLength + 1;
-        const unsigned char* p = bytes_.At(span.offset);
-        const void* nul = std::memchr(p, 0, static_cast<std::size_t>(limit));
-        if (!nul) return false;
-        name.assign(reinterpret_cast<const char*>(p), static_cast<const unsigned char*>(nul) - p);
-        return true;
+        return bytes_.Text(span.offset, limit, name);
     }
 
     const TBytes& Bytes() const { return bytes_; }
@@ -211,11 +238,9 @@ void ReadImports(const TImage& image, const TDirectory& dir, TPeInfo& info) {
     }
 }
 
-}  // namespace
-
-TPeInfo ReadPeInfo(const unsigned char* data, std::size_t size) {
+// Reads the headers and, when `tables`, the tables.
+TPeInfo Read(const TBytes& bytes, bool tables) {
     TPeInfo info;
-    const TBytes bytes(size ? data : nullptr, data ? size : 0);
     if (bytes.Size() == 0) {
         info.problem = "The file is empty.";
         return info;
@@ -234,7 +259,8 @@ TPeInfo ReadPeInfo(const unsigned char* data, std::size_t size) {
                        ") lies outside the file's " + std::to_string(bytes.Size()) + " bytes.";
         return info;
     }
-    if (std::memcmp(bytes.At(peAt), "PE\0\0", 4) != 0) {
+    unsigned char signature[4] = {};
+    if (!bytes.Copy(peAt, 4, signature) || std::memcmp(signature, "PE\0\0", 4) != 0) {
         info.problem = "The file has no \"PE\" signature: it is an MS-DOS or 16-bit program, not a Windows one.";
         return info;
     }
@@ -292,6 +318,9 @@ TPeInfo ReadPeInfo(const unsigned char* data, std::size_t size) {
         s.virtualExtent = virtualSize ? virtualSize : s.rawSize;
         sections.push_back(s);
     }
+    // Headers that could not be read are no verdict on the file; the
+    // caller reports the failure.
+    if (bytes.Failed()) return info;
     info.isPe = true;
 
     const std::uint64_t headersSize = bytes.U32(optional + 60);
@@ -308,17 +337,90 @@ TPeInfo ReadPeInfo(const unsigned char* data, std::size_t size) {
         return d;
     };
 
+    const TDirectory clr = directory(kDirClr);
+    info.hasClrHeader = !clr.Empty();
+    if (!tables) return info;
+
     const TImage image(bytes, headersSize, std::move(sections));
     const TDirectory exports = directory(kDirExport);
     if (!exports.Empty()) ReadExports(image, exports, info);
     const TDirectory imports = directory(kDirImport);
     if (!imports.Empty()) ReadImports(image, imports, info);
-    const TDirectory clr = directory(kDirClr);
-    if (!clr.Empty()) {
-        info.hasClrHeader = true;
+    if (info.hasClrHeader) {
         std::uint64_t at = 0;
         if (!image.MapRange(clr.rva, 8, at)) SetProblem(info, "The .NET runtime header lies outside the file's data.");
     }
+    return info;
+}
+
+}  // namespace
+
+TRangedFile::TRangedFile(std::uint64_t size, TReadAt readAt, std::uint64_t maxReadBytes)
+    : size_(size), readAt_(std::move(readAt)), maxReadBytes_(maxReadBytes) {}
+
+bool TRangedFile::Copy(std::uint64_t offset, std::size_t length, unsigned char* out) {
+    if (offset > size_ || length > size_ - offset) return false;
+    while (length > 0) {
+        const TPage* page = PageAt(offset / kPageBytes);
+        if (!page) return false;
+        const std::size_t within = static_cast<std::size_t>(offset % kPageBytes);
+        // Every page but the last is whole, and the range ends inside the
+        // file, so the page holds at least one of the bytes wanted.
+        const std::size_t n = std::min(length, page->bytes.size() - within);
+        std::memcpy(out, page->bytes.data() + within, n);
+        out += n;
+        offset += n;
+        length -= n;
+    }
+    return true;
+}
+
+const TRangedFile::TPage* TRangedFile::PageAt(std::uint64_t index) {
+    ++clock_;
+    for (TPage& page : pages_) {
+        if (page.index == index) {
+            page.lastUse = clock_;
+            return &page;
+        }
+    }
+    if (!failure_.empty()) return nullptr;
+    const std::uint64_t start = index * kPageBytes;
+    const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(kPageBytes, size_ - start));
+    if (want > maxReadBytes_ - std::min(bytesRead_, maxReadBytes_)) {
+        failure_ = "Reading the file's tables would take more than " + std::to_string(maxReadBytes_) +
+                   " bytes, the most read from one file.";
+        return nullptr;
+    }
+    TPage* page = nullptr;
+    if (pages_.size() < kCachedPages) {
+        pages_.emplace_back();
+        page = &pages_.back();
+    } else {
+        page = &*std::min_element(pages_.begin(), pages_.end(),
+                                  [](const TPage& a, const TPage& b) { return a.lastUse < b.lastUse; });
+    }
+    page->index = index;
+    page->lastUse = clock_;
+    page->bytes.resize(want);
+    bytesRead_ += want;
+    if (readAt_(start, page->bytes.data(), want) != want) {
+        failure_ = "The file could not be read.";
+        // The slot holds no page now; an index no page can have marks it.
+        page->index = ~std::uint64_t{0};
+        return nullptr;
+    }
+    return page;
+}
+
+TPeInfo ReadPeInfo(const unsigned char* data, std::size_t size) {
+    return Read(TBytes(size ? data : nullptr, data ? size : 0), true);
+}
+
+TPeInfo ReadPeInfo(TRangedFile& file, TReadScope scope) {
+    TPeInfo info = Read(TBytes(file), scope == TReadScope::Tables);
+    // A page that could not be read reads as zeros and would otherwise be
+    // reported as damage; the failure is the real reason.
+    if (!file.Failure().empty()) info.problem = file.Failure();
     return info;
 }
 
@@ -329,20 +431,20 @@ TPeInfo ReadPeFile(const std::string& path, std::size_t maxBytes) {
         info.problem = "The file could not be opened.";
         return info;
     }
-    std::vector<unsigned char> data;
-    const std::size_t chunk = 64 * 1024;
-    while (data.size() < maxBytes && in) {
-        const std::size_t want = maxBytes - data.size() < chunk ? maxBytes - data.size() : chunk;
-        const std::size_t had = data.size();
-        data.resize(had + want);
-        in.read(reinterpret_cast<char*>(data.data() + had), static_cast<std::streamsize>(want));
-        data.resize(had + static_cast<std::size_t>(in.gcount()));
-    }
-    if (in.bad()) {
+    in.seekg(0, std::ios::end);
+    const std::streamoff end = in.tellg();
+    if (end < 0) {
         info.problem = "The file could not be read.";
         return info;
     }
-    return ReadPeInfo(data.data(), data.size());
+    const std::uint64_t size = std::min<std::uint64_t>(static_cast<std::uint64_t>(end), maxBytes);
+    TRangedFile file(size, [&in](std::uint64_t offset, unsigned char* buffer, std::size_t length) -> std::size_t {
+        in.clear();
+        in.seekg(static_cast<std::streamoff>(offset));
+        in.read(reinterpret_cast<char*>(buffer), static_cast<std::streamsize>(length));
+        return in.gcount() > 0 ? static_cast<std::size_t>(in.gcount()) : 0;
+    });
+    return ReadPeInfo(file);
 }
 
 std::string MachineName(TMachine machine, std::uint16_t machineCode) {

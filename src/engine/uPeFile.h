@@ -6,10 +6,12 @@
 //
 // The bytes are untrusted. Every offset and size read from them is checked
 // against the data given before it is used, loops are bounded, and nothing
-// is read outside [data, data + size). The reader uses the C++ standard
-// library only, so it builds and runs on any host.
+// is read outside [data, data + size), or outside the file's size when the
+// file is read by ranges. The reader uses the C++ standard library only, so
+// it builds and runs on any host.
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -43,16 +45,76 @@ inline constexpr std::uint32_t kMaxSections = 96;
 inline constexpr std::uint32_t kMaxImports = 4096;
 inline constexpr std::uint32_t kMaxExportNames = 65536;
 inline constexpr std::size_t kMaxNameLength = 512;  // bytes, without the NUL
+// A file is taken to end here at the latest: what lies beyond is outside.
 inline constexpr std::size_t kMaxFileBytes = 64u * 1024u * 1024u;
+
+// A file read by position, one page at a time, so that only the pages the
+// headers and tables lie in are read, and each of them once while it is
+// kept. At most kCachedPages are kept (the least recently used one goes
+// first), and at most `maxReadBytes` are read in all: past that, and after a
+// read that failed, no further page is read and the reader reports why in
+// `problem`. Not safe to share between threads.
+inline constexpr std::size_t kPageBytes = 4096;
+inline constexpr std::size_t kCachedPages = 64;
+inline constexpr std::uint64_t kMaxReadBytes = 4u * 1024u * 1024u;
+
+class TRangedFile {
+public:
+    // Reads `size` bytes at `offset` into `buffer` and returns how many it
+    // read; fewer than asked means the read failed. It is only asked for
+    // ranges that lie inside the file's size.
+    using TReadAt = std::function<std::size_t(std::uint64_t offset, unsigned char* buffer, std::size_t size)>;
+
+    // `size` is the file's size (or the part of it to be looked at).
+    TRangedFile(std::uint64_t size, TReadAt readAt, std::uint64_t maxReadBytes = kMaxReadBytes);
+
+    std::uint64_t Size() const { return size_; }
+    // Copies [offset, offset + length) to `out`. False when the range does
+    // not lie wholly inside the file, or a page it needs could not be read.
+    bool Copy(std::uint64_t offset, std::size_t length, unsigned char* out);
+    // The bytes asked of `readAt` so far.
+    std::uint64_t BytesRead() const { return bytesRead_; }
+    // Empty while every page needed could be read; otherwise, in plain
+    // English, why one could not.
+    const std::string& Failure() const { return failure_; }
+
+private:
+    struct TPage {
+        std::uint64_t index = 0;
+        std::uint64_t lastUse = 0;
+        std::vector<unsigned char> bytes;
+    };
+    const TPage* PageAt(std::uint64_t index);
+
+    std::uint64_t size_;
+    TReadAt readAt_;
+    std::uint64_t maxReadBytes_;
+    std::uint64_t bytesRead_ = 0;
+    std::uint64_t clock_ = 0;
+    std::string failure_;
+    std::vector<TPage> pages_;
+};
+
+// How much of a program file to read: the headers only (isPe, machine,
+// isPe32Plus, isDll, hasClrHeader from its directory entry; the tables are
+// not looked at), or the export, import and .NET tables as well.
+enum class TReadScope { Headers, Tables };
 
 // Reads `size` bytes at `data` (which may be null when size is 0). Never
 // throws except std::bad_alloc.
 TPeInfo ReadPeInfo(const unsigned char* data, std::size_t size);
 
-// Reads at most the first `maxBytes` of the file at `path` and returns
-// ReadPeInfo of them. A file that cannot be opened or read gives isPe false
-// with the reason in `problem`; a larger file is read up to the limit, so
-// tables beyond it are reported as lying outside the data.
+// Reads the same through `file`, asking it only for the ranges the headers
+// and (with Tables) the tables lie in. Gives what ReadPeInfo gives for the
+// file's bytes, except that when `file` could not read a page the verdict is
+// its Failure(): isPe false when the headers could not be read, the tables'
+// problem otherwise. Pages read for the headers are kept for the tables.
+TPeInfo ReadPeInfo(TRangedFile& file, TReadScope scope = TReadScope::Tables);
+
+// Reads the file at `path`, taken to end after `maxBytes` at most, through
+// a TRangedFile: only the pages the headers and tables need. A file that
+// cannot be opened or read gives isPe false with the reason in `problem`;
+// tables beyond the limit are reported as lying outside the data.
 TPeInfo ReadPeFile(const std::string& path, std::size_t maxBytes = kMaxFileBytes);
 
 // "x86", "x64", "ARM64", "unknown (0x1C4)" or "none".

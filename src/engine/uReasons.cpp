@@ -60,6 +60,21 @@ enum TText {
     txExcIntegerOverflow,
     txExcFloat,
     txExcUnknown,
+    txExcCpp,
+    txExcNoncontinuable,
+    txExcFailFast,
+    txExcHeapCorruption,
+    txHelperVersion,
+    txHelperMalformed,
+    txHelperTimeout,
+    txHelperStopped,
+    txHelperHalfWritten,
+    txPhaseReading,
+    txPhaseLoading,
+    txPhaseCalling,
+    txPhaseUnloading,
+    txPhaseTypeLibrary,
+    txExeStopped,
     txCount
 };
 
@@ -88,10 +103,10 @@ const TTextPair kTexts[txCount] = {
     {"Windows could not load '%s' because a library it needs is built for another processor: %s.",
      "O Windows não conseguiu carregar '%s' porque uma biblioteca de que ele precisa foi compilada para outro "
      "processador: %s."},
-    {"Searched in the library's own folder, the system folders, the Windows folder, the current folder and the "
+    {"Searched in the library's own folder, the system folder, the 16-bit system folder, the Windows folder and the "
      "folders of PATH.",
-     "Procurado na pasta da própria biblioteca, nas pastas do sistema, na pasta do Windows, na pasta atual e nas "
-     "pastas do PATH."},
+     "Procurado na pasta da própria biblioteca, na pasta do sistema, na pasta do sistema de 16 bits, na pasta do "
+     "Windows e nas pastas do PATH."},
     {"needed by %s", "necessária para %s"},
     {"Windows could not load '%s'.", "O Windows não conseguiu carregar '%s'."},
     {"System error %s: %s", "Erro do sistema %s: %s"},
@@ -128,23 +143,25 @@ const TTextPair kTexts[txCount] = {
      "Execute o Corvantis como administrador."},
     {"The type library could not be written to the registry: run Corvantis as administrator.",
      "A biblioteca de tipos não pôde ser escrita no registro: execute o Corvantis como administrador."},
-    {"%s raised exception %s (%s) at address %s. The library was left loaded, since its state is unknown.",
-     "%s provocou a exceção %s (%s) no endereço %s. A biblioteca ficou carregada, pois o seu estado é "
-     "desconhecido."},
+    {"%s raised exception %s (%s) at address %s. The helper process that had loaded it was ended, since the "
+     "library's state is unknown.",
+     "%s provocou a exceção %s (%s) no endereço %s. O processo auxiliar que a tinha carregado foi terminado, pois o "
+     "estado da biblioteca é desconhecido."},
     {"The server process '%s' ended with exit code %s.", "O processo do servidor '%s' terminou com o código de saída %s."},
     {"Read as an HRESULT, the exit code is %s.", "Lido como HRESULT, o código de saída é %s."},
-    {"The server process '%s' was still running after %s seconds. It was left running; its outcome is unknown.",
-     "O processo do servidor '%s' ainda estava em execução após %s segundos. Foi deixado em execução; o seu "
-     "resultado é desconhecido."},
+    {"The server process '%s' was still running after %s seconds. It was ended, with anything it had started; its "
+     "registration may be half-written.",
+     "O processo do servidor '%s' ainda estava em execução após %s segundos. Foi terminado, com tudo o que tinha "
+     "iniciado; o seu registro pode ter ficado incompleto."},
     {"Windows could not start '%s'.", "O Windows não conseguiu iniciar '%s'."},
-    {"'%s' is a 64-bit library. Corvantis registers 64-bit libraries through its helper '%s', which was not found. "
+    {"'%s' is a %s-bit library. Corvantis registers %s-bit libraries through its helper '%s', which was not found. "
      "Reinstall Corvantis.",
-     "'%s' é uma biblioteca de 64 bits. O Corvantis registra bibliotecas de 64 bits através do seu auxiliar '%s', "
+     "'%s' é uma biblioteca de %s bits. O Corvantis registra bibliotecas de %s bits através do seu auxiliar '%s', "
      "que não foi encontrado. Reinstale o Corvantis."},
-    {"'%s' is a 64-bit library, and the 64-bit helper '%s' could not be started.",
-     "'%s' é uma biblioteca de 64 bits, e o auxiliar de 64 bits '%s' não pôde ser iniciado."},
-    {"The 64-bit helper ended while it was loading or calling '%s' (exit code %s): the library ended the process.",
-     "O auxiliar de 64 bits terminou enquanto carregava ou chamava '%s' (código de saída %s): a biblioteca terminou "
+    {"'%s' is a %s-bit library, and the %s-bit helper '%s' could not be started.",
+     "'%s' é uma biblioteca de %s bits, e o auxiliar de %s bits '%s' não pôde ser iniciado."},
+    {"The %s-bit helper ended while it was loading or calling '%s' (exit code %s): the library ended the process.",
+     "O auxiliar de %s bits terminou enquanto carregava ou chamava '%s' (código de saída %s): a biblioteca terminou "
      "o processo."},
     {"File: %s", "Arquivo: %s"},
     {"access violation", "violação de acesso"},
@@ -156,6 +173,37 @@ const TTextPair kTexts[txCount] = {
     {"integer overflow", "estouro de inteiro"},
     {"floating-point fault", "erro de vírgula flutuante"},
     {"unknown exception", "exceção desconhecida"},
+    {"a C++ exception thrown out of the server", "uma exceção C++ lançada para fora do servidor"},
+    {"non-continuable exception", "exceção não continuável"},
+    {"fail fast: the code ended its process on purpose after detecting a fault",
+     "falha rápida: o código terminou o seu processo de propósito após detetar um erro"},
+    {"heap corruption", "corrupção da memória dinâmica (heap)"},
+    {"The helper '%s' does not belong to this version of Corvantis (it speaks another version of their hand-over), "
+     "so the file was not registered. Reinstall Corvantis.",
+     "O auxiliar '%s' não pertence a esta versão do Corvantis (fala outra versão da sua comunicação), por isso o "
+     "arquivo não foi registrado. Reinstale o Corvantis."},
+    {"Corvantis could not read its helper's reply about '%s' (%s): an internal error of Corvantis, not of the "
+     "server. The helper was ended; whether the file is registered is unknown.",
+     "O Corvantis não conseguiu ler a resposta do seu auxiliar sobre '%s' (%s): um erro interno do Corvantis, não "
+     "do servidor. O auxiliar foi terminado; não se sabe se o arquivo está registrado."},
+    {"'%s' did not finish within %s seconds: %s.", "'%s' não terminou em %s segundos: %s."},
+    {"The user stopped the work on '%s' after %s seconds: %s.",
+     "O usuário interrompeu o trabalho com '%s' após %s segundos: %s."},
+    {"The helper process was ended, with anything it had started; the server's registration may be half-written.",
+     "O processo auxiliar foi terminado, com tudo o que tinha iniciado; o registro do servidor pode ter ficado "
+     "incompleto."},
+    {"the file was still being read", "o arquivo ainda estava a ser lido"},
+    {"loading the library and running its DllMain did not finish",
+     "o carregamento da biblioteca e a execução do seu DllMain não terminaram"},
+    {"its %s did not return", "o seu %s não retornou"},
+    {"%s returned, but unloading the library (its DllMain) did not finish",
+     "%s retornou, mas a descarga da biblioteca (o seu DllMain) não terminou"},
+    {"registering the type library through the system did not finish",
+     "o registro da biblioteca de tipos pelo sistema não terminou"},
+    {"The user stopped the server process '%s' after %s seconds. It was ended, with anything it had started; its "
+     "registration may be half-written.",
+     "O usuário interrompeu o processo do servidor '%s' após %s segundos. Foi terminado, com tudo o que tinha "
+     "iniciado; o seu registro pode ter ficado incompleto."},
 };
 
 // UTF-8 letters of the Latin-1 range as single Windows-1252 bytes.
@@ -270,6 +318,10 @@ std::string ExceptionName(DWORD code, QVLanguage language) {
     case EXCEPTION_FLT_STACK_CHECK:
     case EXCEPTION_FLT_INEXACT_RESULT:
     case EXCEPTION_FLT_DENORMAL_OPERAND: return Text(txExcFloat, language);
+    case 0xE06D7363: return Text(txExcCpp, language);
+    case EXCEPTION_NONCONTINUABLE_EXCEPTION: return Text(txExcNoncontinuable, language);
+    case 0xC0000409: return Text(txExcFailFast, language);
+    case 0xC0000374: return Text(txExcHeapCorruption, language);
     default: return Text(txExcUnknown, language);
     }
 }
@@ -325,7 +377,11 @@ bool IsApiSetName(const std::string& name) {
 }
 
 // The folders of the loader's search for a library loaded by full path with
-// its own folder searched first.
+// its own folder searched first, in a process that took the current folder
+// out of the search (SetDllDirectory with an empty name): the library's own
+// folder, the system folder, the 16-bit system folder, the Windows folder,
+// then the folders of PATH in their order. The sentence txSearched names
+// the same folders.
 std::vector<std::string> SearchFolders(const std::string& libraryFolder) {
     std::vector<std::string> folders;
     folders.push_back(libraryFolder);
@@ -338,8 +394,6 @@ std::vector<std::string> SearchFolders(const std::string& libraryFolder) {
         folders.push_back(windows + "\\System");
         folders.push_back(windows);
     }
-    DWORD current = GetCurrentDirectoryA(MAX_PATH * 2, buffer);
-    if (current > 0 && current < MAX_PATH * 2) folders.emplace_back(buffer, current);
     DWORD needed = GetEnvironmentVariableA("PATH", nullptr, 0);
     if (needed > 0 && needed < 65536) {
         std::string path(needed, '\0');
@@ -359,6 +413,37 @@ std::vector<std::string> SearchFolders(const std::string& libraryFolder) {
     }
     return folders;
 }
+
+// The search's folders as probed during one walk: a folder whose probe failed
+// for another reason than a missing file or path (a network folder that does
+// not answer, a drive that is not ready, a name that is no folder) is left
+// out for the rest of the walk, so it costs one failure rather than one per
+// library looked for.
+class TSearch {
+public:
+    explicit TSearch(std::vector<std::string> folders) : folders_(std::move(folders)), skipped_(folders_.size()) {}
+
+    // The path of the first file named `name` in the folders; empty when none
+    // holds one.
+    std::string Find(const std::string& name) {
+        for (size_t i = 0; i < folders_.size(); ++i) {
+            if (skipped_[i]) continue;
+            std::string candidate = folders_[i] + "\\" + name;
+            DWORD attributes = GetFileAttributesA(candidate.c_str());
+            if (attributes != INVALID_FILE_ATTRIBUTES) {
+                if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return candidate;
+                continue;
+            }
+            DWORD error = GetLastError();
+            if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) skipped_[i] = true;
+        }
+        return std::string();
+    }
+
+private:
+    std::vector<std::string> folders_;
+    std::vector<bool> skipped_;
+};
 
 bool IsSystemFolder(const std::string& folder) {
     char buffer[MAX_PATH * 2];
@@ -462,30 +547,35 @@ std::string MachineReason(const std::string& fileName, const pe::TPeInfo& info, 
 
 std::vector<TDependencyProblem> FindDependencyProblems(const std::string& fullPath, const pe::TPeInfo& info) {
     std::vector<TDependencyProblem> problems;
-    const std::vector<std::string> folders = SearchFolders(FolderOf(fullPath));
+    // Every library is searched in the folders of the library first named:
+    // the loader resolves a dependency's own imports with the same search.
+    TSearch search(SearchFolders(FolderOf(fullPath)));
+    // A drive that is not ready answers with an error, not with a prompt.
+    DWORD oldMode = 0;
+    SetThreadErrorMode(SEM_FAILCRITICALERRORS, &oldMode);
     struct TPending {
         std::string name;
         std::string neededBy;
-        std::string importerFolder;
     };
-    std::vector<TPending> pending;
-    for (const std::string& name : info.imports) pending.push_back({name, ExtractFileName(fullPath), FolderOf(fullPath)});
-    std::set<std::string> seen{Upper(ExtractFileName(fullPath))};
-    // Bounded: a damaged or huge import graph cannot keep the walk going.
+    // Bounded: a damaged or huge import graph can keep neither the walk nor
+    // its list of names to look for growing.
     const size_t kMaxLibraries = 256;
+    const size_t kMaxPending = 4096;
+    std::vector<TPending> pending;
+    auto add = [&pending](const std::vector<std::string>& names, const std::string& neededBy) {
+        for (const std::string& name : names) {
+            if (pending.size() >= kMaxPending) return;
+            pending.push_back({name, neededBy});
+        }
+    };
+    add(info.imports, ExtractFileName(fullPath));
+    std::set<std::string> seen{Upper(ExtractFileName(fullPath))};
     for (size_t next = 0; next < pending.size() && seen.size() < kMaxLibraries; ++next) {
         TPending item = pending[next];
         if (!seen.insert(Upper(item.name)).second || IsApiSetName(item.name)) continue;
         if (item.name.find_first_of("\\/:") != std::string::npos) continue;
         if (GetModuleHandleA(item.name.c_str())) continue;
-        std::string found;
-        for (const std::string& folder : folders) {
-            std::string candidate = folder + "\\" + item.name;
-            if (qv::FileExists(candidate)) {
-                found = candidate;
-                break;
-            }
-        }
+        const std::string found = search.Find(item.name);
         if (found.empty()) {
             problems.push_back({item.name, item.neededBy, std::string(), pe::TMachine::None, 0});
             continue;
@@ -497,8 +587,9 @@ std::vector<TDependencyProblem> FindDependencyProblems(const std::string& fullPa
             problems.push_back({item.name, item.neededBy, found, dependency.machine, dependency.machineCode});
             continue;
         }
-        for (const std::string& name : dependency.imports) pending.push_back({name, item.name, FolderOf(found)});
+        add(dependency.imports, item.name);
     }
+    SetThreadErrorMode(oldMode, nullptr);
     return problems;
 }
 
@@ -587,29 +678,79 @@ std::string ExitCodeReason(const std::string& fileName, DWORD exitCode, QVLangua
     return Join(lines);
 }
 
-std::string TimeoutReason(const std::string& fileName, unsigned timeoutMs, QVLanguage language) {
-    std::string seconds;
-    if (timeoutMs % 1000 == 0) {
-        seconds = std::to_string(timeoutMs / 1000);
-    } else {
-        char buffer[32];
-        std::snprintf(buffer, sizeof buffer, "%.1f", timeoutMs / 1000.0);
-        seconds = buffer;
+namespace {
+
+// "60", "1.5".
+std::string Seconds(unsigned ms) {
+    if (ms % 1000 == 0) return std::to_string(ms / 1000);
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%.1f", ms / 1000.0);
+    return buffer;
+}
+
+std::string PhaseText(TPhase phase, const char* entry, QVLanguage language) {
+    switch (phase) {
+    case TPhase::Loading: return Text(txPhaseLoading, language);
+    case TPhase::Calling: return Fmt(txPhaseCalling, language, entry);
+    case TPhase::Unloading: return Fmt(txPhaseUnloading, language, entry);
+    case TPhase::TypeLibrary: return Text(txPhaseTypeLibrary, language);
+    default: return Text(txPhaseReading, language);
     }
-    return Fmt(txTimeout, language, fileName, seconds);
 }
 
-std::string HelperMissingReason(const std::string& fileName, const std::string& helperPath, QVLanguage language) {
-    return Fmt(txHelperMissing, language, fileName, helperPath);
+const char* Bits(pe::TMachine machine) { return machine == pe::TMachine::X64 ? "64" : "32"; }
+
+}  // namespace
+
+std::string TimeoutReason(const std::string& fileName, unsigned timeoutMs, QVLanguage language) {
+    return Fmt(txTimeout, language, fileName, Seconds(timeoutMs));
 }
 
-std::string HelperStartReason(const std::string& fileName, const std::string& helperPath, DWORD error,
+std::string ExeStoppedReason(const std::string& fileName, unsigned afterMs, QVLanguage language) {
+    return Fmt(txExeStopped, language, fileName, Seconds(afterMs));
+}
+
+std::string HelperTimeoutReason(const std::string& fileName, const char* entry, TPhase phase, unsigned timeoutMs,
+                                QVLanguage language) {
+    return Join({Fmt(txHelperTimeout, language, fileName, Seconds(timeoutMs), PhaseText(phase, entry, language)),
+                 Text(txHelperHalfWritten, language)});
+}
+
+std::string HelperStoppedReason(const std::string& fileName, const char* entry, TPhase phase, unsigned afterMs,
+                                QVLanguage language) {
+    return Join({Fmt(txHelperStopped, language, fileName, Seconds(afterMs), PhaseText(phase, entry, language)),
+                 Text(txHelperHalfWritten, language)});
+}
+
+std::string HelperMissingReason(const std::string& fileName, pe::TMachine machine, const std::string& helperPath,
+                                QVLanguage language) {
+    return Fmt(txHelperMissing, language, fileName, Bits(machine), Bits(machine), helperPath);
+}
+
+std::string HelperStartReason(const std::string& fileName, pe::TMachine machine, const std::string& helperPath,
+                              DWORD error, QVLanguage language) {
+    return Join({Fmt(txHelperStart, language, fileName, Bits(machine), Bits(machine), helperPath),
+                 SystemLine(error, language)});
+}
+
+std::string HelperEndedReason(const std::string& fileName, pe::TMachine machine, DWORD exitCode,
                               QVLanguage language) {
-    return Join({Fmt(txHelperStart, language, fileName, helperPath), SystemLine(error, language)});
+    std::string code = Hex(exitCode);
+    // An exit code that is an exception's status names it: the process was
+    // ended by a fault no handler could take (fail fast, heap corruption).
+    if ((exitCode & 0xF0000000u) == 0xC0000000u || exitCode == 0xE06D7363) {
+        std::string name = ExceptionName(exitCode, language);
+        if (name != Text(txExcUnknown, language)) code += ", " + name;
+    }
+    return Fmt(txHelperEnded, language, Bits(machine), fileName, code);
 }
 
-std::string HelperEndedReason(const std::string& fileName, DWORD exitCode, QVLanguage language) {
-    return Fmt(txHelperEnded, language, fileName, Hex(exitCode));
+std::string HelperVersionReason(const std::string& helperPath, QVLanguage language) {
+    return Fmt(txHelperVersion, language, helperPath);
+}
+
+std::string HelperMalformedReason(const std::string& fileName, const std::string& what, QVLanguage language) {
+    return Fmt(txHelperMalformed, language, fileName, what);
 }
 
 }  // namespace engine

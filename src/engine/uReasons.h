@@ -10,6 +10,7 @@
 
 #include "common/QVLanguage.h"
 #include "engine/uPeFile.h"
+#include "engine/uRegCore.h"
 
 namespace engine {
 
@@ -42,11 +43,15 @@ struct TDependencyProblem {
 };
 
 // Walks the import tables from the library at `fullPath` the way the loader
-// searches (the library's own folder first, then the system folders, the
-// Windows folder, the current folder and PATH) and returns the imported
-// DLLs that no search finds or that are built for another machine. Libraries
+// searches in a process that took the current folder out of its search (the
+// library's own folder, the system folder, the 16-bit system folder, the
+// Windows folder, then the folders of PATH) and returns the imported DLLs
+// that no search finds or that are built for another machine. Libraries
 // already loaded, API set names and the system's own libraries count as
-// found; the system's libraries are not walked further.
+// found; the system's libraries are not walked further. At most 256
+// libraries are looked for and 4096 names kept waiting; a search folder
+// that fails for another reason than a missing file (a network folder that
+// does not answer) is not tried again within the walk.
 std::vector<TDependencyProblem> FindDependencyProblems(const std::string& fullPath, const pe::TPeInfo& info);
 
 // LoadLibrary failed with `error`: the system's text and, when the imports
@@ -69,12 +74,27 @@ std::string StartFailureReason(const std::string& path, const std::string& fileN
                                QVLanguage language);
 std::string ExitCodeReason(const std::string& fileName, DWORD exitCode, QVLanguage language);
 std::string TimeoutReason(const std::string& fileName, unsigned timeoutMs, QVLanguage language);
+// The user stopped the executable server after `afterMs`.
+std::string ExeStoppedReason(const std::string& fileName, unsigned afterMs, QVLanguage language);
 
-// The 64-bit helper: not found beside the program, not started, or ended
-// while it worked on the file.
-std::string HelperMissingReason(const std::string& fileName, const std::string& helperPath, QVLanguage language);
-std::string HelperStartReason(const std::string& fileName, const std::string& helperPath, DWORD error,
+// The helpers. `machine` is the helper's (x86 or x64), `entry` the entry
+// point or type library call, `phase` what the helper was doing.
+std::string HelperMissingReason(const std::string& fileName, pe::TMachine machine, const std::string& helperPath,
+                                QVLanguage language);
+std::string HelperStartReason(const std::string& fileName, pe::TMachine machine, const std::string& helperPath,
+                              DWORD error, QVLanguage language);
+// The helper ended while it worked on the file; an exit code that is an
+// exception's status is named.
+std::string HelperEndedReason(const std::string& fileName, pe::TMachine machine, DWORD exitCode,
                               QVLanguage language);
-std::string HelperEndedReason(const std::string& fileName, DWORD exitCode, QVLanguage language);
+// The helper did not answer within the time-out, or the user stopped it.
+std::string HelperTimeoutReason(const std::string& fileName, const char* entry, TPhase phase, unsigned timeoutMs,
+                                QVLanguage language);
+std::string HelperStoppedReason(const std::string& fileName, const char* entry, TPhase phase, unsigned afterMs,
+                                QVLanguage language);
+// The helper speaks another version of the hand-over.
+std::string HelperVersionReason(const std::string& helperPath, QVLanguage language);
+// The helper's reply could not be read: `what` says what was wrong.
+std::string HelperMalformedReason(const std::string& fileName, const std::string& what, QVLanguage language);
 
 }  // namespace engine

@@ -8,6 +8,7 @@
 #include "common/QVHandles.h"
 #include "common/QVStrings.h"
 #include "common/QVSystem.h"
+#include "engine/uChildProcess.h"
 #include "engine/uGuardedCall.h"
 #include "engine/uPeFile.h"
 #include "engine/uReasons.h"
@@ -30,11 +31,15 @@ TRegOutcome Success(std::string message) { return TRegOutcome{true, std::move(me
 
 bool HasFolderPart(const std::string& path) { return path.find_first_of("\\/") != std::string::npos; }
 
+}  // namespace
+
 std::string FullPathOf(const std::string& path) {
     char full[MAX_PATH * 2];
     DWORD length = GetFullPathNameA(path.c_str(), sizeof full, full, nullptr);
     return length > 0 && length < sizeof full ? std::string(full, length) : path;
 }
+
+namespace {
 
 // What the library's file says before it is loaded. The headers (machine,
 // DLL or EXE, the .NET entry) lie in the first page; the export and import
@@ -138,56 +143,47 @@ bool FileExistsReady(const std::string& path) {
     return ready && qv::FileExists(path);
 }
 
-bool WaitPumping(void* object, unsigned timeoutMs, const std::function<void()>& pump) {
-    HANDLE handle = static_cast<HANDLE>(object);
-    if (!pump) return WaitForSingleObject(handle, timeoutMs) == WAIT_OBJECT_0;
-    DWORD start = GetTickCount();
-    for (;;) {
-        DWORD elapsed = GetTickCount() - start;
-        if (timeoutMs != INFINITE && elapsed >= timeoutMs) return WaitForSingleObject(handle, 0) == WAIT_OBJECT_0;
-        DWORD left = timeoutMs == INFINITE ? INFINITE : timeoutMs - elapsed;
-        DWORD wait = MsgWaitForMultipleObjects(1, &handle, FALSE, left, QS_ALLINPUT);
-        if (wait == WAIT_OBJECT_0) return true;
-        if (wait == WAIT_OBJECT_0 + 1) {
-            pump();
-        } else if (wait == WAIT_FAILED) {
-            return WaitForSingleObject(handle, left) == WAIT_OBJECT_0;
-        }
-    }
-}
-
 TRegOutcome RunExecutableCore(const std::string& path, bool register_, const TRegContext& context) {
     const int direction = register_ ? 0 : 1;
     const std::string fileName = ExtractFileName(path);
     const std::string subject = fileName + kSwitches[direction];
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
     // The program's path in quotes, so that a path with blanks reaches the
-    // server as one argument, then the switch after one blank.
-    std::string commandLine = "\"" + path + "\"" + kSwitches[direction];
-    std::vector<char> buffer(commandLine.begin(), commandLine.end());
-    buffer.push_back('\0');
-    PROCESS_INFORMATION process{};
-    if (!CreateProcessA(path.c_str(), buffer.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
-                        &process)) {
-        DWORD error = GetLastError();
+    // server as one argument, then the switch after one blank. No console:
+    // a console server must not share the runner's, where the user's Ctrl+C
+    // belongs to the runner alone.
+    TChildProcess server;
+    DWORD error = 0;
+    if (!server.Start(path, "\"" + path + "\"" + kSwitches[direction], CREATE_NO_WINDOW, error)) {
         return Failure(qv::LoadFmt(IDS_EXE_FAILED, subject), StartFailureReason(path, fileName, error, context.language));
     }
-    CloseHandle(process.hThread);
-    qv::Handle processHandle(process.hProcess);
-
-    // A server that is still running is left alone; it is not killed.
-    if (!WaitPumping(processHandle.get(), context.exeTimeoutMs, context.pumpMessages)) {
+    const double start = qv::NowMs();
+    switch (WaitForChild(server.Process(), nullptr, context.timeoutMs, static_cast<HANDLE>(context.abortEvent),
+                         context.pumpMessages)) {
+    case TWaitEnd::TimedOut:
+        server.Kill(ERROR_TIMEOUT);
         return Failure(qv::LoadFmt(IDS_EXE_FAILED, subject),
-                       TimeoutReason(fileName, context.exeTimeoutMs, context.language));
+                       TimeoutReason(fileName, context.timeoutMs, context.language));
+    case TWaitEnd::Aborted:
+        server.Kill(ERROR_CANCELLED);
+        return Failure(qv::LoadFmt(IDS_EXE_FAILED, subject),
+                       ExeStoppedReason(fileName, static_cast<unsigned>(qv::NowMs() - start), context.language));
+    default: break;
     }
-    DWORD exitCode = 0;
-    if (!GetExitCodeProcess(processHandle.get(), &exitCode)) exitCode = GetLastError();
+    DWORD exitCode = server.ExitCode();
+    server.Detach();
     if (exitCode != 0) {
         return Failure(qv::LoadFmt(IDS_EXE_FAILED, subject), ExitCodeReason(fileName, exitCode, context.language));
     }
     return Success(qv::LoadFmt(IDS_EXE_SUCCESS, subject));
 }
+
+namespace {
+
+void Publish(const TRegContext& context, TPhase phase) {
+    if (context.onPhase) context.onPhase(phase);
+}
+
+}  // namespace
 
 TRegOutcome RegisterLibraryCore(const std::string& path, bool register_, const TRegContext& context) {
     const int direction = register_ ? 0 : 1;
@@ -202,6 +198,7 @@ TRegOutcome RegisterLibraryCore(const std::string& path, bool register_, const T
     const std::string fullPath = FullPathOf(path);
     // A file that opens exists on a ready drive; only one that does not
     // open needs the slower check, which decides "not found".
+    Publish(context, TPhase::Reading);
     TProgramFile program(fullPath);
     if (!program.Opened() && !FileExistsReady(path)) {
         return Failure(qv::LoadFmt(IDS_LIB_NOT_FOUND, path), NotFoundReason(path, context.language));
@@ -209,21 +206,18 @@ TRegOutcome RegisterLibraryCore(const std::string& path, bool register_, const T
     auto loadFailed = [&] { return qv::LoadFmt(IDS_LIB_LOAD_FAILED, fileName); };
 
     // The file is read before it is loaded: what is no program file, or is
-    // one for another processor, is never handed to the loader, and a
-    // library of the other bitness goes to the process that can load it.
+    // one for a processor this computer cannot run, is never handed to the
+    // loader, and a library goes to the helper of its own bitness.
     const pe::TPeInfo& head = program.Head();
     if (program.Opened() && !head.isPe) {
         return Failure(loadFailed(), NotProgramReason(fileName, head, context.language));
     }
-    if (program.Opened() && head.machine != ProcessMachine()) {
-        TRegOutcome outcome;
-        if (CanRunMachine(head.machine) && context.foreign && context.foreign(fullPath, register_, outcome)) {
-            return outcome;
-        }
+    const bool runnable = context.runLibrary ? CanRunMachine(head.machine) : head.machine == ProcessMachine();
+    if (program.Opened() && !runnable) {
         return Failure(loadFailed(), MachineReason(fileName, program.Whole(), context.language));
     }
-    // Loading a .NET assembly would start the .NET runtime in this process
-    // only to find no entry point; a mixed assembly that exports one loads.
+    // Loading a .NET assembly would start the .NET runtime only to find no
+    // entry point; a mixed assembly that exports one loads.
     if (program.Opened() && head.hasClrHeader) {
         const pe::TPeInfo& info = program.Whole();
         if (!(register_ ? info.exportsRegister : info.exportsUnregister)) {
@@ -231,38 +225,82 @@ TRegOutcome RegisterLibraryCore(const std::string& path, bool register_, const T
                            DotNetReason(fileName, entry, context.language));
         }
     }
+    if (context.runLibrary) {
+        // A file that could not be read goes to the helper of this bitness,
+        // whose loader then has its say.
+        return context.runLibrary(program.Opened() ? head.machine : ProcessMachine(), TServerKind::Library, fullPath,
+                                  register_);
+    }
 
     std::string loadPath = fullPath;
     // The loader appends ".dll" to a name without extension; a trailing dot
     // makes it load the file exactly as named.
     if (ExtractFileExt(loadPath).empty()) loadPath += '.';
+    Publish(context, TPhase::Loading);
     UINT oldMode = SetErrorMode(SEM_FAILCRITICALERRORS);
     qv::Module library(HasFolderPart(loadPath) ? LoadLibraryExA(loadPath.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH)
                                                : LoadLibraryA(loadPath.c_str()));
     DWORD loadError = library ? 0 : GetLastError();
     SetErrorMode(oldMode);
     if (!library) {
+        Publish(context, TPhase::Idle);
         return Failure(loadFailed(), LoadFailureReason(fullPath, fileName, loadError, program.Whole(), context.language));
     }
 
     FARPROC address = GetProcAddress(library.get(), entry);
     if (!address) {
-        return Failure(qv::LoadFmt(IDS_PROC_NOT_FOUND, entry, fileName),
-                       MissingEntryReason(fileName, entry, library.get(), program.Whole(), context.language));
+        TRegOutcome missing = Failure(qv::LoadFmt(IDS_PROC_NOT_FOUND, entry, fileName),
+                                      MissingEntryReason(fileName, entry, library.get(), program.Whole(),
+                                                         context.language));
+        Publish(context, TPhase::Unloading);
+        library.reset();
+        Publish(context, TPhase::Idle);
+        return missing;
     }
 
+    Publish(context, TPhase::Calling);
     TGuardedResult call = CallGuarded(reinterpret_cast<TEntryPoint>(reinterpret_cast<void*>(address)));
     if (call.faulted) {
         // The server's state is unknown after a fault, so it stays loaded.
         library.release();
-        return Failure(qv::LoadFmt(IDS_CALL_FAILED, entry, fileName),
-                       FaultReason(entry, call.exceptionCode, call.exceptionAddress, context.language));
+        Publish(context, TPhase::Idle);
+        TRegOutcome fault = Failure(qv::LoadFmt(IDS_CALL_FAILED, entry, fileName),
+                                    FaultReason(entry, call.exceptionCode, call.exceptionAddress, context.language));
+        fault.serverFaulted = true;
+        return fault;
     }
+    Publish(context, TPhase::Unloading);
     library.reset();
+    Publish(context, TPhase::Idle);
     if (call.result != S_OK) {
         return Failure(qv::LoadFmt(IDS_CALL_FAILED, entry, fileName), ResultReason(entry, call.result, context.language));
     }
     return Success(qv::LoadFmt(IDS_CALL_SUCCESS, entry, fileName));
+}
+
+pe::TMachine TypeLibraryMachine(const std::string& path) {
+    unsigned char head[0x40] = {};
+    DWORD got = 0;
+    DWORD oldMode = 0;
+    SetThreadErrorMode(SEM_FAILCRITICALERRORS, &oldMode);
+    qv::Handle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    SetThreadErrorMode(oldMode, nullptr);
+    if (file && !ReadFile(file.get(), head, sizeof head, &got, nullptr)) got = 0;
+    pe::TMachine declared = pe::TMachine::X86;
+    if (got >= 0x18 && head[0] == 'M' && head[1] == 'S' && head[2] == 'F' && head[3] == 'T') {
+        // A compiled type library: the low nibble of the flags at 0x14 is
+        // its SYSKIND (SYS_WIN64 is 3).
+        if ((head[0x14] & 0x0F) == SYS_WIN64) declared = pe::TMachine::X64;
+    } else if (got >= 2 && head[0] == 'M' && head[1] == 'Z') {
+        // A type library inside a program file is registered by a helper of
+        // the file's own bitness.
+        TProgramFile program(path);
+        if (program.Opened() && program.Head().isPe && program.Head().machine == pe::TMachine::X64) {
+            declared = pe::TMachine::X64;
+        }
+    }
+    return CanRunMachine(declared) ? declared : pe::TMachine::X86;
 }
 
 TRegOutcome RegisterTypeLibraryCore(const std::string& path, bool register_, const TRegContext& context) {
@@ -272,10 +310,14 @@ TRegOutcome RegisterTypeLibraryCore(const std::string& path, bool register_, con
     if (!FileExistsReady(path)) {
         return Failure(qv::LoadFmt(IDS_LIB_NOT_FOUND, path), NotFoundReason(path, context.language));
     }
+    if (context.runLibrary) {
+        return context.runLibrary(TypeLibraryMachine(path), TServerKind::TypeLibrary, FullPathOf(path), register_);
+    }
     int length = MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, nullptr, 0);
     std::vector<wchar_t> wide(static_cast<size_t>(length > 0 ? length : 1));
     MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide.data(), length);
 
+    Publish(context, TPhase::TypeLibrary);
     UINT oldMode = SetErrorMode(SEM_FAILCRITICALERRORS);
     ITypeLib* library = nullptr;
     const char* failedCall = "LoadTypeLibEx";
@@ -292,6 +334,7 @@ TRegOutcome RegisterTypeLibraryCore(const std::string& path, bool register_, con
         }
     }
     if (library) library->Release();
+    Publish(context, TPhase::Idle);
     if (FAILED(hr)) {
         return Failure(qv::LoadFmt(IDS_CALL_FAILED, entry, fileName), ResultReason(failedCall, hr, context.language));
     }

@@ -1,18 +1,23 @@
 #pragma once
 // Registering and unregistering one COM server file, with no window: the
 // steps for each kind of file and the outcome they end with. The windowed
-// program, the 64-bit helper and the console runner all register through
-// these functions; each shows the outcome in its own way.
+// program, the helpers and the console runner all register through these
+// functions; each shows the outcome in its own way.
 //
 // Executable servers are started with "/regserver" or "/unregserver", type
 // libraries go through the type library API, and every other file is read
 // as a Windows program file and then loaded as a library whose
-// DllRegisterServer or DllUnregisterServer is called. Every failure carries
-// a reason in its details; a success never does.
+// DllRegisterServer or DllUnregisterServer is called. The program and the
+// runner load no server themselves: libraries and type libraries go to a
+// helper process of their bitness (the context's runner), and only the
+// helpers load them. Every failure carries a reason in its details; a
+// success never does.
+#include <cstdint>
 #include <functional>
 #include <string>
 
 #include "common/QVLanguage.h"
+#include "engine/uPeFile.h"
 
 namespace engine {
 
@@ -21,6 +26,9 @@ struct TRegOutcome {
     std::string message;  // the first line the user sees
     std::string details;  // why it failed, in plain words and technical facts
     double ms = 0;        // how long the file took, including any wait
+    // The server raised an exception it did not handle: the process that
+    // loaded it is in an unknown state.
+    bool serverFaulted = false;
 };
 
 enum class TServerKind { Executable, TypeLibrary, Library };
@@ -29,19 +37,32 @@ enum class TServerKind { Executable, TypeLibrary, Library };
 // ".tlb" and ".olb" type libraries, anything else (no extension too) a library.
 TServerKind KindOf(const std::string& path);
 
-// Runs a library built for the other bitness of this computer (a 64-bit
-// library in the 32-bit program). Gets the library's full path; fills the
-// outcome and returns true, or returns false when no such runner exists.
-using TForeignRunner = std::function<bool(const std::string& fullPath, bool register_, TRegOutcome& outcome)>;
+// What a helper is doing with a file, published for the program: on a
+// time-out it says what did not finish.
+enum class TPhase : std::uint32_t { Idle = 0, Reading = 1, Loading = 2, Calling = 3, Unloading = 4, TypeLibrary = 5 };
+
+// Registers a library (kind Library) or a type library (kind TypeLibrary)
+// at `fullPath` in a process that runs code of `machine`, and returns the
+// outcome.
+using TLibraryRunner = std::function<TRegOutcome(pe::TMachine machine, TServerKind kind, const std::string& fullPath,
+                                                 bool register_)>;
 
 struct TRegContext {
     QVLanguage language = qlEnglish;   // of the details; messages are always English
-    unsigned exeTimeoutMs = 60000;     // how long an executable server may run
+    // How long an executable server, or a helper with one file, may work.
+    unsigned timeoutMs = 60000;
     // Called while the call waits for another process (an executable server
-    // or the 64-bit helper), whenever messages arrive for this thread: keeps
-    // windows painted. Null: the wait takes no messages.
+    // or a helper), whenever messages arrive for this thread: keeps windows
+    // painted. Null: the wait takes no messages.
     std::function<void()> pumpMessages;
-    TForeignRunner foreign;            // null: such a library fails with its reason
+    // An event; once set, the server process at work (executable server or
+    // helper) is ended at once and the file fails as stopped by the user.
+    void* abortEvent = nullptr;
+    // Where libraries and type libraries are registered. Null: in this
+    // process (the helpers themselves).
+    TLibraryRunner runLibrary;
+    // Told of each phase while a library is registered in this process.
+    std::function<void(TPhase)> onPhase;
 };
 
 // Registers (true) or unregisters the file at `path`. Never throws except
@@ -63,9 +84,13 @@ bool FileExistsReady(const std::string& path);
 std::string ExtractFileName(const std::string& path);
 std::string ExtractFileExt(const std::string& path);
 
-// Waits for `object` to be signalled for at most `timeoutMs`, calling `pump`
-// whenever messages arrive for this thread (plain wait when it is null).
-// True when it was signalled.
-bool WaitPumping(void* object, unsigned timeoutMs, const std::function<void()>& pump);
+// The processor a type library is declared for decides the helper that
+// registers it: x64 for a 64-bit type library (or a 64-bit container) on a
+// computer that runs x64 code, x86 otherwise. Reads the file's first bytes
+// only.
+pe::TMachine TypeLibraryMachine(const std::string& path);
+
+// The full path of `path`, against the current folder.
+std::string FullPathOf(const std::string& path);
 
 }  // namespace engine

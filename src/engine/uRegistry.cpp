@@ -6,12 +6,13 @@
 #include "common/QVExceptions.h"
 #include "common/QVMsgDetailsFrm.h"
 #include "common/QVMsgFrm.h"
-#include "engine/uHelper64.h"
+#include "engine/uHelper.h"
 #include "ui/Application.h"
 
 namespace engine {
 
-unsigned ServerExecutableTimeoutMs = 60000;
+unsigned RegistrationTimeoutMs = 60000;
+void* RegistrationAbortEvent = nullptr;
 
 namespace {
 
@@ -24,9 +25,10 @@ void PumpMessages() { ui::Application.ProcessMessages(); }
 TRegContext WindowedContext(QVLanguage language) {
     TRegContext context;
     context.language = language;
-    context.exeTimeoutMs = ServerExecutableTimeoutMs;
+    context.timeoutMs = RegistrationTimeoutMs;
     context.pumpMessages = PumpMessages;
-    context.foreign = HelperRunner(language, PumpMessages);
+    context.abortEvent = RegistrationAbortEvent;
+    UseHelpers(context);
     return context;
 }
 

@@ -2,8 +2,8 @@
 // Registering and unregistering one COM server file for the windowed program
 // and its command line: the outcome of the engine's core raised as the
 // program's exception or shown in a message dialog, with the busy cursor,
-// windows kept painted while a server process runs, and 64-bit libraries
-// handed to the 64-bit helper.
+// windows kept painted while a server process runs, and libraries handed
+// to the helper of their bitness.
 #include <string>
 
 #include "engine/uRegCore.h"
@@ -30,7 +30,11 @@ void RunServerExecutable(const std::string& path);
 // calling operation.
 void RegisterLibrary(const std::string& path);
 
-// How long an executable server may run before it counts as failed.
-extern unsigned ServerExecutableTimeoutMs;
+// How long an executable server, or a helper with one library, may work
+// before it is ended and the file counts as failed.
+extern unsigned RegistrationTimeoutMs;
+// An event that, while set, ends the server process at work at once (the
+// task window's Stop); null: none.
+extern void* RegistrationAbortEvent;
 
 }  // namespace engine

@@ -96,7 +96,12 @@ bool TTaskRun::RunTask(int row, const std::function<void(const std::string&, boo
         AddDetailRows(details);
         if (hooks.RowsChanged) hooks.RowsChanged(row, row);
         bool stop = false;
-        if (rules.StopAfter == stopAfterFirst) {
+        if (hooks.StopRequested && hooks.StopRequested()) {
+            // The user stopped the run during this task (its server may have
+            // been ended for it): that is the run's reason to stop.
+            errors_.push_back(TErrorRow{qv::LoadStr(IDS_STOPPED_USER), tiStopped});
+            stop = true;
+        } else if (rules.StopAfter == stopAfterFirst) {
             errors_.push_back(TErrorRow{qv::LoadStr(IDS_STOPPED_FIRST), tiStopped});
             stop = true;
         } else if (rules.StopAfter == stopAfterN && errorCount_ == std::max(rules.MaxErrors, 1) &&

@@ -7,7 +7,9 @@
 #include <vector>
 
 #include "TestServerIds.h"
-#include "engine/uHelper64.h"
+#include "engine/uHelper.h"
+#include "engine/uPeFile.h"
+#include "engine/uReasons.h"
 #include "engine/uRegCore.h"
 #include "support/TestEnv.h"
 
@@ -26,7 +28,9 @@ struct TDiagnosisCase {
 const TDiagnosisCase kCases[] = {
     {"lonely\\DepServer.dll", true, qlEnglish, "Failed to load library 'DepServer.dll'.",
      {"because a library it needs was not found: DepHelper.dll (needed by DepServer.dll).",
-      "Searched in the library's own folder", "System error 126 (0x0000007E)"}},
+      "Searched in the library's own folder, the system folder, the 16-bit system folder, the Windows folder and "
+      "the folders of PATH.",
+      "System error 126 (0x0000007E)"}},
     {"DotNetLike.dll", true, qlEnglish, "DllRegisterServer procedure not found in 'DotNetLike.dll'.",
      {"is a .NET assembly", "RegAsm.exe /codebase"}},
     {"NotALibrary.dll", true, qlEnglish, "Failed to load library 'NotALibrary.dll'.",
@@ -56,7 +60,9 @@ const TDiagnosisCase kCases[] = {
     {"x64\\SelfRegClassServer.dll", true, qlEnglish,
      "Call to 'DllRegisterServer' failed in 'SelfRegClassServer.dll'.", {"0x80040201 (SELFREG_E_CLASS)"}},
     {"x64\\lonely\\DepServer.dll", true, qlPortuguese, "Failed to load library 'DepServer.dll'.",
-     {"DepHelper.dll (necess\xE1ria para DepServer.dll)"}},
+     {"DepHelper.dll (necess\xE1ria para DepServer.dll)",
+      "Procurado na pasta da pr\xF3pria biblioteca, na pasta do sistema, na pasta do sistema de 16 bits, na pasta "
+      "do Windows e nas pastas do PATH."}},
     {"x64\\FaultServer.dll", false, qlEnglish, "Call to 'DllUnregisterServer' failed in 'FaultServer.dll'.",
      {"0xC0000094 (integer division by zero)", "(FaultServer.dll+0x"}},
     {"OkServer.dll", true, qlPortuguese, "", {}},
@@ -78,7 +84,7 @@ TEST(Diagnosis, EveryKindOfFailureSaysWhy) {
         SCOPED_TRACE(c.file);
         engine::TRegContext context;
         context.language = c.language;
-        context.foreign = engine::HelperRunner(c.language, nullptr);
+        engine::UseHelpers(context);
         engine::TRegOutcome outcome = engine::RegisterFileCore(TestDataDir() + c.file, c.register_, context);
         if (*c.message == '\0') {
             EXPECT_TRUE(outcome.success) << outcome.message << "\n" << outcome.details;
@@ -94,4 +100,65 @@ TEST(Diagnosis, EveryKindOfFailureSaysWhy) {
         EXPECT_GT(outcome.ms, 0.0);
     }
     DeleteTree(HKEY_LOCAL_MACHINE, TestServers::kNoUnregKey);
+}
+
+namespace {
+
+// PATH set for the life of the object; the earlier value comes back.
+class ScopedPath {
+public:
+    explicit ScopedPath(const std::string& value) {
+        char buffer[32768];
+        DWORD length = GetEnvironmentVariableA("PATH", buffer, sizeof buffer);
+        had_ = length > 0 && length < sizeof buffer;
+        if (had_) old_.assign(buffer, length);
+        SetEnvironmentVariableA("PATH", value.c_str());
+    }
+    ~ScopedPath() { SetEnvironmentVariableA("PATH", had_ ? old_.c_str() : nullptr); }
+    ScopedPath(const ScopedPath&) = delete;
+    ScopedPath& operator=(const ScopedPath&) = delete;
+
+private:
+    std::string old_;
+    bool had_ = false;
+};
+
+}  // namespace
+
+// The walk looks for a library's imports where a helper's loader does: the
+// library's own folder, the system folders, the Windows folder and PATH,
+// never the current folder; a PATH folder that cannot be reached does not
+// hide the folders after it.
+TEST(Diagnosis, DependencyWalkSearchesLikeTheHelpersLoader) {
+    ASSERT_FALSE(ModuleLoaded("DepHelper.dll")) << "a loaded DepHelper.dll counts as found";
+    const std::string data = TestDataDir();
+    const std::string helperFolder = data + "dep";  // holds DepHelper.dll
+    struct TCase {
+        const char* name;
+        std::string library;
+        std::string current;
+        std::string path;
+        const char* missing;  // the names the walk reports missing, comma-separated
+    } cases[] = {
+        {"beside the library", data + "dep\\DepServer.dll", data, "", ""},
+        {"only in the current folder", data + "lonely\\DepServer.dll", helperFolder, "", "DepHelper.dll"},
+        {"in a folder of PATH", data + "lonely\\DepServer.dll", data, helperFolder + "\\", ""},
+        {"after an unreachable PATH folder", data + "lonely\\DepServer.dll", data,
+         "\\\\corvantis-no-such-host\\share;Q:\\no-such-folder;" + helperFolder, ""},
+        {"in no folder searched", data + "lonely\\DepServer.dll", data, data + "lonely", "DepHelper.dll"},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScopedCurrentDir current(c.current);
+        ScopedPath path(c.path);
+        const engine::pe::TPeInfo info = engine::pe::ReadPeFile(c.library);
+        ASSERT_TRUE(info.isPe) << info.problem;
+        std::string missing;
+        for (const engine::TDependencyProblem& problem : engine::FindDependencyProblems(c.library, info)) {
+            EXPECT_EQ(problem.foundAt, "");
+            EXPECT_EQ(problem.neededBy, "DepServer.dll");
+            missing += (missing.empty() ? "" : ",") + problem.name;
+        }
+        EXPECT_EQ(missing, c.missing);
+    }
 }

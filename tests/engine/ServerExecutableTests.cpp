@@ -2,6 +2,10 @@
 // judged by their exit code.
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
 #include "EngineTestUtil.h"
 #include "TestServerIds.h"
 #include "support/TestEnv.h"
@@ -50,26 +54,42 @@ TEST(RunServerExecutable, AServerThatCannotStartFails) {
     EXPECT_TRUE(Failed(RunFile(dir + "Text.exe", false), "'Text.exe /unregserver' failed."));
 }
 
-TEST(RunServerExecutable, AServerStillRunningAfterTheTimeoutFailsAndIsLeftRunning) {
-    DeleteTree(HKEY_LOCAL_MACHINE, ts::kExeServerKey);
-    unsigned saved = engine::ServerExecutableTimeoutMs;
-    engine::ServerExecutableTimeoutMs = 300;
+TEST(RunServerExecutable, AServerStillRunningAfterTheTimeoutIsEndedWithWhatItStarted) {
+    // Sleeper.exe starts a child and both would run forever.
+    const std::string pidFile = MakeTempDir("sleeper") + "child.pid";
+    unsigned saved = engine::RegistrationTimeoutMs;
+    engine::RegistrationTimeoutMs = 1500;
     Outcome o;
     {
-        ScopedEnv delay(ts::kServerDelayEnvVar, "2000");
-        o = RunFile(TestDataDir() + ts::kExeServerFile, true);
+        ScopedEnv file(ts::kSleeperPidFileEnvVar, pidFile.c_str());
+        o = RunFile(TestDataDir() + ts::kSleeperFile, true);
     }
-    engine::ServerExecutableTimeoutMs = saved;
-    EXPECT_TRUE(Failed(o, "'ExeServer.exe /regserver' failed."));
+    engine::RegistrationTimeoutMs = saved;
+    EXPECT_TRUE(Failed(o, "'Sleeper.exe /regserver' failed."));
     EXPECT_EQ(o.details,
-              "The server process 'ExeServer.exe' was still running after 0.3 seconds. It was left running; its "
-              "outcome is unknown.");
-    // It was not killed: it finishes its work later.
-    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, ts::kExeServerKey));
-    DWORD start = GetTickCount();
-    while (!KeyExists(HKEY_LOCAL_MACHINE, ts::kExeServerKey) && GetTickCount() - start < 15000) Sleep(50);
-    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, ts::kExeServerKey));
-    RunFile(TestDataDir() + ts::kExeServerFile, false);
+              "The server process 'Sleeper.exe' was still running after 1.5 seconds. It was ended, with anything it "
+              "had started; its registration may be half-written.");
+    DWORD child = static_cast<DWORD>(std::strtoul(ReadFileBytes(pidFile).c_str(), nullptr, 10));
+    ASSERT_NE(child, 0u) << "the server did not start its child";
+    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, child);
+    if (process) {
+        EXPECT_EQ(WaitForSingleObject(process, 5000), WAIT_OBJECT_0) << "the server's child still runs";
+        CloseHandle(process);
+    }
+}
+
+TEST(RunServerExecutable, AServerInheritsNoHandleOfTheProgram) {
+    // An inheritable, signalled event: the probe fails when it finds it open.
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE event = CreateEventA(&inherit, TRUE, TRUE, nullptr);
+    ASSERT_NE(event, nullptr);
+    Outcome o;
+    {
+        ScopedEnv value(ts::kHandleProbeHandleEnvVar, std::to_string(reinterpret_cast<std::uintptr_t>(event)).c_str());
+        o = RunFile(TestDataDir() + ts::kHandleProbeFile, true);
+    }
+    CloseHandle(event);
+    EXPECT_TRUE(Succeeded(o, "'HandleProbe.exe /regserver' completed with success.")) << o.details;
 }
 
 // Counts the timer ticks of a window while a server runs.

@@ -73,7 +73,9 @@ TEST(LogWindow, LayoutAndRowsBeforeTheRunStarts) {
             SIZE client = ClientSize96(log.Handle());
             EXPECT_EQ(client.cx, 465);
             EXPECT_EQ(client.cy, 287);
-            EXPECT_FALSE(log.cmdClose->Enabled());
+            // While the run lasts, Close is Stop.
+            EXPECT_TRUE(log.cmdClose->Enabled());
+            EXPECT_EQ(log.cmdClose->Text(), "&Stop");
             EXPECT_EQ(log.lblDescription->Text(), "Performing selected tasks. Please wait...");
             EXPECT_EQ(log.pBar->Max(), 6);
             EXPECT_EQ(log.pcTasks->ActivePage(), 0);
@@ -466,6 +468,51 @@ TEST(LogWindow, RunTaskListTakesTheOptions) {
                  }},
                 [&] { RunTaskList({SFalse(), Ok()}, true); });
     Options.reset();
+}
+
+// Stop: pressed while a server has worked for more than two seconds it ends
+// that server and the task fails as stopped; pressed sooner, the task
+// finishes. Either way nothing after it runs.
+TEST(LogWindow, StopEndsAServerThatHangsAndLetsAShortTaskFinish) {
+    struct {
+        const char* slowMs;
+        double pressAfterMs;
+        const char* firstStatus;
+    } cases[] = {{"60000", 2600, "Failed"}, {"1200", 300, "Completed"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.slowMs);
+        ScopedEnv slow(ts::kMisbehaveSlowEnvVar, c.slowMs);
+        const std::string slowFile = TestDataDir() + ts::kMisbehaveSlowFile;
+        TLogFrm log({slowFile, Ok()}, true, false, TStopRules{stopNever, 5});
+        const double start = qv::NowMs();
+        DriveDialog({WaitUntil([&] { return qv::NowMs() - start > c.pressAfterMs; }),
+                     [&](HWND) {
+                         EXPECT_EQ(log.cmdClose->Text(), "&Stop");
+                         EXPECT_TRUE(log.cmdClose->Enabled());
+                         SaveShot(log.Handle(), std::string("log_stop_pressed_") + c.firstStatus);
+                         Click(log.cmdClose->Handle());
+                     },
+                     WaitUntil([&] { return log.Run().Finished(); }),
+                     [&](HWND) {
+                         SaveShot(log.Handle(), std::string("log_stopped_") + c.firstStatus);
+                         EXPECT_EQ(log.cmdClose->Text(), "&Close");
+                         EXPECT_TRUE(log.cmdClose->Focused());
+                         Click(log.cmdClose->Handle());
+                     }},
+                    [&] { log.ShowModal(); });
+        EXPECT_LT(qv::NowMs() - start, 8000.0) << "the hung server was not ended at once";
+        EXPECT_EQ(Column(log.lvTasks, 1), (Strings{c.firstStatus, "Cancelled"}));
+        const auto& errors = log.Run().Errors();
+        ASSERT_FALSE(errors.empty());
+        EXPECT_EQ(errors.back().Text, "Processing stopped at the user's request.");
+        if (std::string(c.firstStatus) == "Failed") {
+            ASSERT_GE(errors.size(), 3u);
+            EXPECT_EQ(errors[0].Text, "Call to 'DllRegisterServer' failed in 'Slow.dll'.");
+            EXPECT_EQ(errors[1].Text.find("    The user stopped the work on 'Slow.dll' after "), 0u) << errors[1].Text;
+        } else {
+            EXPECT_EQ(errors.size(), 1u);
+        }
+    }
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 // The mail component and the support e-mail command, against the test mail
-// library (MAPI32.DLL beside this program) and, for the fallback, a test
-// "mailto" handler started by the real shell.
+// library (MAPI32.DLL beside this program, bound through the component's
+// library-path seam in place of the system's) and, for the fallback, a test
+// "mailto" handler started by the real shell. Last, the hardened library
+// search that keeps a planted library of a system name out of the program.
 #include <windows.h>
 #include <gtest/gtest.h>
 
@@ -13,6 +15,7 @@
 #include "common/QVApp.h"
 #include "common/QVExceptions.h"
 #include "common/QVMapi.h"
+#include "common/QVSystem.h"
 #include "support/TestEnv.h"
 #include "ui/Application.h"
 
@@ -80,7 +83,10 @@ std::string ReadAll(const std::string& path) {
 class Mapi : public testing::Test {
 protected:
     void SetUp() override {
-        HMODULE library = LoadLibraryA("MAPI32.DLL");
+        // The component and the test load the same file, so they share the
+        // library's record.
+        qv::SetMailLibraryPath(testLibrary_);
+        HMODULE library = LoadLibraryA(testLibrary_.c_str());
         ASSERT_NE(library, nullptr);
         reset_ = reinterpret_cast<TestMailResetProc>(reinterpret_cast<void*>(GetProcAddress(library, "TestMailReset")));
         last_ = reinterpret_cast<TestMailLastRecordProc>(
@@ -89,7 +95,10 @@ protected:
         reset_(SUCCESS_SUCCESS);
         DeleteFileA(mailtoLog_.c_str());
     }
-    void TearDown() override { DeleteFileA(mailtoLog_.c_str()); }
+    void TearDown() override {
+        qv::SetMailLibraryPath("");
+        DeleteFileA(mailtoLog_.c_str());
+    }
 
     const TestMailRecord& Last() { return *last_(); }
 
@@ -113,6 +122,7 @@ protected:
         return "";
     }
 
+    const std::string testLibrary_ = BinDir() + "MAPI32.DLL";
     TestMailResetProc reset_ = nullptr;
     TestMailLastRecordProc last_ = nullptr;
     ScopedRegString declared_{HKEY_LOCAL_MACHINE, kMessagingKey, "MAPI", "1"};
@@ -258,6 +268,30 @@ TEST_F(Mapi, TheOwnerIsTheParentAndIsDisabledDuringTheCall) {
     EXPECT_FALSE(IsWindowEnabled(owner.hwnd));
 }
 
+// The library is bound again when the seam names another one; a library
+// that cannot be loaded is no mail system.
+TEST_F(Mapi, TheLibrarySetIsTheOneCalled) {
+    const std::string missing = MakeTempDir("mapi-missing") + "MAPI32.DLL";
+    const struct {
+        std::string library;
+        bool reached;
+        ULONG calls;
+    } cases[] = {{testLibrary_, true, 1}, {missing, false, 0}, {testLibrary_, true, 1}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.library);
+        qv::SetMailLibraryPath(c.library);
+        reset_(SUCCESS_SUCCESS);
+        std::string fired;
+        TQVMapi mapi;
+        mapi.OnSuccess = [&](TQVMapi&) { fired += "success"; };
+        mapi.OnUserAbort = [&](TQVMapi&) { fired += "abort"; };
+        mapi.Send();
+        EXPECT_EQ(mapi.MailSystemReached(), c.reached);
+        EXPECT_EQ(fired, c.reached ? "success" : "abort");
+        EXPECT_EQ(Last().calls, c.calls);
+    }
+}
+
 TEST_F(Mapi, MailSystemDeclaredOnlyByExactlyOne) {
     struct {
         const char* value;
@@ -364,6 +398,29 @@ TEST_F(Mapi, WithoutAnyMailProgramTheMessageNamesTheSupportAddress) {
         }
         EXPECT_TRUE(IsWindowEnabled(owner.hwnd));
     }
+}
+
+// Once hardened, the program's library search leaves out the current
+// folder: a library found there by name before is not found after, while a
+// full path still loads. (The process stays hardened for the tests after.)
+TEST(LibrarySearch, HardenedSearchSkipsTheCurrentFolder) {
+    const std::string folder = MakeTempDir("planted-library");
+    ASSERT_TRUE(CopyTo(TestDataDir() + "dep\\DepHelper.dll", folder + "PlantedOnly.dll"));
+    ScopedCurrentDir current(folder);
+    HMODULE before = LoadLibraryA("PlantedOnly.dll");
+    ASSERT_NE(before, nullptr) << "the current folder is not searched even before hardening";
+    FreeLibrary(before);
+    ASSERT_EQ(GetModuleHandleA("PlantedOnly.dll"), nullptr);
+
+    qv::HardenDllSearch();
+    SetLastError(0);
+    HMODULE after = LoadLibraryA("PlantedOnly.dll");
+    EXPECT_EQ(after, nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
+    if (after) FreeLibrary(after);
+    HMODULE byPath = LoadLibraryA((folder + "PlantedOnly.dll").c_str());
+    EXPECT_NE(byPath, nullptr);
+    if (byPath) FreeLibrary(byPath);
 }
 
 }  // namespace

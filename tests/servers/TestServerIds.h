@@ -122,6 +122,89 @@ CORVANTIS_TEST_STRING(kTestLibFile, "TestLib.tlb")
 // A folder holding only the look-alike DepHelper.dll.
 CORVANTIS_TEST_STRING(kPlantedFolder, "planted")
 
+
+// ---------------------------------------------------------------------------
+// misbehave\: servers that crash, hang or end their host in various ways.
+// Every DLL below is one binary (Misbehave.cpp) copied under several names;
+// it picks its behaviour from its own file name, so the table tests only need
+// the names. Both registration entry points behave alike.
+// ---------------------------------------------------------------------------
+
+CORVANTIS_TEST_STRING(kMisbehaveFolder, "misbehave")
+
+// Declares NAME##Name (the bare file name, which the server matches against
+// its own) and NAME##File (the path relative to the testdata folder).
+#define CORVANTIS_MISBEHAVE_FILE(name, file)      \
+    CORVANTIS_TEST_STRING(name##Name, file)       \
+    CORVANTIS_TEST_STRING(name##File, "misbehave\\" file)
+
+// Raises an MSVC-style C++ exception (kCppExceptionCode, non-continuable,
+// magic kCppExceptionMagic, object, throw info, and the image base on x64)
+// and leaves it unhandled.
+CORVANTIS_MISBEHAVE_FILE(kMisbehaveCppThrow, "CppThrow.dll")
+// Raises kMisbehaveNoncontinuableCode with EXCEPTION_NONCONTINUABLE.
+CORVANTIS_MISBEHAVE_FILE(kMisbehaveNoncontinuable, "Noncontinuable.dll")
+// The entry point never returns.
+CORVANTIS_MISBEHAVE_FILE(kMisbehaveHang, "Hang.dll")
+// DllMain never returns from DLL_PROCESS_ATTACH, so loading never finishes.
+CORVANTIS_MISBEHAVE_FILE(kMisbehaveHangInDllMain, "HangInDllMain.dll")
+// ExitProcess(kMisbehaveExitCode).
+CORVANTIS_MISBEHAVE_FILE(kMisbehaveExit, "Exit.dll")
+// Ends the process with kMisbehaveFailFastCode.
+CORVANTIS_MISBEHAVE_FILE(kMisbehaveFailFast, "FailFast.dll")
+// Ends the process with kMisbehaveHeapCorruptCode.
+CORVANTIS_MISBEHAVE_FILE(kMisbehaveHeapCorrupt, "HeapCorrupt.dll")
+// Unbounded recursion: kMisbehaveStackOverflowCode.
+CORVANTIS_MISBEHAVE_FILE(kMisbehaveStackOverflow, "StackOverflow.dll")
+// Sleeps kMisbehaveSlowEnvVar milliseconds (default kMisbehaveSlowDefaultMs),
+// then returns S_OK.
+CORVANTIS_MISBEHAVE_FILE(kMisbehaveSlow, "Slow.dll")
+// Returns S_OK and writes nothing.
+CORVANTIS_MISBEHAVE_FILE(kMisbehaveOk, "Ok.dll")
+// Takes an access violation under an exception frame of its own, handles
+// it, and returns S_OK (E_FAIL if its handler never ran). A caller that
+// claims every first-chance access violation breaks it.
+CORVANTIS_MISBEHAVE_FILE(kMisbehaveHandlesOwn, "HandlesOwn.dll")
+
+#undef CORVANTIS_MISBEHAVE_FILE
+
+// What the MSVC run-time raises for a C++ throw, and the first parameter of
+// its exception record.
+inline constexpr DWORD kCppExceptionCode = 0xE06D7363;
+inline constexpr ULONG_PTR kCppExceptionMagic = 0x19930520;
+// Decorated name of the type CppThrow.dll throws (in its throw information).
+CORVANTIS_TEST_STRING(kMisbehaveCppThrowTypeName, ".?AUCorvantisTestError@@")
+inline constexpr DWORD kMisbehaveNoncontinuableCode = 0xE0000042;
+inline constexpr DWORD kMisbehaveExitCode = 7;
+inline constexpr DWORD kMisbehaveFailFastCode = 0xC0000409;     // STATUS_STACK_BUFFER_OVERRUN
+inline constexpr DWORD kMisbehaveHeapCorruptCode = 0xC0000374;  // STATUS_HEAP_CORRUPTION
+inline constexpr DWORD kMisbehaveStackOverflowCode = 0xC00000FD;  // EXCEPTION_STACK_OVERFLOW
+CORVANTIS_TEST_STRING(kMisbehaveSlowEnvVar, "CORVANTIS_TEST_SLOW_MS")
+inline constexpr DWORD kMisbehaveSlowDefaultMs = 5000;
+// Returned by the misbehaving DLL under a name it does not know.
+inline constexpr HRESULT kMisbehaveUnknownNameResult = E_UNEXPECTED;
+
+// misbehave\HandleProbe.exe: an EXE server stand-in that checks what it got
+// from the process that started it. It ignores its arguments.
+CORVANTIS_TEST_STRING(kHandleProbeFile, "misbehave\\HandleProbe.exe")
+// The starter puts here the decimal value of an inheritable, manual-reset
+// event it created signalled.
+CORVANTIS_TEST_STRING(kHandleProbeHandleEnvVar, "CORVANTIS_TEST_PROBE_HANDLE")
+// If set to a number, the probe sleeps that many milliseconds first.
+CORVANTIS_TEST_STRING(kHandleProbeSleepEnvVar, "CORVANTIS_TEST_PROBE_SLEEP_MS")
+inline constexpr DWORD kHandleProbeClean = 0;          // nothing inherited
+inline constexpr DWORD kHandleProbeGotHandle = 1;      // the event is open and signalled
+inline constexpr DWORD kHandleProbeGotStdHandle = 2;   // a standard handle is a file, pipe or device
+
+// misbehave\Sleeper.exe: starts a copy of itself with kSleeperChildArg, then
+// both sleep forever. If kSleeperPidFileEnvVar names a file, the child's
+// process id is written there as decimal text (the file appears complete).
+CORVANTIS_TEST_STRING(kSleeperFile, "misbehave\\Sleeper.exe")
+CORVANTIS_TEST_STRING(kSleeperChildArg, "/child")
+CORVANTIS_TEST_STRING(kSleeperPidFileEnvVar, "CORVANTIS_TEST_SLEEPER_PIDFILE")
+// Exit code if the child could not be started.
+inline constexpr DWORD kSleeperChildFailed = 1;
+
 }  // namespace TestServers
 
 #undef CORVANTIS_TEST_STRING

@@ -109,4 +109,16 @@ ScopedCurrentDir::ScopedCurrentDir(const std::string& folder) {
 }
 ScopedCurrentDir::~ScopedCurrentDir() { SetCurrentDirectoryA(previous_.c_str()); }
 
+std::string ReadFileBytes(const std::string& path) {
+    std::string bytes;
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return bytes;
+    char buffer[4096];
+    DWORD got = 0;
+    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) bytes.append(buffer, got);
+    CloseHandle(file);
+    return bytes;
+}
+
 }  // namespace testenv

@@ -13,6 +13,8 @@ std::string TestDataDir();
 // A fresh empty folder under the system temp folder, with a trailing backslash.
 std::string MakeTempDir(const std::string& name);
 void WriteFile(const std::string& path, const std::string& bytes);
+// The file's bytes; empty when it cannot be read.
+std::string ReadFileBytes(const std::string& path);
 bool CopyTo(const std::string& from, const std::string& to);
 
 bool KeyExists(HKEY root, const std::string& path);

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "engine/uHelper64.h"
+#include "engine/uHelper.h"
 
 using engine::DecodeReply;
 using engine::EncodeReply;
@@ -34,5 +34,36 @@ TEST(HelperProtocol, RepliesRoundTripAndDamageIsRefused) {
     };
     for (const std::string& bytes : damaged) {
         EXPECT_FALSE(DecodeReply(bytes, got)) << testing::PrintToString(bytes);
+    }
+}
+
+TEST(HelperProtocol, RequestsRoundTripAndDamageIsRefused) {
+    using engine::TServerKind;
+    struct {
+        TServerKind kind;
+        bool register_;
+        QVLanguage language;
+    } cases[] = {{TServerKind::Library, true, qlEnglish}, {TServerKind::TypeLibrary, false, qlPortuguese}};
+    for (const auto& c : cases) {
+        TServerKind kind = TServerKind::Executable;
+        std::string path;
+        bool register_ = !c.register_;
+        QVLanguage language = c.language == qlEnglish ? qlPortuguese : qlEnglish;
+        ASSERT_TRUE(engine::DecodeRequest(engine::EncodeRequest(c.kind, "C:\\a b\\x.dll", c.register_, c.language),
+                                          kind, path, register_, language));
+        EXPECT_EQ(kind, c.kind);
+        EXPECT_EQ(path, "C:\\a b\\x.dll");
+        EXPECT_EQ(register_, c.register_);
+        EXPECT_EQ(language, c.language);
+    }
+    // A request of the earlier helpers (no kind), unknown letters, no path,
+    // a NUL inside the path.
+    for (const std::string& bytes : {std::string("ReC:\\x.dll"), std::string("XeLC:\\x"), std::string("ReL"),
+                                    std::string("ReLC:\\x\0y", 9)}) {
+        TServerKind kind;
+        std::string path;
+        bool register_;
+        QVLanguage language;
+        EXPECT_FALSE(engine::DecodeRequest(bytes, kind, path, register_, language)) << testing::PrintToString(bytes);
     }
 }

@@ -1,8 +1,9 @@
 // The program-file reader over the test servers as built, over a small image
 // assembled here and damaged one field at a time, and over truncated and
-// corrupted copies of a real library. Runs under Windows (Wine) with the
-// other unit tests, and natively on the build host, where the test servers'
-// folder is given in CORVANTIS_TESTDATA.
+// corrupted copies of a real library; the same read by ranges, with what it
+// reads counted; and, under Windows, a server's file read before loading.
+// Runs under Windows (Wine) with the other unit tests, and natively on the
+// build host, where the test servers' folder is given in CORVANTIS_TESTDATA.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -18,6 +19,7 @@
 #ifdef _WIN32
 #include <windows.h>
 
+#include "engine/uProgramFile.h"
 #include "support/TestEnv.h"
 #else
 #include <sys/mman.h>
@@ -27,10 +29,13 @@
 
 namespace {
 
+using engine::pe::kPageBytes;
 using engine::pe::ReadPeFile;
 using engine::pe::ReadPeInfo;
 using engine::pe::TMachine;
 using engine::pe::TPeInfo;
+using engine::pe::TRangedFile;
+using engine::pe::TReadScope;
 using Bytes = std::vector<unsigned char>;
 
 #ifdef _WIN32
@@ -397,5 +402,161 @@ TEST(PeFile, CorruptedBytes) {
     }
     EXPECT_GT(readAsPe, 0);
 }
+
+// ---------------------------------------------------------------------------
+// Reading by ranges: the same verdicts as from the whole data, from the pages
+// the headers and tables lie in only.
+// ---------------------------------------------------------------------------
+
+// A ranged file over `b`; every read at or past `failFrom` fails.
+TRangedFile Ranged(const Bytes& b, std::uint64_t maxRead = engine::pe::kMaxReadBytes,
+                   std::uint64_t failFrom = ~std::uint64_t{0}) {
+    return TRangedFile(b.size(), [&b, failFrom](std::uint64_t offset, unsigned char* out, std::size_t n) {
+        if (offset + n > failFrom) return std::size_t{0};
+        std::memcpy(out, b.data() + offset, n);
+        return n;
+    }, maxRead);
+}
+
+void ExpectSame(const TPeInfo& a, const TPeInfo& b) {
+    EXPECT_EQ(a.isPe, b.isPe);
+    EXPECT_EQ(a.machineCode, b.machineCode);
+    EXPECT_EQ(a.isPe32Plus, b.isPe32Plus);
+    EXPECT_EQ(a.isDll, b.isDll);
+    EXPECT_EQ(a.exportsRegister, b.exportsRegister);
+    EXPECT_EQ(a.exportsUnregister, b.exportsUnregister);
+    EXPECT_EQ(a.hasClrHeader, b.hasClrHeader);
+    EXPECT_EQ(a.imports, b.imports);
+    EXPECT_EQ(a.problem, b.problem);
+}
+
+TEST(PeFileRanged, RealFilesReadAsFromTheWholeData) {
+    const std::string x64 = kX64Folder;
+    for (const std::string& file : {std::string(kOkServer), std::string(kDepServer), std::string(kExeServer),
+                                   std::string("DotNetLike.dll"), x64 + kOkServer, x64 + "Arm64Server.dll",
+                                   std::string(kNotALibrary), std::string(kTestLib)}) {
+        SCOPED_TRACE(file);
+        const Bytes whole = Load(Data(file));
+        ASSERT_FALSE(whole.empty());
+        TRangedFile ranged = Ranged(whole);
+        const TPeInfo head = ReadPeInfo(ranged, TReadScope::Headers);
+        const std::uint64_t headBytes = ranged.BytesRead();
+        const TPeInfo tables = ReadPeInfo(ranged);
+        ExpectSame(tables, Read(whole));
+        ExpectSame(ReadPeFile(Data(file)), tables);
+        // The headers alone: the same verdict and kind, no table.
+        EXPECT_EQ(head.isPe, tables.isPe);
+        EXPECT_EQ(head.machineCode, tables.machineCode);
+        EXPECT_EQ(head.hasClrHeader, tables.hasClrHeader);
+        EXPECT_TRUE(head.imports.empty() && !head.exportsRegister);
+        EXPECT_EQ(headBytes, std::min<std::uint64_t>(whole.size(), kPageBytes));
+        // The tables cost a few pages, not the file.
+        if (tables.isPe) EXPECT_LE(ranged.BytesRead(), 8 * kPageBytes);
+        EXPECT_EQ(ranged.Failure(), "");
+    }
+}
+
+// Headers further on than the first page: the first page and theirs only.
+TEST(PeFileRanged, HeadersBeyondTheFirstPage) {
+    TSynth s(false);
+    Bytes b(0x3000, 0);
+    std::copy(s.b.begin(), s.b.end(), b.begin());
+    std::copy(s.b.begin() + 0x40, s.b.begin() + 0x200, b.begin() + 0x2000);
+    b[0x3C] = 0x00;
+    b[0x3D] = 0x20;  // the PE header at 0x2000
+    TRangedFile ranged = Ranged(b);
+    EXPECT_TRUE(ReadPeInfo(ranged, TReadScope::Headers).isPe);
+    EXPECT_EQ(ranged.BytesRead(), 2 * kPageBytes);
+    const TPeInfo whole = ReadPeInfo(ranged);
+    ExpectSame(whole, Read(b));
+    EXPECT_TRUE(whole.exportsRegister && whole.exportsUnregister);
+    EXPECT_EQ(ranged.BytesRead(), 2 * kPageBytes) << "the tables lie in pages read already";
+}
+
+// Export names spread over more pages than are kept: every one is read, and
+// reading again reads the pages that were let go.
+TEST(PeFileRanged, MorePagesThanKept) {
+    const std::uint32_t count = engine::pe::kCachedPages + 40;
+    TSynth s(false);
+    s.b.resize(0x200 + 0x1000 * (count + 2), 0);
+    s.Put32(s.sect + 8, 0x1000 * (count + 2));   // virtual size
+    s.Put32(s.sect + 16, 0x1000 * (count + 2));  // raw size
+    s.Put32(TSynth::At(0x1000) + 24, count);
+    s.Put32(TSynth::At(0x1000) + 32, 0x1200);
+    s.Dir(1, 0, 0);
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const std::uint32_t rva = 0x2000 + 0x1000 * i;
+        s.Put32(TSynth::At(0x1200) + 4 * i, rva);
+        const std::string name = i == count - 1 ? "DllRegisterServer" : "Name" + std::to_string(i);
+        s.Str(rva, name.c_str());
+    }
+    TRangedFile ranged = Ranged(s.b);
+    const TPeInfo first = ReadPeInfo(ranged);
+    ExpectSame(first, Read(s.b));
+    EXPECT_TRUE(first.exportsRegister);
+    const std::uint64_t once = ranged.BytesRead();
+    EXPECT_GE(once, count * kPageBytes);
+    EXPECT_LT(once, s.b.size());
+    ExpectSame(ReadPeInfo(ranged), first);
+    EXPECT_GT(ranged.BytesRead(), once);
+}
+
+// A read that fails, or the bound on what is read, is the reason given.
+TEST(PeFileRanged, FailedReadsAndTheBound) {
+    const Bytes whole = Load(Data(kOkServer));
+    ASSERT_GT(whole.size(), 4 * kPageBytes);
+    const char kUnread[] = "The file could not be read.";
+    struct TCase {
+        const char* name;
+        std::uint64_t maxRead, failFrom;
+        bool headIsPe, wholeIsPe;
+        const char* problem;
+    } cases[] = {
+        {"first page unreadable", engine::pe::kMaxReadBytes, 0, false, false, kUnread},
+        {"tables unreadable", engine::pe::kMaxReadBytes, kPageBytes, true, true, kUnread},
+        {"bound of one page", kPageBytes, ~std::uint64_t{0}, true, true, "would take more than 4096 bytes"},
+        {"bound below one page", 100, ~std::uint64_t{0}, false, false, "would take more than 100 bytes"},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        TRangedFile ranged = Ranged(whole, c.maxRead, c.failFrom);
+        EXPECT_EQ(ReadPeInfo(ranged, TReadScope::Headers).isPe, c.headIsPe);
+        const TPeInfo info = ReadPeInfo(ranged);
+        EXPECT_EQ(info.isPe, c.wholeIsPe);
+        EXPECT_NE(info.problem.find(c.problem), std::string::npos) << info.problem;
+        EXPECT_EQ(info.problem, ranged.Failure());
+        EXPECT_LE(ranged.BytesRead(), c.maxRead);
+    }
+}
+
+#ifdef _WIN32
+// A server's file as read before it is loaded: the head from its first page,
+// the tables from their own pages when asked for.
+TEST(ProgramFile, HeadThenTables) {
+    struct TCase {
+        std::string file;
+        bool opened, isPe;
+    } cases[] = {
+        {kOkServer, true, true},
+        {kDepServer, true, true},
+        {std::string(kX64Folder) + "Arm64Server.dll", true, true},
+        {kNotALibrary, true, false},
+        {"NoSuchFile.dll", false, false},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.file);
+        engine::TProgramFile program(Data(c.file));
+        EXPECT_EQ(program.Opened(), c.opened);
+        EXPECT_EQ(program.Head().isPe, c.isPe);
+        if (!c.opened) continue;
+        const Bytes whole = Load(Data(c.file));
+        EXPECT_EQ(program.BytesRead(), std::min<std::uint64_t>(whole.size(), kPageBytes));
+        EXPECT_TRUE(program.Head().imports.empty());
+        ExpectSame(program.Whole(), Read(whole));
+        if (c.isPe) EXPECT_LT(program.BytesRead(), whole.size() / 4);
+        EXPECT_EQ(&program.Head(), &program.Whole());
+    }
+}
+#endif
 
 }  // namespace

@@ -1,0 +1,461 @@
+#include "engine/uHelper.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "common/QVHandles.h"
+#include "common/QVStrings.h"
+#include "common/QVSystem.h"
+#include "engine/uChildProcess.h"
+#include "engine/uGuardedCall.h"
+#include "engine/uReasons.h"
+#include "resource.h"
+
+namespace engine {
+
+namespace {
+
+// The section: a header, then one message. A request is a path, a reply a
+// message and its reasons; both fit many times over.
+struct THeader {
+    std::uint32_t helperMark;       // kHelperMark once the helper runs
+    std::uint32_t helperVersion;    // the helper's protocol version
+    std::uint32_t programVersion;   // the program's protocol version
+    volatile LONG phase;            // TPhase of the file at work
+    volatile LONG ending;           // 1: the helper ends itself after this reply
+    std::uint32_t reserved[11];
+};
+static_assert(sizeof(THeader) == 64, "the header's size is part of the hand-over");
+
+const std::uint32_t kHelperMark = 0x48564351;  // "QCVH"
+const std::uint32_t kSectionBytes = 1u << 20;
+const std::uint32_t kMessageOffset = sizeof(THeader);
+const std::uint32_t kMaxMessage = kSectionBytes - kMessageOffset - 4;
+// The helper's exit codes of its own: bad arguments, a request it cannot
+// read, a program of another protocol version.
+// Values no earlier helper used, so that an earlier helper's end is told
+// apart from these.
+const DWORD kExitArguments = 0x51560002;
+const DWORD kExitRequest = 0x51560003;
+const DWORD kExitVersion = 0x51560004;
+
+THelperSession* CurrentSession = nullptr;
+
+std::string ProgramFolder() {
+    char path[MAX_PATH * 2];
+    DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH * 2);
+    std::string folder(path, length < MAX_PATH * 2 ? length : 0);
+    size_t cut = folder.find_last_of("\\/");
+    return cut == std::string::npos ? std::string() : folder.substr(0, cut + 1);
+}
+
+THeader* HeaderOf(void* view) { return static_cast<THeader*>(view); }
+
+void PutMessage(void* view, const std::string& bytes) {
+    unsigned char* section = static_cast<unsigned char*>(view) + kMessageOffset;
+    const std::uint32_t length = static_cast<std::uint32_t>(bytes.size() < kMaxMessage ? bytes.size() : kMaxMessage);
+    for (int i = 0; i < 4; ++i) section[i] = static_cast<unsigned char>((length >> (8 * i)) & 0xFF);
+    if (length) std::memcpy(section + 4, bytes.data(), length);
+}
+
+// The message in the section; false when its length is damaged.
+bool TakeMessage(const void* view, std::string& bytes) {
+    const unsigned char* section = static_cast<const unsigned char*>(view) + kMessageOffset;
+    const std::uint32_t length = static_cast<std::uint32_t>(section[0]) | static_cast<std::uint32_t>(section[1]) << 8 |
+                                 static_cast<std::uint32_t>(section[2]) << 16 |
+                                 static_cast<std::uint32_t>(section[3]) << 24;
+    if (length > kMaxMessage) return false;
+    bytes.assign(reinterpret_cast<const char*>(section + 4), length);
+    return true;
+}
+
+struct TViewTraits {
+    static void* Invalid() { return nullptr; }
+    static bool Valid(void* view) { return view != nullptr; }
+    static void Close(void* view) { UnmapViewOfFile(view); }
+};
+using TView = qv::UniqueHandle<void*, TViewTraits>;
+
+const char* EntryOf(TServerKind kind, bool register_) {
+    if (kind == TServerKind::TypeLibrary) return register_ ? "RegisterTypeLib" : "UnRegisterTypeLib";
+    return register_ ? "DllRegisterServer" : "DllUnregisterServer";
+}
+
+// The first line of a failure the helper could not report itself: a load
+// failure while the library was being read or loaded, else a failed call.
+std::string FailureMessage(TServerKind kind, bool register_, TPhase phase, const std::string& fileName) {
+    if (kind == TServerKind::Library && (phase == TPhase::Reading || phase == TPhase::Loading)) {
+        return qv::LoadFmt(IDS_LIB_LOAD_FAILED, fileName);
+    }
+    return qv::LoadFmt(IDS_CALL_FAILED, EntryOf(kind, register_), fileName);
+}
+
+}  // namespace
+
+const char* HelperFileName(pe::TMachine machine) {
+    return machine == pe::TMachine::X64 ? "Corvantis64.exe" : "Corvantis32.exe";
+}
+
+std::string EncodeReply(const TRegOutcome& outcome) {
+    char ms[32];
+    std::snprintf(ms, sizeof ms, "%.3f", outcome.ms);
+    std::string bytes = outcome.success ? "1" : "0";
+    bytes += '\0';
+    bytes += ms;
+    bytes += '\0';
+    bytes += outcome.message;
+    bytes += '\0';
+    bytes += outcome.details;
+    return bytes;
+}
+
+bool DecodeReply(const std::string& bytes, TRegOutcome& outcome) {
+    size_t first = bytes.find('\0');
+    if (first != 1 || (bytes[0] != '0' && bytes[0] != '1')) return false;
+    size_t second = bytes.find('\0', first + 1);
+    if (second == std::string::npos) return false;
+    size_t third = bytes.find('\0', second + 1);
+    if (third == std::string::npos) return false;
+    std::string ms = bytes.substr(first + 1, second - first - 1);
+    char* end = nullptr;
+    double value = std::strtod(ms.c_str(), &end);
+    if (ms.empty() || end != ms.c_str() + ms.size() || !(value >= 0)) return false;
+    outcome.success = bytes[0] == '1';
+    outcome.ms = value;
+    outcome.message = bytes.substr(second + 1, third - second - 1);
+    outcome.details = bytes.substr(third + 1);
+    return outcome.details.find('\0') == std::string::npos && !outcome.message.empty();
+}
+
+std::string EncodeRequest(TServerKind kind, const std::string& fullPath, bool register_, QVLanguage language) {
+    std::string bytes;
+    bytes += register_ ? 'R' : 'U';
+    bytes += language == qlPortuguese ? 'p' : 'e';
+    bytes += kind == TServerKind::TypeLibrary ? 'T' : 'L';
+    return bytes + fullPath;
+}
+
+bool DecodeRequest(const std::string& bytes, TServerKind& kind, std::string& fullPath, bool& register_,
+                   QVLanguage& language) {
+    if (bytes.size() < 4 || (bytes[0] != 'R' && bytes[0] != 'U') || (bytes[1] != 'e' && bytes[1] != 'p') ||
+        (bytes[2] != 'L' && bytes[2] != 'T') || bytes.find('\0') != std::string::npos) {
+        return false;
+    }
+    register_ = bytes[0] == 'R';
+    language = bytes[1] == 'p' ? qlPortuguese : qlEnglish;
+    kind = bytes[2] == 'T' ? TServerKind::TypeLibrary : TServerKind::Library;
+    fullPath = bytes.substr(3);
+    return true;
+}
+
+struct THelper::TImpl {
+    pe::TMachine machine;
+    TChildProcess process;
+    qv::Handle section, request, reply;
+    TView view;
+    std::string helperPath;
+    DWORD startError = 0;
+    bool missing = false;
+    double lastOwnMs = 0;
+    std::function<void()> whileWorking;
+
+    THeader* Header() const { return HeaderOf(view.get()); }
+
+    bool Start() {
+        Reset();
+        helperPath = ProgramFolder() + HelperFileName(machine);
+        missing = !qv::FileExists(helperPath);
+        if (missing) return false;
+        section.reset(CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, kSectionBytes, nullptr));
+        request.reset(CreateEventA(nullptr, FALSE, FALSE, nullptr));
+        reply.reset(CreateEventA(nullptr, FALSE, FALSE, nullptr));
+        if (section) view.reset(MapViewOfFile(section.get(), FILE_MAP_WRITE, 0, 0, kSectionBytes));
+        if (!section || !request || !reply || !view) {
+            startError = GetLastError();
+            Reset();
+            return false;
+        }
+        Header()->programVersion = kHelperProtocol;
+        // The helper copies the three handles from this process: none of
+        // them is inheritable, so no other child can get them by accident.
+        std::string commandLine = "\"" + helperPath + "\" /serve " + std::to_string(GetCurrentProcessId());
+        for (HANDLE handle : {section.get(), request.get(), reply.get()}) {
+            commandLine += " " + std::to_string(reinterpret_cast<std::uintptr_t>(handle));
+        }
+        if (!process.Start(helperPath, commandLine, CREATE_NO_WINDOW, startError)) {
+            Reset();
+            return false;
+        }
+        return true;
+    }
+
+    // The helper speaks this program's version of the hand-over.
+    bool SameVersion() const {
+        return Header()->helperMark == kHelperMark && Header()->helperVersion == kHelperProtocol;
+    }
+
+    void Reset() {
+        process.Reset();
+        view.reset();
+        section.reset();
+        request.reset();
+        reply.reset();
+    }
+};
+
+THelper::THelper(pe::TMachine machine) : impl_(new TImpl) { impl_->machine = machine; }
+
+THelper::~THelper() { Close(); }
+
+bool THelper::Running() const { return impl_->process.Running(); }
+
+void THelper::SetWhileWorking(std::function<void()> whileWorking) { impl_->whileWorking = std::move(whileWorking); }
+
+double THelper::LastOwnMs() const { return impl_->lastOwnMs; }
+
+unsigned long THelper::ProcessId() const { return Running() ? impl_->process.ProcessId() : 0; }
+
+void THelper::Prestart() {
+    if (!Running()) impl_->Start();
+}
+
+void THelper::Close() {
+    // An empty request ends the helper; the job ends it should it not.
+    if (Running() && impl_->view) {
+        PutMessage(impl_->view.get(), std::string());
+        SetEvent(impl_->request.get());
+        WaitForSingleObject(impl_->process.Process(), 2000);
+    }
+    impl_->Reset();
+}
+
+TRegOutcome THelper::Run(TServerKind kind, const std::string& fullPath, bool register_, const TRegContext& context) {
+    TImpl& impl = *impl_;
+    const double start = qv::NowMs();
+    const std::string fileName = ExtractFileName(fullPath);
+    const char* entry = EntryOf(kind, register_);
+    TRegOutcome outcome;
+    auto finish = [&](TRegOutcome result) {
+        impl.lastOwnMs = result.ms;
+        result.ms = qv::NowMs() - start;
+        return result;
+    };
+    auto failure = [&](std::string message, std::string details) {
+        return finish(TRegOutcome{false, std::move(message), std::move(details), 0});
+    };
+
+    // A helper that ended while idle (or was never started) is started
+    // afresh; the file is not blamed for it.
+    if (!Running() && !impl.Start()) {
+        std::string details = impl.missing ? HelperMissingReason(fileName, impl.machine, impl.helperPath, context.language)
+                                           : HelperStartReason(fileName, impl.machine, impl.helperPath, impl.startError,
+                                                               context.language);
+        return failure(qv::LoadFmt(IDS_LIB_LOAD_FAILED, fileName), details);
+    }
+    THeader* header = impl.Header();
+    InterlockedExchange(&header->phase, static_cast<LONG>(TPhase::Reading));
+    PutMessage(impl.view.get(), EncodeRequest(kind, fullPath, register_, context.language));
+    const double handedOver = qv::NowMs();
+    SetEvent(impl.request.get());
+    if (impl.whileWorking) impl.whileWorking();
+    TWaitEnd end = WaitForChild(impl.reply.get(), impl.process.Process(), context.timeoutMs,
+                                static_cast<HANDLE>(context.abortEvent), context.pumpMessages);
+    const TPhase phase = static_cast<TPhase>(InterlockedCompareExchange(&header->phase, 0, 0));
+    switch (end) {
+    case TWaitEnd::Signalled: break;
+    case TWaitEnd::Ended: {
+        const bool sameVersion = impl.SameVersion();
+        const DWORD exitCode = impl.process.ExitCode();
+        const std::string helperPath = impl.helperPath;
+        impl.Reset();
+        if (!sameVersion && exitCode == kExitArguments) {
+            // It could not take the handles over from this process.
+            return failure(qv::LoadFmt(IDS_LIB_LOAD_FAILED, fileName),
+                           HelperStartReason(fileName, impl.machine, helperPath, ERROR_INVALID_HANDLE,
+                                             context.language));
+        }
+        if (!sameVersion || exitCode == kExitVersion) {
+            return failure(qv::LoadFmt(IDS_LIB_LOAD_FAILED, fileName),
+                           HelperVersionReason(helperPath, context.language));
+        }
+        return failure(qv::LoadFmt(IDS_CALL_FAILED, entry, fileName),
+                       HelperEndedReason(fileName, impl.machine, exitCode, context.language));
+    }
+    case TWaitEnd::TimedOut:
+        impl.Reset();
+        return failure(FailureMessage(kind, register_, phase, fileName),
+                       HelperTimeoutReason(fileName, entry, phase, context.timeoutMs, context.language));
+    case TWaitEnd::Aborted:
+        impl.Reset();
+        return failure(FailureMessage(kind, register_, phase, fileName),
+                       HelperStoppedReason(fileName, entry, phase, static_cast<unsigned>(qv::NowMs() - handedOver),
+                                           context.language));
+    }
+
+    std::string answer;
+    const char* damage = nullptr;
+    if (!impl.SameVersion()) {
+        damage = "the helper's header is not of this version";
+    } else if (!TakeMessage(impl.view.get(), answer)) {
+        damage = "the reply's length is out of range";
+    } else if (!DecodeReply(answer, outcome)) {
+        damage = "the reply's fields are damaged";
+    }
+    if (damage) {
+        impl.Reset();
+        return failure(qv::LoadFmt(IDS_CALL_FAILED, entry, fileName),
+                       HelperMalformedReason(fileName, damage, context.language));
+    }
+    // A helper that ends itself after a fault has said so; it is replaced.
+    if (InterlockedCompareExchange(&header->ending, 0, 0)) {
+        WaitForSingleObject(impl.process.Process(), 5000);
+        impl.Reset();
+    }
+    return finish(outcome);
+}
+
+THelperSession::THelperSession(std::function<void()> whileWorking)
+    : previous_(CurrentSession), x86_(pe::TMachine::X86), x64_(pe::TMachine::X64) {
+    x86_.SetWhileWorking(whileWorking);
+    x64_.SetWhileWorking(std::move(whileWorking));
+    CurrentSession = this;
+}
+
+THelperSession::~THelperSession() {
+    CurrentSession = previous_;
+    // Both end together rather than one after the other.
+    x86_.Close();
+    x64_.Close();
+}
+
+THelperSession* THelperSession::Current() { return CurrentSession; }
+
+THelper& THelperSession::For(pe::TMachine machine) { return machine == pe::TMachine::X64 ? x64_ : x86_; }
+
+void UseHelpers(TRegContext& context) {
+    TRegContext settings = context;
+    settings.runLibrary = nullptr;
+    context.runLibrary = [settings](pe::TMachine machine, TServerKind kind, const std::string& fullPath,
+                                    bool register_) {
+        if (CurrentSession) return CurrentSession->For(machine).Run(kind, fullPath, register_, settings);
+        THelper helper(machine);
+        return helper.Run(kind, fullPath, register_, settings);
+    };
+}
+
+// ---------------------------------------------------------------------------
+// The helper's side.
+
+namespace {
+
+// What the helper works on, for the fault handlers.
+struct TServing {
+    THeader* header = nullptr;
+    void* view = nullptr;
+    HANDLE reply = nullptr;
+    bool busy = false;
+    TServerKind kind = TServerKind::Library;
+    bool register_ = true;
+    QVLanguage language = qlEnglish;
+    std::string fileName;
+};
+TServing Serving;
+
+// A fault outside the guarded entry point (in DllMain while loading, or on
+// a thread the server started): the reply names it, and the helper ends
+// itself, since nothing in it can be trusted any more.
+[[noreturn]] void ReportFaultAndEnd(DWORD code, std::uintptr_t address) {
+    if (Serving.busy && Serving.header) {
+        const TPhase phase = static_cast<TPhase>(Serving.header->phase);
+        const char* entry = phase == TPhase::Loading ? "DllMain" : EntryOf(Serving.kind, Serving.register_);
+        TRegOutcome outcome{false, FailureMessage(Serving.kind, Serving.register_, phase, Serving.fileName),
+                            FaultReason(entry, code, address, Serving.language), 0};
+        PutMessage(Serving.view, EncodeReply(outcome));
+        InterlockedExchange(&Serving.header->ending, 1);
+        SetEvent(Serving.reply);
+    }
+    TerminateProcess(GetCurrentProcess(), code);
+    for (;;) Sleep(INFINITE);
+}
+
+LONG WINAPI OnUnhandledException(EXCEPTION_POINTERS* pointers) {
+    ReportFaultAndEnd(pointers->ExceptionRecord->ExceptionCode,
+                      reinterpret_cast<std::uintptr_t>(pointers->ExceptionRecord->ExceptionAddress));
+}
+
+HANDLE CopyFromProgram(HANDLE program, std::uintptr_t value) {
+    HANDLE copy = nullptr;
+    if (!DuplicateHandle(program, reinterpret_cast<HANDLE>(value), GetCurrentProcess(), &copy, 0, FALSE,
+                         DUPLICATE_SAME_ACCESS)) {
+        return nullptr;
+    }
+    return copy;
+}
+
+}  // namespace
+
+int ServeHelperRequests(const std::string& arguments) {
+    static_assert(sizeof(int) == sizeof(DWORD), "exit codes pass as int");
+    std::uintptr_t values[4] = {};
+    const char* text = arguments.c_str();
+    for (std::uintptr_t& value : values) {
+        char* end = nullptr;
+        unsigned long long number = std::strtoull(text, &end, 10);
+        if (end == text || number == 0) return static_cast<int>(kExitArguments);
+        value = static_cast<std::uintptr_t>(number);
+        text = end;
+    }
+    qv::Handle program(OpenProcess(PROCESS_DUP_HANDLE | SYNCHRONIZE, FALSE, static_cast<DWORD>(values[0])));
+    if (!program) return static_cast<int>(kExitArguments);
+    qv::Handle section(CopyFromProgram(program.get(), values[1]));
+    qv::Handle request(CopyFromProgram(program.get(), values[2]));
+    qv::Handle reply(CopyFromProgram(program.get(), values[3]));
+    if (!section || !request || !reply) return static_cast<int>(kExitArguments);
+    TView view(MapViewOfFile(section.get(), FILE_MAP_WRITE, 0, 0, kSectionBytes));
+    if (!view) return static_cast<int>(kExitArguments);
+    THeader* header = HeaderOf(view.get());
+    header->helperVersion = kHelperProtocol;
+    header->helperMark = kHelperMark;
+    if (header->programVersion != kHelperProtocol) return static_cast<int>(kExitVersion);
+
+    Serving.header = header;
+    Serving.view = view.get();
+    Serving.reply = reply.get();
+    SetUnhandledExceptionFilter(OnUnhandledException);
+
+    TRegContext context;
+    context.onPhase = [header](TPhase phase) { InterlockedExchange(&header->phase, static_cast<LONG>(phase)); };
+    HANDLE waits[2] = {request.get(), program.get()};
+    for (;;) {
+        if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0) return 0;  // the program ended
+        std::string message;
+        if (!TakeMessage(view.get(), message)) return static_cast<int>(kExitRequest);
+        if (message.empty()) return 0;  // told to end
+        TServerKind kind;
+        std::string path;
+        bool register_ = true;
+        if (!DecodeRequest(message, kind, path, register_, context.language)) return static_cast<int>(kExitRequest);
+        Serving.kind = kind;
+        Serving.register_ = register_;
+        Serving.language = context.language;
+        Serving.fileName = ExtractFileName(path);
+        Serving.busy = true;
+        const double start = qv::NowMs();
+        TRegOutcome outcome = kind == TServerKind::TypeLibrary ? RegisterTypeLibraryCore(path, register_, context)
+                                                               : RegisterLibraryCore(path, register_, context);
+        outcome.ms = qv::NowMs() - start;
+        Serving.busy = false;
+        PutMessage(view.get(), EncodeReply(outcome));
+        InterlockedExchange(&header->phase, static_cast<LONG>(TPhase::Idle));
+        // After a fault the server's state, and the process's, is unknown:
+        // the helper ends and the next file gets a new one.
+        if (outcome.serverFaulted) InterlockedExchange(&header->ending, 1);
+        SetEvent(reply.get());
+        if (outcome.serverFaulted) TerminateProcess(GetCurrentProcess(), 0);
+    }
+}
+
+}  // namespace engine

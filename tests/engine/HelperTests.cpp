@@ -1,0 +1,202 @@
+// Libraries registered through the helpers: 64-bit keys land in the 64-bit
+// registry view for 64-bit clients, every misbehaviour of a server stays in
+// its helper as that file's failure, and one helper per bitness serves a run.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "EngineTestUtil.h"
+#include "TestServerIds.h"
+#include "common/QVExceptions.h"
+#include "common/QVSystem.h"
+#include "engine/uHelper.h"
+#include "engine/uReasons.h"
+#include "engine/uRegistry.h"
+#include "engine/uTaskRun.h"
+#include "support/TestEnv.h"
+
+using namespace testenv;
+namespace ts = TestServers;
+
+namespace {
+
+// The InprocServer32 default value in one registry view; "" when absent.
+std::string InprocPath(REGSAM view) {
+    HKEY key = nullptr;
+    std::string path = std::string("Software\\Classes\\") + ts::kOkServerInprocKey;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ | view, &key) != ERROR_SUCCESS) return "";
+    char value[MAX_PATH * 2] = {};
+    DWORD size = sizeof value - 1;
+    RegQueryValueExA(key, nullptr, nullptr, nullptr, reinterpret_cast<BYTE*>(value), &size);
+    RegCloseKey(key);
+    return value;
+}
+
+// Runs ClassClient.exe of one bitness: the HRESULT of creating the class.
+DWORD CreateWithClient(const std::string& client) {
+    std::string commandLine = "\"" + client + "\" " + ts::kOkServerClsidString;
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessA(client.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &process)) {
+        return GetLastError();
+    }
+    WaitForSingleObject(process.hProcess, 30000);
+    DWORD code = 0;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return code;
+}
+
+// The helper exists for the 32-bit program; a 64-bit build has no other
+// bitness to hand libraries to.
+#define SKIP_IN_64_BIT() \
+    if (sizeof(void*) == 8) GTEST_SKIP() << "only the 32-bit program uses the helper"
+
+}  // namespace
+
+TEST(Helpers, RegistersInThe64BitViewForThe64BitClients) {
+    SKIP_IN_64_BIT();
+    const std::string path = TestDataDir() + "x64\\" + ts::kOkServerFile;
+    const std::string client64 = TestDataDir() + "x64\\ClassClient.exe";
+    const std::string client32 = TestDataDir() + "ClassClient.exe";
+    DeleteTree(HKEY_CLASSES_ROOT, ts::kOkServerClsidKey);
+
+    EXPECT_TRUE(Succeeded(RunFile(path, true), "Call to 'DllRegisterServer' in 'OkServer.dll' completed with success."));
+    EXPECT_EQ(lstrcmpiA(InprocPath(KEY_WOW64_64KEY).c_str(), path.c_str()), 0);
+    EXPECT_EQ(InprocPath(KEY_WOW64_32KEY), "") << "nothing in the 32-bit view";
+    EXPECT_EQ(CreateWithClient(client64), static_cast<DWORD>(S_OK));
+    EXPECT_EQ(CreateWithClient(client32), static_cast<DWORD>(REGDB_E_CLASSNOTREG));
+    EXPECT_FALSE(ModuleLoaded("OkServer.dll")) << "the 64-bit library never enters this process";
+
+    EXPECT_TRUE(
+        Succeeded(RunFile(path, false), "Call to 'DllUnregisterServer' in 'OkServer.dll' completed with success."));
+    EXPECT_EQ(InprocPath(KEY_WOW64_64KEY), "");
+    EXPECT_EQ(CreateWithClient(client64), static_cast<DWORD>(REGDB_E_CLASSNOTREG));
+}
+
+// Each misbehaving server fails with its reason, and the next file of the
+// same run, in the same bitness, succeeds with a fresh helper.
+struct TMisbehaviour {
+    const char* file;     // in misbehave\ of the bitness
+    const char* message;  // with <f> for the file name
+    std::vector<const char*> reasons;
+};
+
+const TMisbehaviour kMisbehaviours[] = {
+    {"CppThrow.dll", "Call to 'DllRegisterServer' failed in '<f>'.",
+     {"raised exception 0xE06D7363 (a C++ exception thrown out of the server)", "(kernelbase.dll+0x",
+      "The helper process that had loaded it was ended"}},
+    {"Noncontinuable.dll", "Call to 'DllRegisterServer' failed in '<f>'.", {"raised exception 0xE0000042"}},
+    {"StackOverflow.dll", "Call to 'DllRegisterServer' failed in '<f>'.", {"0xC00000FD (stack overflow)"}},
+    {"Hang.dll", "Call to 'DllRegisterServer' failed in '<f>'.",
+     {"'Hang.dll' did not finish within 1 seconds: its DllRegisterServer did not return.",
+      "the server's registration may be half-written"}},
+    {"HangInDllMain.dll", "Failed to load library '<f>'.",
+     {"did not finish within 1 seconds: loading the library and running its DllMain did not finish."}},
+    {"Exit.dll", "Call to 'DllRegisterServer' failed in '<f>'.",
+     {"helper ended while it was loading or calling 'Exit.dll' (exit code 0x00000007)"}},
+    {"FailFast.dll", "Call to 'DllRegisterServer' failed in '<f>'.", {"(exit code 0xC0000409, fail fast"}},
+    {"HeapCorrupt.dll", "Call to 'DllRegisterServer' failed in '<f>'.", {"(exit code 0xC0000374, heap corruption)"}},
+    {"HandlesOwn.dll", "", {}},
+};
+
+TEST(Helpers, EveryMisbehaviourIsThatFilesFailureAndTheNextFileSucceeds) {
+    unsigned saved = engine::RegistrationTimeoutMs;
+    engine::RegistrationTimeoutMs = 1000;
+    // The 32-bit program sees both bitnesses; a 64-bit build only its own.
+    std::vector<std::string> folders{TestDataDir() + "misbehave\\"};
+    if (sizeof(void*) == 4) folders.push_back(TestDataDir() + "x64\\misbehave\\");
+    for (const std::string& folder : folders) {
+        std::vector<std::string> files;
+        for (const TMisbehaviour& m : kMisbehaviours) {
+            files.push_back(folder + m.file);
+            files.push_back(folder + "Ok.dll");
+        }
+        TTaskRun run(files, true, false);
+        engine::THelperSession session;
+        double start = qv::NowMs();
+        run.Run([](const std::string& path, bool register_) { engine::RegisterServerFile(path, register_); },
+                TStopRules{stopNever, 5}, TTaskRunHooks{});
+        // Two hangs of one second each, and no more than a second lost on either.
+        EXPECT_LT(qv::NowMs() - start, 15000.0);
+        size_t error = 0;
+        for (size_t i = 0; i < std::size(kMisbehaviours); ++i) {
+            const TMisbehaviour& m = kMisbehaviours[i];
+            SCOPED_TRACE(folder + m.file);
+            EXPECT_EQ(run.Rows()[2 * i + 1].Status, tsCompleted) << "the file after it";
+            if (*m.message == '\0') {
+                EXPECT_EQ(run.Rows()[2 * i].Status, tsCompleted);
+                continue;
+            }
+            EXPECT_EQ(run.Rows()[2 * i].Status, tsFailed);
+            ASSERT_LT(error, run.Errors().size());
+            std::string message = m.message;
+            message.replace(message.find("<f>"), 3, m.file);
+            EXPECT_EQ(run.Errors()[error++].Text, message);
+            std::string details;
+            while (error < run.Errors().size() && run.Errors()[error].Image == tiNone) {
+                details += run.Errors()[error++].Text + "\n";
+            }
+            std::vector<const char*> reasons = m.reasons;
+            // Wine ends a 64-bit process whose stack overflows before any
+            // handler runs (Windows lets the guard report it).
+            if (std::string(m.file) == "StackOverflow.dll" && folder.find("x64") != std::string::npos &&
+                GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version")) {
+                reasons = {"helper ended while it was loading or calling 'StackOverflow.dll'"};
+            }
+            for (const char* reason : reasons) {
+                EXPECT_NE(details.find(reason), std::string::npos) << "missing \"" << reason << "\" in:\n" << details;
+            }
+        }
+        EXPECT_EQ(error, run.Errors().size());
+    }
+    engine::RegistrationTimeoutMs = saved;
+}
+
+TEST(Helpers, AHelperFoundEndedWhileIdleIsReplacedWithoutBlame) {
+    const std::string ok = TestDataDir() + "misbehave\\Ok.dll";
+    engine::THelper helper(engine::ProcessMachine());
+    engine::TRegContext context;
+    ASSERT_TRUE(helper.Run(engine::TServerKind::Library, ok, true, context).success);
+    DWORD first = helper.ProcessId();
+    HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, first);
+    ASSERT_NE(process, nullptr);
+    TerminateProcess(process, 99);
+    WaitForSingleObject(process, 5000);
+    CloseHandle(process);
+    engine::TRegOutcome again = helper.Run(engine::TServerKind::Library, ok, true, context);
+    EXPECT_TRUE(again.success) << again.details;
+    EXPECT_NE(helper.ProcessId(), first);
+    EXPECT_FALSE(ModuleLoaded("Ok.dll")) << "no library enters the program";
+}
+
+TEST(Helpers, ATaskRunMixesBothBitnessesWithTheSameRules) {
+    SKIP_IN_64_BIT();
+    const std::string data = TestDataDir();
+    const std::vector<std::string> files = {data + ts::kOkServerFile, data + "x64\\" + ts::kOkServerFile,
+                                            data + "x64\\" + ts::kSFalseServerFile, data + ts::kSFalseServerFile};
+    TTaskRun run(files, true, false);
+    engine::THelperSession session;
+    run.Run([](const std::string& path, bool register_) { engine::RegisterServerFile(path, register_); },
+            TStopRules{stopNever, 5}, TTaskRunHooks{});
+    std::string statuses;
+    for (const TTaskRow& row : run.Rows()) statuses += row.Status == tsCompleted ? 'C' : 'F';
+    EXPECT_EQ(statuses, "CCFF");
+    ASSERT_GE(run.Errors().size(), 4u);
+    EXPECT_EQ(run.Errors()[0].Text, "Call to 'DllRegisterServer' failed in 'SFalseServer.dll'.");
+    EXPECT_EQ(run.Errors()[1].Text, "    DllRegisterServer returned 0x00000001 (S_FALSE).");
+    EXPECT_EQ(run.Errors()[1].Image, tiNone);
+    EXPECT_EQ(lstrcmpiA(InprocPath(KEY_WOW64_64KEY).c_str(), files[1].c_str()), 0);
+    EXPECT_EQ(lstrcmpiA(InprocPath(KEY_WOW64_32KEY).c_str(), files[0].c_str()), 0);
+
+    TTaskRun undo({files[0], files[1]}, false, false);
+    undo.Run([](const std::string& path, bool register_) { engine::RegisterServerFile(path, register_); },
+             TStopRules{stopAfterFirst, 1}, TTaskRunHooks{});
+    EXPECT_TRUE(undo.Errors().empty());
+    EXPECT_EQ(InprocPath(KEY_WOW64_64KEY), "");
+    EXPECT_EQ(InprocPath(KEY_WOW64_32KEY), "");
+}
