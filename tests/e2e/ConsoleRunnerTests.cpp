@@ -36,7 +36,8 @@ struct TConsoleRun {
 
 // Runs the runner with `arguments` in `folder` (the test's own when empty),
 // its output going to files.
-TConsoleRun RunCmd(const std::string& arguments, const std::string& folder = "") {
+TConsoleRun RunCmd(const std::string& arguments, const std::string& folder = "",
+                   const std::string& program = testenv::BinDir() + "CorvantisCmd.exe") {
     static int count = 0;
     const std::string dir = testenv::MakeTempDir("cmd-out-" + std::to_string(++count));
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
@@ -50,7 +51,6 @@ TConsoleRun RunCmd(const std::string& arguments, const std::string& folder = "")
     startup.hStdInput = nullptr;
     startup.hStdOutput = out;
     startup.hStdError = err;
-    const std::string program = testenv::BinDir() + "CorvantisCmd.exe";
     std::string commandLine = "\"" + program + "\" " + arguments;
     PROCESS_INFORMATION process{};
     TConsoleRun run;
@@ -137,9 +137,10 @@ TEST(ConsoleRunner, CommandLineAndBatchErrorsHaveTheirExitCodes) {
         {"register a.dll --stop-after 0", 2, "", "--stop-after needs a whole number"},
         {"register a.dll --continue --stop-after 2", 2, "", "exclude each other"},
         {"register a.dll --frobnicate", 2, "", "Unknown option --frobnicate."},
+        {"register a.dll --timeout 0", 2, "", "--timeout needs a whole number of seconds from 1 to 86400"},
         {"run " + Quoted(dir + "missing.kvx"), 3, "", "could not be read"},
         {"run " + Quoted(dir + "notabatch.kvx"), 3, "", "is not a batch file"},
-        {"--help", 0, "  3  the batch file could not be read", ""},
+        {"--help", 0, "  5  an internal error of the runner", ""},
         {"--version", 0, "CorvantisCmd 1.4.0", ""},
     };
     for (const TCase& c : cases) {
@@ -232,4 +233,48 @@ TEST(ConsoleRunner, StopRules) {
     EXPECT_EQ(lines[6], "0 registered, 1 failed, 2 not run");
     TConsoleRun all = RunCmd("register --continue " + files);
     EXPECT_EQ(all.Lines().back(), "2 registered, 1 failed, 0 not run");
+}
+
+// A hung server costs the time-out the command line gives, and the next file
+// gets a new helper.
+TEST(ConsoleRunner, TimeoutEndsAHungServerAndTheRunGoesOn) {
+    TConsoleRun run = RunCmd("register --continue --timeout 1 " + Quoted(Data(TestServers::kMisbehaveHangFile)) + " " +
+                             Quoted(Data(TestServers::kMisbehaveOkFile)));
+    EXPECT_EQ(run.exitCode, 1u);
+    EXPECT_NE(run.out.find("FAILED. Call to 'DllRegisterServer' failed in 'Hang.dll'."), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("'Hang.dll' did not finish within 1 seconds: its DllRegisterServer did not return."),
+              std::string::npos)
+        << run.out;
+    EXPECT_NE(run.out.find("1 registered, 1 failed, 0 not run"), std::string::npos) << run.out;
+}
+
+// A helper of another version beside the runner is not used, and says so.
+TEST(ConsoleRunner, AHelperOfAnotherVersionIsRefused) {
+    const std::string dir = testenv::MakeTempDir("cmd-old-helper");
+    ASSERT_TRUE(testenv::CopyTo(testenv::BinDir() + "CorvantisCmd.exe", dir + "CorvantisCmd.exe"));
+    // A program that ignores its arguments and ends, as a helper of another
+    // hand-over would.
+    ASSERT_TRUE(testenv::CopyTo(Data(TestServers::kExeServerFailFile), dir + "Corvantis32.exe"));
+    TConsoleRun run = RunCmd("register " + Quoted(Data(TestServers::kOkServerFile)), "", dir + "CorvantisCmd.exe");
+    EXPECT_EQ(run.exitCode, 1u);
+    EXPECT_NE(run.out.find("Failed to load library 'OkServer.dll'."), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("does not belong to this version of Corvantis"), std::string::npos) << run.out;
+}
+
+// The runner and both helpers declare asInvoker, so that Windows never
+// virtualizes their registry writes.
+TEST(ConsoleRunner, TheRunnerAndTheHelpersAreNeverVirtualized) {
+    for (const char* name : {"CorvantisCmd.exe", "Corvantis32.exe", "Corvantis64.exe"}) {
+        SCOPED_TRACE(name);
+        HMODULE file = LoadLibraryExA((testenv::BinDir() + name).c_str(), nullptr,
+                                      LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+        ASSERT_NE(file, nullptr);
+        HRSRC resource = FindResourceA(file, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24));  // RT_MANIFEST
+        ASSERT_NE(resource, nullptr) << "no manifest";
+        const char* bytes = static_cast<const char*>(LockResource(LoadResource(file, resource)));
+        std::string manifest(bytes, SizeofResource(file, resource));
+        EXPECT_NE(manifest.find("<requestedExecutionLevel level=\"asInvoker\""), std::string::npos) << manifest;
+        EXPECT_NE(manifest.find("supportedOS Id=\"{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}\""), std::string::npos);
+        FreeLibrary(file);
+    }
 }

@@ -2,7 +2,9 @@
 # Ctrl+C in a terminal stops CorvantisCmd.exe after the task that runs: the
 # runner gets an interrupt from its terminal (as a user's Ctrl+C gives it)
 # while the second of three slow executable servers registers, prints that
-# task, the stop notice, the tasks not run and the summary, and ends with 1.
+# task, the stop notice, the tasks not run and the summary, and ends with 4.
+# A second Ctrl+C during a library that would take a minute ends its helper
+# at once: that task fails as stopped by the user, and the run ends with 4.
 # Usage: console_ctrl_c.sh <build dir>
 set -uo pipefail
 build="$(cd "${1:?build directory}" && pwd)"
@@ -33,5 +35,31 @@ echo "$text" | grep -q "Processing stopped at the user's request." || fail "no s
 [ "$(echo "$text" | grep -o 'succeeded' | wc -l)" -eq 2 ] || fail "not exactly two tasks ran: $text"
 echo "$text" | grep -q 'not run\.' || fail "the last task is not reported as not run: $text"
 echo "$text" | grep -q '2 registered, 0 failed, 1 not run' || fail "wrong summary: $text"
-echo "$text" | grep -q 'EXIT=1' || fail "the exit code is not 1: $text"
+echo "$text" | grep -q 'EXIT=4' || fail "the exit code is not 4: $text"
+
+# Twice: the server at work is ended.
+export CORVANTIS_TEST_SLOW_MS=60000
+out="$(mktemp)"
+start=$SECONDS
+script -qfc "wine CorvantisCmd.exe register testdata/misbehave/Slow.dll testdata/misbehave/Ok.dll; echo \"EXIT=\$?\"" "$out" </dev/null >/dev/null 2>&1 &
+runner=""
+for _ in $(seq 1 100); do
+  runner="$(pgrep -f '^CorvantisCmd\.exe register' | head -n 1)"
+  [ -n "$runner" ] && break
+  sleep 0.05
+done
+[ -n "$runner" ] || fail "the runner did not start (second run)"
+sleep 1.5
+kill -INT "$runner"
+sleep 0.5
+kill -INT "$runner"
+for _ in $(seq 1 200); do grep -q '^EXIT=' "$out" && break; sleep 0.05; done
+text="$(sed -e 's/\x1b\[[0-9;?]*[a-zA-Z]//g' "$out" | tr -d '\r' | tr -d '\n')"
+rm -f "$out"
+[ $((SECONDS - start)) -lt 20 ] || fail "the second Ctrl+C did not end the server at once"
+echo "$text" | grep -q "FAILED. Call to 'DllRegisterServer' failed in 'Slow.dll'." || fail "no failure of the stopped task: $text"
+echo "$text" | grep -q "The user stopped the work on 'Slow.dll' after" || fail "no stop reason: $text"
+echo "$text" | grep -q "Processing stopped at the user's request." || fail "no stop notice: $text"
+echo "$text" | grep -q '0 registered, 1 failed, 1 not run' || fail "wrong summary: $text"
+echo "$text" | grep -q 'EXIT=4' || fail "the exit code is not 4: $text"
 echo "console_ctrl_c: passed"

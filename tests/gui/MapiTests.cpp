@@ -1,6 +1,7 @@
 // The mail component and the support e-mail command, against the test mail
-// library (MAPI32.DLL beside this program, bound through the component's
-// library-path seam in place of the system's) and, for the fallback, a test
+// library (built as MAPI32.DLL beside this program, bound through the
+// component's library-path seam in place of the system's) and, for the
+// fallback, a test
 // "mailto" handler started by the real shell. Last, the hardened library
 // search that keeps a planted library of a system name out of the program.
 #include <windows.h>
@@ -80,11 +81,23 @@ std::string ReadAll(const std::string& path) {
     return text;
 }
 
+// The test mail library, copied once under a name no system library has:
+// Wine loads its built-in MAPI32.DLL even for a full path to another file of
+// that name.
+const std::string& TestMailLibrary() {
+    static const std::string path = [] {
+        std::string copy = MakeTempDir("test-mail") + "TestMail.dll";
+        return CopyTo(BinDir() + "MAPI32.DLL", copy) ? copy : std::string();
+    }();
+    return path;
+}
+
 class Mapi : public testing::Test {
 protected:
     void SetUp() override {
         // The component and the test load the same file, so they share the
         // library's record.
+        ASSERT_NE(testLibrary_, "");
         qv::SetMailLibraryPath(testLibrary_);
         HMODULE library = LoadLibraryA(testLibrary_.c_str());
         ASSERT_NE(library, nullptr);
@@ -122,7 +135,7 @@ protected:
         return "";
     }
 
-    const std::string testLibrary_ = BinDir() + "MAPI32.DLL";
+    const std::string testLibrary_ = TestMailLibrary();
     TestMailResetProc reset_ = nullptr;
     TestMailLastRecordProc last_ = nullptr;
     ScopedRegString declared_{HKEY_LOCAL_MACHINE, kMessagingKey, "MAPI", "1"};
