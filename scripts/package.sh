@@ -13,8 +13,8 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${1:-build}"
 
-# The five files that make up an installation; nothing else is shipped.
-program_files=(Corvantis.exe Corvantis64.exe CorvantisCmd.exe Corvantis.chm Corvantis.tip)
+# The six files that make up an installation; nothing else is shipped.
+program_files=(Corvantis.exe Corvantis32.exe Corvantis64.exe CorvantisCmd.exe Corvantis.chm Corvantis.tip)
 
 for tool in wixl msibuild zip; do
   if ! command -v "$tool" >/dev/null; then

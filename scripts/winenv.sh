@@ -52,12 +52,5 @@ if [ ! -f "$WINEPREFIX/.corvantis-ready" ]; then
   wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f </dev/null >/dev/null 2>&1
   touch "$WINEPREFIX/.corvantis-ready"
 fi
-# The mail tests load a MAPI32.DLL of their own from beside dialog_tests.exe,
-# as Windows' library search order does; Wine prefers its built-in library of
-# that name unless told otherwise for that program.
-if [ ! -f "$WINEPREFIX/.corvantis-mail-override" ]; then
-  wine reg add 'HKCU\Software\Wine\AppDefaults\dialog_tests.exe\DllOverrides' /v mapi32 /t REG_SZ /d native,builtin /f </dev/null >/dev/null 2>&1 &&
-    touch "$WINEPREFIX/.corvantis-mail-override"
-fi
 # Starts Wine's services outside the measured runs.
 wine cmd /c exit 0 </dev/null >/dev/null 2>&1 || true

@@ -52,6 +52,29 @@ TEST(CallGuarded, TurnsFaultsIntoResults) {
     EXPECT_EQ(r.exceptionCode, static_cast<DWORD>(EXCEPTION_INT_DIVIDE_BY_ZERO));
 }
 
+HRESULT WINAPI ThrowsNoncontinuable() {
+    // As an MSVC-built server's C++ throw leaves it, then ours.
+    RaiseException(0xE06D7363, EXCEPTION_NONCONTINUABLE, 0, nullptr);
+    return S_OK;
+}
+HRESULT WINAPI RaisesNoncontinuable() {
+    RaiseException(0xE0000042, EXCEPTION_NONCONTINUABLE, 0, nullptr);
+    return S_OK;
+}
+
+// A non-continuable exception is left, never resumed (resuming it would
+// raise another exception, and so on until the stack is gone), and the
+// process goes on as sound as before, again and again.
+TEST(CallGuarded, LeavesNonContinuableExceptionsWithoutResumingThem) {
+    for (int i = 0; i < 200; ++i) {
+        auto r = CallGuarded(i % 2 ? ThrowsNoncontinuable : RaisesNoncontinuable);
+        ASSERT_TRUE(r.faulted);
+        ASSERT_EQ(r.exceptionCode, i % 2 ? 0xE06D7363u : 0xE0000042u);
+    }
+    EXPECT_EQ(CallGuarded(ReturnsSFalse).result, S_FALSE);
+    EXPECT_THROW(throw std::runtime_error("still unwinds"), std::runtime_error);
+}
+
 TEST(CallGuarded, LeavesFaultsTheCalleeHandlesToIt) {
     auto r = CallGuarded(HandlesItsOwnFault);
     EXPECT_FALSE(r.faulted);

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The two packages of the program, built by scripts/package.sh from the
 # build's own files and tried under Wine in a fresh prefix of their own:
-# - both hold exactly the five program files (and the zip its read-me);
+# - both hold exactly the six program files (and the zip its read-me);
 # - msiexec /i /qn installs the files, the Start menu shortcut, the entry in
 #   the list of installed programs and the ten Explorer entries naming the
 #   installed program, which then registers a test server;
@@ -25,7 +25,7 @@ fatal() { echo "$name: FAILED: $*" >&2; failures=$((failures + 1)); exit 1; }
 for tool in wixl msibuild msiinfo msiextract zip unzip; do
   command -v "$tool" >/dev/null || fatal "$tool is missing (scripts/deps.sh installs it)"
 done
-program_files=(Corvantis.exe Corvantis64.exe CorvantisCmd.exe Corvantis.chm Corvantis.tip)
+program_files=(Corvantis.exe Corvantis32.exe Corvantis64.exe CorvantisCmd.exe Corvantis.chm Corvantis.tip)
 for file in "${program_files[@]}" testdata/OkServer.dll testdata/x64/OkServer.dll; do
   [ -f "$build/bin/$file" ] || fatal "$build/bin/$file is missing; build first"
 done
@@ -73,7 +73,7 @@ for file in "$msi" "$msi_next" "$zipfile"; do [ -f "$file" ] || fatal "$(basenam
 # msi_property MSI NAME
 msi_property() { msiinfo export "$1" Property | tr -d '\r' | awk -F '\t' -v n="$2" '$1 == n { print $2 }'; }
 
-# The zip holds the five program files, as built, and the read-me; nothing
+# The zip holds the six program files, as built, and the read-me; nothing
 # of the tests (MAPI32.dll, testdata, *_tests.exe) comes along.
 expect_eq "files of the zip" "$(printf '%s\nReadMe.txt\n' "$sorted_program_files" | sort)" \
   "$(unzip -Z1 "$zipfile" | sort)"
@@ -85,11 +85,11 @@ done
 readme="$work/zip-check/ReadMe.txt"
 grep -q "Corvantis $base" "$readme" || fail "the read-me does not name version $base"
 grep -q '@VERSION@' "$readme" && fail "the read-me still holds @VERSION@"
-grep -q 'Corvantis64.exe' "$readme" || fail "the read-me does not mention Corvantis64.exe"
+grep -q 'Corvantis32.exe and Corvantis64.exe' "$readme" || fail "the read-me does not mention the helpers"
 grep -q 'CorvantisCmd.exe register' "$readme" || fail "the read-me does not show the command lines"
 [ "$(grep -c $'\r$' "$readme")" -eq "$(wc -l <"$readme")" ] || fail "the read-me has lines without CR LF"
 
-# The package's File table and cabinet hold exactly the five files, as built.
+# The package's File table and cabinet hold exactly the six files, as built.
 expect_eq "File table of the msi" "$sorted_program_files" \
   "$(msiinfo export "$msi" File | tr -d '\r' | tail -n +4 | cut -f 3 | sort)"
 expect_eq "files in the msi's cabinet" \
@@ -232,13 +232,13 @@ clsid_server() {
 server32="$(windows_path "$build/bin/testdata/OkServer.dll")"
 server64="$(windows_path "$build/bin/testdata/x64/OkServer.dll")"
 
-# check_installation DIR WHAT DIR_WINDOWS: the five files in DIR and the one
+# check_installation DIR WHAT DIR_WINDOWS: the six files in DIR and the one
 # Start menu shortcut leading to Corvantis.exe in DIR_WINDOWS.
 check_installation() {
   local dir="$1" what="$2" dir_windows="$3"
   expect_eq "files in $what" "$sorted_program_files" "$(ls "$dir" 2>/dev/null | sort)"
   local file
-  for file in Corvantis.exe Corvantis64.exe CorvantisCmd.exe Corvantis.chm; do
+  for file in Corvantis.exe Corvantis32.exe Corvantis64.exe CorvantisCmd.exe Corvantis.chm; do
     cmp -s "$build/bin/$file" "$dir/$file" || fail "installed $file differs from the build's"
   done
   local found
@@ -374,6 +374,11 @@ rm "$portable/Corvantis64.exe"
 wine "$portable_windows\\CorvantisCmd.exe" register "$server64" </dev/null >"$work/nohelper.out" 2>&1
 expect_eq "exit code without Corvantis64.exe beside the runner" 1 "$?"
 expect_eq "64-bit server without the helper" "-" "$(clsid_server 64)"
+# And a 32-bit one needs the 32-bit helper: the runner never loads it itself.
+rm "$portable/Corvantis32.exe"
+wine "$portable_windows\\CorvantisCmd.exe" register "$server32" </dev/null >"$work/nohelper32.out" 2>&1
+expect_eq "exit code without Corvantis32.exe beside the runner" 1 "$?"
+expect_eq "32-bit server without the helper" "-" "$(clsid_server 32)"
 
 echo "$name: $((SECONDS - started)) s"
 if [ "$failures" -ne 0 ]; then
