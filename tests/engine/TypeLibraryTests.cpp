@@ -1,8 +1,12 @@
 // Type libraries go through the type library API, identified from the file.
 #include <gtest/gtest.h>
+#include <windows.h>
+#include <oleauto.h>
 
 #include "EngineTestUtil.h"
 #include "TestServerIds.h"
+#include "engine/uReasons.h"
+#include "engine/uRegCore.h"
 #include "support/TestEnv.h"
 
 using namespace testenv;
@@ -45,3 +49,32 @@ TEST(RegisterTypeLibrary, FailuresNameTheFileAndTheCall) {
 }
 
 }  // namespace
+
+// A type library goes to the helper of the platform it declares: a 64-bit
+// one (SYS_WIN64 in its header, or inside a 64-bit program file) to the
+// 64-bit helper where this computer runs x64 code, anything else to the
+// 32-bit one.
+TEST(RegisterTypeLibrary, TheDeclaredPlatformChoosesTheHelper) {
+    const std::string dir = MakeTempDir("tlb-platform");
+    std::string tlb = ReadFileBytes(TestDataDir() + ts::kTestLibFile);
+    ASSERT_GT(tlb.size(), 0x20u);
+    std::string win64 = tlb;
+    win64[0x14] = static_cast<char>((win64[0x14] & 0xF0) | SYS_WIN64);
+    WriteFile(dir + "Win32.tlb", tlb);
+    WriteFile(dir + "Win64.tlb", win64);
+    WriteFile(dir + "Text.tlb", "not a type library");
+    const bool x64 = engine::CanRunMachine(engine::pe::TMachine::X64);
+    struct {
+        std::string path;
+        engine::pe::TMachine machine;
+    } cases[] = {
+        {dir + "Win32.tlb", engine::pe::TMachine::X86},
+        {dir + "Win64.tlb", x64 ? engine::pe::TMachine::X64 : engine::pe::TMachine::X86},
+        {dir + "Text.tlb", engine::pe::TMachine::X86},
+        {TestDataDir() + "TypeLibOnly.dll", engine::ProcessMachine()},
+        {dir + "Missing.tlb", engine::pe::TMachine::X86},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(engine::TypeLibraryMachine(c.path), c.machine) << c.path;
+    }
+}
