@@ -127,8 +127,6 @@ constexpr std::uintptr_t kGuardFrameSize = 288;
 
 extern "C" HRESULT GuardCall64(TEntryPoint entry, TGuardState* state);
 extern "C" char GuardCall64Resume[];
-// Continues at `rip` with the given frame and stack pointers; never returns.
-extern "C" [[noreturn]] void GuardJump64(std::uintptr_t rbp, std::uintptr_t rsp, const void* rip);
 
 // Frame below the saved RBP: the state pointer at -8, RBX, RSI, RDI and
 // R12-R15 from -16 to -64, XMM6-XMM15 from -80 to -224, the callee's shadow
@@ -190,15 +188,6 @@ GuardCall64Resume:
     ret
     .seh_handler GuardHandler64, @except
     .seh_endproc
-
-    .p2align 4
-    .globl GuardJump64
-    .def GuardJump64; .scl 2; .type 32; .endef
-GuardJump64:
-    movq %rcx, %rbp
-    movq %rdx, %rsp
-    xorl %eax, %eax
-    jmp *%r8
 )");
 
 extern "C" EXCEPTION_DISPOSITION GuardHandler64(EXCEPTION_RECORD* record, void* establisher, CONTEXT* context,
@@ -209,11 +198,13 @@ extern "C" EXCEPTION_DISPOSITION GuardHandler64(EXCEPTION_RECORD* record, void* 
     state->faulted = true;
     state->code = record->ExceptionCode;
     state->address = reinterpret_cast<std::uintptr_t>(record->ExceptionAddress);
-    // A non-continuable exception cannot be resumed, even elsewhere: leave
-    // the handler straight for GuardCall64's exit, abandoning the
-    // dispatcher's frames with the server's.
+    // A non-continuable exception cannot be resumed, even elsewhere: the
+    // server's frames are unwound to GuardCall64's exit the way a handler
+    // that takes an exception does (the server's own clean-up runs, and the
+    // system's record of the dispatch ends properly). It needs more stack
+    // than a stack overflow leaves, but a stack overflow is continuable.
     if (record->ExceptionFlags & EXCEPTION_NONCONTINUABLE) {
-        GuardJump64(frame, frame - kGuardFrameSize, GuardCall64Resume);
+        RtlUnwindEx(establisher, GuardCall64Resume, record, nullptr, context, nullptr);
     }
     context->Rip = reinterpret_cast<DWORD64>(GuardCall64Resume);
     context->Rbp = frame;
