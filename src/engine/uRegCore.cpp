@@ -11,6 +11,7 @@
 #include "engine/uChildProcess.h"
 #include "engine/uGuardedCall.h"
 #include "engine/uPeFile.h"
+#include "engine/uProgramFile.h"
 #include "engine/uReasons.h"
 #include "resource.h"
 
@@ -38,78 +39,6 @@ std::string FullPathOf(const std::string& path) {
     DWORD length = GetFullPathNameA(path.c_str(), sizeof full, full, nullptr);
     return length > 0 && length < sizeof full ? std::string(full, length) : path;
 }
-
-namespace {
-
-// What the library's file says before it is loaded. The headers (machine,
-// DLL or EXE, the .NET entry) lie in the first page; the export and import
-// tables, needed only to explain a failure or to look at a .NET assembly,
-// are read when first asked for.
-class TProgramFile {
-public:
-    static constexpr std::size_t kHeadBytes = 4096;
-
-    explicit TProgramFile(const std::string& path) : path_(path) {
-        opened_ = Read(kHeadBytes);
-        // A verdict of "no program file" may come from the cut; the whole
-        // file decides.
-        if (opened_ && !info_.isPe && !whole_) Whole();
-    }
-
-    // False when the file could not be read at all (the loader then has
-    // its say).
-    bool Opened() const { return opened_; }
-    const pe::TPeInfo& Head() const { return info_; }
-    // Everything the reader can tell, the tables included.
-    const pe::TPeInfo& Whole() {
-        if (opened_ && !whole_) Read(pe::kMaxFileBytes);
-        return info_;
-    }
-
-private:
-    // Reads at most `limit` bytes from the start; the file is not kept
-    // open, so the loader and the server find it as anyone else would.
-    bool Read(std::size_t limit) {
-        // This thread's error mode only: a read for one file must not change
-        // how the rest of the process meets a missing disk.
-        DWORD oldMode = 0;
-        SetThreadErrorMode(SEM_FAILCRITICALERRORS, &oldMode);
-        qv::Handle file(CreateFileA(path_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-        SetThreadErrorMode(oldMode, nullptr);
-        if (!file) return false;
-        // Read to the limit or the end, whichever comes first; the head
-        // costs one read.
-        std::vector<unsigned char> data(limit < kHeadBytes ? limit : kHeadBytes);
-        std::size_t got = 0;
-        for (;;) {
-            if (got == data.size()) {
-                if (data.size() >= limit) break;
-                data.resize(data.size() * 16 < limit ? data.size() * 16 : limit);
-            }
-            DWORD chunk = 0;
-            const std::size_t room = data.size() - got;
-            if (!ReadFile(file.get(), data.data() + got, static_cast<DWORD>(room > (1u << 24) ? (1u << 24) : room),
-                          &chunk, nullptr)) {
-                return false;
-            }
-            if (chunk == 0) break;
-            got += chunk;
-        }
-        // Whole when the end came before the limit, or the limit is the
-        // reader's own.
-        whole_ = got < limit || limit >= pe::kMaxFileBytes;
-        info_ = pe::ReadPeInfo(data.data(), got);
-        return true;
-    }
-
-    std::string path_;
-    bool opened_ = false;
-    bool whole_ = false;
-    pe::TPeInfo info_;
-};
-
-}  // namespace
 
 TServerKind KindOf(const std::string& path) {
     std::string ext = qv::UpperAscii(ExtractFileExt(path));
