@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <map>
 #include <string>
 #include <vector>
@@ -277,4 +278,19 @@ TEST(ConsoleRunner, TheRunnerAndTheHelpersAreNeverVirtualized) {
         EXPECT_NE(manifest.find("supportedOS Id=\"{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}\""), std::string::npos);
         FreeLibrary(file);
     }
+}
+
+// An executable server started by the runner gets none of its handles: not
+// its redirected output (a server left running would keep a script's pipe
+// open), and not a handle the runner inherited from the script.
+TEST(ConsoleRunner, AnExecutableServerInheritsNoHandleOfTheRunner) {
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE event = CreateEventA(&inherit, TRUE, TRUE, nullptr);
+    ASSERT_NE(event, nullptr);
+    testenv::ScopedEnv value(TestServers::kHandleProbeHandleEnvVar,
+                             std::to_string(reinterpret_cast<std::uintptr_t>(event)));
+    TConsoleRun run = RunCmd("register " + Quoted(Data(TestServers::kHandleProbeFile)));
+    CloseHandle(event);
+    EXPECT_EQ(run.exitCode, 0u) << run.out;
+    EXPECT_NE(run.out.find("'HandleProbe.exe /regserver' completed with success."), std::string::npos) << run.out;
 }
