@@ -1,8 +1,9 @@
 // bench_loop64.exe: the baseline of bench_batch's 64-bit task run. A 64-bit
 // program that registers numbered copies of the 64-bit test server in a
 // plain loop, in its own process, with RegisterFileCore and a default
-// context (what the helper Corvantis64.exe does for each file it gets), then
-// unregisters them the same way.
+// context (runLibrary null: what the helper Corvantis64.exe does for each
+// file it gets), then unregisters them the same way; each loop under one
+// busy cursor, as the task window's run.
 //   bench_loop64.exe <folder> <count>
 // The folder holds OkServer0000.dll, OkServer0001.dll, ... Prints one line
 // per direction, as bench_batch reads them:
@@ -96,12 +97,17 @@ int main(int argc, char** argv) {
     const std::string original = ProgramFolder() + "testdata\\x64\\" + TestServers::kOkServerFile;
     RunLoop(std::vector<std::string>(5, original), true);
 
+    // One busy cursor for each loop, as the task window holds one for its run.
+    HCURSOR previous = SetCursor(LoadCursorA(nullptr, MAKEINTRESOURCEA(32514)));  // IDC_WAIT
     TLoopFigures registration = RunLoop(files, true);
+    SetCursor(previous);
     if (registration.problem.empty() && !files.empty() &&
         lstrcmpiA(RegisteredServer().c_str(), files.back().c_str()) != 0) {
         registration.problem = "the registry names " + RegisteredServer() + " rather than the last file";
     }
+    previous = SetCursor(LoadCursorA(nullptr, MAKEINTRESOURCEA(32514)));
     TLoopFigures unregistration = RunLoop(files, false);
+    SetCursor(previous);
     if (unregistration.problem.empty() && RegisteredServer() != "<not registered>") {
         unregistration.problem = "the registry still names " + RegisteredServer();
     }

@@ -1,29 +1,52 @@
-// Benchmark of the console runner: "CorvantisCmd run" over a batch of 1,000
-// test servers (the whole process timed, start and exit included) against
-// the same registrations in a bare in-process loop of the engine, and
-// regsvr32 started once per file against the runner. Each figure is the
-// median of several rounds and is printed as a ratio of two measurements of
-// the same run, so that it compares across machines and emulators.
-// Run by bench/run.sh from the build's bin folder.
+// Benchmark of the console runner, every figure the whole CorvantisCmd
+// process (start, helpers, exit) as a script sees it:
+//   run   "CorvantisCmd run BATCH" over a batch of 1,000 test servers
+//         against the bare loop of the same build (RegisterFileCore with a
+//         context whose runLibrary is null, in a fresh child process: the
+//         engine's own work for the same files and nothing more);
+//   one   "CorvantisCmd register FILE" against "regsvr32 /s FILE" on the same
+//         file (the 32-bit test server and SysWOW64's regsvr32; the 64-bit
+//         server and System32's regsvr32 beside it);
+//   hang  "CorvantisCmd register Hang.dll Ok.dll --timeout 2": the run's time
+//         beyond the 2 s time-out (ending the hung helper, starting another
+//         for the next file).
+// Every timed command gets one untimed warm-up run; the two sides of a pair
+// alternate which runs first; a ratio is the median of the pairs' ratios.
+// Run by bench/run.sh from the build's bin folder; "bench_cmd.exe run",
+// "one" or "hang" runs that part alone. Started with "--bare-loop BATCH" it
+// is the bare loop's child; with "--nothing", "--nothing-sta" or
+// "--nothing-mta" a process that does nothing (after initialising COM in a
+// single-threaded or the multithreaded apartment); with "--mini-register
+// VARIANT FILE" a stand-in for "CorvantisCmd register FILE" that shows what
+// two changes to the runner would save (see MiniRegister).
 #include <windows.h>
 #include <objbase.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "BenchTiming.h"
+#include "TestServerIds.h"
+#include "engine/uHelper.h"
+#include "engine/uPeFile.h"
 #include "engine/uRegCore.h"
 
 namespace {
 
 using bench::Median;
 using bench::NowMs;
+using bench::TPairs;
 
 const int kServers = 1000;
-const int kRounds = 3;
-const int kRegsvr32Sample = 100;  // regsvr32 is timed on these and scaled up
+const int kRunPairs = 5;
+const int kOnePairs = 11;
+const int kHangRuns = 3;
+const double kHangTimeoutMs = 2000;
 
 std::string BinFolder() {
     char path[MAX_PATH * 2] = {};
@@ -32,33 +55,101 @@ std::string BinFolder() {
     return folder.substr(0, folder.find_last_of('\\') + 1);
 }
 
-// The engine over every file, as the runner does it, without the runner.
-double BareLoop(const std::vector<std::string>& files, bool register_, int& failures) {
-    engine::TRegContext context;
-    double start = NowMs();
-    for (const std::string& file : files) {
-        if (!engine::RegisterFileCore(file, register_, context).success) ++failures;
-    }
-    return NowMs() - start;
-}
-
-double RunnerRun(const std::string& runner, const std::string& batch, bool register_, int& failures) {
-    std::string line = "\"" + runner + "\" run \"" + batch + "\" --quiet --continue" + (register_ ? "" : " --unregister");
-    double start = NowMs();
-    if (bench::RunProcess(runner, line, nullptr) != 0) ++failures;
-    return NowMs() - start;
-}
-
 std::string Ms(double ms) {
     char text[32];
-    std::snprintf(text, sizeof text, "%.0f ms", ms);
+    std::snprintf(text, sizeof text, ms < 10 ? "%.1f ms" : "%.0f ms", ms);
     return text;
 }
 
-int Run() {
+std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
+
+// Runs the program with the arguments after its own quoted path; the whole
+// process's time in milliseconds. Its exit code goes to `exitCode` and its
+// output to `output` when given.
+double TimedRun(const std::string& program, const std::string& arguments, long* exitCode = nullptr,
+                std::string* output = nullptr) {
+    const double start = NowMs();
+    const long code = bench::RunProcess(program, Quoted(program) + " " + arguments, output);
+    const double ms = NowMs() - start;
+    if (exitCode) *exitCode = code;
+    return ms;
+}
+
+// The paths of a batch file, without its first line.
+std::vector<std::string> BatchPaths(const std::string& batchFile) {
+    std::vector<std::string> paths;
+    HANDLE file = CreateFileA(batchFile.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return paths;
+    std::string text(static_cast<size_t>(GetFileSize(file, nullptr)), '\0');
+    DWORD read = 0;
+    ReadFile(file, &text[0], static_cast<DWORD>(text.size()), &read, nullptr);
+    CloseHandle(file);
+    size_t start = text.find('\n');
+    while (start != std::string::npos && start + 1 < text.size()) {
+        size_t end = text.find_first_of("\r\n", start + 1);
+        if (end == std::string::npos) end = text.size();
+        if (end > start + 1) paths.push_back(text.substr(start + 1, end - start - 1));
+        start = text.find('\n', end);
+    }
+    return paths;
+}
+
+// The bare loop's child: registers, then unregisters, every file of the
+// batch in this process, and prints "BARE <registration ms>
+// <unregistration ms> <failures>".
+int BareLoopChild(const std::string& batchFile) {
+    // As the helper runs: no system box for a disk or a crash, COM initialised.
+    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
+    HRESULT com = CoInitialize(nullptr);
+    const std::vector<std::string> files = BatchPaths(batchFile);
+    const engine::TRegContext context;  // runLibrary null: in this process
+    int failures = 0;
+    // Warm-up outside the measurement: the first registrations in this process.
+    for (int i = 0; i < 5; ++i) engine::RegisterFileCore(BinFolder() + "testdata\\OkServer.dll", true, context);
+    double ms[2] = {};
+    for (int pass = 0; pass < 2; ++pass) {
+        const double start = NowMs();
+        for (const std::string& file : files) {
+            if (!engine::RegisterFileCore(file, pass == 0, context).success) ++failures;
+        }
+        ms[pass] = NowMs() - start;
+    }
+    if (files.empty()) ++failures;
+    std::printf("BARE %.3f %.3f %d\n", ms[0], ms[1], failures);
+    std::fflush(stdout);
+    if (SUCCEEDED(com)) CoUninitialize();
+    return 0;
+}
+
+// The sum of the "milliseconds" fields of the runner's JSON lines: each
+// file's time as the runner measured it (the helper's round trip included).
+double SumOfTaskMs(const std::string& json, int* tasks) {
+    double sum = 0;
+    *tasks = 0;
+    const std::string field = "\"milliseconds\":";
+    for (size_t at = json.find(field); at != std::string::npos; at = json.find(field, at + 1)) {
+        sum += std::strtod(json.c_str() + at + field.size(), nullptr);
+        ++*tasks;
+    }
+    return sum;
+}
+
+// The whole time of a process that does nothing: this program started
+// with "--nothing" (the floor of any process's start and end).
+double NothingProcessMs() {
+    const std::string self = BinFolder() + "bench_cmd.exe";
+    TimedRun(self, "--nothing");
+    std::vector<double> times;
+    for (int i = 0; i < 7; ++i) times.push_back(TimedRun(self, "--nothing"));
+    return Median(times);
+}
+
+// ---------------------------------------------------------------------------
+// run: the runner over a batch of 1,000 against the bare loop
+
+bool BenchRun(const std::string& runner) {
     const std::string bin = BinFolder();
     const std::string server = bin + "testdata\\OkServer.dll";
-    const std::string runner = bin + "CorvantisCmd.exe";
     char temp[MAX_PATH] = {};
     GetTempPathA(MAX_PATH, temp);
     const std::string folder = std::string(temp) + "corvantis-bench-cmd\\";
@@ -77,48 +168,298 @@ int Run() {
     CloseHandle(file);
 
     int failures = 0;
-    std::vector<double> bare, run, ratios;
-    for (int round = 0; round < kRounds; ++round) {
-        double bareMs = BareLoop(files, true, failures);
-        BareLoop(files, false, failures);
-        double runMs = RunnerRun(runner, batchFile, true, failures);
-        RunnerRun(runner, batchFile, false, failures);
-        bare.push_back(bareMs);
-        run.push_back(runMs);
-        ratios.push_back(runMs / bareMs);
-    }
-    const std::string regsvr32 = bench::Regsvr32Path();
-    double start = NowMs();
-    for (int i = 0; i < kRegsvr32Sample; ++i) {
-        const std::string line = "\"" + regsvr32 + "\" /s \"" + files[static_cast<size_t>(i)] + "\"";
-        if (bench::RunProcess(regsvr32, line, nullptr) != 0) ++failures;
-    }
-    double regsvrMs = (NowMs() - start) * kServers / kRegsvr32Sample;
-    for (int i = 0; i < kRegsvr32Sample; ++i) {
-        bench::RunProcess(regsvr32, "\"" + regsvr32 + "\" /s /u \"" + files[static_cast<size_t>(i)] + "\"", nullptr);
-    }
+    const std::string self = bin + "bench_cmd.exe";
+    TPairs registration, unregistration;
+    auto bare = [&](bool timed) {
+        std::string output;
+        bench::RunProcess(self, Quoted(self) + " --bare-loop " + Quoted(batchFile), &output);
+        double reg = 0, unreg = 0;
+        int failed = 1;
+        const size_t at = output.find("BARE ");
+        if (at != std::string::npos) std::sscanf(output.c_str() + at + 5, "%lf %lf %d", &reg, &unreg, &failed);
+        failures += failed;
+        if (!timed) return;
+        registration.base.push_back(reg);
+        unregistration.base.push_back(unreg);
+    };
+    const std::string run = "run " + Quoted(batchFile) + " --quiet --continue";
+    auto whole = [&](bool timed) {
+        long code = 0;
+        const double reg = TimedRun(runner, run, &code);
+        if (code != 0) ++failures;
+        const double unreg = TimedRun(runner, run + " --unregister", &code);
+        if (code != 0) ++failures;
+        if (!timed) return;
+        registration.measured.push_back(reg);
+        unregistration.measured.push_back(unreg);
+    };
+    bare(false);
+    whole(false);
+    for (int i = 0; i < kRunPairs; ++i) bench::RunPair(i, [&] { bare(true); }, [&] { whole(true); });
 
-    double runMs = Median(run), bareMs = Median(bare);
-    std::printf("%-26s %8.2f  CorvantisCmd run over %d servers: %s (process included), bare engine loop: %s; "
-                "median of %d paired ratios %.2f (goal <= 1.2)\n",
-                "cmd_run_vs_bare", runMs / bareMs, kServers, Ms(runMs).c_str(), Ms(bareMs).c_str(), kRounds,
-                Median(ratios));
-    std::printf("%-26s %8.1f  regsvr32 /s once per file: %s for %d (%d timed and scaled); goal >= 60\n",
-                "regsvr32_vs_cmd_run", regsvrMs / runMs, Ms(regsvrMs).c_str(), kServers, kRegsvr32Sample);
-    std::printf("  regsvr32 against the bare loop: %.1f (the most any runner could reach here)\n", regsvrMs / bareMs);
-    if (failures) std::printf("  %d registration(s) failed during the measurements\n", failures);
+    // Where the runner's time goes: one more run that reports each file's
+    // time, the runner that does nothing but start and end, and a process
+    // that does nothing at all.
+    std::string json;
+    const double jsonMs = TimedRun(runner, "run " + Quoted(batchFile) + " --json --continue", nullptr, &json);
+    TimedRun(runner, run + " --unregister");
+    int tasks = 0;
+    const double taskMs = SumOfTaskMs(json, &tasks);
+    std::vector<double> version;
+    for (int i = 0; i < 7; ++i) version.push_back(TimedRun(runner, "--version"));
+    const double nothingMs = NothingProcessMs();
+
+    bench::PrintHeadline("cmd-run/bare", registration.PairedRatio(), 1.1,
+                         "CorvantisCmd run over a batch of " + std::to_string(kServers) +
+                             " 32-bit servers (the whole process) against the bare in-process loop: runner " +
+                             Ms(registration.Measured()) + ", bare " + Ms(registration.Base()) + "; median of " +
+                             std::to_string(kRunPairs) + " pairs' ratios (" + registration.Each() + ")");
+    std::printf("  unregistration: runner %s, bare %s, ratio %.2f\n", Ms(unregistration.Measured()).c_str(),
+                Ms(unregistration.Base()).c_str(), unregistration.PairedRatio());
+    std::printf("  a run with --json: %s in all, of which the %d files' own times (each through the helper) %s; "
+                "the rest, %s, is the runner's start, reading the batch, the output and the end; "
+                "CorvantisCmd --version takes %s, a process that does nothing %s\n",
+                Ms(jsonMs).c_str(), tasks, Ms(taskMs).c_str(), Ms(jsonMs - taskMs).c_str(),
+                Ms(Median(version)).c_str(), Ms(nothingMs).c_str());
+    if (tasks != kServers) std::printf("  warning: the --json run reported %d files\n", tasks);
+    if (failures) std::printf("  warning: %d failure(s) during the measurements\n", failures);
+    std::fflush(stdout);
     for (const std::string& copy : files) DeleteFileA(copy.c_str());
     DeleteFileA(batchFile.c_str());
     RemoveDirectoryA(folder.c_str());
-    return failures ? 1 : 0;
+    return failures == 0 && tasks == kServers;
+}
+
+// A stand-in for "CorvantisCmd register FILE", made of the same engine calls
+// in the same order: a helper session whose helper starts at once, COM
+// initialised in this thread, the file registered through the helper, the
+// session closed (which waits for the helper's end), COM uninitialised.
+// VARIANT "as-is" does just that; "no-com" leaves COM alone (this process
+// loads no server); "no-com-no-wait" also ends the process right after the
+// file, without waiting for the helper's end (the job ends the helper).
+int MiniRegister(const std::string& variant, const std::string& file) {
+    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
+    std::optional<engine::THelperSession> session(std::in_place);
+    const engine::pe::TPeInfo head = engine::pe::ReadPeFile(file, 4096);
+    session->Prestart(head.isPe && head.machine == engine::pe::TMachine::X64 ? engine::pe::TMachine::X64
+                                                                             : engine::pe::TMachine::X86);
+    const bool com = variant == "as-is";
+    const HRESULT initialised = com ? CoInitialize(nullptr) : E_FAIL;
+    engine::TRegContext context;
+    engine::UseHelpers(context);
+    const engine::TRegOutcome outcome = engine::RegisterFileCore(engine::FullPathOf(file), true, context);
+    std::printf("%s\n", outcome.message.c_str());
+    std::fflush(stdout);
+    if (variant == "no-com-no-wait") ExitProcess(outcome.success ? 0 : 1);
+    session.reset();
+    if (SUCCEEDED(initialised)) CoUninitialize();
+    return outcome.success ? 0 : 1;
+}
+
+// The median time of each command line (a program and its arguments), the
+// commands run in turn, each round starting with the next one, after one
+// warm-up run of each.
+std::vector<double> RotatedMedians(const std::vector<std::pair<std::string, std::string>>& commands, int rounds,
+                                   int* failures) {
+    std::vector<std::vector<double>> times(commands.size());
+    for (const auto& command : commands) TimedRun(command.first, command.second);
+    for (int round = 0; round < rounds; ++round) {
+        for (size_t i = 0; i < commands.size(); ++i) {
+            const size_t at = (i + static_cast<size_t>(round)) % commands.size();
+            long code = 0;
+            times[at].push_back(TimedRun(commands[at].first, commands[at].second, &code));
+            if (code != 0) ++*failures;
+        }
+    }
+    std::vector<double> medians;
+    for (const std::vector<double>& each : times) medians.push_back(Median(each));
+    return medians;
+}
+
+// ---------------------------------------------------------------------------
+// one: a single file from a script, against regsvr32
+
+struct TOneFile {
+    TPairs pairs;
+    int failures = 0;
+};
+
+TOneFile CompareOneFile(const std::string& runner, const std::string& regsvr32, const std::string& server) {
+    TOneFile result;
+    auto regsvr = [&](bool timed) {
+        long code = 0;
+        const double ms = TimedRun(regsvr32, "/s " + Quoted(server), &code);
+        if (code != 0) ++result.failures;
+        if (timed) result.pairs.base.push_back(ms);
+    };
+    auto cmd = [&](bool timed) {
+        long code = 0;
+        const double ms = TimedRun(runner, "register " + Quoted(server), &code);
+        if (code != 0) ++result.failures;
+        if (timed) result.pairs.measured.push_back(ms);
+    };
+    regsvr(false);
+    cmd(false);
+    for (int i = 0; i < kOnePairs; ++i) bench::RunPair(i, [&] { regsvr(true); }, [&] { cmd(true); });
+    return result;
+}
+
+bool BenchOneFile(const std::string& runner) {
+    const std::string bin = BinFolder();
+    const std::string server32 = bin + "testdata\\OkServer.dll";
+    const std::string server64 = bin + "testdata\\x64\\OkServer.dll";
+    TOneFile one32 = CompareOneFile(runner, bench::Regsvr32Path(), server32);
+    // Where the runner's time goes: the file's own time as the runner
+    // reports it (the helper's start is mostly hidden behind the runner's
+    // own), the runner without a file, a process that does nothing.
+    std::vector<double> json, fileMs, version;
+    for (int i = 0; i < 5; ++i) {
+        std::string output;
+        json.push_back(TimedRun(runner, "register " + Quoted(server32) + " --json", nullptr, &output));
+        int tasks = 0;
+        fileMs.push_back(SumOfTaskMs(output, &tasks));
+        version.push_back(TimedRun(runner, "--version"));
+    }
+    bench::PrintHeadline("cmd-register/regsvr32", one32.pairs.PairedRatio(), 1.3,
+                         "one 32-bit server from a script: the whole CorvantisCmd register FILE process against "
+                         "the whole " + bench::Regsvr32Path() + " /s FILE process: runner " +
+                             Ms(one32.pairs.Measured()) + ", regsvr32 " + Ms(one32.pairs.Base()) + "; median of " +
+                             std::to_string(kOnePairs) + " pairs' ratios (" + one32.pairs.Each() + ")");
+    std::printf("  the runner with --json: %s, of which the file itself %s (the wait for the helper, started "
+                "while the runner started, the hand-over and the registration); CorvantisCmd --version %s\n",
+                Ms(Median(json)).c_str(), Ms(Median(fileMs)).c_str(), Ms(Median(version)).c_str());
+
+    // What the runner's start and end cost, and what two changes would save:
+    // processes that do nothing (with and without COM), and the stand-in
+    // for the runner as it is, without COM, and also not waiting for the
+    // helper's end.
+    const std::string self = bin + "bench_cmd.exe";
+    int failures = 0;
+    const std::vector<double> parts = RotatedMedians(
+        {{self, "--nothing"},
+         {self, "--nothing-sta"},
+         {self, "--nothing-mta"},
+         {self, "--mini-register as-is " + Quoted(server32)},
+         {self, "--mini-register no-com " + Quoted(server32)},
+         {self, "--mini-register no-com-no-wait " + Quoted(server32)},
+         {bench::Regsvr32Path(), "/s " + Quoted(server32)}},
+        kOnePairs, &failures);
+    std::printf("  a process that does nothing %s; one that initialises COM single-threaded %s, multithreaded %s "
+                "(the helper initialises it single-threaded before its first file)\n",
+                Ms(parts[0]).c_str(), Ms(parts[1]).c_str(), Ms(parts[2]).c_str());
+    std::printf("  a stand-in for the runner (the same engine calls, in bench_cmd.exe): as it is %s (%.2f of "
+                "regsvr32's %s); without initialising COM in the runner %s (%.2f); and not waiting for the "
+                "helper's end %s (%.2f)\n",
+                Ms(parts[3]).c_str(), parts[3] / parts[6], Ms(parts[6]).c_str(), Ms(parts[4]).c_str(),
+                parts[4] / parts[6], Ms(parts[5]).c_str(), parts[5] / parts[6]);
+    if (failures) std::printf("  warning: %d failure(s) among the stand-ins\n", failures);
+
+    bool ok = one32.failures == 0 && failures == 0;
+    if (one32.failures) std::printf("  warning: %d failure(s) in the 32-bit pairs\n", one32.failures);
+    const std::string regsvr64 = bench::Regsvr32Path64();
+    if (GetFileAttributesA(server64.c_str()) != INVALID_FILE_ATTRIBUTES &&
+        GetFileAttributesA(regsvr64.c_str()) != INVALID_FILE_ATTRIBUTES) {
+        TOneFile one64 = CompareOneFile(runner, regsvr64, server64);
+        std::printf("  the 64-bit server against %s: runner %s, regsvr32 %s, ratio %.2f (%s)\n", regsvr64.c_str(),
+                    Ms(one64.pairs.Measured()).c_str(), Ms(one64.pairs.Base()).c_str(), one64.pairs.PairedRatio(),
+                    one64.pairs.Each().c_str());
+        if (one64.failures) {
+            std::printf("  warning: %d failure(s) in the 64-bit pairs\n", one64.failures);
+            ok = false;
+        }
+    }
+    // The registry as it was.
+    bench::RunProcess(runner, Quoted(runner) + " unregister " + Quoted(server32) + " " + Quoted(server64), nullptr);
+    std::fflush(stdout);
+    return ok;
+}
+
+// ---------------------------------------------------------------------------
+// hang: a server that never returns, then a good one
+
+// The milliseconds of the task lines of the runner's JSON output, in order.
+std::vector<double> TaskTimes(const std::string& json) {
+    std::vector<double> times;
+    const std::string field = "\"milliseconds\":";
+    for (size_t at = json.find(field); at != std::string::npos; at = json.find(field, at + 1)) {
+        times.push_back(std::strtod(json.c_str() + at + field.size(), nullptr));
+    }
+    return times;
+}
+
+bool BenchHang(const std::string& runner) {
+    const std::string data = BinFolder() + "testdata\\";
+    const std::string hang = data + TestServers::kMisbehaveHangFile;
+    const std::string ok = data + TestServers::kMisbehaveOkFile;
+    const std::string arguments = "register " + Quoted(hang) + " " + Quoted(ok) + " --timeout 2";
+    TimedRun(runner, arguments);  // warm-up
+    std::vector<double> totals;
+    std::vector<std::string> problems;
+    for (int i = 0; i < kHangRuns; ++i) {
+        long code = 0;
+        std::string output;
+        totals.push_back(TimedRun(runner, arguments, &code, &output));
+        // The hung server fails, the next one succeeds.
+        const size_t failed = output.find("FAILED");
+        const size_t succeeded = output.find("succeeded");
+        if (code != 1 || failed == std::string::npos || succeeded == std::string::npos || succeeded < failed) {
+            problems.push_back("exit code " + std::to_string(code) + ", output: " + output.substr(0, 300));
+        }
+    }
+    // Where the time beyond the time-out goes: the two files' own times.
+    std::string json;
+    const double jsonMs = TimedRun(runner, arguments + " --json", nullptr, &json);
+    const std::vector<double> times = TaskTimes(json);
+    const double total = Median(totals);
+    std::string each;
+    for (double ms : totals) each += (each.empty() ? "" : " / ") + Ms(ms);
+    bench::PrintHeadline("hang-run-minus-timeout", (total - kHangTimeoutMs) / 1000, 1.0,
+                         "CorvantisCmd register Hang.dll Ok.dll --timeout 2, the whole run less the 2 s time-out: "
+                         "median of " + std::to_string(kHangRuns) + " runs (" + each + ")",
+                         " s");
+    if (times.size() == 2) {
+        std::printf("  a run with --json: %s in all; Hang.dll %s (the time-out, ending its helper), Ok.dll %s (a new "
+                    "helper started, then the file), the rest %s (the runner's start, the first helper's start "
+                    "behind it, the end)\n",
+                    Ms(jsonMs).c_str(), Ms(times[0]).c_str(), Ms(times[1]).c_str(),
+                    Ms(jsonMs - times[0] - times[1]).c_str());
+    } else {
+        problems.push_back("the --json run reported " + std::to_string(times.size()) + " files");
+    }
+    bench::RunProcess(runner, Quoted(runner) + " unregister " + Quoted(ok), nullptr);
+    for (const std::string& problem : problems) std::printf("  warning: %s\n", problem.c_str());
+    std::fflush(stdout);
+    return problems.empty();
+}
+
+int Run(const std::string& only) {
+    const std::string runner = BinFolder() + "CorvantisCmd.exe";
+    bool ok = true;
+    if (only.empty() || only == "run") ok = BenchRun(runner) && ok;
+    if (only.empty() || only == "one") ok = BenchOneFile(runner) && ok;
+    if (only.empty() || only == "hang") ok = BenchHang(runner) && ok;
+    return ok ? 0 : 1;
 }
 
 }  // namespace
 
-int main() {
-    CoInitialize(nullptr);
+int main(int argc, char** argv) {
+    if (argc == 2 && std::string(argv[1]) == "--nothing") return 0;
+    if (argc == 2 && (std::string(argv[1]) == "--nothing-sta" || std::string(argv[1]) == "--nothing-mta")) {
+        const HRESULT initialised = CoInitializeEx(
+            nullptr, std::string(argv[1]) == "--nothing-sta" ? COINIT_APARTMENTTHREADED : COINIT_MULTITHREADED);
+        if (SUCCEEDED(initialised)) CoUninitialize();
+        return 0;
+    }
+    if (argc == 4 && std::string(argv[1]) == "--mini-register") return MiniRegister(argv[2], argv[3]);
+    if (argc == 3 && std::string(argv[1]) == "--bare-loop") return BareLoopChild(argv[2]);
+    const std::string only = argc == 2 ? argv[1] : "";
+    if (!only.empty() && only != "run" && only != "one" && only != "hang") {
+        std::printf("usage: bench_cmd.exe [run|one|hang]\n");
+        return 2;
+    }
     try {
-        return Run();
+        return Run(only);
     } catch (const std::exception& e) {
         std::printf("cmd benchmark failed: %s\n", e.what());
         return 1;

@@ -1,35 +1,73 @@
 #!/bin/bash
-# Builds the benchmark and the test servers it registers, runs it under Wine
-# and prints its figures.
-# Usage: bench/run.sh [build dir] [run64|cmd]   (default: build)
-#   run64  only the task run over 64-bit servers against a bare 64-bit loop
-#   cmd    only the console runner against the bare loop and regsvr32
+# Builds the benchmarks and the test servers they register, runs them under
+# Wine and prints their figures, the headline ratios gathered at the end.
+# Usage: bench/run.sh [build dir] [part]   (default: build, every part)
+#   run32  the task window over 1,000 32-bit servers against the bare loop
+#   run64  the task window over 1,000 64-bit servers against bench_loop64.exe
+#   batch  loading, adding and saving batches
+#   mainwin  the main window with 100,000 entries
+#   cmd    the console runner: cmd-run, one and hang below
+#   cmd-run  CorvantisCmd run over 1,000 servers against the bare loop
+#   one    CorvantisCmd register FILE against regsvr32 /s FILE
+#   hang   a hung server's cost beyond the runner's --timeout
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${1:-$root/build}"
 only="${2:-}"
+case "$only" in
+  ""|run32|run64|batch|mainwin|cmd|cmd-run|one|hang) ;;
+  *) echo "unknown part '$only'" >&2; exit 2 ;;
+esac
 
-# bench_batch brings the 64-bit half: the helper, the 64-bit test servers and
-# bench_loop64.exe, the baseline of its 64-bit task run.
+# bench_batch and bench_cmd bring both helpers and the 64-bit half: the
+# 64-bit test servers and bench_loop64.exe.
 cmake --build "$build" --target bench_batch bench_mainwin bench_cmd test_servers
 # shellcheck source=/dev/null
 source "$root/scripts/winenv.sh" "$build"
 # The working folder is the build's bin folder, beside testdata.
 cd "$build/bin"
-if [ "$only" = cmd ]; then
-  wine ./bench_cmd.exe </dev/null 2>&1 | tr -d '\r'
-  exit "${PIPESTATUS[0]}"
-fi
-if [ "$only" = run64 ]; then
-  wine ./bench_batch.exe run64 </dev/null 2>&1 | tr -d '\r'
-  exit "${PIPESTATUS[0]}"
-fi
-wine ./bench_batch.exe </dev/null 2>&1 | tr -d '\r'
-status=${PIPESTATUS[0]}
-echo
-wine ./bench_mainwin.exe </dev/null 2>&1 | tr -d '\r'
-[ "${PIPESTATUS[0]}" -eq 0 ] || status=1
-echo
-wine ./bench_cmd.exe </dev/null 2>&1 | tr -d '\r'
-[ "${PIPESTATUS[0]}" -eq 0 ] || status=1
+
+cat <<'EOF'
+Headline figures (each the median of pairs' ratios, the two sides of a pair
+alternating which runs first, every timed command warmed up once):
+  run32-window/bare       Register All of 1,000 32-bit servers in the task
+                          window (through Corvantis32.exe) / the bare loop of
+                          the same build (RegisterFileCore in-process, one busy
+                          cursor for the loop)
+  run64-window/bare64     the same over 1,000 64-bit servers (Corvantis64.exe)
+                          / bench_loop64.exe, the bare 64-bit loop
+  cmd-run/bare            the whole "CorvantisCmd run BATCH" process over the
+                          1,000 32-bit servers / the bare in-process loop
+  cmd-register/regsvr32   the whole "CorvantisCmd register FILE" process / the
+                          whole "regsvr32 /s FILE" process (SysWOW64), one file
+  hang-run-minus-timeout  "CorvantisCmd register Hang.dll Ok.dll --timeout 2":
+                          the whole run less the 2 s time-out, in seconds
+
+EOF
+
+log="$(mktemp)"
+trap 'rm -f "$log"' EXIT
+status=0
+# Runs a Windows program with every standard stream redirected, shows and
+# keeps its output.
+run() {
+  wine "$@" </dev/null 2>&1 | tr -d '\r' | tee -a "$log"
+  [ "${PIPESTATUS[0]}" -eq 0 ] || status=1
+  echo
+}
+case "$only" in
+  "")
+    run ./bench_batch.exe
+    run ./bench_mainwin.exe
+    run ./bench_cmd.exe
+    ;;
+  run32|run64|batch) run ./bench_batch.exe "$only" ;;
+  mainwin) run ./bench_mainwin.exe ;;
+  cmd) run ./bench_cmd.exe ;;
+  cmd-run) run ./bench_cmd.exe run ;;
+  one|hang) run ./bench_cmd.exe "$only" ;;
+esac
+
+echo "Headlines:"
+grep -E '\(target <= ' "$log" || echo "  (none measured)"
 exit "$status"
