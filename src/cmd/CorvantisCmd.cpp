@@ -37,23 +37,6 @@ BOOL WINAPI OnConsoleControl(DWORD event) {
     return FALSE;
 }
 
-// The helper the first file needs, started while the runner does the rest
-// of its own start-up.
-void PrestartHelper(const cmd::TRunnerArgs& args, engine::THelperSession& helpers) {
-    if (args.files.empty()) return;
-    const std::string& file = args.files.front();
-    switch (engine::KindOf(file)) {
-    case engine::TServerKind::Executable: return;
-    case engine::TServerKind::TypeLibrary: helpers.Prestart(engine::TypeLibraryMachine(file)); return;
-    case engine::TServerKind::Library: {
-        engine::pe::TPeInfo head = engine::pe::ReadPeFile(file, 4096);
-        helpers.Prestart(head.isPe && head.machine == engine::pe::TMachine::X64 ? engine::pe::TMachine::X64
-                                                                               : engine::pe::TMachine::X86);
-        return;
-    }
-    }
-}
-
 // Writes one line to a standard handle: through the console's own wide
 // text when it is a console (so every letter shows), as bytes otherwise.
 void WriteLine(DWORD which, const std::string& line, UINT codePage) {
@@ -140,7 +123,9 @@ int Main(int argc, char** argv, const cmd::TRunnerOutput& output) {
     }
 
     engine::THelperSession helpers;
-    PrestartHelper(args, helpers);
+    // The helper the first file needs starts while the runner does the rest
+    // of its own start-up.
+    if (!args.files.empty()) helpers.PrestartFor(args.files.front());
     // A process started in a new process group ignores Ctrl+C until it asks
     // for it again.
     qv::Handle abort(CreateEventA(nullptr, TRUE, FALSE, nullptr));

@@ -16,13 +16,13 @@ constexpr UINT WM_RUN_TASKS = WM_APP + 1;
 constexpr int kExpandedHeight = 314;
 constexpr int kCollapsedHeight = 107;
 // The controls show the run's progress at most once per refresh of a 60 Hz
-// screen, and spend at most a twelfth of the run doing it: a frame that
-// took longer than about 1.3 ms (scrolling a page of the list repaints all
-// of it) puts the next one off to twelve times its cost after its start. A
+// screen, and spend at most a twenty-fourth of the run doing it: a frame
+// that took longer than about 0.7 ms (scrolling a page of the list repaints
+// all of it) puts the next one off to 24 times its cost after its start. A
 // fast display keeps the screen's rate; a slow one shows fewer frames (still
-// ten a second when a frame costs 8 ms) rather than a slower run.
+// five a second when a frame costs 8 ms) rather than a slower run.
 constexpr double kFrameMs = 16;
-constexpr double kShowShare = 12;
+constexpr double kShowShare = 24;
 // How often, at most, the run looks whether messages wait: a click is
 // handled within 4 ms or one task, whichever is longer, well below anything
 // a user notices.
@@ -201,6 +201,8 @@ void TLogFrm::RunTasks() {
     // Consecutive 64-bit libraries of the run share one helper process; the
     // window shows its frames while the helper works, when they cost no time.
     engine::THelperSession helper([this] { BetweenTasks(); });
+    // The first file's helper starts while the window shows itself.
+    if (!run_.Rows().empty()) helper.PrestartFor(run_.Rows().front().Path);
     nextFrameMs_ = NowMs() + kFrameMs;
     tmrFrame.SetInterval(static_cast<unsigned>(kFrameMs));
     tmrFrame.SetEnabled(true);

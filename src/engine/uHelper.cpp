@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 
 #include "common/QVHandles.h"
 #include "common/QVStrings.h"
@@ -26,7 +27,8 @@ struct THeader {
     std::uint32_t programVersion;   // the program's protocol version
     volatile LONG phase;            // TPhase of the file at work
     volatile LONG ending;           // 1: the helper ends itself after this reply
-    std::uint32_t reserved[11];
+    volatile LONG redirect;         // a TMachine: the file belongs to that helper
+    std::uint32_t reserved[10];
 };
 static_assert(sizeof(THeader) == 64, "the header's size is part of the hand-over");
 
@@ -140,7 +142,8 @@ std::string EncodeRequest(TServerKind kind, const std::string& fullPath, bool re
 
 bool DecodeRequest(const std::string& bytes, TServerKind& kind, std::string& fullPath, bool& register_,
                    QVLanguage& language) {
-    if (bytes.size() < 4 || (bytes[0] != 'R' && bytes[0] != 'U') || (bytes[1] != 'e' && bytes[1] != 'p') ||
+    // The path may be empty: the helper then says that no file was named.
+    if (bytes.size() < 3 || (bytes[0] != 'R' && bytes[0] != 'U') || (bytes[1] != 'e' && bytes[1] != 'p') ||
         (bytes[2] != 'L' && bytes[2] != 'T') || bytes.find('\0') != std::string::npos) {
         return false;
     }
@@ -211,6 +214,11 @@ THelper::THelper(pe::TMachine machine) : impl_(new TImpl) { impl_->machine = mac
 THelper::~THelper() { Close(); }
 
 bool THelper::Running() const { return impl_->process.Running(); }
+
+bool THelper::Available() const {
+    if (Running()) return true;
+    return qv::FileExists(ProgramFolder() + HelperFileName(impl_->machine));
+}
 
 void THelper::SetWhileWorking(std::function<void()> whileWorking) { impl_->whileWorking = std::move(whileWorking); }
 
@@ -309,6 +317,8 @@ TRegOutcome THelper::Run(TServerKind kind, const std::string& fullPath, bool reg
         return failure(qv::LoadFmt(IDS_CALL_FAILED, entry, fileName),
                        HelperMalformedReason(fileName, damage, context.language));
     }
+    // A file for the other bitness comes back unregistered.
+    if (LONG other = InterlockedExchange(&header->redirect, 0)) outcome.redirect = static_cast<pe::TMachine>(other);
     // A helper that ends itself after a fault has said so; it is replaced.
     if (InterlockedCompareExchange(&header->ending, 0, 0)) {
         WaitForSingleObject(impl.process.Process(), 5000);
@@ -333,6 +343,29 @@ THelperSession::~THelperSession() {
 
 THelperSession* THelperSession::Current() { return CurrentSession; }
 
+void THelperSession::Prestart(pe::TMachine machine) {
+    last_ = machine;
+    For(machine).Prestart();
+}
+
+void THelperSession::PrestartFor(const std::string& path) {
+    switch (KindOf(path)) {
+    case TServerKind::Executable: return;
+    case TServerKind::TypeLibrary: Prestart(TypeLibraryMachine(path)); return;
+    case TServerKind::Library: Prestart(Guess(FullPathOf(path))); return;
+    }
+}
+
+pe::TMachine THelperSession::Guess(const std::string& fullPath) {
+    // Runs seldom mix bitnesses: the helper of the last library is asked
+    // first, and hands a file of the other bitness back. Without one, the
+    // file's header decides.
+    if (last_ != pe::TMachine::None && For(last_).Available()) return last_;
+    pe::TPeInfo head = pe::ReadPeFile(fullPath, 4096);
+    return head.isPe && head.machine == pe::TMachine::X64 && CanRunMachine(pe::TMachine::X64) ? pe::TMachine::X64
+                                                                                            : pe::TMachine::X86;
+}
+
 THelper& THelperSession::For(pe::TMachine machine) { return machine == pe::TMachine::X64 ? x64_ : x86_; }
 
 void UseHelpers(TRegContext& context) {
@@ -340,9 +373,19 @@ void UseHelpers(TRegContext& context) {
     settings.runLibrary = nullptr;
     context.runLibrary = [settings](pe::TMachine machine, TServerKind kind, const std::string& fullPath,
                                     bool register_) {
-        if (CurrentSession) return CurrentSession->For(machine).Run(kind, fullPath, register_, settings);
-        THelper helper(machine);
-        return helper.Run(kind, fullPath, register_, settings);
+        // Without a session, one for this file alone.
+        std::optional<THelperSession> own;
+        if (!CurrentSession) own.emplace();
+        THelperSession& session = *CurrentSession;
+        if (machine == pe::TMachine::None) machine = session.Guess(fullPath);
+        TRegOutcome outcome = session.For(machine).Run(kind, fullPath, register_, settings);
+        if (outcome.redirect != pe::TMachine::None) {
+            machine = outcome.redirect;
+            outcome = session.For(machine).Run(kind, fullPath, register_, settings);
+            outcome.redirect = pe::TMachine::None;
+        }
+        if (kind == TServerKind::Library) session.Remember(machine);
+        return outcome;
     };
 }
 
@@ -428,6 +471,7 @@ int ServeHelperRequests(const std::string& arguments) {
 
     TRegContext context;
     context.onPhase = [header](TPhase phase) { InterlockedExchange(&header->phase, static_cast<LONG>(phase)); };
+    context.redirectOtherBitness = true;
     HANDLE waits[2] = {request.get(), program.get()};
     for (;;) {
         if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0) return 0;  // the program ended
@@ -448,6 +492,11 @@ int ServeHelperRequests(const std::string& arguments) {
                                                                : RegisterLibraryCore(path, register_, context);
         outcome.ms = qv::NowMs() - start;
         Serving.busy = false;
+        if (outcome.redirect != pe::TMachine::None) {
+            // Not this helper's file: the program hands it to the other one.
+            outcome.message = "redirected";
+            InterlockedExchange(&header->redirect, static_cast<LONG>(outcome.redirect));
+        }
         PutMessage(view.get(), EncodeReply(outcome));
         InterlockedExchange(&header->phase, static_cast<LONG>(TPhase::Idle));
         // After a fault the server's state, and the process's, is unknown:

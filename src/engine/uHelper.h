@@ -59,6 +59,8 @@ public:
     // on it: the caller's own work (drawing, say) then costs no time.
     void SetWhileWorking(std::function<void()> whileWorking);
     bool Running() const;
+    // True while it runs or its file lies beside the program.
+    bool Available() const;
     // The helper process's id while it runs, else 0.
     unsigned long ProcessId() const;
     // The time the helper itself took for the last file, as it reported it
@@ -84,11 +86,20 @@ public:
     THelper& For(pe::TMachine machine);
     // The innermost session open on this thread, or null.
     static THelperSession* Current();
-    // Starts the helper for `machine` ahead of its first file.
-    void Prestart(pe::TMachine machine) { For(machine).Prestart(); }
+    // Starts the helper for `machine` ahead of its first file, and takes it
+    // as the first guess for libraries.
+    void Prestart(pe::TMachine machine);
+    // The helper to ask first about a library: the bitness of the last
+    // library, or what the file's header says.
+    pe::TMachine Guess(const std::string& fullPath);
+    void Remember(pe::TMachine machine) { last_ = machine; }
+    // Starts the helper the file at `path` needs, if it needs one (not for
+    // an executable server).
+    void PrestartFor(const std::string& path);
 
 private:
     THelperSession* previous_;
+    pe::TMachine last_ = pe::TMachine::None;
     THelper x86_;
     THelper x64_;
 };

@@ -125,6 +125,9 @@ TRegOutcome RegisterLibraryCore(const std::string& path, bool register_, const T
     // library's own folder is searched first for its dependencies,
     // independent of the current folder.
     const std::string fullPath = FullPathOf(path);
+    // The helper reads the file and says so when it belongs to the helper of
+    // the other bitness: the program does not read it first.
+    if (context.runLibrary) return context.runLibrary(pe::TMachine::None, TServerKind::Library, fullPath, register_);
     // A file that opens exists on a ready drive; only one that does not
     // open needs the slower check, which decides "not found".
     Publish(context, TPhase::Reading);
@@ -141,8 +144,13 @@ TRegOutcome RegisterLibraryCore(const std::string& path, bool register_, const T
     if (program.Opened() && !head.isPe) {
         return Failure(loadFailed(), NotProgramReason(fileName, head, context.language));
     }
-    const bool runnable = context.runLibrary ? CanRunMachine(head.machine) : head.machine == ProcessMachine();
-    if (program.Opened() && !runnable) {
+    if (program.Opened() && head.machine != ProcessMachine() && CanRunMachine(head.machine) &&
+        context.redirectOtherBitness) {
+        TRegOutcome other;
+        other.redirect = head.machine;
+        return other;
+    }
+    if (program.Opened() && head.machine != ProcessMachine()) {
         return Failure(loadFailed(), MachineReason(fileName, program.Whole(), context.language));
     }
     // Loading a .NET assembly would start the .NET runtime only to find no
@@ -154,13 +162,6 @@ TRegOutcome RegisterLibraryCore(const std::string& path, bool register_, const T
                            DotNetReason(fileName, entry, context.language));
         }
     }
-    if (context.runLibrary) {
-        // A file that could not be read goes to the helper of this bitness,
-        // whose loader then has its say.
-        return context.runLibrary(program.Opened() ? head.machine : ProcessMachine(), TServerKind::Library, fullPath,
-                                  register_);
-    }
-
     std::string loadPath = fullPath;
     // The loader appends ".dll" to a name without extension; a trailing dot
     // makes it load the file exactly as named.

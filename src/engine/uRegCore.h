@@ -29,6 +29,9 @@ struct TRegOutcome {
     // The server raised an exception it did not handle: the process that
     // loaded it is in an unknown state.
     bool serverFaulted = false;
+    // Not registered here: the library is for this machine, which a process
+    // of the other bitness registers (only with redirectOtherBitness).
+    pe::TMachine redirect = pe::TMachine::None;
 };
 
 enum class TServerKind { Executable, TypeLibrary, Library };
@@ -42,8 +45,8 @@ TServerKind KindOf(const std::string& path);
 enum class TPhase : std::uint32_t { Idle = 0, Reading = 1, Loading = 2, Calling = 3, Unloading = 4, TypeLibrary = 5 };
 
 // Registers a library (kind Library) or a type library (kind TypeLibrary)
-// at `fullPath` in a process that runs code of `machine`, and returns the
-// outcome.
+// at `fullPath` in a process that runs code of `machine` (None: the runner
+// finds out), and returns the outcome.
 using TLibraryRunner = std::function<TRegOutcome(pe::TMachine machine, TServerKind kind, const std::string& fullPath,
                                                  bool register_)>;
 
@@ -63,6 +66,9 @@ struct TRegContext {
     TLibraryRunner runLibrary;
     // Told of each phase while a library is registered in this process.
     std::function<void(TPhase)> onPhase;
+    // A library for the other bitness this computer runs is not refused but
+    // handed back with its machine in `redirect` (the helpers).
+    bool redirectOtherBitness = false;
 };
 
 // Registers (true) or unregisters the file at `path`. Never throws except

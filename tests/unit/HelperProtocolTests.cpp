@@ -56,9 +56,9 @@ TEST(HelperProtocol, RequestsRoundTripAndDamageIsRefused) {
         EXPECT_EQ(register_, c.register_);
         EXPECT_EQ(language, c.language);
     }
-    // A request of the earlier helpers (no kind), unknown letters, no path,
-    // a NUL inside the path.
-    for (const std::string& bytes : {std::string("ReC:\\x.dll"), std::string("XeLC:\\x"), std::string("ReL"),
+    // A request of the earlier helpers (no kind), unknown letters, no kind
+    // at all, a NUL inside the path.
+    for (const std::string& bytes : {std::string("ReC:\\x.dll"), std::string("XeLC:\\x"), std::string("Re"),
                                     std::string("ReLC:\\x\0y", 9)}) {
         TServerKind kind;
         std::string path;
