@@ -220,8 +220,8 @@ value="$(reg_value "$clsid_key\\InprocServer32" '')"
 value64="$(reg_value "$clsid_key\\InprocServer32" '' 64)"
 [ "$value64" = "$work_win\\server64.dll" ] || fail "the 64-bit view names '$value64', expected server64.dll"
 shot main-task-done
-# Alt+C does nothing while Close is disabled; once the run has ended it
-# closes the window.
+# Alt+C does nothing while the button reads Stop (Alt+S); once the run has
+# ended it reads Close again and Alt+C closes the window.
 for _ in $(seq 1 30); do
   task_window
   [ -n "$task" ] || break
@@ -230,7 +230,7 @@ for _ in $(seq 1 30); do
   sleep 0.5
 done
 task_window
-[ -z "$task" ] || fail "the task window did not close with Alt+C (Close never enabled?)"
+[ -z "$task" ] || fail "the task window did not close with Alt+C (Close never back?)"
 wait_caption '^Quorvandel Corvantis: reg20\.kvx$' "registering does not modify the batch"
 focus "$main"
 press alt+F4
