@@ -361,9 +361,11 @@ pe::TMachine THelperSession::Guess(const std::string& fullPath) {
     // first, and hands a file of the other bitness back. Without one, the
     // file's header decides.
     if (last_ != pe::TMachine::None && For(last_).Available()) return last_;
+    // A file that is missing or no program file is explained by the helper
+    // of this process's bitness.
     pe::TPeInfo head = pe::ReadPeFile(fullPath, 4096);
-    return head.isPe && head.machine == pe::TMachine::X64 && CanRunMachine(pe::TMachine::X64) ? pe::TMachine::X64
-                                                                                            : pe::TMachine::X86;
+    return head.isPe && head.machine != ProcessMachine() && CanRunMachine(head.machine) ? head.machine
+                                                                                        : ProcessMachine();
 }
 
 THelper& THelperSession::For(pe::TMachine machine) { return machine == pe::TMachine::X64 ? x64_ : x86_; }
