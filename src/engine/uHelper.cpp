@@ -28,7 +28,8 @@ struct THeader {
     volatile LONG phase;            // TPhase of the file at work
     volatile LONG ending;           // 1: the helper ends itself after this reply
     volatile LONG redirect;         // a TMachine: the file belongs to that helper
-    std::uint32_t reserved[10];
+    volatile LONG taken;            // requests the helper has taken so far
+    std::uint32_t reserved[9];
 };
 static_assert(sizeof(THeader) == 64, "the header's size is part of the hand-over");
 
@@ -216,7 +217,8 @@ THelper::~THelper() { Close(); }
 bool THelper::Running() const { return impl_->process.Running(); }
 
 bool THelper::Available() const {
-    if (Running()) return true;
+    // Started once: a helper that ended since is started again by Run.
+    if (impl_->process.Process()) return true;
     return qv::FileExists(ProgramFolder() + HelperFileName(impl_->machine));
 }
 
@@ -255,22 +257,37 @@ TRegOutcome THelper::Run(TServerKind kind, const std::string& fullPath, bool reg
         return finish(TRegOutcome{false, std::move(message), std::move(details), 0});
     };
 
-    // A helper that ended while idle (or was never started) is started
-    // afresh; the file is not blamed for it.
-    if (!Running() && !impl.Start()) {
-        std::string details = impl.missing ? HelperMissingReason(fileName, impl.machine, impl.helperPath, context.language)
-                                           : HelperStartReason(fileName, impl.machine, impl.helperPath, impl.startError,
-                                                               context.language);
-        return failure(qv::LoadFmt(IDS_LIB_LOAD_FAILED, fileName), details);
+    // A helper that was never started, or ended while idle (it then ends
+    // the wait below before taking the request), is started afresh, once;
+    // the file is not blamed for it.
+    TWaitEnd end = TWaitEnd::Ended;
+    double handedOver = 0;
+    THeader* header = nullptr;
+    for (int attempt = 0; attempt < 2 && end == TWaitEnd::Ended; ++attempt) {
+        if (!impl.process.Process() && !impl.Start()) {
+            std::string details = impl.missing
+                                      ? HelperMissingReason(fileName, impl.machine, impl.helperPath, context.language)
+                                      : HelperStartReason(fileName, impl.machine, impl.helperPath, impl.startError,
+                                                          context.language);
+            return failure(qv::LoadFmt(IDS_LIB_LOAD_FAILED, fileName), details);
+        }
+        header = impl.Header();
+        const LONG taken = InterlockedCompareExchange(&header->taken, 0, 0);
+        InterlockedExchange(&header->phase, static_cast<LONG>(TPhase::Reading));
+        PutMessage(impl.view.get(), EncodeRequest(kind, fullPath, register_, context.language));
+        handedOver = qv::NowMs();
+        SetEvent(impl.request.get());
+        if (impl.whileWorking) impl.whileWorking();
+        end = WaitForChild(impl.reply.get(), impl.process.Process(), context.timeoutMs,
+                           static_cast<HANDLE>(context.abortEvent), context.pumpMessages);
+        // Ended without taking this request: it had ended before.
+        if (end == TWaitEnd::Ended && InterlockedCompareExchange(&header->taken, 0, 0) == taken && impl.SameVersion() &&
+            attempt == 0) {
+            impl.Reset();
+            continue;
+        }
+        break;
     }
-    THeader* header = impl.Header();
-    InterlockedExchange(&header->phase, static_cast<LONG>(TPhase::Reading));
-    PutMessage(impl.view.get(), EncodeRequest(kind, fullPath, register_, context.language));
-    const double handedOver = qv::NowMs();
-    SetEvent(impl.request.get());
-    if (impl.whileWorking) impl.whileWorking();
-    TWaitEnd end = WaitForChild(impl.reply.get(), impl.process.Process(), context.timeoutMs,
-                                static_cast<HANDLE>(context.abortEvent), context.pumpMessages);
     const TPhase phase = static_cast<TPhase>(InterlockedCompareExchange(&header->phase, 0, 0));
     switch (end) {
     case TWaitEnd::Signalled: break;
@@ -484,6 +501,7 @@ int ServeHelperRequests(const std::string& arguments) {
         std::string path;
         bool register_ = true;
         if (!DecodeRequest(message, kind, path, register_, context.language)) return static_cast<int>(kExitRequest);
+        InterlockedIncrement(&header->taken);
         Serving.kind = kind;
         Serving.register_ = register_;
         Serving.language = context.language;
