@@ -61,11 +61,7 @@ void PrintRow(const char* name, double ratio, const std::string& detail) {
     std::fflush(stdout);
 }
 
-std::string Ms(double ms) {
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, ms < 10 ? "%.2f ms" : "%.0f ms", ms);
-    return buffer;
-}
+using bench::Ms;
 
 // ---------------------------------------------------------------------------
 // Batch data

@@ -18,6 +18,13 @@ namespace bench {
 
 using qv::NowMs;
 
+// "3.25 ms" below ten milliseconds, "125 ms" above.
+inline std::string Ms(double ms) {
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, ms < 10 ? "%.2f ms" : "%.0f ms", ms);
+    return buffer;
+}
+
 inline double Median(std::vector<double> values) {
     std::sort(values.begin(), values.end());
     size_t n = values.size();

@@ -69,11 +69,7 @@ constexpr int kRegsvr32Sample = 100;
 const char* const kTaskWindowCaption = "Task Progress...";
 const char* const kLoop64File = "bench_loop64.exe";
 
-std::string Ms(double ms) {
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, ms < 10 ? "%.2f ms" : "%.0f ms", ms);
-    return buffer;
-}
+using bench::Ms;
 
 std::string Fixed(double value, const char* format = "%.2f") {
     char buffer[32];

@@ -19,12 +19,6 @@ namespace {
 
 const char* Operation(bool register_) { return register_ ? "register" : "unregister"; }
 
-std::string FullPath(const std::string& path) {
-    char full[MAX_PATH * 2];
-    DWORD length = GetFullPathNameA(path.c_str(), sizeof full, full, nullptr);
-    return length > 0 && length < sizeof full ? std::string(full, length) : path;
-}
-
 // Text of the ANSI code page as UTF-8.
 std::string Utf8(const std::string& ansi) {
     if (ansi.empty()) return ansi;
@@ -112,7 +106,7 @@ int RunTasks(const TRunnerArgs& args, const TRunnerSettings& settings, const TRu
     // Relative paths are taken against the current folder, once, so that
     // every task and every line names the same file.
     for (std::string& file : files) {
-        if (!file.empty()) file = FullPath(file);
+        if (!file.empty()) file = engine::FullPathOf(file);
     }
 
     TStopRules rules = settings.defaultRules;

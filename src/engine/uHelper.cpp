@@ -232,13 +232,18 @@ void THelper::Prestart() {
     if (!Running()) impl_->Start();
 }
 
-void THelper::Close() {
-    // An empty request ends the helper; the job ends it should it not.
+void THelper::AskToEnd() {
+    // An empty request ends the helper.
     if (Running() && impl_->view) {
         PutMessage(impl_->view.get(), std::string());
         SetEvent(impl_->request.get());
-        WaitForSingleObject(impl_->process.Process(), 2000);
     }
+}
+
+void THelper::Close() {
+    // The job ends it should it not end by itself.
+    AskToEnd();
+    if (impl_->process.Process()) WaitForSingleObject(impl_->process.Process(), 2000);
     impl_->Reset();
 }
 
@@ -354,6 +359,8 @@ THelperSession::THelperSession(std::function<void()> whileWorking)
 THelperSession::~THelperSession() {
     CurrentSession = previous_;
     // Both end together rather than one after the other.
+    x86_.AskToEnd();
+    x64_.AskToEnd();
     x86_.Close();
     x64_.Close();
 }

@@ -53,8 +53,10 @@ public:
 
     // Starts the helper process now, so that the first file finds it ready.
     void Prestart();
-    // Ends the helper.
+    // Ends the helper, waiting a moment for it to end by itself.
     void Close();
+    // Tells the helper to end, without waiting.
+    void AskToEnd();
     // Called each time a file has been handed over, while the helper works
     // on it: the caller's own work (drawing, say) then costs no time.
     void SetWhileWorking(std::function<void()> whileWorking);

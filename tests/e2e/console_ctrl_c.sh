@@ -10,19 +10,24 @@ set -uo pipefail
 build="$(cd "${1:?build directory}" && pwd)"
 source "$(dirname "$0")/../../scripts/winenv.sh" "$build" >/dev/null 2>&1
 fail() { echo "console_ctrl_c: FAILED: $*" >&2; exit 1; }
+# start_runner FILES: "CorvantisCmd register FILES" in a terminal of its own,
+# its screen (and then its exit code) in $out; sets $runner to its pid.
+start_runner() {
+  script -qfc "wine CorvantisCmd.exe register $1; echo \"EXIT=\$?\"" "$out" </dev/null >/dev/null 2>&1 &
+  runner=""
+  for _ in $(seq 1 100); do
+    runner="$(pgrep -f '^CorvantisCmd\.exe register' | head -n 1)"
+    [ -n "$runner" ] && break
+    sleep 0.05
+  done
+  [ -n "$runner" ] || fail "the runner did not start: register $1"
+}
 out="$(mktemp)"
 cd "$build/bin" || fail "no bin folder"
 # Each server sleeps 2 s before it registers.
 export CORVANTIS_TEST_SERVER_DELAY_MS=2000
 exe='testdata/ExeServer.exe'
-script -qfc "wine CorvantisCmd.exe register $exe $exe $exe; echo \"EXIT=\$?\"" "$out" </dev/null >/dev/null 2>&1 &
-runner=""
-for _ in $(seq 1 100); do
-  runner="$(pgrep -f '^CorvantisCmd\.exe register' | head -n 1)"
-  [ -n "$runner" ] && break
-  sleep 0.05
-done
-[ -n "$runner" ] || fail "the runner did not start"
+start_runner "$exe $exe $exe"
 # Into the second task: the first line is out.
 for _ in $(seq 1 100); do grep -q 'succeeded' "$out" && break; sleep 0.05; done
 sleep 0.5
@@ -41,14 +46,7 @@ echo "$text" | grep -q 'EXIT=4' || fail "the exit code is not 4: $text"
 export CORVANTIS_TEST_SLOW_MS=60000
 out="$(mktemp)"
 start=$SECONDS
-script -qfc "wine CorvantisCmd.exe register testdata/misbehave/Slow.dll testdata/misbehave/Ok.dll; echo \"EXIT=\$?\"" "$out" </dev/null >/dev/null 2>&1 &
-runner=""
-for _ in $(seq 1 100); do
-  runner="$(pgrep -f '^CorvantisCmd\.exe register' | head -n 1)"
-  [ -n "$runner" ] && break
-  sleep 0.05
-done
-[ -n "$runner" ] || fail "the runner did not start (second run)"
+start_runner "testdata/misbehave/Slow.dll testdata/misbehave/Ok.dll"
 sleep 1.5
 kill -INT "$runner"
 sleep 0.5
