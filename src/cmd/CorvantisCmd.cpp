@@ -86,6 +86,9 @@ public:
         WaitForSingleObject(ready.get(), INFINITE);
     }
     ~TSessionWatch() {
+        // However the run ended, a session end waiting for it need wait no
+        // longer.
+        SetEvent(RunEnded);
         if (window_) PostMessageA(window_, WM_CLOSE, 0, 0);
         thread_.join();
     }
