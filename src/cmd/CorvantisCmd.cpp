@@ -7,6 +7,7 @@
 #include <atomic>
 #include <exception>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/uMain.h"
@@ -34,8 +35,84 @@ BOOL WINAPI OnConsoleControl(DWORD event) {
         if (StopAsked.exchange(true) && AbortEvent) SetEvent(AbortEvent);
         return TRUE;
     }
+    // A log-off or shutdown event says nothing about whose session ends: it
+    // reaches services and programs of other sessions too. The runner's own
+    // session end comes to its session window instead.
+    if (event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT) return TRUE;
     return FALSE;
 }
+
+// Set once the run has printed its summary and written its log.
+HANDLE RunEnded = nullptr;
+// How long WM_ENDSESSION waits for the task at work to end by itself, then
+// for the log once that server has been ended: the system may end the
+// process as soon as the message returns, and gives it a few seconds.
+constexpr DWORD kEndSessionTaskWaitMs = 4000;
+constexpr DWORD kEndSessionLogWaitMs = 1000;
+
+LRESULT CALLBACK SessionWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_QUERYENDSESSION:
+        // The session may end: the run stops after the task at work.
+        return TRUE;
+    case WM_ENDSESSION:
+        if (wParam) {
+            // As a Ctrl+C: the task at work ends and no other starts. One
+            // that would outlast the wait is ended as a second Ctrl+C ends
+            // it, so that the log says what became of it.
+            StopAsked = true;
+            if (WaitForSingleObject(RunEnded, kEndSessionTaskWaitMs) == WAIT_TIMEOUT) {
+                SetEvent(AbortEvent);
+                WaitForSingleObject(RunEnded, kEndSessionLogWaitMs);
+            }
+        }
+        return 0;
+    case WM_DESTROY:
+        PostQuitMessage(0);
+        return 0;
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+// A hidden top-level window on a thread of its own that learns of the end of
+// the runner's own session: a console program that uses user32 gets no
+// log-off or shutdown event from its console, and the main thread is busy
+// with the tasks.
+class TSessionWatch {
+public:
+    TSessionWatch() {
+        qv::Handle ready(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+        thread_ = std::thread([this, event = ready.get()] { Pump(event); });
+        WaitForSingleObject(ready.get(), INFINITE);
+    }
+    ~TSessionWatch() {
+        // However the run ended, a session end waiting for it need wait no
+        // longer.
+        SetEvent(RunEnded);
+        if (window_) PostMessageA(window_, WM_CLOSE, 0, 0);
+        thread_.join();
+    }
+    TSessionWatch(const TSessionWatch&) = delete;
+    TSessionWatch& operator=(const TSessionWatch&) = delete;
+
+private:
+    void Pump(HANDLE ready) {
+        WNDCLASSA windowClass{};
+        windowClass.lpfnWndProc = SessionWindowProc;
+        windowClass.hInstance = GetModuleHandleA(nullptr);
+        windowClass.lpszClassName = cmd::kSessionWindowClass;
+        RegisterClassA(&windowClass);
+        window_ = CreateWindowExA(0, cmd::kSessionWindowClass, "CorvantisCmd", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                                  windowClass.hInstance, nullptr);
+        SetEvent(ready);
+        if (!window_) return;
+        MSG message;
+        while (GetMessageA(&message, nullptr, 0, 0) > 0) DispatchMessageA(&message);
+    }
+
+    std::thread thread_;
+    HWND window_ = nullptr;
+};
 
 // Writes one line to a standard handle: through the console's own wide
 // text when it is a console (so every letter shows), as bytes otherwise.
@@ -132,12 +209,16 @@ int Main(int argc, char** argv, const cmd::TRunnerOutput& output) {
     AbortEvent = abort.get();
     SetConsoleCtrlHandler(nullptr, FALSE);
     SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+    qv::Handle runEnded(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    RunEnded = runEnded.get();
+    TSessionWatch session;
     HRESULT com = CoInitialize(nullptr);
     cmd::TRunnerSettings settings;
     settings.defaultRules = PreferredRules();
     settings.stopRequested = [] { return StopAsked.load(); };
     settings.abortEvent = abort.get();
     int exitCode = cmd::RunTasks(args, settings, output);
+    SetEvent(runEnded.get());
     if (SUCCEEDED(com)) CoUninitialize();
     return exitCode;
 }

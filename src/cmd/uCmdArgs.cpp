@@ -207,7 +207,7 @@ std::string UsageText(const std::string& program) {
            "  --continue           never stop; run every task\n"
            "                       (without either, the preference of Corvantis holds)\n"
            "  --log FILE           write the list of errors to FILE, as the task window\n"
-           "                       saves it\n"
+           "                       saves it, when the run ends (not the batch or a server)\n"
            "  --timeout SECONDS    how long one server may work before it is ended and\n"
            "                       its task fails (default 60)\n"
            "  --quiet              print nothing but errors of the runner itself\n"
@@ -216,15 +216,16 @@ std::string UsageText(const std::string& program) {
            "\n"
            "Each task prints one line as it ends, with the reason indented below a\n"
            "failure, and a summary line ends the run. Ctrl+C stops after the current\n"
-           "task; a second Ctrl+C ends the server at work and stops at once. Relative\n"
-           "paths are taken against the current folder.\n"
+           "task; a second Ctrl+C ends the server at work and stops at once. The end\n"
+           "of the Windows session stops after the current task too. Relative paths\n"
+           "are taken against the current folder.\n"
            "\n"
            "Exit codes:\n"
            "  0  every task succeeded\n"
            "  1  at least one task failed or was not run\n"
            "  2  the command line is wrong\n"
            "  3  the batch file could not be read\n"
-           "  4  stopped by the user (Ctrl+C or Ctrl+Break)\n"
+           "  4  stopped by the user (Ctrl+C or Ctrl+Break) or the end of the session\n"
            "  5  an internal error of the runner\n";
 }
 

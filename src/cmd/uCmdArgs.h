@@ -30,7 +30,7 @@ enum TExitCode : int {
     ecTaskFailed = 1,    // at least one task failed or did not run
     ecUsage = 2,         // the command line is wrong
     ecBatchUnread = 3,   // the batch file could not be read
-    ecStopped = 4,       // the user stopped the run (Ctrl+C or Ctrl+Break)
+    ecStopped = 4,       // the user stopped the run (Ctrl+C or Ctrl+Break), or the session ended
     ecInternal = 5,      // an internal error of the runner (out of memory, say)
 };
 

@@ -3,12 +3,12 @@
 #include <windows.h>
 
 #include <cstdio>
-#include <fstream>
 #include <optional>
 #include <stdexcept>
 #include <vector>
 
 #include "common/QVExceptions.h"
+#include "common/QVHandles.h"
 #include "engine/uHelper.h"
 #include "engine/uRegCore.h"
 #include "mainwin/uBatch.h"
@@ -53,17 +53,108 @@ std::string JsonString(const std::string& ansi) {
     return out + "\"";
 }
 
-// Writes the error list as the task window saves it: each row a line ended
-// by CR LF. Empty when written, else why not.
-std::string WriteLog(const std::string& path, const std::vector<TErrorRow>& errors) {
-    std::string text;
-    for (const TErrorRow& error : errors) text += error.Text + "\r\n";
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    if (file) file.write(text.data(), static_cast<std::streamsize>(text.size()));
-    if (file) file.close();
-    if (!file) return "The log file '" + path + "' could not be written.";
-    return std::string();
+// The same file under any of its names: its volume's serial number and its
+// index on that volume, which every spelling shares (another case, the short
+// name, a hard link, a relative or dotted path). Opened with no access and
+// full sharing, so that a file in use still answers and nothing is changed.
+// False when the name is not an existing disk file.
+struct TFileId {
+    DWORD volume = 0, high = 0, low = 0;
+    bool operator==(const TFileId& o) const { return volume == o.volume && high == o.high && low == o.low; }
+};
+
+bool FileIdOf(const std::string& path, TFileId& id) {
+    qv::Handle file(CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!file || GetFileType(file.get()) != FILE_TYPE_DISK || !GetFileInformationByHandle(file.get(), &info)) {
+        return false;
+    }
+    id = TFileId{info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
+    return true;
 }
+
+// The --log file of a run. A device (NUL, CON, a pipe: anything that is not
+// a disk file) is written directly. A disk file of that name left by an
+// earlier run is removed when the run starts, and the new log is written to
+// a temporary file in the same folder and moved over the name at the end:
+// a run that is killed leaves no log that looks like its own, and a reader
+// never sees half a log.
+class TRunLog {
+public:
+    // Takes the name and checks it against the files the run reads: the
+    // batch (empty when none) and every server. Empty when the log may be
+    // written; otherwise the wrong command line, and nothing was changed.
+    std::string Check(const std::string& log, const std::string& batch, const std::vector<std::string>& servers) {
+        name_ = log;
+        path_ = engine::FullPathOf(log);
+        // A device is opened now, for writing, and kept: a pipe's instance
+        // is taken by the first open, so it must be the one that writes.
+        qv::Handle device(CreateFileA(log.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                      OPEN_EXISTING, 0, nullptr));
+        if (device && GetFileType(device.get()) != FILE_TYPE_DISK) {
+            device_ = std::move(device);
+            return std::string();
+        }
+        device.reset();
+        TFileId logId;
+        const bool exists = FileIdOf(log, logId);
+        auto same = [&](const std::string& input) {
+            TFileId id;
+            if (exists) return FileIdOf(input, id) && id == logId;
+            // Neither file exists yet: only the same full name can meet.
+            return lstrcmpiA(engine::FullPathOf(input).c_str(), path_.c_str()) == 0;
+        };
+        const std::string subject = "--log \"" + log + "\" ";
+        if (!batch.empty() && same(batch)) return subject + "is the batch file; the log would overwrite it.";
+        for (const std::string& server : servers) {
+            if (!server.empty() && same(server)) {
+                return subject + "is the server \"" + server + "\"; the log would overwrite it.";
+            }
+        }
+        return std::string();
+    }
+
+    // Removes the log of an earlier run, so that none is left if this run
+    // does not reach its end.
+    void RemoveStale() const {
+        if (!device_) DeleteFileA(path_.c_str());
+    }
+
+    // Writes the error list as the task window saves it: each row a line
+    // ended by CR LF. Empty when written, else why not.
+    std::string Write(const std::vector<TErrorRow>& errors) const {
+        std::string text;
+        for (const TErrorRow& error : errors) text += error.Text + "\r\n";
+        const std::string failed = "The log file '" + name_ + "' could not be written.";
+        if (device_) return WriteAll(device_.get(), text) ? std::string() : failed;
+        const size_t cut = path_.find_last_of('\\');
+        const std::string folder = cut == std::string::npos ? std::string(".") : path_.substr(0, cut + 1);
+        char temp[MAX_PATH];
+        if (!GetTempFileNameA(folder.c_str(), "cvl", 0, temp)) return failed;
+        bool written = false;
+        {
+            qv::Handle file(CreateFileA(temp, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+            written = file && WriteAll(file.get(), text) && FlushFileBuffers(file.get());
+        }
+        if (written && MoveFileExA(temp, path_.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+            return std::string();
+        }
+        DeleteFileA(temp);
+        return failed;
+    }
+
+private:
+    static bool WriteAll(HANDLE file, const std::string& text) {
+        DWORD written = 0;
+        return text.empty() ||
+               (WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) && written == text.size());
+    }
+
+    std::string name_;  // as the command line gave it
+    std::string path_;  // its full path
+    qv::Handle device_;
+};
 
 }  // namespace
 
@@ -107,6 +198,19 @@ int RunTasks(const TRunnerArgs& args, const TRunnerSettings& settings, const TRu
     // every task and every line names the same file.
     for (std::string& file : files) {
         if (!file.empty()) file = engine::FullPathOf(file);
+    }
+
+    // A log that is one of the files the run reads would destroy it: a
+    // wrong command line, found before anything is written.
+    TRunLog log;
+    if (!args.log.empty()) {
+        const std::string problem =
+            log.Check(args.log, args.command == TCommand::Run ? args.batch : std::string(), files);
+        if (!problem.empty()) {
+            output.err("CorvantisCmd: " + problem);
+            return ecUsage;
+        }
+        log.RemoveStale();
     }
 
     TStopRules rules = settings.defaultRules;
@@ -176,7 +280,7 @@ int RunTasks(const TRunnerArgs& args, const TRunnerSettings& settings, const TRu
                          run.Errors().back().Image == tiStopped;
     int exitCode = stopped ? ecStopped : failed + notRun > 0 ? ecTaskFailed : ecSuccess;
     if (!args.log.empty()) {
-        std::string problem = WriteLog(args.log, run.Errors());
+        std::string problem = log.Write(run.Errors());
         if (!problem.empty()) {
             output.err(problem);
             if (exitCode == ecSuccess) exitCode = ecTaskFailed;

@@ -28,6 +28,10 @@ struct TRunnerSettings {
     void* abortEvent = nullptr;
 };
 
+// The class of the runner's hidden window that takes the messages of its
+// session's end.
+inline constexpr const char* kSessionWindowClass = "CorvantisCmdSession";
+
 // Runs the command (register, unregister or run) and returns its exit code.
 // The libraries go to the helpers of the helper session open at the time
 // (one is opened for the run when none is).

@@ -2,15 +2,20 @@
 // prints, its JSON lines, its log file, its exit codes and the stop rules.
 // (Ctrl+C is sent from a terminal by console_ctrl_c.sh.)
 #include <windows.h>
+#include <tlhelp32.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "TestServerIds.h"
+#include "cmd/uCmdRunner.h"
+#include "engine/uRegCore.h"
 #include "mainwin/uBatch.h"
 #include "support/TestEnv.h"
 
@@ -35,39 +40,118 @@ struct TConsoleRun {
     }
 };
 
-// Runs the runner with `arguments` in `folder` (the test's own when empty),
-// its output going to files.
+// The runner started with `arguments` in `folder` (the test's own when
+// empty), its output going to files; ended if still running when dropped.
+class TCmdProcess {
+public:
+    explicit TCmdProcess(const std::string& arguments, const std::string& folder = "",
+                         const std::string& program = testenv::BinDir() + "CorvantisCmd.exe") {
+        static int count = 0;
+        dir_ = testenv::MakeTempDir("cmd-out-" + std::to_string(++count));
+        SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+        HANDLE out = CreateFileA((dir_ + "out.txt").c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                 &inherit, CREATE_ALWAYS, 0, nullptr);
+        HANDLE err = CreateFileA((dir_ + "err.txt").c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                 &inherit, CREATE_ALWAYS, 0, nullptr);
+        STARTUPINFOA startup{};
+        startup.cb = sizeof startup;
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = nullptr;
+        startup.hStdOutput = out;
+        startup.hStdError = err;
+        std::string commandLine = "\"" + program + "\" " + arguments;
+        PROCESS_INFORMATION process{};
+        if (CreateProcessA(program.c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr,
+                           folder.empty() ? nullptr : folder.c_str(), &startup, &process)) {
+            CloseHandle(process.hThread);
+            process_ = process.hProcess;
+            id_ = process.dwProcessId;
+        }
+        CloseHandle(out);
+        CloseHandle(err);
+    }
+    ~TCmdProcess() { Kill(); }
+    TCmdProcess(const TCmdProcess&) = delete;
+    TCmdProcess& operator=(const TCmdProcess&) = delete;
+
+    DWORD Id() const { return id_; }
+    void Kill() {
+        if (!process_) return;
+        TerminateProcess(process_, 99);
+        WaitForSingleObject(process_, 10000);
+        CloseHandle(process_);
+        process_ = nullptr;
+    }
+    // Waits for the end (ending the runner after two minutes) and reads
+    // what it printed.
+    TConsoleRun Wait() {
+        TConsoleRun run;
+        if (process_) {
+            if (WaitForSingleObject(process_, 120000) != WAIT_OBJECT_0) TerminateProcess(process_, 99);
+            GetExitCodeProcess(process_, &run.exitCode);
+            CloseHandle(process_);
+            process_ = nullptr;
+        }
+        run.out = ReadWholeFile(dir_ + "out.txt");
+        run.err = ReadWholeFile(dir_ + "err.txt");
+        return run;
+    }
+
+private:
+    std::string dir_;
+    HANDLE process_ = nullptr;
+    DWORD id_ = 0;
+};
+
 TConsoleRun RunCmd(const std::string& arguments, const std::string& folder = "",
                    const std::string& program = testenv::BinDir() + "CorvantisCmd.exe") {
-    static int count = 0;
-    const std::string dir = testenv::MakeTempDir("cmd-out-" + std::to_string(++count));
-    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    HANDLE out = CreateFileA((dir + "out.txt").c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
-                             CREATE_ALWAYS, 0, nullptr);
-    HANDLE err = CreateFileA((dir + "err.txt").c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
-                             CREATE_ALWAYS, 0, nullptr);
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = nullptr;
-    startup.hStdOutput = out;
-    startup.hStdError = err;
-    std::string commandLine = "\"" + program + "\" " + arguments;
-    PROCESS_INFORMATION process{};
-    TConsoleRun run;
-    if (CreateProcessA(program.c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr,
-                       folder.empty() ? nullptr : folder.c_str(), &startup, &process)) {
-        if (WaitForSingleObject(process.hProcess, 120000) != WAIT_OBJECT_0) TerminateProcess(process.hProcess, 99);
-        GetExitCodeProcess(process.hProcess, &run.exitCode);
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
-    }
-    CloseHandle(out);
-    CloseHandle(err);
-    run.out = ReadWholeFile(dir + "out.txt");
-    run.err = ReadWholeFile(dir + "err.txt");
-    return run;
+    return TCmdProcess(arguments, folder, program).Wait();
 }
+
+// Asks `condition` every 20 ms until it holds or ten seconds have passed.
+bool WaitUntil(const std::function<bool()>& condition) {
+    for (int i = 0; i < 500; ++i) {
+        if (condition()) return true;
+        Sleep(20);
+    }
+    return condition();
+}
+
+// Whether a process that `parent` started (the helper) has loaded a module
+// of that name: the task that loads it is under way.
+bool ChildHasLoaded(DWORD parent, const char* module) {
+    HANDLE processes = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    bool loaded = false;
+    PROCESSENTRY32 process{};
+    process.dwSize = sizeof process;
+    for (BOOL more = Process32First(processes, &process); more && !loaded; more = Process32Next(processes, &process)) {
+        if (process.th32ParentProcessID != parent) continue;
+        HANDLE modules = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, process.th32ProcessID);
+        MODULEENTRY32 entry{};
+        entry.dwSize = sizeof entry;
+        for (BOOL ok = Module32First(modules, &entry); ok && !loaded; ok = Module32Next(modules, &entry)) {
+            loaded = lstrcmpiA(entry.szModule, module) == 0;
+        }
+        if (modules != INVALID_HANDLE_VALUE) CloseHandle(modules);
+    }
+    if (processes != INVALID_HANDLE_VALUE) CloseHandle(processes);
+    return loaded;
+}
+
+// The names in a folder.
+Strings FolderNames(const std::string& dir) {
+    Strings names;
+    WIN32_FIND_DATAA found;
+    HANDLE find = FindFirstFileA((dir + "*").c_str(), &found);
+    for (BOOL more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileA(find, &found)) {
+        if (std::string(found.cFileName) != "." && std::string(found.cFileName) != "..") names.push_back(found.cFileName);
+    }
+    if (find != INVALID_HANDLE_VALUE) FindClose(find);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 // The fields of one flat JSON object of strings and numbers; false when the
 // line is not one.
@@ -293,4 +377,128 @@ TEST(ConsoleRunner, AnExecutableServerInheritsNoHandleOfTheRunner) {
     CloseHandle(event);
     EXPECT_EQ(run.exitCode, 0u) << run.out;
     EXPECT_NE(run.out.find("'HandleProbe.exe /regserver' completed with success."), std::string::npos) << run.out;
+}
+
+// A log that names a file the run reads, in any spelling, is a wrong command
+// line: nothing runs and no file changes.
+TEST(ConsoleRunner, ALogThatIsAFileOfTheRunIsAWrongCommandLine) {
+    const std::string dir = testenv::MakeTempDir("cmd-log-alias");
+    const std::string name = "Ok Server Long Name.dll", server = dir + name, batch = dir + "b.kvx";
+    ASSERT_TRUE(testenv::CopyTo(Data(TestServers::kOkServerFile), server));
+    ASSERT_TRUE(CreateHardLinkA((dir + "Linked.dll").c_str(), server.c_str(), nullptr));
+    testenv::WriteFile(batch, "; Quorvandel Corvantis File\r\n" + name + "\r\n");
+    const std::string folderName = dir.substr(dir.rfind('\\', dir.size() - 2) + 1);
+    const std::string reg = "register " + Quoted(name) + " --log ";
+    Strings cases = {reg + Quoted(name), reg + "\"OK SERVER LONG NAME.DLL\"", reg + "Linked.dll",
+                     reg + Quoted("..\\" + folderName + name), reg + Quoted(".\\" + name), "run b.kvx --log b.kvx",
+                     "run b.kvx --log \"ok server long name.dll\"", "run B.KVX --log .\\b.kvx"};
+    char shortPath[MAX_PATH] = {};
+    const DWORD length = GetShortPathNameA(server.c_str(), shortPath, MAX_PATH);
+    const std::string shortName = engine::ExtractFileName(std::string(shortPath, length));
+    if (!shortName.empty() && shortName != name) cases.push_back("run b.kvx --log " + shortName);
+    const std::string serverBytes = ReadWholeFile(server), batchBytes = ReadWholeFile(batch);
+    for (const std::string& arguments : cases) {
+        SCOPED_TRACE(arguments);
+        TConsoleRun run = RunCmd(arguments, dir);
+        EXPECT_EQ(run.exitCode, 2u);
+        EXPECT_EQ(run.out, "");
+        EXPECT_NE(run.err.find("the log would overwrite it."), std::string::npos) << run.err;
+        EXPECT_TRUE(ReadWholeFile(server) == serverBytes) << "the server was changed";
+        EXPECT_TRUE(ReadWholeFile(batch) == batchBytes) << "the batch was changed";
+    }
+    EXPECT_EQ(FolderNames(dir), (Strings{"Linked.dll", name, "b.kvx"}));
+}
+
+// A run that is killed leaves no log, not even the one of an earlier run;
+// a finished run puts a new file at the log's name (another name of the old
+// one keeps its bytes) and leaves no temporary file; a device is written as
+// it is.
+TEST(ConsoleRunner, TheLogIsRemovedAtTheStartAndPutInPlaceAtTheEnd) {
+    const std::string dir = testenv::MakeTempDir("cmd-log-replace");
+    testenv::WriteFile(dir + "slow.kvx",
+                       "; Quorvandel Corvantis File\r\n" + Data(TestServers::kMisbehaveSlowFile) + "\r\n");
+    testenv::WriteFile(dir + "run.log", "the log of an earlier run\r\n");
+    {
+        testenv::ScopedEnv slow(TestServers::kMisbehaveSlowEnvVar, "60000");
+        TCmdProcess runner("run slow.kvx --log run.log", dir);
+        ASSERT_TRUE(WaitUntil([&] { return ChildHasLoaded(runner.Id(), TestServers::kMisbehaveSlowName); }));
+        runner.Kill();
+    }
+    EXPECT_EQ(FolderNames(dir), Strings{"slow.kvx"});
+
+    testenv::WriteFile(dir + "kept.txt", "another file\r\n");
+    ASSERT_TRUE(CreateHardLinkA((dir + "run.log").c_str(), (dir + "kept.txt").c_str(), nullptr));
+    const std::string failing = "register " + Quoted(Data(TestServers::kSFalseServerFile));
+    TConsoleRun run = RunCmd(failing + " --log run.log", dir);
+    EXPECT_EQ(run.exitCode, 1u);
+    EXPECT_EQ(ReadWholeFile(dir + "kept.txt"), "another file\r\n");
+    EXPECT_EQ(ReadWholeFile(dir + "run.log").rfind("Call to 'DllRegisterServer' failed in 'SFalseServer.dll'.\r\n", 0),
+              0u);
+    EXPECT_EQ(FolderNames(dir), (Strings{"kept.txt", "run.log", "slow.kvx"}));
+
+    TConsoleRun device = RunCmd(failing + " --log NUL", dir);
+    EXPECT_EQ(device.exitCode, 1u);
+    EXPECT_EQ(device.err, "");
+}
+
+// The end of the runner's own session, told to its hidden window, stops the
+// run after the task at work as a Ctrl+C does; the message returns once the
+// log is complete. A server that would outlast the wait is ended. A session
+// end that was called off changes nothing.
+TEST(ConsoleRunner, TheEndOfItsSessionStopsTheRunAfterTheTaskAtWork) {
+    namespace ts = TestServers;
+    const std::string stopNotice = "Processing stopped at the user's request.\r\n";
+    const struct {
+        const char* slowMs;
+        BOOL ending;
+        DWORD exitCode;
+        const char* slowOutcome;
+        const char* summary;
+        const char* inLog;
+    } cases[] = {
+        {"1500", FALSE, 0, "succeeded.", "2 registered, 0 failed, 0 not run", ""},
+        {"1500", TRUE, 4, "succeeded.", "1 registered, 0 failed, 1 not run", ""},
+        {"60000", TRUE, 4, "FAILED.", "0 registered, 1 failed, 1 not run", "The user stopped the work on 'Slow.dll'"},
+    };
+    const std::string slowFile = Data(ts::kMisbehaveSlowFile), okFile = Data(ts::kMisbehaveOkFile);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.slowMs) + (c.ending ? " ending" : " called off"));
+        const std::string log = testenv::MakeTempDir("cmd-session") + "session.log";
+        testenv::ScopedEnv slow(ts::kMisbehaveSlowEnvVar, c.slowMs);
+        TCmdProcess runner("register " + Quoted(slowFile) + " " + Quoted(okFile) + " --log " + Quoted(log));
+        HWND window = nullptr;
+        ASSERT_TRUE(WaitUntil([&] {
+            while ((window = FindWindowExA(nullptr, window, cmd::kSessionWindowClass, nullptr)) != nullptr) {
+                DWORD owner = 0;
+                GetWindowThreadProcessId(window, &owner);
+                if (owner == runner.Id()) return true;
+            }
+            return false;
+        }));
+        ASSERT_TRUE(WaitUntil([&] { return ChildHasLoaded(runner.Id(), ts::kMisbehaveSlowName); }));
+        DWORD_PTR answer = 0;
+        EXPECT_NE(SendMessageTimeoutA(window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_NORMAL, 20000, &answer), 0);
+        EXPECT_EQ(answer, static_cast<DWORD_PTR>(TRUE));
+        SendMessageTimeoutA(window, WM_ENDSESSION, c.ending, ENDSESSION_LOGOFF, SMTO_NORMAL, 20000, &answer);
+        const std::string logWhenAnswered = testenv::ReadFileBytes(log);
+        TConsoleRun run = runner.Wait();
+        EXPECT_EQ(run.exitCode, c.exitCode);
+        const Strings lines = run.Lines();
+        ASSERT_GE(lines.size(), 2u) << run.out;
+        EXPECT_EQ(lines.front(), "register \"" + slowFile + "\": " + c.slowOutcome +
+                                     (*c.slowOutcome == 's' ? " Call to 'DllRegisterServer' in 'Slow.dll' completed "
+                                                              "with success."
+                                                            : " Call to 'DllRegisterServer' failed in 'Slow.dll'."));
+        EXPECT_EQ(lines.back(), c.summary);
+        const std::string written = testenv::ReadFileBytes(log);
+        if (c.ending) {
+            EXPECT_EQ(logWhenAnswered, written) << "the message returned before the log was complete";
+            EXPECT_GE(written.size(), stopNotice.size());
+            EXPECT_EQ(written.substr(written.size() - std::min(written.size(), stopNotice.size())), stopNotice);
+            EXPECT_NE(written.find(c.inLog), std::string::npos) << written;
+            EXPECT_NE(run.out.find("register \"" + okFile + "\": not run."), std::string::npos) << run.out;
+        } else {
+            EXPECT_EQ(written, "");
+        }
+    }
 }
