@@ -4,7 +4,11 @@
 // figure is the median of several repetitions of the operation followed by
 // the list's repaint (the program's own time for what the user asked), and
 // is printed beside the same operation on a batch of 100 entries, whose
-// ratio shows how the cost grows with the batch.
+// ratio shows how the cost grows with the batch. Selecting and the moves
+// take another row in every repetition, and each repetition has to scroll
+// the list to show its row; a repetition that left the selection or the
+// view where it was is counted and fails the run, since its time would be
+// that of the cheaper path.
 // Run by bench/run.sh.
 #include <windows.h>
 #include <commctrl.h>
@@ -65,20 +69,50 @@ public:
         Pump();
     }
     int Rows() const { return static_cast<int>(main->Batch().Model().Count()); }
-    // Runs the operation, then lets the window repaint; milliseconds.
-    double Time(const std::function<void()>& prepare, const std::function<void()>& operation, int repeats = 7) {
+    int TopRow() const { return ListView_GetTopIndex(main->lvFiles->Handle()); }
+    void Repaint() {
+        UpdateWindow(main->Handle());
+        RedrawWindow(main->Handle(), nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+        Pump();
+    }
+    // Runs the operation, then lets the window repaint; milliseconds. Both
+    // functions are given the repetition's number. With `fullWork`, a
+    // repetition that left the selected row or the top row in view where it
+    // was is counted in Skipped.
+    double Time(const std::function<void(int)>& prepare, const std::function<void(int)>& operation,
+                int repeats = kRepeats, bool fullWork = false) {
         std::vector<double> times;
         for (int i = 0; i < repeats; ++i) {
-            if (prepare) prepare();
+            if (prepare) prepare(i);
             Pump();
+            Repaint();
+            const int top = TopRow(), selected = main->lvFiles->Selected();
             double start = NowMs();
-            operation();
-            UpdateWindow(main->Handle());
-            RedrawWindow(main->Handle(), nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
-            Pump();
+            operation(i);
+            Repaint();
             times.push_back(NowMs() - start);
+            if (fullWork && (TopRow() == top || main->lvFiles->Selected() == selected)) ++Skipped;
         }
         return Median(times);
+    }
+    // The row of repetition i: a different one each time, all more than a
+    // page away from both ends of the list.
+    int FarRow(int i) const {
+        const int page = ListView_GetCountPerPage(main->lvFiles->Handle());
+        const int low = page + 1, high = Rows() - 2 - page;
+        return low + (high - low) * i / (kRepeats - 1);
+    }
+    // Selects the row and scrolls to it from below, so that it is the top row
+    // in view, or from above, so that it is the bottom one.
+    void SelectAtTop(int row) {
+        main->lvFiles->EnsureVisible(Rows() - 1);
+        main->lvFiles->Select(row);
+        main->lvFiles->EnsureVisible(row);
+    }
+    void SelectAtBottom(int row) {
+        main->lvFiles->EnsureVisible(0);
+        main->lvFiles->Select(row);
+        main->lvFiles->EnsureVisible(row);
     }
     POINT RowPoint(int row) {
         main->lvFiles->EnsureVisible(row);
@@ -87,11 +121,14 @@ public:
         return POINT{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
     }
 
+    static constexpr int kRepeats = 7;
     std::unique_ptr<TZEPHMain> main;
+    int Skipped = 0;
 };
 
 struct TFigures {
     double select, first, up, down, last, drag, remove, clear, idleUs;
+    int skipped;
 };
 
 TFigures Measure(int count) {
@@ -99,26 +136,37 @@ TFigures Measure(int count) {
     TFigures f{};
     TZEPHMain& m = *bench.main;
     int middle = count / 2;
-    f.select = bench.Time(nullptr, [&] {
-        m.lvFiles->Select(middle);
-        m.lvFiles->EnsureVisible(middle);
-        m.alMain.Update();
-    });
-    auto selectMiddle = [&] { m.lvFiles->Select(middle); };
-    f.first = bench.Time(selectMiddle, [&] { m.actEditMoveFirst->Execute(); });
-    f.up = bench.Time(selectMiddle, [&] { m.actEditMoveUp->Execute(); });
-    f.down = bench.Time(selectMiddle, [&] { m.actEditMoveDown->Execute(); });
-    f.last = bench.Time(selectMiddle, [&] { m.actEditMoveLast->Execute(); });
+    // Selecting: the list shows its top, the row lies pages below it.
+    f.select = bench.Time([&](int) { m.lvFiles->EnsureVisible(0); },
+                          [&](int i) {
+                              const int row = bench.FarRow(i);
+                              m.lvFiles->Select(row);
+                              m.lvFiles->EnsureVisible(row);
+                              m.alMain.Update();
+                          },
+                          TBench::kRepeats, true);
+    // Each move starts from a row in view at the edge it moves across, so
+    // that its destination has to be scrolled into view.
+    f.first = bench.Time([&](int i) { bench.SelectAtTop(bench.FarRow(i)); },
+                         [&](int) { m.actEditMoveFirst->Execute(); }, TBench::kRepeats, true);
+    f.up = bench.Time([&](int i) { bench.SelectAtTop(bench.FarRow(i)); },
+                      [&](int) { m.actEditMoveUp->Execute(); }, TBench::kRepeats, true);
+    f.down = bench.Time([&](int i) { bench.SelectAtBottom(bench.FarRow(i)); },
+                        [&](int) { m.actEditMoveDown->Execute(); }, TBench::kRepeats, true);
+    f.last = bench.Time([&](int i) { bench.SelectAtBottom(bench.FarRow(i)); },
+                        [&](int) { m.actEditMoveLast->Execute(); }, TBench::kRepeats, true);
+    f.skipped = bench.Skipped;
+    auto selectMiddle = [&](int) { m.lvFiles->Select(middle); };
     POINT lastRow{};
     f.drag = bench.Time(
-        [&] {
+        [&](int) {
             m.lvFiles->Select(0);
             lastRow = bench.RowPoint(bench.Rows() - 1);
         },
-        [&] { m.lvFilesDragDrop(lastRow); });
-    f.remove = bench.Time(selectMiddle, [&] { m.Batch().RemoveEntry(middle); });
-    f.clear = bench.Time([&] { bench.Fill(count); },
-                         [&] {
+        [&](int) { m.lvFilesDragDrop(lastRow); });
+    f.remove = bench.Time(selectMiddle, [&](int) { m.Batch().RemoveEntry(middle); });
+    f.clear = bench.Time([&](int) { bench.Fill(count); },
+                         [&](int) {
                              m.Batch().ResetList(false);
                              m.Batch().SetModified(true);
                          },
@@ -160,6 +208,12 @@ int main() {
         if (row.unit[0] == 'm' && big >= 100.0) ok = false;
     }
     std::printf("  every operation under 100 ms: %s\n", ok ? "yes" : "NO");
+    // A repetition that kept its row or did not scroll measured the cheaper
+    // path.
+    const int skipped = small.skipped + large.skipped;
+    std::printf("  every repetition of select and the moves took another row and scrolled: %s\n",
+                skipped == 0 ? "yes" : ("NO (" + std::to_string(skipped) + " did not)").c_str());
+    if (skipped != 0) ok = false;
     CoUninitialize();
     return ok ? 0 : 1;
 }

@@ -118,12 +118,18 @@ TEST(WindowedStart, F1OpensTheHelpFile) {
 TEST(WindowedStart, EscapeDoesNotCloseTheMainWindow) {
     TipsOff();
     CorvantisProcess process("");
-    HWND main = process.WaitForWindow();
-    ASSERT_NE(main, nullptr);
+    ASSERT_NE(process.WaitForWindow(), nullptr);
+    HWND main = WaitForCaption(process, "Quorvandel Corvantis");
+    ASSERT_NE(main, nullptr) << "no main window";
+    // F1 behind Escape in the window's queue: the help window can open only
+    // after the Escape was handled, and only if the main window is still
+    // there to take the F1.
     process.PostKey(main, VK_ESCAPE);
-    Sleep(300);
+    process.PostKey(main, VK_F1);
+    EXPECT_NE(WaitForCaption(process, "Quorvandel Corvantis Help"), nullptr)
+        << "no help window: Escape closed the main window";
     EXPECT_FALSE(process.HasExited());
-    EXPECT_TRUE(IsWindowVisible(main));
+    EXPECT_TRUE(IsWindow(main) && IsWindowVisible(main));
     process.PostClose();
     EXPECT_EQ(process.WaitForExit(), 0u);
 }

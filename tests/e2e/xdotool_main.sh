@@ -5,7 +5,7 @@
 #   menus by keyboard; Register All (F6) over 20 copies of OkServer.dll; a row
 #   dragged onto another and saved; the toolbar dragged to the left edge,
 #   stored at close and restored at the next start; a toolbar button's hint
-#   (seen on the screenshot only).
+#   in the status bar (read by bin/window_reader.exe).
 #   Usage: xdotool_main.sh <build dir>
 #   CORVANTIS_SHOTS  when set to a folder, screenshots are saved there as
 #                    main-*.png
@@ -260,9 +260,20 @@ expected="$(printf '; Quorvandel Corvantis File\r\n'; for n in beta gamma alpha 
 say "row drag: saved as beta, gamma, alpha, delta"
 
 # -------------------------------------------------- a hint in the status bar
-# Over the first toolbar button (New); the status bar shows its hint.
-xdotool mousemove $((cx + 22)) $((cy + 35)) sleep 0.1 mousemove $((cx + 23)) $((cy + 36)) sleep 1
+# Over the first toolbar button (New); the status bar shows its hint, read
+# from the window by a test-side program.
+[ -f "$build/bin/window_reader.exe" ] || fail "no $build/bin/window_reader.exe"
+status_text() {
+  wine "$build/bin/window_reader.exe" statusbar "$(xdotool getwindowname "$main")" </dev/null 2>>"$log" | tr -d '\r'
+}
+hint='Create new corvantis file'
+status="$(status_text)"
+[ "$status" != "$hint" ] || fail "the status bar shows the hint of New before the pointer is over it"
+xdotool mousemove $((cx + 22)) $((cy + 35)) sleep 0.1 mousemove $((cx + 23)) $((cy + 36))
+wait_for 50 eval 'status="$(status_text)"; [ "$status" = "$hint" ]' ||
+  fail "the status bar shows '$status' with the pointer over New, expected '$hint'"
 shot main-hint
+say "hint: the status bar shows '$status' over New"
 park_mouse
 press alt+f
 wait_menu 0 "Alt+F"
