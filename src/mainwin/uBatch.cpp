@@ -97,6 +97,7 @@ std::string NewTempName(const std::string& folder, const char* prefix) {
     return name;
 }
 
+// Throws the failure of a save: what the batch file's name holds now.
 [[noreturn]] void Fail(const std::string& message, TBatchWriteFailure failure,
                        const std::string& oldContent = std::string()) {
     throw EBatchWrite(message, failure, oldContent);
@@ -126,7 +127,8 @@ bool ReplaceKeeping(const std::string& path, TTempFile& temp, const std::string&
     // The previous file has left its name (ERROR_UNABLE_TO_MOVE_REPLACEMENT_2
     // says it is under `keep`): it goes back, so that the name holds either
     // the previous content or, when that fails, the new one.
-    if (*error == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2 && MoveFileExA(keep.c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH)) {
+    if (*error == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2 &&
+        MoveFileExA(keep.c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH)) {
         Fail(*error, TBatchWriteFailure::OldKept);
     }
     if (MoveFileExA(temp.Name().c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH)) {
@@ -355,7 +357,10 @@ void WriteBatchFileAs(const std::string& path, const std::string& bytes, bool ba
             return;
         }
         DWORD error = GetLastError();
-        if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) Fail(error, TBatchWriteFailure::Missing);
+        if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) {
+            Fail(error, IsFile(GetFileAttributesA(path.c_str())) ? TBatchWriteFailure::OldKept
+                                                                 : TBatchWriteFailure::Missing);
+        }
     }
 
     // 3. The new file takes the old one's place in one step, the old one
