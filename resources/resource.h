@@ -70,6 +70,12 @@
 #define IDS_ERROR_SAVING 708
 #define IDS_ALREADY_IN_LIST 709
 #define IDS_REPEATED_FILE 710
+#define IDS_BATCH_TOO_LARGE 711
+#define IDS_BATCH_TOO_LARGE_DETAILS 712
+#define IDS_SAVE_READ_ONLY 713
+#define IDS_SAVE_OLD_KEPT 714
+#define IDS_SAVE_OLD_IN_BACKUP 715
+#define IDS_SAVE_MISSING 716
 
 // Main window artwork: strips of 16, 20, 24 and 32 pixel square pictures,
 // the same 24 pictures in each (the 22 command icons, then the register and
@@ -91,6 +97,10 @@
 #define IDS_RECOVERY_UNTITLED 808
 #define IDS_CLIPBOARD_BUSY 809
 #define IDS_CLIPBOARD_BUSY_DETAILS 810
+#define IDS_CLIPBOARD_COPY_BUSY 811
+#define IDS_CLIPBOARD_COPY_BUSY_DETAILS 812
+#define IDS_CLIPBOARD_PASTE_BUSY 813
+#define IDS_CLIPBOARD_PASTE_BUSY_DETAILS 814
 
 // Tip of the day
 #define IDS_TIPS_MISSING 900

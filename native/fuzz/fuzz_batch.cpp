@@ -1,7 +1,8 @@
 // Fuzzes the batch file's text: any bytes may be opened as a batch file.
 // Besides the sanitizers' checks, the lines must carry every byte but the
 // breaks, parsing must agree with splitting, and formatting then parsing
-// must give the paths back.
+// must give the paths back; the header probe on the first bytes must agree
+// with parsing the whole text.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -35,6 +36,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(lines.empty() || (lines[0] != kBatchHeader && lines[0] != kOldBatchHeader));
         FUZZ_CHECK(!ParseBatchText(bytes, nullptr));
     }
+
+    // The first bytes alone give the same verdict as the whole text.
+    FUZZ_CHECK(StartsWithBatchHeader(bytes.substr(0, kBatchHeaderProbe)) == ParseBatchText(bytes, nullptr));
 
     // Lines hold no break and no NUL, so they survive a save and a load.
     const std::string text = FormatBatchText(lines);

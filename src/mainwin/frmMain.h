@@ -143,6 +143,8 @@ public:
     bool Busy() const { return alMain.Locked(); }
     // The recovery copy written on the fatal-error path, if any.
     const std::string& RecoveryCopy() const { return recoveryCopy_; }
+    // How often the Paste check has read the clipboard's text.
+    unsigned long ClipboardReads() const { return clipboardReads_; }
 
 protected:
     LRESULT WndProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
@@ -188,6 +190,7 @@ private:
     DWORD clipboardSequence_ = 0;
     bool clipboardChecked_ = false;
     bool clipboardHoldsFile_ = false;
+    unsigned long clipboardReads_ = 0;
     // Row dragging.
     bool dragging_ = false;
     int dragRow_ = -1;

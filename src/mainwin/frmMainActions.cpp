@@ -235,19 +235,27 @@ void TZEPHMain::alMainUpdate() {
 bool TZEPHMain::ClipboardHoldsFile() {
     DWORD sequence = GetClipboardSequenceNumber();
     if (clipboardChecked_ && sequence == clipboardSequence_) return clipboardHoldsFile_;
+    bool holdsFile = false;
+    if (IsClipboardFormatAvailable(CF_TEXT)) {
+        // One try only: the idle update must not wait. A clipboard another
+        // program holds open is not remembered, so the next update reads
+        // it again.
+        std::string text;
+        ++clipboardReads_;
+        if (!ui::ReadClipboardText(Handle(), &text, 1)) return false;
+        // A path never holds control characters and is shorter than
+        // MAX_PATH; anything else is no file, without asking the file
+        // system.
+        bool plausible = !text.empty() && text.size() < MAX_PATH;
+        for (unsigned char c : text) {
+            if (c < 0x20) plausible = false;
+        }
+        holdsFile = plausible && engine::FileExistsReady(text);
+    }
     clipboardChecked_ = true;
     clipboardSequence_ = sequence;
-    clipboardHoldsFile_ = false;
-    if (!IsClipboardFormatAvailable(CF_TEXT)) return false;
-    std::string text = ui::GetClipboardText(Handle());
-    // A path never holds control characters and is shorter than MAX_PATH;
-    // anything else is no file, without asking the file system.
-    if (text.empty() || text.size() >= MAX_PATH) return false;
-    for (unsigned char c : text) {
-        if (c < 0x20) return false;
-    }
-    clipboardHoldsFile_ = engine::FileExistsReady(text);
-    return clipboardHoldsFile_;
+    clipboardHoldsFile_ = holdsFile;
+    return holdsFile;
 }
 
 std::vector<std::string> TZEPHMain::EntryPaths() const { return batch_->Model().Paths(); }

@@ -97,10 +97,22 @@ void TZEPHMain::actEditCutExecute() {
 }
 
 void TZEPHMain::actEditCopyExecute() {
-    if (const TBatchEntry* entry = SelectedEntry()) ui::SetClipboardText(Handle(), entry->Path);
+    const TBatchEntry* entry = SelectedEntry();
+    if (!entry) return;
+    if (!ui::SetClipboardText(Handle(), entry->Path)) {
+        throw EQVException(qv::LoadFmt(IDS_CLIPBOARD_COPY_BUSY, entry->Name),
+                           qv::LoadStr(IDS_CLIPBOARD_COPY_BUSY_DETAILS), qekError);
+    }
 }
 
-void TZEPHMain::actEditPasteExecute() { batch_->AddFile(ui::GetClipboardText(Handle()), true); }
+void TZEPHMain::actEditPasteExecute() {
+    std::string text;
+    if (!ui::ReadClipboardText(Handle(), &text)) {
+        throw EQVException(qv::LoadStr(IDS_CLIPBOARD_PASTE_BUSY), qv::LoadStr(IDS_CLIPBOARD_PASTE_BUSY_DETAILS),
+                           qekError);
+    }
+    batch_->AddFile(text, true);
+}
 
 // ---------------------------------------------------------- row dragging
 

@@ -84,16 +84,62 @@ void WriteAll(HANDLE file, const std::string& bytes) {
     if (!FlushFileBuffers(file)) ThrowLastError();
 }
 
-// Deletes the previous backup and renames the batch file to the backup name.
-// Neither step is checked: a backup that cannot be made does not stop the
-// save.
-void MakeBackup(const std::string& path) {
-    const std::string backupName = BackupFileName(path);
-    if (IsFile(GetFileAttributesA(backupName.c_str()))) {
-        ClearReadOnly(backupName);
-        DeleteFileA(backupName.c_str());
+// Sets the read-only attribute of an existing file again.
+void SetReadOnly(const std::string& path) {
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    if (IsFile(attributes)) SetFileAttributesA(path.c_str(), attributes | FILE_ATTRIBUTE_READONLY);
+}
+
+// A new, empty file of a unique name in the folder; its name.
+std::string NewTempName(const std::string& folder, const char* prefix) {
+    char name[MAX_PATH + 1] = {};
+    if (GetTempFileNameA(folder.empty() ? "." : folder.c_str(), prefix, 0, name) == 0) ThrowLastError();
+    return name;
+}
+
+// Throws the failure of a save: what the batch file's name holds now.
+[[noreturn]] void Fail(const std::string& message, TBatchWriteFailure failure,
+                       const std::string& oldContent = std::string()) {
+    throw EBatchWrite(message, failure, oldContent);
+}
+
+[[noreturn]] void Fail(DWORD error, TBatchWriteFailure failure, const std::string& oldContent = std::string()) {
+    Fail(qv::SystemErrorText(error), failure, oldContent);
+}
+
+// Puts the new file `temp` in the place of the existing file `path`, whose
+// previous content ReplaceFile moves to `keep`. True when the new content is
+// under its name; false when the call failed and `path` still holds its
+// previous content (and `keep` is as it was); throws EBatchWrite when the
+// failure left `path` without its previous content. *error receives the
+// system's code of a failure. `keepOwner`, when given, deletes `keep` at its
+// end; it lets go of it when `keep` is left holding the only previous
+// content.
+bool ReplaceKeeping(const std::string& path, TTempFile& temp, const std::string& keep, TTempFile* keepOwner,
+                    DWORD* error) {
+    if (ReplaceFileA(path.c_str(), temp.Name().c_str(), keep.c_str(),
+                     REPLACEFILE_IGNORE_MERGE_ERRORS | REPLACEFILE_IGNORE_ACL_ERRORS, nullptr, nullptr)) {
+        temp.Release();
+        return true;
     }
-    if (IsFile(GetFileAttributesA(path.c_str()))) MoveFileA(path.c_str(), backupName.c_str());
+    *error = GetLastError();
+    if (IsFile(GetFileAttributesA(path.c_str()))) return false;
+    // The previous file has left its name (ERROR_UNABLE_TO_MOVE_REPLACEMENT_2
+    // says it is under `keep`): it goes back, so that the name holds either
+    // the previous content or, when that fails, the new one.
+    if (*error == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2 &&
+        MoveFileExA(keep.c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH)) {
+        Fail(*error, TBatchWriteFailure::OldKept);
+    }
+    if (MoveFileExA(temp.Name().c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH)) {
+        temp.Release();
+        return true;
+    }
+    if (IsFile(GetFileAttributesA(keep.c_str()))) {
+        if (keepOwner) keepOwner->Release();
+        Fail(*error, TBatchWriteFailure::OldInBackup, keep);
+    }
+    Fail(*error, TBatchWriteFailure::Missing);
 }
 
 // Whether the text is a positive decimal number small enough for its value;
@@ -229,13 +275,72 @@ std::string ReadWholeFile(const std::string& path) {
     return bytes;
 }
 
-void WriteBatchFile(const std::string& path, const std::string& bytes, bool backup) {
+TBatchRead ReadBatchFile(const std::string& path, std::vector<std::string>* paths, unsigned long long* bytesRead) {
+    unsigned long long total = 0;
+    // The count is reported however the reading ends.
+    struct TReport {
+        const unsigned long long& total;
+        unsigned long long* out;
+        ~TReport() {
+            if (out) *out = total;
+        }
+    } report{total, bytesRead};
+
+    qv::Handle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!file) ThrowLastError();
+    // Reads up to `count` more bytes onto the end of `bytes`; false at the
+    // end of the file.
+    auto readMore = [&](std::string& bytes, size_t count) {
+        size_t had = bytes.size();
+        bytes.resize(had + count);
+        DWORD read = 0;
+        if (!ReadFile(file.get(), &bytes[had], static_cast<DWORD>(count), &read, nullptr)) ThrowLastError();
+        bytes.resize(had + read);
+        total += read;
+        return read != 0;
+    };
+
+    // The header line first: a file that does not begin with it is not
+    // read any further.
+    std::string bytes;
+    while (bytes.size() < kBatchHeaderProbe && readMore(bytes, kBatchHeaderProbe - bytes.size())) {
+    }
+    if (!StartsWithBatchHeader(bytes)) return TBatchRead::NotABatch;
+
+    LARGE_INTEGER size{};
+    if (GetFileSizeEx(file.get(), &size)) {
+        if (static_cast<unsigned long long>(size.QuadPart) > kMaxBatchFileSize) return TBatchRead::TooLarge;
+        bytes.reserve(static_cast<size_t>(size.QuadPart));
+    }
+    // Read to the end rather than to the size: the file may grow meanwhile,
+    // though never past the limit.
+    constexpr size_t kChunk = 64 * 1024;
+    while (readMore(bytes, kChunk)) {
+        if (bytes.size() > kMaxBatchFileSize) return TBatchRead::TooLarge;
+    }
+    std::vector<std::string> lines;
+    if (!ParseBatchText(bytes, &lines)) return TBatchRead::NotABatch;
+    if (paths) *paths = std::move(lines);
+    return TBatchRead::Read;
+}
+
+namespace {
+
+// WriteBatchFile's work; `target` holds the path's attributes as they were
+// before anything was written.
+void WriteBatchFileAs(const std::string& path, const std::string& bytes, bool backup, DWORD target) {
+    if (target != INVALID_FILE_ATTRIBUTES && (target & FILE_ATTRIBUTE_DIRECTORY)) {
+        Fail(ERROR_ACCESS_DENIED, TBatchWriteFailure::OldKept);
+    }
+    if (target != INVALID_FILE_ATTRIBUTES && (target & FILE_ATTRIBUTE_READONLY)) {
+        Fail(ERROR_ACCESS_DENIED, TBatchWriteFailure::ReadOnly);
+    }
+
     // 1. The new contents, whole and on the disk, in a temporary file of the
-    // same folder so that the final rename stays on one volume.
+    // same folder so that putting it in place stays on one volume.
     const std::string folder = FolderOf(path);
-    char tempName[MAX_PATH + 1] = {};
-    if (GetTempFileNameA(folder.empty() ? "." : folder.c_str(), "kvx", 0, tempName) == 0) ThrowLastError();
-    TTempFile temp(tempName);
+    TTempFile temp(NewTempName(folder, "kvx"));
     {
         qv::Handle file(CreateFileA(temp.Name().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                     FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -244,25 +349,53 @@ void WriteBatchFile(const std::string& path, const std::string& bytes, bool back
         if (!CloseHandle(file.release())) ThrowLastError();
     }
 
-    // 2. The backup, when wanted. A folder in the batch file's place makes
-    // the last step fail, so the previous backup is not deleted for it.
-    DWORD target = GetFileAttributesA(path.c_str());
-    bool targetIsFolder = target != INVALID_FILE_ATTRIBUTES && (target & FILE_ATTRIBUTE_DIRECTORY);
-    if (backup && !targetIsFolder) MakeBackup(path);
-
-    // 3. The temporary file takes the batch file's place. A read-only batch
-    // file is replaced as well; it gets its attribute back when the
-    // replacement fails.
-    bool wasReadOnly = ClearReadOnly(path);
-    if (!MoveFileExA(temp.Name().c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        DWORD error = GetLastError();
-        if (wasReadOnly) {
-            DWORD attributes = GetFileAttributesA(path.c_str());
-            if (IsFile(attributes)) SetFileAttributesA(path.c_str(), attributes | FILE_ATTRIBUTE_READONLY);
+    // 2. A first save: nothing to keep. A file that appears meanwhile is
+    // replaced as any other.
+    if (target == INVALID_FILE_ATTRIBUTES) {
+        if (MoveFileExA(temp.Name().c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH)) {
+            temp.Release();
+            return;
         }
-        throw std::runtime_error(qv::SystemErrorText(error));
+        DWORD error = GetLastError();
+        if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) {
+            Fail(error, IsFile(GetFileAttributesA(path.c_str())) ? TBatchWriteFailure::OldKept
+                                                                 : TBatchWriteFailure::Missing);
+        }
     }
-    temp.Release();
+
+    // 3. The new file takes the old one's place in one step, the old one
+    // moving to the backup name. Without a backup it moves to a throwaway
+    // name instead, so that every failure can be undone the same way.
+    DWORD error = ERROR_SUCCESS;
+    if (backup) {
+        const std::string backupName = BackupFileName(path);
+        // An older backup gives way even when read-only; it keeps its
+        // attribute when it stays.
+        const bool backupWasReadOnly = ClearReadOnly(backupName);
+        if (ReplaceKeeping(path, temp, backupName, nullptr, &error)) return;
+        if (backupWasReadOnly) SetReadOnly(backupName);
+        // The backup name may be held open by another program: the save
+        // goes on without a new backup, and the older one stays.
+    }
+    TTempFile throwaway(NewTempName(folder, "kvb"));
+    if (ReplaceKeeping(path, temp, throwaway.Name(), &throwaway, &error)) return;
+    Fail(error, TBatchWriteFailure::OldKept);
+}
+
+}  // namespace
+
+void WriteBatchFile(const std::string& path, const std::string& bytes, bool backup) {
+    // A folder of that name, or a read-only file, is left as it is.
+    const DWORD target = GetFileAttributesA(path.c_str());
+    try {
+        WriteBatchFileAs(path, bytes, backup, target);
+    } catch (const EBatchWrite&) {
+        throw;
+    } catch (const std::runtime_error& e) {
+        // Failures before anything was put in place (the temporary file)
+        // leave the batch file as it was.
+        Fail(e.what(), target == INVALID_FILE_ATTRIBUTES ? TBatchWriteFailure::Missing : TBatchWriteFailure::OldKept);
+    }
 }
 
 // ---------------------------------------------------------------------------

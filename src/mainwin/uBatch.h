@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <cstddef>
+#include <stdexcept>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -66,16 +67,55 @@ private:
 // for the error when the file cannot be opened or read.
 std::string ReadWholeFile(const std::string& path);
 
+// The largest file read as a batch file: 64 MiB, far beyond any real batch,
+// so that a file opened by mistake never fills the memory.
+constexpr unsigned long long kMaxBatchFileSize = 64ull << 20;
+
+enum class TBatchRead {
+    Read,       // the file is a batch file; its paths were read
+    NotABatch,  // its first bytes are not a header line
+    TooLarge,   // a batch file, but larger than kMaxBatchFileSize
+};
+
+// Reads a batch file. The header is checked on the first bytes, so a file
+// that is not a batch file is never read further; a larger one than
+// kMaxBatchFileSize is refused before its body is read. Only on Read does
+// `paths` receive the lines after the header (as ParseBatchText gives
+// them). `bytesRead`, when given, receives how many bytes were read.
+// Throws std::runtime_error with the system's text for the error when the
+// file cannot be opened or read.
+TBatchRead ReadBatchFile(const std::string& path, std::vector<std::string>* paths,
+                         unsigned long long* bytesRead = nullptr);
+
+// What a failed WriteBatchFile left under the batch file's name.
+enum class TBatchWriteFailure {
+    ReadOnly,     // the file carries the read-only attribute and was not touched
+    OldKept,      // the file holds its previous content
+    OldInBackup,  // no file of that name; the previous content is in EBatchWrite::OldContent
+    Missing,      // no file of that name, and no backup of it was made
+};
+
+// A failed save: what() is the system's text for the error.
+class EBatchWrite : public std::runtime_error {
+public:
+    EBatchWrite(const std::string& message, TBatchWriteFailure failure, const std::string& oldContent)
+        : std::runtime_error(message), Failure(failure), OldContent(oldContent) {}
+    TBatchWriteFailure Failure;
+    // With OldInBackup: the file that holds the previous content.
+    std::string OldContent;
+};
+
 // Writes a batch file so that a failed or interrupted write never destroys
-// the previous one. The bytes go to a new temporary file in the batch file's
-// own folder, which is flushed and closed; only then, when `backup` is set,
-// the previous backup (BackupFileName) is deleted, read-only or not, and the
-// existing batch file renamed to that name (a backup that cannot be made
-// does not stop the save); finally the temporary file replaces the batch
-// file, a read-only one included. On failure the temporary file is deleted
-// and std::runtime_error is thrown with the system's text for the error;
-// the old batch file, or its backup when the rename happened, is still
-// whole.
+// the previous one or its backup. The bytes go to a new temporary file in
+// the batch file's own folder, which is flushed and closed; then ReplaceFile
+// puts it in place (MoveFileEx when there is no file yet), and, when
+// `backup` is set, keeps the previous file under BackupFileName(path),
+// replacing an older backup, read-only or not, only at that moment. A
+// backup that cannot be made (its name held open by another program) does
+// not stop the save: the file is then replaced without one, and the older
+// backup stays. A read-only batch file is refused, untouched. On failure
+// the temporary file is deleted and EBatchWrite tells what the batch file's
+// name now holds: the previous content whenever the system allows it.
 void WriteBatchFile(const std::string& path, const std::string& bytes, bool backup);
 
 // The recently used batch files: at most kMaxItems full paths, the most

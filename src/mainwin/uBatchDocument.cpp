@@ -23,6 +23,20 @@ const TZEPHOptions& CurrentOptions() {
     return Options ? *Options : defaults;
 }
 
+// The details of a failed save: the system's reason, then what the batch
+// file's name holds now.
+std::string SaveFailureDetails(const std::string& path, const EBatchWrite& e) {
+    std::string fate;
+    switch (e.Failure) {
+    case TBatchWriteFailure::ReadOnly: return qv::LoadFmt(IDS_SAVE_READ_ONLY, path);
+    case TBatchWriteFailure::OldKept: fate = qv::LoadFmt(IDS_SAVE_OLD_KEPT, path); break;
+    case TBatchWriteFailure::OldInBackup: fate = qv::LoadFmt(IDS_SAVE_OLD_IN_BACKUP, path, e.OldContent); break;
+    case TBatchWriteFailure::Missing: fate = qv::LoadFmt(IDS_SAVE_MISSING, path); break;
+    }
+    std::string reason = e.what();
+    return reason.empty() ? fate : reason + "\r\n" + fate;
+}
+
 }  // namespace
 
 TBatchDocument::TBatchDocument(ui::TForm& host, ui::TListView& view)
@@ -104,8 +118,12 @@ void TBatchDocument::LoadBatch(const std::string& path) {
     try {
         ui::TBusyCursor busy;
         std::vector<std::string> paths;
-        if (!ParseBatchText(ReadWholeFile(path), &paths)) {
-            throw EQVException(qv::LoadFmt(IDS_NOT_A_BATCH, name), "", qekError);
+        switch (ReadBatchFile(path, &paths)) {
+        case TBatchRead::Read: break;
+        case TBatchRead::NotABatch: throw EQVException(qv::LoadFmt(IDS_NOT_A_BATCH, name), "", qekError);
+        case TBatchRead::TooLarge:
+            throw EQVException(qv::LoadFmt(IDS_BATCH_TOO_LARGE, name), qv::LoadFmt(IDS_BATCH_TOO_LARGE_DETAILS, path),
+                               qekError);
         }
         model_.Assign(paths);
         RefreshView();
@@ -129,6 +147,8 @@ bool TBatchDocument::SaveBatch(const std::string& path) {
         // A full interval runs from this save (starting the timer if needed).
         if (CurrentOptions().AutoSave) tAutoSave_.SetEnabled(true);
         AddRecentFile(path);
+    } catch (const EBatchWrite& e) {
+        throw EQVException(qv::LoadFmt(IDS_ERROR_SAVING, path), SaveFailureDetails(path, e), qekError);
     } catch (const std::exception& e) {
         throw EQVException(qv::LoadFmt(IDS_ERROR_SAVING, path), e.what(), qekError);
     }

@@ -40,6 +40,19 @@ bool ParseBatchText(const std::string& bytes, std::vector<std::string>* paths) {
     return true;
 }
 
+bool StartsWithBatchHeader(const std::string& start) {
+    static_assert(sizeof kBatchHeader == sizeof kOldBatchHeader, "both headers have one length");
+    constexpr std::size_t length = sizeof kBatchHeader - 1;
+    static_assert(kBatchHeaderProbe == length + 1, "the probe holds a header and one byte");
+    if (start.size() < length) return false;
+    if (start.compare(0, length, kBatchHeader) != 0 && start.compare(0, length, kOldBatchHeader) != 0) return false;
+    // The header line must end right there: at the end of the text, at a
+    // line break or at a NUL (which ends the text).
+    if (start.size() == length) return true;
+    const char next = start[length];
+    return next == '\r' || next == '\n' || next == '\0';
+}
+
 std::string FormatBatchText(const std::vector<std::string>& paths) {
     std::string text = std::string(kBatchHeader) + "\r\n";
     for (const std::string& path : paths) {

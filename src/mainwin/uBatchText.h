@@ -3,6 +3,7 @@
 // and recovery copies. Standard library only: the bytes come from any file
 // the user opens, so this part is also built on the build host, where it is
 // tested and fuzzed without Windows.
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,16 @@ std::vector<std::string> SplitBatchLines(const std::string& bytes);
 // every further line as it stands: not trimmed, empty lines and lines that
 // begin with ';' included, duplicates kept. On false `paths` is untouched.
 bool ParseBatchText(const std::string& bytes, std::vector<std::string>* paths);
+
+// How many leading bytes StartsWithBatchHeader needs to decide: a header's
+// length and one byte more for the line break after it.
+constexpr std::size_t kBatchHeaderProbe = 28;
+
+// Decides from the first bytes of a file alone whether ParseBatchText would
+// accept the whole file: `start` is the file's first kBatchHeaderProbe bytes,
+// or the whole file when it is shorter. A file that fails here is not a
+// batch file, so nothing more of it needs to be read.
+bool StartsWithBatchHeader(const std::string& start);
 
 // The header and then each path, every line ended by CR LF. Parsing the
 // result gives the paths back when none holds a CR, LF or NUL.

@@ -2,6 +2,8 @@
 
 #include <commdlg.h>
 
+#include <cstring>
+#include <utility>
 #include <vector>
 
 namespace ui {
@@ -39,37 +41,61 @@ bool ExecuteOpenDialog(HWND owner, TFileDialog& dialog) { return Execute(owner, 
 
 bool ExecuteSaveDialog(HWND owner, TFileDialog& dialog) { return Execute(owner, dialog, true); }
 
-bool SetClipboardText(HWND owner, const std::string& text) {
-    if (!OpenClipboard(owner)) return false;
-    EmptyClipboard();
-    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, text.size() + 1);
-    bool done = false;
-    if (memory) {
-        if (void* data = GlobalLock(memory)) {
-            memcpy(data, text.c_str(), text.size() + 1);
-            GlobalUnlock(memory);
-            done = SetClipboardData(CF_TEXT, memory) != nullptr;
-        }
-        if (!done) GlobalFree(memory);
+namespace {
+
+bool OpenClipboardBriefly(HWND owner, int attempts) {
+    for (int attempt = 1;; ++attempt) {
+        if (OpenClipboard(owner)) return true;
+        if (attempt >= attempts) return false;
+        Sleep(kClipboardRetryMs);
     }
+}
+
+}  // namespace
+
+bool SetClipboardText(HWND owner, const std::string& text) {
+    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, text.size() + 1);
+    if (!memory) return false;
+    void* data = GlobalLock(memory);
+    if (!data) {
+        GlobalFree(memory);
+        return false;
+    }
+    memcpy(data, text.c_str(), text.size() + 1);
+    GlobalUnlock(memory);
+    if (!OpenClipboardBriefly(owner, kClipboardAttempts)) {
+        GlobalFree(memory);
+        return false;
+    }
+    EmptyClipboard();
+    // Once set, the memory belongs to the clipboard.
+    bool done = SetClipboardData(CF_TEXT, memory) != nullptr;
+    if (!done) GlobalFree(memory);
     CloseClipboard();
     return done;
 }
 
-std::string GetClipboardText(HWND owner) {
-    std::string text;
-    if (!OpenClipboard(owner)) return text;
+bool ReadClipboardText(HWND owner, std::string* text, int attempts) {
+    if (!OpenClipboardBriefly(owner, attempts)) return false;
+    std::string read;
     if (HANDLE data = GetClipboardData(CF_TEXT)) {
         if (const char* chars = static_cast<const char*>(GlobalLock(data))) {
             // Never past the data's size, whether or not it ends with a NUL.
             size_t size = GlobalSize(data);
             size_t length = 0;
             while (length < size && chars[length]) ++length;
-            text.assign(chars, length);
+            read.assign(chars, length);
             GlobalUnlock(data);
         }
     }
     CloseClipboard();
+    *text = std::move(read);
+    return true;
+}
+
+std::string GetClipboardText(HWND owner) {
+    std::string text;
+    ReadClipboardText(owner, &text);
     return text;
 }
 

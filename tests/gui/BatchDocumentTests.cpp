@@ -286,10 +286,83 @@ TEST_F(BatchDocument, BackupsAndReadOnlyFiles) {
     EXPECT_EQ(GetFileAttributesA((dir + "Backup of b.kvx").c_str()), INVALID_FILE_ATTRIBUTES)
         << "the first save makes no backup";
     doc->AddFile(server, true);
-    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY);
     doc->SaveCommand();
     EXPECT_EQ(ReadWholeFile(dir + "Backup of b.kvx"), "; Quorvandel Corvantis File\r\n");
     EXPECT_EQ(ReadWholeFile(path), "; Quorvandel Corvantis File\r\n" + server + "\r\n");
+}
+
+// A save that cannot be done says what the batch file holds now; the batch
+// stays modified and its file and backup as they were.
+TEST_F(BatchDocument, SaveFailuresSayWhatTheFileHolds) {
+    Options->Backup = true;
+    const std::string path = dir + "held.kvx";
+    const std::string old = "; Quorvandel Corvantis File\r\nC:\\old.dll\r\n";
+    struct Case {
+        bool readOnly;  // else held open by another program
+        std::string details;
+    };
+    const Case cases[] = {
+        {false, "The file '" + path + "' still holds its previous content."},
+        {true, "The file '" + path +
+                   "' is read-only and was left as it was. Clear its read-only attribute, or save the batch under "
+                   "another name."},
+    };
+    for (const Case& c : cases) {
+        WriteFile(path, old);
+        WriteFile(dir + "Backup of held.kvx", "older");
+        doc->OpenBatch(path);
+        doc->AddFile(server, true);
+        HANDLE held = INVALID_HANDLE_VALUE;
+        if (c.readOnly) {
+            SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY);
+        } else {
+            held = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        }
+        EQVException error = Raised([&] { doc->SaveCommand(); });
+        if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
+        SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        EXPECT_STREQ(error.what(), ("Error saving '" + path + "'.").c_str());
+        // The system's reason comes first when there is one.
+        const std::string& details = error.Details;
+        EXPECT_TRUE(details.size() >= c.details.size() &&
+                    details.compare(details.size() - c.details.size(), std::string::npos, c.details) == 0)
+            << details;
+        EXPECT_TRUE(doc->Modified());
+        EXPECT_EQ(ReadWholeFile(path), old);
+        EXPECT_EQ(ReadWholeFile(dir + "Backup of held.kvx"), "older");
+        doc->SetModified(false);
+    }
+}
+
+// A huge file or a program opened by mistake is refused with a message and
+// leaves the open batch as it was.
+TEST_F(BatchDocument, HugeAndForeignFilesAreRefused) {
+    const std::string good = dir + "good.kvx";
+    WriteFile(good, "; Quorvandel Corvantis File\r\nC:\\x.dll\r\n");
+    doc->OpenBatch(good);
+    const std::string huge = dir + "huge.kvx";
+    WriteFile(huge, "; Quorvandel Corvantis File\r\n");
+    HANDLE file = CreateFileA(huge.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    SetFilePointer(file, 65 << 20, nullptr, FILE_BEGIN);
+    ASSERT_TRUE(SetEndOfFile(file));
+    CloseHandle(file);
+    struct Case {
+        std::string path, message, details;
+    };
+    const Case cases[] = {
+        {huge, "'huge.kvx' is too large to be a Quorvandel Corvantis file.",
+         "The file '" + huge + "' is larger than 64 MiB, more than any batch file holds. It was not read."},
+        {server, "'" + std::string(TestServers::kOkServerFile) + "' is not a valid Quorvandel Corvantis file.", ""},
+    };
+    for (const Case& c : cases) {
+        EQVException error = Raised([&] { doc->OpenBatch(c.path); });
+        EXPECT_EQ(error.what(), c.message);
+        EXPECT_EQ(error.Details, c.details);
+        EXPECT_EQ(error.Kind, 1);
+        EXPECT_EQ(doc->CurrentBatch(), good);
+        ASSERT_EQ(Rows(), 1);
+        EXPECT_EQ(Row(0, 1), "C:\\x.dll");
+    }
 }
 
 TEST_F(BatchDocument, RecentFilesKeepTenAndSurviveTheRegistry) {

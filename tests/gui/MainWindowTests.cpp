@@ -49,6 +49,38 @@ std::string ChildTextContaining(HWND dialog, const std::string& part) {
     return found;
 }
 
+// Another program's hold on the clipboard: a thread of its own opens the
+// clipboard with a window of that thread and keeps it open until released.
+class TClipboardHolder {
+public:
+    TClipboardHolder() {
+        thread_ = std::thread([this] {
+            HWND window = CreateWindowExA(0, "STATIC", "holder", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+            opened_ = OpenClipboard(window) != FALSE;
+            SetEvent(ready_);
+            WaitForSingleObject(release_, 10000);
+            if (opened_) CloseClipboard();
+            DestroyWindow(window);
+        });
+        WaitForSingleObject(ready_, 10000);
+    }
+    ~TClipboardHolder() { Release(); }
+    bool Opened() const { return opened_; }
+    void Release() {
+        if (!thread_.joinable()) return;
+        SetEvent(release_);
+        thread_.join();
+        CloseHandle(ready_);
+        CloseHandle(release_);
+    }
+
+private:
+    HANDLE ready_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE release_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    bool opened_ = false;
+    std::thread thread_;
+};
+
 class MainWindow : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -179,9 +211,51 @@ TEST_F(MainWindow, EnablingRules) {
         EXPECT_TRUE(IsWindow(main->Handle())) << "the window stays open during a registration";
     }
     // The clipboard is read once per change, not on every idle update.
-    unsigned long before = main->alMain.UpdateCount();
+    ui::SetClipboardText(main->Handle(), dir + "A.dll");
+    unsigned long before = main->ClipboardReads();
     for (int i = 0; i < 1000; ++i) main->alMain.Update();
-    EXPECT_EQ(main->alMain.UpdateCount() - before, 1000u);
+    EXPECT_EQ(main->ClipboardReads() - before, 1u);
+    EXPECT_TRUE(Enabled().count("EditPaste"));
+    EXPECT_EQ(main->ClipboardReads() - before, 1u);
+}
+
+// Another program holding the clipboard open for a moment: the Paste check
+// tries again at the next update, and Copy and Cut report the failure and
+// leave the clipboard's contents as they were.
+TEST_F(MainWindow, BusyClipboard) {
+    NewBatch(2);
+    const std::string earlier = dir + "B.dll";
+    ASSERT_TRUE(ui::SetClipboardText(main->Handle(), earlier));
+    {
+        TClipboardHolder holder;
+        ASSERT_TRUE(holder.Opened());
+        EXPECT_FALSE(Enabled().count("EditPaste")) << "the clipboard cannot be read now";
+    }
+    EXPECT_TRUE(Enabled().count("EditPaste")) << "a failed read is not remembered";
+
+    struct Case {
+        ui::TAction* action;
+        const char* message;
+    };
+    const Case cases[] = {
+        {main->actEditCopy, "The clipboard is in use by another program. 'A.dll' was not copied."},
+        {main->actEditCut, "The clipboard is in use by another program. 'A.dll' was not cut."},
+    };
+    for (const Case& c : cases) {
+        main->lvFiles->Select(0);
+        TClipboardHolder holder;
+        ASSERT_TRUE(holder.Opened());
+        try {
+            c.action->OnExecute();
+            ADD_FAILURE() << c.message;
+        } catch (const EQVException& e) {
+            EXPECT_STREQ(e.what(), c.message);
+            EXPECT_EQ(e.Kind, qekError);
+        }
+        holder.Release();
+        EXPECT_EQ(ui::GetClipboardText(main->Handle()), earlier) << "the clipboard keeps its contents";
+        EXPECT_EQ(Order(), "AB");
+    }
 }
 
 TEST_F(MainWindow, MovesAndRowDrops) {

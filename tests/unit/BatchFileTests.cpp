@@ -10,6 +10,7 @@
 #include "mainwin/uBatchText.h"
 
 #ifdef _WIN32
+#include "TestServerIds.h"
 #include "mainwin/uBatch.h"
 #include "support/TestEnv.h"
 #endif
@@ -254,6 +255,51 @@ TEST(BatchRead, ReadsEveryByte) {
     SetFileAttributesA((dir + "x.kvx").c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
+// A file that is not a batch file is never read past its first bytes, and
+// a batch file larger than the limit is refused before its body is read.
+TEST(BatchRead, ForeignAndHugeFilesAreRefusedEarly) {
+    const std::string dir = testenv::MakeTempDir("batch-read-early");
+    // A file of `size` bytes that begins with `start`, the rest zeros.
+    auto sized = [&](const std::string& name, const std::string& start, long long size) {
+        const std::string path = dir + name;
+        testenv::WriteFile(path, start);
+        HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        LARGE_INTEGER end;
+        end.QuadPart = size;
+        EXPECT_TRUE(SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && SetEndOfFile(file));
+        CloseHandle(file);
+        return path;
+    };
+    const long long huge = 65ll << 20;
+    struct Case {
+        std::string path;
+        TBatchRead result;
+        unsigned long long mostRead;
+    };
+    const Case cases[] = {
+        {sized("huge.kvx", kHeader + "\r\nC:\\a.dll\r\n", huge), TBatchRead::TooLarge, kBatchHeaderProbe},
+        {sized("huge.bin", "", huge), TBatchRead::NotABatch, kBatchHeaderProbe},
+        {testenv::TestDataDir() + TestServers::kOkServerFile, TBatchRead::NotABatch, kBatchHeaderProbe},
+        {sized("long-first-line.kvx", kHeader + "x", 1 << 20), TBatchRead::NotABatch, kBatchHeaderProbe},
+        {sized("short.kvx", "; Quorvandel", 12), TBatchRead::NotABatch, 12},
+    };
+    for (const Case& c : cases) {
+        Lines paths = {"untouched"};
+        unsigned long long read = ~0ull;
+        EXPECT_EQ(ReadBatchFile(c.path, &paths, &read), c.result) << c.path;
+        EXPECT_LE(read, c.mostRead) << c.path;
+        EXPECT_EQ(paths, Lines{"untouched"}) << c.path;
+    }
+    // A batch file is read whole.
+    testenv::WriteFile(dir + "ok.kvx", kOldHeader + "\nC:\\a.dll\r\n\r\n");
+    Lines paths;
+    unsigned long long read = 0;
+    EXPECT_EQ(ReadBatchFile(dir + "ok.kvx", &paths, &read), TBatchRead::Read);
+    EXPECT_EQ(paths, (Lines{"C:\\a.dll", ""}));
+    EXPECT_EQ(read, kOldHeader.size() + 13);
+    EXPECT_THROW(ReadBatchFile(dir + "missing.kvx", &paths), std::runtime_error);
+}
+
 TEST(BatchRead, FailuresThrowTheSystemText) {
     const std::string dir = testenv::MakeTempDir("batch-read-fail");
     std::string message = ErrorOf([&] { ReadWholeFile(dir + "missing.kvx"); });
@@ -307,16 +353,23 @@ TEST(BatchWrite, LargeFileRoundTrips) {
     EXPECT_EQ(FolderNames(dir), Lines{"big.kvx"});
 }
 
-// Windows refuses to replace a read-only file; Wine replaces it anyway, so
-// under Wine this case passes whether or not the attribute is cleared first.
-TEST(BatchWrite, ReadOnlyTargetIsReplaced) {
+// A read-only batch file is refused before anything is written: neither the
+// file nor its attribute changes, and the failure says why. (Wine's own
+// ReplaceFile also refuses such a file, but with a plain access error, so
+// the failure's kind tells the two apart.)
+TEST(BatchWrite, ReadOnlyTargetIsRefusedUntouched) {
     const std::string dir = testenv::MakeTempDir("batch-write-ro");
     const std::string path = dir + "locked.kvx";
     testenv::WriteFile(path, "old contents");
     MakeReadOnly(path);
-    const std::string text = FormatBatchText({"C:\\new.dll"});
-    WriteBatchFile(path, text, false);
-    EXPECT_EQ(Bytes(path), text);
+    try {
+        WriteBatchFile(path, FormatBatchText({"C:\\new.dll"}), false);
+        ADD_FAILURE() << "a read-only batch file must be refused";
+    } catch (const EBatchWrite& e) {
+        EXPECT_EQ(e.Failure, TBatchWriteFailure::ReadOnly);
+    }
+    EXPECT_EQ(Bytes(path), "old contents");
+    EXPECT_TRUE(ReadOnly(path));
     EXPECT_EQ(FolderNames(dir), Lines{"locked.kvx"});
     SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
 }
@@ -347,17 +400,79 @@ TEST(BatchWrite, BackupKeepsThePreviousContents) {
     EXPECT_FALSE(ReadOnly(backupPath));
     EXPECT_EQ(FolderNames(dir), (Lines{"Backup of x.kvx", "x.kvx"}));
 
-    // A read-only batch file becomes the backup (still read-only) and is
-    // replaced by the new one; the next save replaces that backup in turn.
+    // A read-only batch file is refused: it and its backup stay; once the
+    // attribute is cleared the next save backs it up as any other.
     MakeReadOnly(path);
+    EXPECT_THROW(WriteBatchFile(path, one, true), EBatchWrite);
+    EXPECT_EQ(Bytes(path), three);
+    EXPECT_EQ(Bytes(backupPath), two);
+    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
     WriteBatchFile(path, one, true);
     EXPECT_EQ(Bytes(path), one);
     EXPECT_EQ(Bytes(backupPath), three);
-    EXPECT_TRUE(ReadOnly(backupPath));
-    WriteBatchFile(path, two, true);
-    EXPECT_EQ(Bytes(path), two);
-    EXPECT_EQ(Bytes(backupPath), one);
     EXPECT_EQ(FolderNames(dir), (Lines{"Backup of x.kvx", "x.kvx"}));
+}
+
+// Each way a save meets the folder: what the batch file and its backup hold
+// afterwards, and what a failure says the batch file's name holds.
+TEST(BatchWrite, SaveOutcomes) {
+    enum Hold { NoHold, HoldTarget, HoldBackup };
+    enum Fails { Succeeds, KeepsOld, RefusedReadOnly };
+    struct Case {
+        const char* name;
+        bool backup;
+        const char* old;        // the batch file before, or null
+        const char* oldBackup;  // the backup before, or null
+        bool readOnlyTarget;
+        bool readOnlyBackup;
+        Hold hold;  // a handle another program holds, without delete sharing
+        Fails fails;
+        const char* file;        // the batch file after
+        const char* backupFile;  // the backup after, or null for none
+    };
+    const Case cases[] = {
+        {"first save", true, nullptr, nullptr, false, false, NoHold, Succeeds, "new", nullptr},
+        {"overwrite, no backups", false, "old", "older", false, false, NoHold, Succeeds, "new", "older"},
+        {"overwrite with a backup", true, "old", nullptr, false, false, NoHold, Succeeds, "new", "old"},
+        {"a read-only backup gives way", true, "old", "older", false, true, NoHold, Succeeds, "new", "old"},
+        {"target held open, backups on", true, "old", "older", false, false, HoldTarget, KeepsOld, "old", "older"},
+        {"target held open, no backups", false, "old", "older", false, false, HoldTarget, KeepsOld, "old", "older"},
+        {"read-only target", true, "old", "older", true, false, NoHold, RefusedReadOnly, "old", "older"},
+        {"backup name held open", true, "old", "older", false, false, HoldBackup, Succeeds, "new", "older"},
+    };
+    for (const Case& c : cases) {
+        const std::string dir = testenv::MakeTempDir("batch-write-outcomes");
+        const std::string path = dir + "x.kvx";
+        const std::string backupPath = dir + "Backup of x.kvx";
+        if (c.old) testenv::WriteFile(path, c.old);
+        if (c.oldBackup) testenv::WriteFile(backupPath, c.oldBackup);
+        if (c.readOnlyTarget) MakeReadOnly(path);
+        if (c.readOnlyBackup) MakeReadOnly(backupPath);
+        HANDLE held = INVALID_HANDLE_VALUE;
+        if (c.hold != NoHold) {
+            held = CreateFileA((c.hold == HoldTarget ? path : backupPath).c_str(), GENERIC_READ,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+            ASSERT_NE(held, INVALID_HANDLE_VALUE) << c.name;
+        }
+        Fails outcome = Succeeds;
+        try {
+            WriteBatchFile(path, "new", c.backup);
+        } catch (const EBatchWrite& e) {
+            outcome = e.Failure == TBatchWriteFailure::ReadOnly ? RefusedReadOnly : KeepsOld;
+            EXPECT_TRUE(e.Failure == TBatchWriteFailure::ReadOnly || e.Failure == TBatchWriteFailure::OldKept)
+                << c.name;
+            EXPECT_FALSE(std::string(e.what()).empty()) << c.name;
+        }
+        if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
+        EXPECT_EQ(outcome, c.fails) << c.name;
+        EXPECT_EQ(Bytes(path), c.file) << c.name;
+        EXPECT_EQ(Bytes(backupPath), c.backupFile ? c.backupFile : "<missing>") << c.name;
+        Lines names = {"x.kvx"};
+        if (c.backupFile) names.insert(names.begin(), "Backup of x.kvx");
+        EXPECT_EQ(FolderNames(dir), names) << c.name << ": no temporary file is left";
+        SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        SetFileAttributesA(backupPath.c_str(), FILE_ATTRIBUTE_NORMAL);
+    }
 }
 
 TEST(BatchWrite, NoBackupWhenNotWanted) {
