@@ -179,15 +179,19 @@ int RunTasks(const TRunnerArgs& args, const TRunnerSettings& settings, const TRu
     std::vector<std::string> files;
     bool registerMode = args.command == TCommand::Register;
     if (args.command == TCommand::Run) {
-        std::string bytes;
+        TBatchRead read;
         try {
-            bytes = ReadWholeFile(args.batch);
+            read = ReadBatchFile(args.batch, &files);
         } catch (const std::exception& e) {
             output.err("The batch file '" + args.batch + "' could not be read: " + e.what());
             return ecBatchUnread;
         }
-        if (!ParseBatchText(bytes, &files)) {
+        if (read == TBatchRead::NotABatch) {
             output.err("'" + args.batch + "' is not a batch file: its first line is not \"" + kBatchHeader + "\".");
+            return ecBatchUnread;
+        }
+        if (read == TBatchRead::TooLarge) {
+            output.err("'" + args.batch + "' is too large to be a batch file (more than 64 MiB).");
             return ecBatchUnread;
         }
         registerMode = !args.unregister;

@@ -209,6 +209,7 @@ std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
 TEST(ConsoleRunner, CommandLineAndBatchErrorsHaveTheirExitCodes) {
     const std::string dir = testenv::MakeTempDir("cmd-errors");
     testenv::WriteFile(dir + "notabatch.kvx", "C:\\a.dll\r\n");
+    ASSERT_TRUE(testenv::WriteSizedFile(dir + "huge.kvx", "; Quorvandel Corvantis File\r\n", 65ll << 20));
     struct TCase {
         std::string arguments;
         DWORD exitCode;
@@ -225,6 +226,7 @@ TEST(ConsoleRunner, CommandLineAndBatchErrorsHaveTheirExitCodes) {
         {"register a.dll --timeout 0", 2, "", "--timeout needs a whole number of seconds from 1 to 86400"},
         {"run " + Quoted(dir + "missing.kvx"), 3, "", "could not be read"},
         {"run " + Quoted(dir + "notabatch.kvx"), 3, "", "is not a batch file"},
+        {"run " + Quoted(dir + "huge.kvx"), 3, "", "is too large to be a batch file"},
         {"--help", 0, "  5  an internal error of the runner", ""},
         {"--version", 0, "CorvantisCmd 1.4.0", ""},
     };

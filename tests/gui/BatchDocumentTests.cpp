@@ -341,11 +341,7 @@ TEST_F(BatchDocument, HugeAndForeignFilesAreRefused) {
     WriteFile(good, "; Quorvandel Corvantis File\r\nC:\\x.dll\r\n");
     doc->OpenBatch(good);
     const std::string huge = dir + "huge.kvx";
-    WriteFile(huge, "; Quorvandel Corvantis File\r\n");
-    HANDLE file = CreateFileA(huge.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    SetFilePointer(file, 65 << 20, nullptr, FILE_BEGIN);
-    ASSERT_TRUE(SetEndOfFile(file));
-    CloseHandle(file);
+    ASSERT_TRUE(testenv::WriteSizedFile(huge, "; Quorvandel Corvantis File\r\n", 65ll << 20));
     struct Case {
         std::string path, message, details;
     };

@@ -51,6 +51,17 @@ void WriteFile(const std::string& path, const std::string& bytes) {
     out << bytes;
 }
 
+bool WriteSizedFile(const std::string& path, const std::string& start, long long size) {
+    WriteFile(path, start);
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    LARGE_INTEGER end;
+    end.QuadPart = size;
+    const bool sized = SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && SetEndOfFile(file);
+    CloseHandle(file);
+    return sized;
+}
+
 bool CopyTo(const std::string& from, const std::string& to) { return CopyFileA(from.c_str(), to.c_str(), FALSE) != 0; }
 
 bool KeyExists(HKEY root, const std::string& path) {

@@ -13,6 +13,10 @@ std::string TestDataDir();
 // A fresh empty folder under the system temp folder, with a trailing backslash.
 std::string MakeTempDir(const std::string& name);
 void WriteFile(const std::string& path, const std::string& bytes);
+// A file of `size` bytes that begins with `start`, the rest zeros (sparse
+// where the file system allows, so even a huge one is made at once). False
+// when it could not be made.
+bool WriteSizedFile(const std::string& path, const std::string& start, long long size);
 // The file's bytes; empty when it cannot be read.
 std::string ReadFileBytes(const std::string& path);
 bool CopyTo(const std::string& from, const std::string& to);

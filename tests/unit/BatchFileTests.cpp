@@ -261,14 +261,8 @@ TEST(BatchRead, ForeignAndHugeFilesAreRefusedEarly) {
     const std::string dir = testenv::MakeTempDir("batch-read-early");
     // A file of `size` bytes that begins with `start`, the rest zeros.
     auto sized = [&](const std::string& name, const std::string& start, long long size) {
-        const std::string path = dir + name;
-        testenv::WriteFile(path, start);
-        HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-        LARGE_INTEGER end;
-        end.QuadPart = size;
-        EXPECT_TRUE(SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && SetEndOfFile(file));
-        CloseHandle(file);
-        return path;
+        EXPECT_TRUE(testenv::WriteSizedFile(dir + name, start, size));
+        return dir + name;
     };
     const long long huge = 65ll << 20;
     struct Case {
