@@ -316,7 +316,7 @@ bool TActionToolBar::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESU
 TMenuBar::TMenuBar(TDockSite& site, const std::string& caption, TActionMenus& menus, std::vector<TMenu> items)
     : TDockBar(site, caption), menus_(menus), items_(std::move(items)) {
     FullWidth = true;
-    toolbar_ = CreateToolbar(Handle(), TBSTYLE_LIST | TBSTYLE_WRAPABLE);
+    toolbar_ = CreateToolbar(Handle(), TBSTYLE_LIST);
     SendMessageA(toolbar_, TB_SETBITMAPSIZE, 0, MAKELPARAM(0, 0));
     SendMessageA(toolbar_, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)), FALSE);
     ReplaceButtons(toolbar_, Buttons());
@@ -336,7 +336,8 @@ std::vector<TBBUTTON> TMenuBar::Buttons() const {
         button.iBitmap = I_IMAGENONE;
         button.idCommand = menu.Action->Id();
         // Standing, each menu's caption takes a line of its own.
-        button.fsState = static_cast<BYTE>(TBSTATE_ENABLED | (wrapped_ ? TBSTATE_WRAP : 0));
+        bool endsLine = wrapAfter_.size() > list.size() && wrapAfter_[list.size()];
+        button.fsState = static_cast<BYTE>(TBSTATE_ENABLED | (endsLine ? TBSTATE_WRAP : 0));
         button.fsStyle = BTNS_BUTTON | BTNS_AUTOSIZE | BTNS_SHOWTEXT;
         button.iString = reinterpret_cast<INT_PTR>(menu.Action->Caption.c_str());
         list.push_back(button);
@@ -344,30 +345,36 @@ std::vector<TBBUTTON> TMenuBar::Buttons() const {
     return list;
 }
 
-void TMenuBar::SetOrientation(bool vertical) {
-    if (wrapped_ == vertical) return;
-    wrapped_ = vertical;
-    // Lying, the toolbar wraps its captions at its width; standing, each
-    // caption ends a line, which the toolbar honours only when it does not
-    // wrap by itself.
-    LONG style = GetWindowLongA(toolbar_, GWL_STYLE);
-    SetWindowLongA(toolbar_, GWL_STYLE, vertical ? (style & ~TBSTYLE_WRAPABLE) : (style | TBSTYLE_WRAPABLE));
+void TMenuBar::BreakLines(bool vertical, int available) {
+    // The captions' widths on one line, measured once.
+    if (widths_.empty()) {
+        for (int i = 0; i < MenuCount(); ++i) {
+            RECT r{};
+            SendMessageA(toolbar_, TB_GETITEMRECT, i, reinterpret_cast<LPARAM>(&r));
+            widths_.push_back(r.right - r.left);
+        }
+    }
+    // Standing, each caption ends a line; lying, a caption that would run
+    // past the length starts a new one. The bar breaks its lines itself
+    // (a wrapping toolbar measures against its parent's width, not its own).
+    std::vector<bool> wraps(widths_.size(), vertical);
+    if (!vertical) {
+        int x = 0;
+        for (size_t i = 0; i < widths_.size(); ++i) {
+            if (x > 0 && x + widths_[i] > available) {
+                wraps[i - 1] = true;
+                x = 0;
+            }
+            x += widths_[i];
+        }
+    }
+    if (wraps == wrapAfter_) return;
+    wrapAfter_ = wraps;
     ReplaceButtons(toolbar_, Buttons());
 }
 
 SIZE TMenuBar::MeasureContent(bool vertical, int available) {
-    SetOrientation(vertical);
-    if (!vertical) {
-        // The toolbar wraps its buttons at its own width.
-        RECT r{};
-        GetWindowRect(toolbar_, &r);
-        int width = std::max(available, Application.Scale(24));
-        if (r.right - r.left != width) {
-            SetWindowPos(toolbar_, nullptr, 0, 0, width, std::max<int>(r.bottom - r.top, 1),
-                         SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-            SendMessageA(toolbar_, TB_AUTOSIZE, 0, 0);
-        }
-    }
+    BreakLines(vertical, available);
     return ItemExtent(toolbar_);
 }
 
@@ -375,11 +382,7 @@ int TMenuBar::MinimumContentLength(bool vertical) {
     if (vertical) return TDockBar::MinimumContentLength(true);
     // Lying, the captions wrap: the widest one is the least.
     int widest = 0;
-    for (int i = 0; i < MenuCount(); ++i) {
-        RECT r{};
-        SendMessageA(toolbar_, TB_GETITEMRECT, i, reinterpret_cast<LPARAM>(&r));
-        widest = std::max<int>(widest, r.right - r.left);
-    }
+    for (int width : widths_) widest = std::max(widest, width);
     return widest;
 }
 

@@ -108,12 +108,13 @@ private:
     bool HookMessage(MSG& msg);
     int ButtonAt(POINT screen) const;
     std::vector<TBBUTTON> Buttons() const;
-    void SetOrientation(bool vertical);
+    void BreakLines(bool vertical, int available);
 
     TActionMenus& menus_;
     std::vector<TMenu> items_;
     HWND toolbar_ = nullptr;
-    bool wrapped_ = false;
+    std::vector<int> widths_;     // each caption's width on one line
+    std::vector<bool> wrapAfter_;  // the captions that end a line
     bool menuMode_ = false;
     bool altAlone_ = false;
     HWND focusBefore_ = nullptr;

@@ -565,6 +565,11 @@ TEST_F(MainWindow, StoredBarLayoutsComeBackAsStored) {
                 EXPECT_LE(vertical ? first.right : first.bottom, vertical ? second.left : second.top) << name;
             }
             EXPECT_FALSE(IntersectRect(&overlap, &m, &t)) << name;
+            // Lying, the menu keeps its captions on one line.
+            RECT file{}, help{};
+            SendMessageA(main->tbMenu->Content(), TB_GETITEMRECT, 0, reinterpret_cast<LPARAM>(&file));
+            SendMessageA(main->tbMenu->Content(), TB_GETITEMRECT, 4, reinterpret_cast<LPARAM>(&help));
+            if (!vertical) EXPECT_EQ(help.top, file.top) << name;
             // Stored again on closing as it was read.
             main->Close();
             for (const auto& [value, number] : values) {
