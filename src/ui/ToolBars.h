@@ -113,7 +113,7 @@ private:
     TActionMenus& menus_;
     std::vector<TMenu> items_;
     HWND toolbar_ = nullptr;
-    std::vector<int> widths_;     // each caption's width on one line
+    std::vector<int> widths_;      // each caption's width on one line
     std::vector<bool> wrapAfter_;  // the captions that end a line
     bool menuMode_ = false;
     bool altAlone_ = false;
