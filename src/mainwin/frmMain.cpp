@@ -307,10 +307,12 @@ void TZEPHMain::RestoreState() {
             SetWindowPlacement(Handle(), &wp);
             showCmd = state.ShowCmd;
         }
-        tbMenu->SetPlace(static_cast<ui::TDockEdge>(state.Menu.CurrentDock), state.Menu.DockRow, state.Menu.DockPos);
+        // Both bars at once, so that neither takes the other's row on the way.
+        docks->SetPlaces(
+            {{tbMenu.get(), static_cast<ui::TDockEdge>(state.Menu.CurrentDock), state.Menu.DockRow, state.Menu.DockPos},
+             {tbMain.get(), static_cast<ui::TDockEdge>(state.Toolbar.CurrentDock), state.Toolbar.DockRow,
+              state.Toolbar.DockPos}});
         tbMenu->SetVisible(state.Menu.Visible);
-        tbMain->SetPlace(static_cast<ui::TDockEdge>(state.Toolbar.CurrentDock), state.Toolbar.DockRow,
-                         state.Toolbar.DockPos);
         tbMain->SetVisible(state.Toolbar.Visible);
         if (state.BottomVisible != bottomVisible_) SetBottomVisible(state.BottomVisible);
         ListView_SetColumnWidth(lvFiles->Handle(), 0, state.Column0);

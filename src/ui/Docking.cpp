@@ -42,8 +42,8 @@ bool IsVertical(TDockEdge edge) { return edge == deLeft || edge == deRight; }
 
 TDockBar::TDockBar(TDockSite& site, const std::string& caption) : site_(site), caption_(caption) {
     EnsureClasses(StaticProc);
-    handle_ = CreateWindowExA(0, kBarClass, caption.c_str(), WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, 0, 0, 10, 10,
-                              site.DockHandle(deTop), nullptr, Application.Instance(), this);
+    handle_ = CreateWindowExA(WS_EX_CONTROLPARENT, kBarClass, caption.c_str(), WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN,
+                              0, 0, 10, 10, site.DockHandle(deTop), nullptr, Application.Instance(), this);
     site_.Attach(this);
 }
 
@@ -80,22 +80,34 @@ SIZE TDockBar::Measure(bool vertical, int available) {
     return SIZE{content.cx + grip + margin, content.cy + 2 * margin};
 }
 
+int TDockBar::MinimumLength(bool vertical) {
+    int margin = Application.Scale(2);
+    return MinimumContentLength(vertical) + GripSize() + margin;
+}
+
+int TDockBar::MinimumContentLength(bool vertical) {
+    SIZE content = MeasureContent(vertical, 100000);
+    return vertical ? content.cy : content.cx;
+}
+
+void TDockBar::PlaceContent(const RECT& area) {
+    if (HWND content = Content()) {
+        SetWindowPos(content, nullptr, area.left, area.top, area.right - area.left, area.bottom - area.top,
+                     SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+}
+
 void TDockBar::Arrange(const RECT& bounds, bool vertical) {
     vertical_ = vertical;
     int width = bounds.right - bounds.left, height = bounds.bottom - bounds.top;
     SetWindowPos(handle_, nullptr, bounds.left, bounds.top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
     int margin = Application.Scale(2);
     int grip = GripSize();
-    if (HWND content = Content()) {
-        if (vertical) {
-            SetWindowPos(content, nullptr, margin, grip, width - 2 * margin, height - grip - margin,
-                         SWP_NOZORDER | SWP_NOACTIVATE);
-        } else {
-            SetWindowPos(content, nullptr, grip, margin, width - grip - margin, height - 2 * margin,
-                         SWP_NOZORDER | SWP_NOACTIVATE);
-        }
-    }
-    InvalidateRect(handle_, nullptr, TRUE);
+    PlaceContent(vertical ? RECT{margin, grip, width - margin, height - margin}
+                          : RECT{grip, margin, width - margin, height - margin});
+    // The content may have been laid out anew (other buttons, another
+    // orientation) without painting itself: the whole bar is painted again.
+    RedrawWindow(handle_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_FRAME);
 }
 
 bool TDockBar::HandleMessage(UINT, WPARAM, LPARAM, LRESULT*) { return false; }
@@ -182,8 +194,9 @@ LRESULT CALLBACK TDockBar::StaticProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM
 TDockSite::TDockSite(TForm& form) : form_(form) {
     EnsureClasses(TDockBar::StaticProc);
     for (int edge = deTop; edge <= deRight; ++edge) {
-        docks_[edge] = CreateWindowExA(0, kDockClass, "", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN | WS_CLIPSIBLINGS,
-                                       0, 0, 0, 0, form.Handle(), nullptr, Application.Instance(), nullptr);
+        docks_[edge] = CreateWindowExA(WS_EX_CONTROLPARENT, kDockClass, "",
+                                       WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN | WS_CLIPSIBLINGS, 0, 0, 0, 0,
+                                       form.Handle(), nullptr, Application.Instance(), nullptr);
     }
 }
 
@@ -191,17 +204,44 @@ void TDockSite::Attach(TDockBar* bar) { bars_.push_back(bar); }
 
 void TDockSite::Detach(TDockBar* bar) { bars_.erase(std::remove(bars_.begin(), bars_.end(), bar), bars_.end()); }
 
-void TDockSite::Place(TDockBar& bar, TDockEdge dock, int row, int pos) {
+void TDockSite::Assign(TDockBar& bar, TDockEdge dock, int row, int pos) {
     if (dock < deTop || dock > deRight) dock = deTop;
-    TDockEdge old = bar.dock_;
     bar.dock_ = dock;
     bar.row_ = row;
     bar.pos_ = std::max(0, pos);
-    if (old != dock) {
-        SetParent(bar.handle_, docks_[dock]);
-        NormalizeRows(old);
+    if (GetParent(bar.handle_) != docks_[dock]) SetParent(bar.handle_, docks_[dock]);
+}
+
+void TDockSite::Place(TDockBar& bar, TDockEdge dock, int row, int pos) {
+    TDockEdge old = bar.dock_;
+    Assign(bar, dock, row, pos);
+    if (old != bar.dock_) NormalizeRows(old);
+    NormalizeRows(bar.dock_);
+}
+
+void TDockSite::SetPlaces(const std::vector<TPlace>& places) {
+    for (const TPlace& place : places) Assign(*place.Bar, place.Dock, place.Row, place.Pos);
+    for (int edge = deTop; edge <= deRight; ++edge) NormalizeRows(static_cast<TDockEdge>(edge));
+    Relayout();
+}
+
+void TDockSite::OpenRow(TDockEdge edge, int row, const TDockBar& except) {
+    for (TDockBar* other : bars_) {
+        if (other != &except && other->dock_ == edge && other->row_ >= row) ++other->row_;
     }
-    NormalizeRows(dock);
+}
+
+bool TDockSite::FitsInRow(TDockBar& bar, TDockEdge edge, int row, int length) {
+    bool vertical = IsVertical(edge);
+    auto along = [vertical, length](TDockBar& b) {
+        SIZE size = b.Measure(vertical, length);
+        return vertical ? size.cy : size.cx;
+    };
+    int total = along(bar);
+    for (TDockBar* other : bars_) {
+        if (other != &bar && other->visible_ && other->dock_ == edge && other->row_ == row) total += along(*other);
+    }
+    return total <= length;
 }
 
 void TDockSite::NormalizeRows(TDockEdge edge) {
@@ -228,17 +268,33 @@ int TDockSite::LayoutDock(TDockEdge edge, int length) {
         std::stable_sort(members.begin(), members.end(),
                          [](const TDockBar* a, const TDockBar* b) { return a->pos_ < b->pos_; });
         size_t n = members.size();
-        std::vector<int> left(n), main(n);
-        // Natural sizes, each bar as far along as asked and after the one
-        // before it.
-        int end = 0;
+        std::vector<int> left(n), main(n), least(n);
+        // Whole lengths first; when the row is too short, the bars that can
+        // offer their rest behind a chevron give way first, from the last
+        // one back, and the stretching bars (which wrap) only after them.
+        int total = 0;
         for (size_t i = 0; i < n; ++i) {
             SIZE size = members[i]->Measure(vertical, length);
             main[i] = vertical ? size.cy : size.cx;
+            least[i] = std::min(main[i], members[i]->MinimumLength(vertical));
+            total += main[i];
+        }
+        int deficit = total - length;
+        for (bool stretching : {false, true}) {
+            for (size_t i = n; i-- > 0 && deficit > 0;) {
+                if (members[i]->FullWidth != stretching) continue;
+                int cut = std::min(deficit, main[i] - least[i]);
+                main[i] -= cut;
+                deficit -= cut;
+            }
+        }
+        // Each bar as far along as asked and after the one before it; bars
+        // that run past the end are pushed back towards the start.
+        int end = 0;
+        for (size_t i = 0; i < n; ++i) {
             left[i] = std::max(members[i]->pos_, end);
             end = left[i] + main[i];
         }
-        // Bars that run past the end are pushed back towards the start.
         int limit = length;
         for (size_t i = n; i-- > 0;) {
             if (left[i] + main[i] > limit) left[i] = std::max(0, limit - main[i]);
@@ -284,6 +340,9 @@ RECT TDockSite::Layout(const RECT& area) {
         const RECT& r = rects_[edge];
         SetWindowPos(docks_[edge], nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top,
                      SWP_NOZORDER | SWP_NOACTIVATE);
+        // Bars that left a dock or moved in it leave pictures of themselves
+        // behind unless the dock is painted again.
+        RedrawWindow(docks_[edge], nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
     }
     return RECT{area.left + left, area.top + top, area.right - right, area.bottom - bottom};
 }
@@ -306,12 +365,18 @@ TDockEdge TDockSite::DockAt(POINT p, TDockEdge current) const {
         int depth = std::max(zone, static_cast<int>(thickness(e)));
         int middleTop = area_.top + thickness(deTop), middleBottom = area_.bottom - thickness(deBottom);
         switch (e) {
-        case deTop: return p.x >= area_.left && p.x < area_.right && p.y >= area_.top && p.y < area_.top + depth;
-        case deBottom:
-            return p.x >= area_.left && p.x < area_.right && p.y < area_.bottom && p.y >= area_.bottom - depth;
-        case deLeft: return p.y >= middleTop && p.y < middleBottom && p.x >= area_.left && p.x < area_.left + depth;
-        case deRight:
-        default: return p.y >= middleTop && p.y < middleBottom && p.x < area_.right && p.x >= area_.right - depth;
+            // A pointer a little outside the area (over the title bar or the
+            // frame) still reaches the edge's dock.
+            case deTop:
+                return p.x >= area_.left && p.x < area_.right && p.y >= area_.top - zone && p.y < area_.top + depth;
+            case deBottom:
+                return p.x >= area_.left && p.x < area_.right && p.y < area_.bottom + zone &&
+                       p.y >= area_.bottom - depth;
+            case deLeft:
+                return p.y >= middleTop && p.y < middleBottom && p.x >= area_.left - zone && p.x < area_.left + depth;
+            case deRight:
+            default:
+                return p.y >= middleTop && p.y < middleBottom && p.x < area_.right + zone && p.x >= area_.right - depth;
         }
     };
     if (inZone(current)) return current;
@@ -362,12 +427,24 @@ void TDockSite::DragTo(TDockBar& bar, POINT screen, POINT grab) {
             }
         }
     }
+    // Into a row of other bars only where it fits beside them at its whole
+    // length; else into a row of its own next to that one.
+    bool existing = !spans.empty() && row >= spans.front().row && row <= spans.back().row;
+    if (existing && !aloneIn(row)) {
+        int length = vertical ? dock.bottom - dock.top : dock.right - dock.left;
+        if (!FitsInRow(bar, target, row, length)) {
+            for (const TRowSpan& span : spans) {
+                if (span.row != row) continue;
+                if (cross >= span.start + span.thickness / 2) ++row;
+                OpenRow(target, row, bar);
+                break;
+            }
+        }
+    }
     if (target == bar.dock_ && row == bar.row_ && pos == bar.pos_) return;
     // A new row before the first: the others move down one.
     if (row < 0) {
-        for (TDockBar* other : bars_) {
-            if (other != &bar && other->dock_ == target) ++other->row_;
-        }
+        OpenRow(target, 0, bar);
         row = 0;
     }
     Place(bar, target, row, pos);

@@ -42,8 +42,15 @@ public:
     bool FullWidth = false;
 
     // Size of the content for the orientation; `available` is the length
-    // the dock offers along its main axis.
+    // the dock offers along its main axis. A content that cannot show
+    // everything in that length returns at most `available` and offers the
+    // rest in another way (a chevron, or more lines).
     virtual SIZE MeasureContent(bool vertical, int available) = 0;
+    // The least length along the dock's axis the content can be given; by
+    // default its whole length for the orientation.
+    virtual int MinimumContentLength(bool vertical);
+    // Places the content window in `area` (bar client coordinates).
+    virtual void PlaceContent(const RECT& area);
     // The content window, placed by the bar.
     virtual HWND Content() const = 0;
     // Notifications and commands of the content window.
@@ -51,6 +58,8 @@ public:
 
     // The bar's size for the orientation (gripper and margins included).
     SIZE Measure(bool vertical, int available);
+    // The least length of the bar along the dock's axis.
+    int MinimumLength(bool vertical);
     void Arrange(const RECT& bounds, bool vertical);
     // Width of the gripper strip.
     int GripSize() const;
@@ -96,8 +105,21 @@ public:
     std::function<void()> OnLayoutChanged;
 
     // Moving a bar by dragging: the pointer in screen coordinates, and the
-    // pointer's offset inside the bar when the drag began.
+    // pointer's offset inside the bar when the drag began. A bar dropped
+    // into a row where it does not fit beside the others gets a row of its
+    // own, before that row when the pointer is in its first half.
     void DragTo(TDockBar& bar, POINT screen, POINT grab);
+
+    // Puts several bars at their places at once, as a stored layout asks:
+    // rows are numbered anew only after every bar has its place, so no bar's
+    // row is taken for another's on the way.
+    struct TPlace {
+        TDockBar* Bar;
+        TDockEdge Dock;
+        int Row;
+        int Pos;
+    };
+    void SetPlaces(const std::vector<TPlace>& places);
 
     const std::vector<TDockBar*>& Bars() const { return bars_; }
 
@@ -106,7 +128,14 @@ private:
     void Attach(TDockBar* bar);
     void Detach(TDockBar* bar);
     void Place(TDockBar& bar, TDockEdge dock, int row, int pos);
+    void Assign(TDockBar& bar, TDockEdge dock, int row, int pos);
     void NormalizeRows(TDockEdge edge);
+    // Whether `bar` fits beside the other visible bars of the row at their
+    // whole lengths.
+    bool FitsInRow(TDockBar& bar, TDockEdge edge, int row, int length);
+    // Makes room for a new row: the rows from `row` on, but the bar's, move
+    // one further.
+    void OpenRow(TDockEdge edge, int row, const TDockBar& except);
     // Lays out one dock of `length` along its axis; returns its thickness.
     int LayoutDock(TDockEdge edge, int length);
     struct TRowSpan {

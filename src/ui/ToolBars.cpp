@@ -11,6 +11,8 @@ namespace ui {
 namespace {
 
 constexpr UINT WM_TRACK_MENU = WM_APP + 0x51;  // wParam: menu index, lParam: from the keyboard
+constexpr int kChevronId = 0x7C01;
+constexpr int kChevronWidth96 = 14;
 
 // The one menu bar whose menu is open (the hook has no other context).
 TMenuBar* g_tracking = nullptr;
@@ -69,8 +71,15 @@ bool AnswerTip(NMHDR* header, const std::string& text) {
 
 TActionToolBar::TActionToolBar(TDockSite& site, const std::string& caption, TActionList& actions,
                                const TImageSet& images, const std::vector<TAction*>& buttons)
-    : TDockBar(site, caption), actions_(actions), buttons_(buttons) {
+    : TDockBar(site, caption), actions_(actions), chevronMenus_(actions, &images), buttons_(buttons) {
     toolbar_ = CreateToolbar(Handle(), TBSTYLE_TOOLTIPS);
+    chevron_ =
+        CreateWindowExA(0, "BUTTON", "", WS_CHILD | WS_TABSTOP | BS_OWNERDRAW, 0, 0, 0, 0, Handle(),
+                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(kChevronId)), Application.Instance(), nullptr);
+    SetWindowSubclass(chevron_, ChevronSubclass, 1, reinterpret_cast<DWORD_PTR>(this));
+    chevronMenus_.OnHint = [this](const std::string& hint) {
+        if (OnHint) OnHint(hint);
+    };
     // The tooltip window is a topmost pop-up; owned by the form it would
     // stand in the form's way when the form itself is put on top, so it
     // belongs to no window.
@@ -132,10 +141,149 @@ SIZE TActionToolBar::MeasureContent(bool vertical, int available) {
         perRow_ = perRow;
         ReplaceButtons(toolbar_, Buttons(perRow));
     }
-    return ItemExtent(toolbar_);
+    SIZE full = ItemExtent(toolbar_);
+    chevronShown_ = !vertical && full.cx > available;
+    shownWidth_ = full.cx;
+    if (!chevronShown_) return full;
+    // Only whole buttons are shown, and no separator ends the shown part.
+    int room = available - Application.Scale(kChevronWidth96);
+    shownWidth_ = 0;
+    for (size_t i = 0; i < buttons_.size(); ++i) {
+        RECT r{};
+        SendMessageA(toolbar_, TB_GETITEMRECT, i, reinterpret_cast<LPARAM>(&r));
+        if (r.right > room) break;
+        if (buttons_[i]) shownWidth_ = r.right;
+    }
+    return SIZE{shownWidth_ + Application.Scale(kChevronWidth96), full.cy};
+}
+
+int TActionToolBar::MinimumContentLength(bool vertical) {
+    // The first button and the chevron lying, one button standing.
+    LRESULT size = SendMessageA(toolbar_, TB_GETBUTTONSIZE, 0, 0);
+    return vertical ? HIWORD(size) : LOWORD(size) + Application.Scale(kChevronWidth96);
+}
+
+void TActionToolBar::PlaceContent(const RECT& area) {
+    bool chevron = chevronShown_ && !Vertical();
+    int height = area.bottom - area.top;
+    if (!chevron) {
+        if (GetFocus() == chevron_) SetFocus(GetNextDlgTabItem(Site().Form().Handle(), chevron_, FALSE));
+        ShowWindow(chevron_, SW_HIDE);
+        TDockBar::PlaceContent(area);
+        return;
+    }
+    SetWindowPos(toolbar_, nullptr, area.left, area.top, shownWidth_, height, SWP_NOZORDER | SWP_NOACTIVATE);
+    SetWindowPos(chevron_, nullptr, area.left + shownWidth_, area.top, Application.Scale(kChevronWidth96), height,
+                 SWP_NOZORDER | SWP_NOACTIVATE | SWP_SHOWWINDOW);
+}
+
+std::vector<TAction*> TActionToolBar::HiddenActions() const {
+    std::vector<TAction*> hidden;
+    if (!chevronShown_ || Vertical()) return hidden;
+    for (size_t i = 0; i < buttons_.size(); ++i) {
+        RECT r{};
+        SendMessageA(toolbar_, TB_GETITEMRECT, i, reinterpret_cast<LPARAM>(&r));
+        if (buttons_[i] && r.right > shownWidth_) hidden.push_back(buttons_[i]);
+    }
+    return hidden;
+}
+
+void TActionToolBar::ShowChevronMenu(bool fromKeyboard) {
+    std::vector<TMenuEntry> entries;
+    bool separator = false;
+    for (size_t i = 0; i < buttons_.size(); ++i) {
+        RECT r{};
+        SendMessageA(toolbar_, TB_GETITEMRECT, i, reinterpret_cast<LPARAM>(&r));
+        if (r.right <= shownWidth_) continue;
+        // The bar's groups stay apart, with no separator at either end.
+        if (!buttons_[i]) {
+            separator = !entries.empty();
+            continue;
+        }
+        if (separator) entries.push_back(TMenuEntry{});
+        separator = false;
+        entries.push_back(TMenuEntry{buttons_[i], nullptr});
+    }
+    if (entries.empty()) return;
+    chevronMenus_.Prepare();
+    HMENU menu = chevronMenus_.Build(entries);
+    RECT r{};
+    GetWindowRect(chevron_, &r);
+    SendMessageA(chevron_, BM_SETSTATE, TRUE, 0);
+    if (fromKeyboard) PostMessageA(Handle(), WM_KEYDOWN, VK_DOWN, 0);
+    TPMPARAMS exclude{sizeof(TPMPARAMS), r};
+    UINT chosen = static_cast<UINT>(
+        TrackPopupMenuEx(menu, TPM_RETURNCMD | TPM_LEFTBUTTON | TPM_RIGHTALIGN | TPM_TOPALIGN | TPM_VERTICAL, r.right,
+                         r.bottom, Handle(), &exclude));
+    SendMessageA(chevron_, BM_SETSTATE, FALSE, 0);
+    DestroyMenu(menu);
+    if (OnHint) OnHint(std::string());
+    if (chosen) chevronMenus_.RunCommand(chosen);
+}
+
+void TActionToolBar::PaintChevron(const DRAWITEMSTRUCT& draw) {
+    RECT r = draw.rcItem;
+    HDC dc = draw.hDC;
+    FillRect(dc, &r, GetSysColorBrush(COLOR_BTNFACE));
+    bool pressed = (draw.itemState & ODS_SELECTED) != 0;
+    if (pressed) DrawEdge(dc, &r, BDR_SUNKENOUTER, BF_RECT);
+    // Two small arrows pointing on, as ">>", a stroke of two pixels.
+    int s = std::max(2, Application.Scale(3));
+    int gap = std::max(3, Application.Scale(4));
+    int x = (r.left + r.right - gap - s) / 2 + (pressed ? 1 : 0);
+    int y = r.top + Application.Scale(5) + s + (pressed ? 1 : 0);
+    HPEN pen = CreatePen(PS_SOLID, 1, GetSysColor(IsWindowEnabled(chevron_) ? COLOR_BTNTEXT : COLOR_GRAYTEXT));
+    HGDIOBJ old = SelectObject(dc, pen);
+    for (int arrow = 0; arrow < 2; ++arrow) {
+        for (int stroke = 0; stroke < 2; ++stroke) {
+            int left = x + arrow * gap + stroke;
+            MoveToEx(dc, left, y - s, nullptr);
+            LineTo(dc, left + s, y);
+            LineTo(dc, left - 1, y + s + 1);
+        }
+    }
+    SelectObject(dc, old);
+    DeleteObject(pen);
+    if ((draw.itemState & ODS_FOCUS) && !(draw.itemState & ODS_NOFOCUSRECT)) {
+        RECT focus = r;
+        InflateRect(&focus, -2, -2);
+        DrawFocusRect(dc, &focus);
+    }
+}
+
+LRESULT CALLBACK TActionToolBar::ChevronSubclass(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                                                 DWORD_PTR data) {
+    auto* bar = reinterpret_cast<TActionToolBar*>(data);
+    if (msg == WM_KEYDOWN && (wParam == VK_RETURN || wParam == VK_DOWN || wParam == VK_SPACE)) {
+        // The key's character would reach the menu first and close it.
+        MSG pending;
+        while (PeekMessageA(&pending, hwnd, WM_CHAR, WM_CHAR, PM_REMOVE)) {
+        }
+        try {
+            bar->ShowChevronMenu(true);
+        } catch (...) {
+            Application.HandleException(std::current_exception());
+        }
+        return 0;
+    }
+    if (msg == WM_KEYUP && wParam == VK_SPACE) return 0;
+    if (msg == WM_GETDLGCODE) return DLGC_BUTTON | DLGC_WANTARROWS;
+    return DefSubclassProc(hwnd, msg, wParam, lParam);
 }
 
 bool TActionToolBar::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT* result) {
+    if (msg == WM_COMMAND && reinterpret_cast<HWND>(lParam) == chevron_) {
+        if (HIWORD(wParam) == BN_CLICKED) ShowChevronMenu(false);
+        *result = 0;
+        return true;
+    }
+    if (msg == WM_DRAWITEM && wParam == static_cast<WPARAM>(kChevronId)) {
+        PaintChevron(*reinterpret_cast<DRAWITEMSTRUCT*>(lParam));
+        *result = TRUE;
+        return true;
+    }
+    // The pictures and hints of the chevron's menu.
+    if (chevronMenus_.HandleMessage(msg, wParam, lParam, result)) return true;
     if (msg == WM_COMMAND && reinterpret_cast<HWND>(lParam) == toolbar_) {
         if (TAction* action = actions_.ById(LOWORD(wParam))) action->Execute();
         *result = 0;
@@ -168,7 +316,7 @@ bool TActionToolBar::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESU
 TMenuBar::TMenuBar(TDockSite& site, const std::string& caption, TActionMenus& menus, std::vector<TMenu> items)
     : TDockBar(site, caption), menus_(menus), items_(std::move(items)) {
     FullWidth = true;
-    toolbar_ = CreateToolbar(Handle(), TBSTYLE_LIST | TBSTYLE_WRAPABLE);
+    toolbar_ = CreateToolbar(Handle(), TBSTYLE_LIST);
     SendMessageA(toolbar_, TB_SETBITMAPSIZE, 0, MAKELPARAM(0, 0));
     SendMessageA(toolbar_, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)), FALSE);
     ReplaceButtons(toolbar_, Buttons());
@@ -188,7 +336,8 @@ std::vector<TBBUTTON> TMenuBar::Buttons() const {
         button.iBitmap = I_IMAGENONE;
         button.idCommand = menu.Action->Id();
         // Standing, each menu's caption takes a line of its own.
-        button.fsState = static_cast<BYTE>(TBSTATE_ENABLED | (wrapped_ ? TBSTATE_WRAP : 0));
+        bool endsLine = wrapAfter_.size() > list.size() && wrapAfter_[list.size()];
+        button.fsState = static_cast<BYTE>(TBSTATE_ENABLED | (endsLine ? TBSTATE_WRAP : 0));
         button.fsStyle = BTNS_BUTTON | BTNS_AUTOSIZE | BTNS_SHOWTEXT;
         button.iString = reinterpret_cast<INT_PTR>(menu.Action->Caption.c_str());
         list.push_back(button);
@@ -196,31 +345,45 @@ std::vector<TBBUTTON> TMenuBar::Buttons() const {
     return list;
 }
 
-void TMenuBar::SetOrientation(bool vertical) {
-    if (wrapped_ == vertical) return;
-    wrapped_ = vertical;
-    // Lying, the toolbar wraps its captions at its width; standing, each
-    // caption ends a line, which the toolbar honours only when it does not
-    // wrap by itself.
-    LONG style = GetWindowLongA(toolbar_, GWL_STYLE);
-    SetWindowLongA(toolbar_, GWL_STYLE, vertical ? (style & ~TBSTYLE_WRAPABLE) : (style | TBSTYLE_WRAPABLE));
+void TMenuBar::BreakLines(bool vertical, int available) {
+    // The captions' widths on one line, measured once.
+    if (widths_.empty()) {
+        for (int i = 0; i < MenuCount(); ++i) {
+            RECT r{};
+            SendMessageA(toolbar_, TB_GETITEMRECT, i, reinterpret_cast<LPARAM>(&r));
+            widths_.push_back(r.right - r.left);
+        }
+    }
+    // Standing, each caption ends a line; lying, a caption that would run
+    // past the length starts a new one. The bar breaks its lines itself
+    // (a wrapping toolbar measures against its parent's width, not its own).
+    std::vector<bool> wraps(widths_.size(), vertical);
+    if (!vertical) {
+        int x = 0;
+        for (size_t i = 0; i < widths_.size(); ++i) {
+            if (x > 0 && x + widths_[i] > available) {
+                wraps[i - 1] = true;
+                x = 0;
+            }
+            x += widths_[i];
+        }
+    }
+    if (wraps == wrapAfter_) return;
+    wrapAfter_ = wraps;
     ReplaceButtons(toolbar_, Buttons());
 }
 
 SIZE TMenuBar::MeasureContent(bool vertical, int available) {
-    SetOrientation(vertical);
-    if (!vertical) {
-        // The toolbar wraps its buttons at its own width.
-        RECT r{};
-        GetWindowRect(toolbar_, &r);
-        int width = std::max(available, Application.Scale(24));
-        if (r.right - r.left != width) {
-            SetWindowPos(toolbar_, nullptr, 0, 0, width, std::max<int>(r.bottom - r.top, 1),
-                         SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-            SendMessageA(toolbar_, TB_AUTOSIZE, 0, 0);
-        }
-    }
+    BreakLines(vertical, available);
     return ItemExtent(toolbar_);
+}
+
+int TMenuBar::MinimumContentLength(bool vertical) {
+    if (vertical) return TDockBar::MinimumContentLength(true);
+    // Lying, the captions wrap: the widest one is the least.
+    int widest = 0;
+    for (int width : widths_) widest = std::max(widest, width);
+    return widest;
 }
 
 int TMenuBar::FindMnemonic(char letter) const {

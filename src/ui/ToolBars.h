@@ -18,7 +18,9 @@ namespace ui {
 class TImageSet;
 
 // A toolbar of actions (null entries are separators), with tooltips and the
-// actions' hints.
+// actions' hints. Lying in a row too short for all its buttons, it shows
+// the buttons that fit whole and, at its end, a chevron that drops a menu of
+// the others; the chevron is a tab stop and opens with Enter, Space or Down.
 class TActionToolBar : public TDockBar {
 public:
     TActionToolBar(TDockSite& site, const std::string& caption, TActionList& actions, const TImageSet& images,
@@ -26,18 +28,36 @@ public:
 
     HWND Content() const override { return toolbar_; }
     SIZE MeasureContent(bool vertical, int available) override;
+    int MinimumContentLength(bool vertical) override;
+    void PlaceContent(const RECT& area) override;
     bool HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
+
+    // The chevron button, shown only while some buttons are hidden.
+    HWND Chevron() const { return chevron_; }
+    bool ChevronShown() const { return chevronShown_; }
+    // The actions whose buttons the bar's length leaves out, in bar order.
+    std::vector<TAction*> HiddenActions() const;
+    // Drops the menu of the hidden buttons below (or beside) the chevron and
+    // runs the chosen one; from the keyboard its first item is selected.
+    void ShowChevronMenu(bool fromKeyboard);
 
     std::function<void(const std::string&)> OnHint;
 
 private:
     std::vector<TBBUTTON> Buttons(int perRow) const;
     void Follow(TAction& action);
+    void PaintChevron(const DRAWITEMSTRUCT& draw);
+    static LRESULT CALLBACK ChevronSubclass(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR id,
+                                            DWORD_PTR data);
 
     TActionList& actions_;
+    TActionMenus chevronMenus_;
     HWND toolbar_ = nullptr;
+    HWND chevron_ = nullptr;
     std::vector<TAction*> buttons_;
     int perRow_ = 0;  // buttons per line when standing; 0 lying
+    bool chevronShown_ = false;
+    int shownWidth_ = 0;  // width of the buttons that fit whole
     std::string tipText_;
 };
 
@@ -55,6 +75,7 @@ public:
 
     HWND Content() const override { return toolbar_; }
     SIZE MeasureContent(bool vertical, int available) override;
+    int MinimumContentLength(bool vertical) override;
     bool HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
 
     // Called by the form before its own key handling; true when the message
@@ -87,12 +108,13 @@ private:
     bool HookMessage(MSG& msg);
     int ButtonAt(POINT screen) const;
     std::vector<TBBUTTON> Buttons() const;
-    void SetOrientation(bool vertical);
+    void BreakLines(bool vertical, int available);
 
     TActionMenus& menus_;
     std::vector<TMenu> items_;
     HWND toolbar_ = nullptr;
-    bool wrapped_ = false;
+    std::vector<int> widths_;      // each caption's width on one line
+    std::vector<bool> wrapAfter_;  // the captions that end a line
     bool menuMode_ = false;
     bool altAlone_ = false;
     HWND focusBefore_ = nullptr;

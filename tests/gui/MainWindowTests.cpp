@@ -551,7 +551,9 @@ TEST_F(MainWindow, BarsDockOnEveryEdge) {
         bool vertical = edge == ui::deLeft || edge == ui::deRight;
         EXPECT_GT(vertical ? size.cy : size.cx, vertical ? size.cx : size.cy) << "dock " << edge;
     }
-    // Into the menu bar's row: one row, the menu bar shortened.
+    // Into the menu bar's row where both fit: one row, the menu bar
+    // shortened.
+    SetWindowPos(main->Handle(), nullptr, 0, 0, main->Scale(1100), main->Scale(388), SWP_NOMOVE | SWP_NOZORDER);
     RECT menuBefore{};
     GetWindowRect(main->tbMenu->Handle(), &menuBefore);
     POINT inRow{400, (menuBefore.top + menuBefore.bottom) / 2};
@@ -580,6 +582,251 @@ TEST_F(MainWindow, BarsDockOnEveryEdge) {
     GetClientRect(tools, &bar);
     EXPECT_LE(lastButton.bottom, bar.bottom) << "every button within reach";
     EXPECT_GT(bar.right, item(tools, 0).right) << "more than one column";
+}
+
+// Where a bar lies in its dock, in the dock's coordinates.
+RECT BarRect(const ui::TDockBar& bar) {
+    RECT r{};
+    GetWindowRect(bar.Handle(), &r);
+    MapWindowPoints(nullptr, GetParent(bar.Handle()), reinterpret_cast<POINT*>(&r), 2);
+    return r;
+}
+
+TEST_F(MainWindow, StoredBarLayoutsComeBackAsStored) {
+    struct Layout {
+        const char* name;
+        int menuRow, menuPos, toolRow, toolPos;
+    };
+    const Layout layouts[] = {
+        {"menu-first", 0, 0, 1, 0},
+        {"toolbar-first", 1, 0, 0, 0},
+        {"same-row-menu-first", 0, 0, 0, 250},
+        {"same-row-toolbar-first", 0, 250, 0, 0},
+    };
+    const char* edges[] = {"top", "bottom", "left", "right"};
+    const std::string storage = kAppKey + "\\Storage";
+    for (int edge = ui::deTop; edge <= ui::deRight; ++edge) {
+        for (const Layout& layout : layouts) {
+            std::string name = std::string(edges[edge]) + "-" + layout.name;
+            main.reset();
+            const std::pair<std::string, int> values[] = {
+                {"tbMenu.CurrentDock", edge}, {"tbMenu.DockRow", layout.menuRow}, {"tbMenu.DockPos", layout.menuPos},
+                {"tbMain.CurrentDock", edge}, {"tbMain.DockRow", layout.toolRow}, {"tbMain.DockPos", layout.toolPos},
+            };
+            for (const auto& [value, number] : values) qv::WriteRegInteger(HKEY_LOCAL_MACHINE, storage, value, number);
+            NewApp();
+            Open();
+            SaveShot(main->Handle(), "bars-" + name);
+            ui::TDockBar& menu = *main->tbMenu;
+            ui::TDockBar& tools = *main->tbMain;
+            EXPECT_EQ(menu.CurrentDock(), edge) << name;
+            EXPECT_EQ(tools.CurrentDock(), edge) << name;
+            EXPECT_EQ(menu.DockRow(), layout.menuRow) << name;
+            EXPECT_EQ(tools.DockRow(), layout.toolRow) << name;
+            EXPECT_EQ(menu.DockPos(), layout.menuPos) << name;
+            EXPECT_EQ(tools.DockPos(), layout.toolPos) << name;
+            // Shown as stored: one bar after the other along one row, or
+            // the rows in their order across the dock; never overlapping.
+            bool vertical = edge == ui::deLeft || edge == ui::deRight;
+            RECT m = BarRect(menu), t = BarRect(tools), overlap{};
+            bool menuFirst =
+                layout.menuRow == layout.toolRow ? layout.menuPos < layout.toolPos : layout.menuRow < layout.toolRow;
+            const RECT& first = menuFirst ? m : t;
+            const RECT& second = menuFirst ? t : m;
+            if (layout.menuRow == layout.toolRow) {
+                EXPECT_LE(vertical ? first.bottom : first.right, vertical ? second.top : second.left) << name;
+            } else {
+                EXPECT_LE(vertical ? first.right : first.bottom, vertical ? second.left : second.top) << name;
+            }
+            EXPECT_FALSE(IntersectRect(&overlap, &m, &t)) << name;
+            // Lying, the menu keeps its captions on one line.
+            RECT file{}, help{};
+            SendMessageA(main->tbMenu->Content(), TB_GETITEMRECT, 0, reinterpret_cast<LPARAM>(&file));
+            SendMessageA(main->tbMenu->Content(), TB_GETITEMRECT, 4, reinterpret_cast<LPARAM>(&help));
+            if (!vertical) EXPECT_EQ(help.top, file.top) << name;
+            // Stored again on closing as it was read.
+            main->Close();
+            for (const auto& [value, number] : values) {
+                EXPECT_EQ(ReadDword(HKEY_LOCAL_MACHINE, storage, value), static_cast<DWORD>(number))
+                    << name << " " << value;
+            }
+        }
+    }
+}
+
+TEST_F(MainWindow, ADroppedBarThatDoesNotFitGetsARowOfItsOwn) {
+    struct Case {
+        const char* name;
+        int y;  // the pointer's height, relative to the menu bar's top (or bottom
+                // for negative values)
+        bool above;
+    };
+    const Case cases[] = {
+        {"in the menu bar's upper half", 3, true},
+        {"in the menu bar's lower half", -7, false},
+        {"over the title bar, above the menu bar", -1000, true},
+    };
+    for (const Case& c : cases) {
+        main->tbMain->SetPlace(ui::deLeft, 0, 0);
+        RECT menu{};
+        GetWindowRect(main->tbMenu->Handle(), &menu);
+        POINT at{menu.left + main->Scale(200), c.y == -1000 ? menu.top - main->Scale(6)
+                                               : c.y >= 0   ? menu.top + c.y
+                                                            : menu.bottom + c.y};
+        main->docks->DragTo(*main->tbMain, at, POINT{2, 2});
+        Pump();
+        EXPECT_EQ(main->tbMain->CurrentDock(), ui::deTop) << c.name;
+        EXPECT_EQ(main->tbMain->DockRow(), c.above ? 0 : 1) << c.name;
+        EXPECT_EQ(main->tbMenu->DockRow(), c.above ? 1 : 0) << c.name;
+        // Both whole: every button shown, every menu on one line.
+        EXPECT_FALSE(main->tbMain->ChevronShown()) << c.name;
+        EXPECT_TRUE(main->tbMain->HiddenActions().empty()) << c.name;
+        RECT first{}, last{};
+        SendMessageA(main->tbMenu->Content(), TB_GETITEMRECT, 0, reinterpret_cast<LPARAM>(&first));
+        SendMessageA(main->tbMenu->Content(), TB_GETITEMRECT, 4, reinterpret_cast<LPARAM>(&last));
+        EXPECT_EQ(last.top, first.top) << c.name;
+    }
+    SaveShot(main->Handle(), "bars-dropped-above");
+}
+
+// Pixels of a window as the screen shows it.
+std::vector<COLORREF> ScreenPixels(HWND window) {
+    // Waiting in the message wait lets the display driver put what was
+    // painted on the screen before it is read.
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 150, 0);
+    RECT r{};
+    GetWindowRect(window, &r);
+    int width = r.right - r.left, height = r.bottom - r.top;
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;  // top row first
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    void* bits = nullptr;
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, width, height, screen, r.left, r.top, SRCCOPY);
+    GdiFlush();
+    const auto* first = static_cast<const COLORREF*>(bits);
+    std::vector<COLORREF> pixels(first, first + static_cast<size_t>(width) * static_cast<size_t>(height));
+    SelectObject(memory, old);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    return pixels;
+}
+
+TEST_F(MainWindow, EveryButtonIsPaintedAfterAMove) {
+    HWND tools = main->tbMain->Content();
+    for (ui::TDockEdge edge : {ui::deLeft, ui::deBottom, ui::deTop}) {
+        main->tbMain->SetPlace(edge, edge == ui::deTop ? 1 : 0, 0);
+        Pump();
+        std::vector<COLORREF> shown = ScreenPixels(tools);
+        RedrawWindow(main->Handle(), nullptr, nullptr,
+                     RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+        std::vector<COLORREF> fresh = ScreenPixels(tools);
+        ASSERT_EQ(shown.size(), fresh.size());
+        RECT client{};
+        GetClientRect(tools, &client);
+        int count = static_cast<int>(SendMessageA(tools, TB_BUTTONCOUNT, 0, 0));
+        for (int i = 0; i < count; ++i) {
+            RECT button{}, visible{};
+            SendMessageA(tools, TB_GETITEMRECT, i, reinterpret_cast<LPARAM>(&button));
+            if (!IntersectRect(&visible, &button, &client)) continue;
+            int differing = 0;
+            for (int y = visible.top; y < visible.bottom; ++y) {
+                for (int x = visible.left; x < visible.right; ++x) {
+                    size_t at = static_cast<size_t>(y * client.right + x);
+                    differing += shown[at] != fresh[at];
+                }
+            }
+            EXPECT_EQ(differing, 0) << "button " << i << " after the move to dock " << edge;
+        }
+    }
+}
+
+// Runs `step` once a pop-up menu of this thread shows, from inside its loop.
+std::function<void(HWND)> g_menuStep;
+void CALLBACK MenuTick(HWND, UINT, UINT_PTR timer, DWORD) {
+    HWND menu = FindWindowA("#32768", nullptr);
+    if (!menu || !IsWindowVisible(menu) || !g_menuStep) return;
+    KillTimer(nullptr, timer);
+    auto step = std::move(g_menuStep);
+    g_menuStep = nullptr;
+    step(menu);
+}
+void WhenMenuShows(std::function<void(HWND)> step) {
+    g_menuStep = std::move(step);
+    SetTimer(nullptr, 0, 25, MenuTick);
+}
+
+TEST_F(MainWindow, ANarrowWindowOffersTheHiddenButtonsBehindAChevron) {
+    NewBatch(1);
+    ui::TActionToolBar& tools = *main->tbMain;
+    EXPECT_FALSE(IsWindowVisible(tools.Chevron())) << "all buttons shown in the default window";
+    SetWindowPos(main->Handle(), nullptr, 0, 0, main->Scale(320), main->Scale(300), SWP_NOMOVE | SWP_NOZORDER);
+    Pump();
+    ASSERT_TRUE(IsWindowVisible(tools.Chevron()));
+    SaveShot(main->Handle(), "bars-narrow");
+    // The shown buttons are whole, the others are the hidden ones.
+    RECT client{};
+    GetClientRect(tools.Content(), &client);
+    std::vector<int> hidden;
+    int count = static_cast<int>(SendMessageA(tools.Content(), TB_BUTTONCOUNT, 0, 0));
+    for (int i = 0; i < count; ++i) {
+        TBBUTTON button{};
+        RECT r{};
+        SendMessageA(tools.Content(), TB_GETBUTTON, i, reinterpret_cast<LPARAM>(&button));
+        SendMessageA(tools.Content(), TB_GETITEMRECT, i, reinterpret_cast<LPARAM>(&r));
+        if (!(button.fsStyle & BTNS_SEP) && r.right > client.right) hidden.push_back(button.idCommand);
+    }
+    ASSERT_FALSE(hidden.empty());
+    ASSERT_TRUE(main->alMain.ById(hidden.back()) == main->actHelpContents);
+
+    // The chevron's menu lists exactly those, with their enabled states,
+    // and runs the chosen one.
+    std::vector<int> listed;
+    std::vector<bool> enabled, expected;
+    auto readMenu = [&](HWND window) {
+        HMENU menu = reinterpret_cast<HMENU>(SendMessageA(window, MN_GETHMENU, 0, 0));
+        listed.clear();
+        for (int i = 0; i < GetMenuItemCount(menu); ++i) {
+            int id = static_cast<int>(GetMenuItemID(menu, i));
+            if (id == 0) continue;  // a separator
+            listed.push_back(id);
+            enabled.push_back(!(GetMenuState(menu, static_cast<UINT>(i), MF_BYPOSITION) & MF_GRAYED));
+            expected.push_back(main->alMain.ById(id)->Enabled());
+        }
+        SaveShot(main->Handle(), "bars-chevron-menu");
+        PostMessageA(window, WM_CHAR, 'a', 0);  // Always On Top
+    };
+    WhenMenuShows(readMenu);
+    SendMessageA(tools.Chevron(), BM_CLICK, 0, 0);
+    EXPECT_EQ(listed, hidden);
+    EXPECT_EQ(enabled, expected);
+    EXPECT_TRUE(main->StayOnTop()) << "chosen from the chevron's menu";
+
+    // Reached with Tab and opened with Enter.
+    main->SetActiveControl(main->lvFiles);
+    PressKey(VK_TAB);
+    Pump();
+    ASSERT_EQ(GetFocus(), tools.Chevron());
+    listed.clear();
+    WhenMenuShows(readMenu);
+    PressKey(VK_RETURN);
+    Pump();
+    EXPECT_EQ(listed, hidden);
+    EXPECT_FALSE(main->StayOnTop()) << "chosen again from the keyboard";
+
+    // Wide again: no chevron, every button shown.
+    SetWindowPos(main->Handle(), nullptr, 0, 0, main->Scale(900), main->Scale(388), SWP_NOMOVE | SWP_NOZORDER);
+    Pump();
+    EXPECT_FALSE(IsWindowVisible(tools.Chevron()));
+    EXPECT_TRUE(tools.HiddenActions().empty());
+    SaveShot(main->Handle(), "bars-wide");
 }
 
 TEST_F(MainWindow, MenuBarKeysAndHints) {
