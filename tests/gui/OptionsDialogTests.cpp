@@ -8,9 +8,11 @@
 #include <functional>
 
 #include "common/QVApp.h"
+#include "common/QVStrings.h"
 #include "options/frmOptions.h"
 #include "options/uOptions.h"
 #include "options/uShell.h"
+#include "resource.h"
 #include "support/DialogDriver.h"
 #include "support/TestEnv.h"
 
@@ -51,7 +53,8 @@ void AltKey(char letter) { PostMessageA(GetFocus(), WM_SYSCHAR, static_cast<unsi
 // copy is tested on its own.
 shell::TCopyVerdict SafeCopy(const std::string&) { return {}; }
 shell::TCopyVerdict UnsafeCopy(const std::string& exe) {
-    return {false, "Users can change '" + exe + "'.", "The details of " + exe};
+    return {false, qv::LoadFmt(IDS_SHELL_UNSAFE_FOLDER, "CorvantisTests"),
+            qv::LoadFmt(IDS_SHELL_UNSAFE_DETAILS, "C:\\CorvantisTests", exe)};
 }
 
 class OptionsDialog : public ::testing::Test {
@@ -437,6 +440,7 @@ TEST_F(OptionsDialog, ACopyUsersCouldChangeGetsNoExplorerCommands) {
              for (HWND child = GetWindow(warning, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
                  message += WindowText(child) + "\n";
              }
+             SaveShot(warning, "options-shell-refused");
              PressKey(VK_RETURN);
          },
          WaitUntil([&] { return GetActiveWindow() == dialogHandle; }),
@@ -444,7 +448,9 @@ TEST_F(OptionsDialog, ACopyUsersCouldChangeGetsNoExplorerCommands) {
              EXPECT_EQ(Dlg(dialog)->chkShell->State(), ui::cbUnchecked) << "the box shows what was done";
              Click(Dlg(dialog)->cmdCancel->Handle());
          }});
-    EXPECT_NE(message.find("Users can change '" + kExe + "'."), std::string::npos) << message;
+    EXPECT_NE(message.find("users without administrator rights can change the folder 'CorvantisTests'."),
+              std::string::npos)
+        << message;
     EXPECT_EQ(GetShellExtensionState(), 0);
     EXPECT_EQ(Stored("Backup"), 1u) << "the other options are stored all the same";
 }
