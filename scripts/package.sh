@@ -68,13 +68,16 @@ cp "$root/resources/Corvantis.ico" "$work/stage/"
 sed -e "s/@VERSION@/$short_version/" -e 's/$/\r/' "$root/packaging/ReadMe.txt" >"$work/stage/ReadMe.txt"
 
 # Windows Installer package. What wixl cannot express is added after: the
-# Condition table (Explorer integration off with SHELLEXT=0), and the public
-# properties that a per-machine installation must pass on from the command
-# line to its elevated part.
+# Condition table (Explorer integration off with SHELLEXT=0), the lock on the
+# program's folder (MsiLockPermissionsEx), the condition that leaves ".kvx"
+# to another program that has it, and the public properties that a
+# per-machine installation must pass on from the command line to its
+# elevated part.
 (cd "$work/stage" &&
   wixl --arch x86 --define "Version=$version" --define BinDir=bin --define IconFile=Corvantis.ico \
     --output "$work/package.msi" "$root/packaging/Corvantis.wxs")
-(cd "$root/packaging" && msibuild "$work/package.msi" -i FeatureConditions.idt)
+(cd "$root/packaging" && msibuild "$work/package.msi" -i FeatureConditions.idt FolderPermissions.idt)
+msibuild "$work/package.msi" -q "UPDATE \`Component\` SET \`Condition\` = 'NOT KVXLEFTTOOTHERPROGRAM' WHERE \`Component\` = 'ShellBatchType'"
 secure="$(msiinfo export "$work/package.msi" Property | tr -d '\r' |
   awk -F '\t' '$1 == "SecureCustomProperties" { print $2 }')"
 secure="${secure:+$secure;}INSTALLDIR;CMDLINE_INSTALLDIR;SHELLEXT;CMDLINE_SHELLEXT"

@@ -221,4 +221,31 @@ void DeleteRegKey(HKEY root, const std::string& key) {
     }
 }
 
+void DeleteRegValue(HKEY root, const std::string& key, const std::string& name) {
+    try {
+        RegKey opened = RegKey::Open(root, KeyPath(key), KEY_SET_VALUE);
+        if (opened) RegDeleteValueA(opened.get(), name.c_str());
+    } catch (...) {
+    }
+}
+
+void DeleteRegKeyIfEmpty(HKEY root, const std::string& key) {
+    try {
+        std::string path = KeyPath(key);
+        if (path.empty()) return;
+        {
+            RegKey opened = RegKey::Open(root, path, KEY_QUERY_VALUE);
+            DWORD subkeys = 0;
+            DWORD values = 0;
+            if (!opened || RegQueryInfoKeyA(opened.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr,
+                                            &values, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS ||
+                subkeys != 0 || values != 0) {
+                return;
+            }
+        }
+        RegDeleteKeyA(root, path.c_str());
+    } catch (...) {
+    }
+}
+
 }  // namespace qv

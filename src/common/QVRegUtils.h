@@ -73,5 +73,10 @@ void ClearRegValues(HKEY root, const std::string& key);
 void DeleteRegSubKey(HKEY root, const std::string& key, const std::string& subkey);
 // Deletes the key with its whole subtree.
 void DeleteRegKey(HKEY root, const std::string& key);
+// Deletes one value of the key; the key itself stays.
+void DeleteRegValue(HKEY root, const std::string& key, const std::string& name);
+// Deletes the key only when it holds neither values nor subkeys, so that
+// nothing another program stored there goes with it.
+void DeleteRegKeyIfEmpty(HKEY root, const std::string& key);
 
 }  // namespace qv

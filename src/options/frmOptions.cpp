@@ -4,6 +4,7 @@
 
 #include "common/QVApp.h"
 #include "common/QVHelpUtils.h"
+#include "common/QVMsgDetailsFrm.h"
 #include "common/QVMsgFrm.h"
 #include "common/QVStrings.h"
 #include "options/uOptions.h"
@@ -15,6 +16,11 @@ namespace {
 
 constexpr int kNumberMin = 1;
 constexpr int kNumberMax = 10;
+
+// The box's look for an integration state of GetShellExtensionState.
+ui::TCheckState ShellState(int state) {
+    return state == 2 ? ui::cbChecked : state == 1 ? ui::cbGrayed : ui::cbUnchecked;
+}
 
 }  // namespace
 
@@ -133,8 +139,7 @@ void TOptionsDlg::OptionsToControls() {
     cbTextColor->SelectColor(o.TextColor);
     cbBackColor->SelectColor(o.BackgroundColor);
     rdColorDefaultWindowsClick();
-    int state = GetShellExtensionState();
-    chkShell->SetState(state == 2 ? ui::cbChecked : state == 1 ? ui::cbGrayed : ui::cbUnchecked);
+    chkShell->SetState(ShellState(GetShellExtensionState()));
 }
 
 std::optional<int> TOptionsDlg::CheckedNumber(ui::TSpinEdit& box, unsigned fieldId) {
@@ -175,14 +180,22 @@ bool TOptionsDlg::ControlsToOptions() {
     o.TextColor = cbTextColor->SelectedColor().value_or(o.TextColor);
     o.BackgroundColor = cbBackColor->SelectedColor().value_or(o.BackgroundColor);
 
+    shell::TCopyVerdict shellVerdict;
     if (chkShell->State() == ui::cbChecked) {
-        InstallShellExtension();
+        shellVerdict = InstallShellExtension();
     } else if (GetShellExtensionState() > 0) {
         // Only when some entry is ours: nothing another program owns is touched.
         RemoveShellExtension();
     }
     if (applied_) applied_();
     o.Save();
+    if (!shellVerdict.Safe) {
+        // The other options are stored; the box shows what Explorer now has.
+        chkShell->SetState(ShellState(GetShellExtensionState()));
+        QVMessageDetails(shellVerdict.Message, shellVerdict.Details, AppInfo ? AppInfo->Title : std::string(),
+                         qdtWarning, AppInfo ? AppInfo->Language : qlEnglish,
+                         AppInfo ? AppInfo->DialogFontName : std::string(), false);
+    }
     return true;
 }
 

@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <shlobj.h>
 
+#include <initializer_list>
+
 #include "common/QVApp.h"
 #include "common/QVRegUtils.h"
 #include "common/QVStrings.h"
@@ -62,28 +64,56 @@ int GetShellExtensionState() {
     return matching == entries.size() ? 2 : 1;
 }
 
-void InstallShellExtension() {
-    for (const shell::TShellEntry& entry : shell::ShellEntries(ProgramPath())) {
+shell::TCopyVerdict InstallShellExtension() {
+    const std::string program = ProgramPath();
+    shell::TCopyVerdict verdict = shell::CopyJudge(program);
+    if (!verdict.Safe) return verdict;
+    for (const shell::TShellEntry& entry : shell::ShellEntries(program)) {
         qv::WriteRegString(HKEY_CLASSES_ROOT, entry.Key, "", entry.Data);
     }
     AssociationsChanged();
+    return verdict;
 }
 
 void RemoveShellExtension() {
     const std::string ourName = qv::UpperAscii(engine::ExtractFileName(ProgramPath()));
+    // A command or icon reference is ours when it names a program file of
+    // this program's name, in any folder.
+    auto names = [&ourName](const std::string& program) {
+        return !ourName.empty() && qv::UpperAscii(engine::ExtractFileName(program)) == ourName;
+    };
+    // Deletes the key's default value, then each of the keys, deepest first,
+    // that is left without values and subkeys.
+    auto removeDefault = [](const std::string& key, std::initializer_list<const char*> emptied) {
+        qv::DeleteRegValue(HKEY_CLASSES_ROOT, key, "");
+        for (const char* path : emptied) qv::DeleteRegKeyIfEmpty(HKEY_CLASSES_ROOT, path);
+    };
+
     for (const char* type : {"exefile", "dllfile", "ocxfile"}) {
-        const std::string shellKey = std::string(type) + "\\shell";
         for (const char* verb : {"Register", "Unregister"}) {
-            std::string program = shell::CommandProgram(ReadDefault(shellKey + "\\" + verb + "\\command"));
-            // Another program's verb of the same name is left alone.
-            if (!ourName.empty() && qv::UpperAscii(engine::ExtractFileName(program)) == ourName) {
-                qv::DeleteRegSubKey(HKEY_CLASSES_ROOT, shellKey, verb);
+            const std::string verbKey = std::string(type) + "\\shell\\" + verb;
+            const std::string commandKey = verbKey + "\\command";
+            if (names(shell::CommandProgram(ReadDefault(commandKey)))) {
+                removeDefault(commandKey, {commandKey.c_str(), verbKey.c_str()});
             }
         }
     }
-    if (qv::UpperAscii(ReadDefault(".kvx")) == "KVXFILE") {
-        qv::DeleteRegKey(HKEY_CLASSES_ROOT, ".kvx");
-        qv::DeleteRegKey(HKEY_CLASSES_ROOT, "kvxfile");
+
+    // The batch file type: ".kvx" only while it still names "kvxfile", and
+    // "kvxfile" unless ".kvx" was given to another type; of each, only the
+    // values this program writes.
+    const std::string association = ReadDefault(".kvx");
+    const bool associated = qv::UpperAscii(association) == "KVXFILE";
+    if (associated || association.empty()) {
+        if (ReadDefault("kvxfile") == "Quorvandel Corvantis File") removeDefault("kvxfile", {});
+        const std::string icon = ReadDefault("kvxfile\\DefaultIcon");
+        if (names(icon.substr(0, icon.rfind(',')))) removeDefault("kvxfile\\DefaultIcon", {"kvxfile\\DefaultIcon"});
+        if (names(shell::CommandProgram(ReadDefault("kvxfile\\shell\\open\\command")))) {
+            removeDefault("kvxfile\\shell\\open\\command",
+                          {"kvxfile\\shell\\open\\command", "kvxfile\\shell\\open", "kvxfile\\shell"});
+        }
+        qv::DeleteRegKeyIfEmpty(HKEY_CLASSES_ROOT, "kvxfile");
     }
+    if (associated) removeDefault(".kvx", {".kvx"});
     AssociationsChanged();
 }

@@ -8,16 +8,22 @@
 #include <string>
 #include <vector>
 
+#include "options/uShellSafety.h"
+
 // 0 when none of the ten entries holds what this program would write, 2 when
 // all do, 1 in between.
 int GetShellExtensionState();
 // Writes the ten entries for the running program, then tells the shell
-// that file associations changed.
-void InstallShellExtension();
-// Deletes the entries that belong to this program: a verb key only when its
-// command starts a program file of this program's name (in any folder, so a
-// moved installation is still cleaned up), ".kvx" and "kvxfile" only when
-// ".kvx" names "kvxfile". Then tells the shell that associations changed.
+// that file associations changed; unless shell::CopyJudge finds that users
+// without administrator rights could change the program, its folder or a
+// folder above it: then it writes nothing and returns that verdict.
+shell::TCopyVerdict InstallShellExtension();
+// Deletes the values this program writes and the keys they leave empty;
+// other programs' values and subkeys under the same keys stay. A command or
+// icon counts as ours when it names a program file of this program's name (in
+// any folder, so a moved installation is still cleaned up); ".kvx" only while
+// it names "kvxfile", and nothing under "kvxfile" once ".kvx" names another
+// type. Then tells the shell that associations changed.
 void RemoveShellExtension();
 
 namespace shell {

@@ -16,9 +16,14 @@ namespace {
 
 std::string Default(const std::string& key) { return testenv::ReadString(HKEY_CLASSES_ROOT, key, ""); }
 
+// The built program lies in the build's folder, which Wine reports as
+// writable by everyone; these tests are about the entries, not that check.
+shell::TCopyVerdict SafeCopy(const std::string&) { return {}; }
+
 class ShellIntegration : public ::testing::Test {
 protected:
     void SetUp() override {
+        shell::CopyJudge = SafeCopy;
         AppInfo = std::make_unique<TQVApplication>();
         AppInfo->ExeName = e2e::CorvantisExe();
         RemoveShellExtension();
@@ -28,6 +33,7 @@ protected:
         if (AppInfo) AppInfo->ExeName = e2e::CorvantisExe();
         RemoveShellExtension();
         AppInfo.reset();
+        shell::CopyJudge = shell::JudgeProgramCopy;
     }
 };
 
@@ -89,6 +95,46 @@ TEST_F(ShellIntegration, RemovingLeavesOtherProgramsEntries) {
     qv::DeleteRegKey(HKEY_CLASSES_ROOT, "kvxfile");
     EXPECT_EQ(shell::CommandProgram("\"C:\\A B\\Corvantis.exe\" /R:\"%1\""), "C:\\A B\\Corvantis.exe");
     EXPECT_EQ(shell::CommandProgram("C:\\AB\\Corvantis.exe /R:%1"), "C:\\AB\\Corvantis.exe");
+}
+
+TEST_F(ShellIntegration, RemovingTakesOnlyItsOwnValues) {
+    // What other programs keep beside the entries: a named value or a
+    // subkey under each key the integration writes to.
+    struct Foreign {
+        const char* key;
+        const char* name;
+        const char* data;
+    };
+    const Foreign foreign[] = {
+        {".kvx", "Content Type", "text/plain"},
+        {".kvx\\OpenWithProgids", "otherfile", ""},
+        {"kvxfile", "FriendlyTypeName", "@other.dll,-101"},
+        {"kvxfile\\DefaultIcon", "Other", "other.dll,3"},
+        {"kvxfile\\shell\\edit\\command", "", "notepad.exe \"%1\""},
+        {"kvxfile\\shell\\open", "MUIVerb", "Open in the other program"},
+        {"kvxfile\\shell\\open\\command", "DelegateExecute", "{00000000-0000-0000-0000-000000000001}"},
+        {"exefile\\shell\\Register", "Icon", "other.dll,1"},
+        {"dllfile\\shell\\Unregister\\command", "Other", "1"},
+        {"ocxfile\\shell\\Register\\DropTarget", "Clsid", "{00000000-0000-0000-0000-000000000002}"},
+    };
+    InstallShellExtension();
+    for (const Foreign& f : foreign) qv::WriteRegString(HKEY_CLASSES_ROOT, f.key, f.name, f.data);
+    RemoveShellExtension();
+    for (const Foreign& f : foreign) {
+        EXPECT_EQ(testenv::ReadString(HKEY_CLASSES_ROOT, f.key, f.name), f.data) << f.key << " " << f.name;
+    }
+    EXPECT_EQ(GetShellExtensionState(), 0);
+    for (const shell::TShellEntry& entry : shell::ShellEntries(AppInfo->ExeName)) {
+        EXPECT_EQ(Default(entry.Key), "<absent>") << entry.Key;
+    }
+    // The keys that held only ours are gone.
+    for (const char* key : {"exefile\\shell\\Unregister", "dllfile\\shell\\Register", "ocxfile\\shell\\Unregister"}) {
+        EXPECT_FALSE(testenv::KeyExists(HKEY_CLASSES_ROOT, key)) << key;
+    }
+    for (const char* key : {".kvx", "kvxfile", "exefile\\shell\\Register", "dllfile\\shell\\Unregister",
+                            "ocxfile\\shell\\Register"}) {
+        qv::DeleteRegKey(HKEY_CLASSES_ROOT, key);
+    }
 }
 
 TEST_F(ShellIntegration, TheVerbsStartTheProgramAsExplorerDoes) {

@@ -8,9 +8,11 @@
 #include <functional>
 
 #include "common/QVApp.h"
+#include "common/QVStrings.h"
 #include "options/frmOptions.h"
 #include "options/uOptions.h"
 #include "options/uShell.h"
+#include "resource.h"
 #include "support/DialogDriver.h"
 #include "support/TestEnv.h"
 
@@ -47,9 +49,18 @@ void FocusBox(ui::TControl* box) {
 
 void AltKey(char letter) { PostMessageA(GetFocus(), WM_SYSCHAR, static_cast<unsigned char>(letter), 0x20000001); }
 
+// The program path of these tests does not exist; the judgement of the
+// copy is tested on its own.
+shell::TCopyVerdict SafeCopy(const std::string&) { return {}; }
+shell::TCopyVerdict UnsafeCopy(const std::string& exe) {
+    return {false, qv::LoadFmt(IDS_SHELL_UNSAFE_FOLDER, "CorvantisTests"),
+            qv::LoadFmt(IDS_SHELL_UNSAFE_DETAILS, "C:\\CorvantisTests", exe)};
+}
+
 class OptionsDialog : public ::testing::Test {
 protected:
     void SetUp() override {
+        shell::CopyJudge = SafeCopy;
         DeleteTree(HKEY_LOCAL_MACHINE, kAppKey);
         AppInfo = std::make_unique<TQVApplication>();
         AppInfo->Title = "Quorvandel Corvantis";
@@ -64,6 +75,7 @@ protected:
         Options.reset();
         AppInfo.reset();
         DeleteTree(HKEY_LOCAL_MACHINE, kAppKey);
+        shell::CopyJudge = shell::JudgeProgramCopy;
     }
     static void ClearShell() {
         for (const auto& entry : shell::ShellEntries(kExe)) DeleteTree(HKEY_CLASSES_ROOT, entry.Key);
@@ -412,5 +424,35 @@ INSTANTIATE_TEST_SUITE_P(Cases, OptionsDialogShell,
                                            ShellCase{"ForeignEntryUntouched", 0, true, ui::cbUnchecked, 0, 0},
                                            ShellCase{"CheckInstalls", 0, false, ui::cbUnchecked, 1, 2}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(OptionsDialog, ACopyUsersCouldChangeGetsNoExplorerCommands) {
+    shell::CopyJudge = UnsafeCopy;
+    std::string message;
+    HWND dialogHandle = nullptr;
+    Run({[&](HWND dialog) {
+             dialogHandle = dialog;
+             Click(Dlg(dialog)->chkBackup->Handle());
+             Click(Dlg(dialog)->chkShell->Handle());
+             Click(Dlg(dialog)->cmdApply->Handle());
+         },
+         WaitUntil([&] { return GetActiveWindow() != dialogHandle && IsWindowVisible(GetActiveWindow()); }),
+         [&](HWND warning) {
+             for (HWND child = GetWindow(warning, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+                 message += WindowText(child) + "\n";
+             }
+             SaveShot(warning, "options-shell-refused");
+             PressKey(VK_RETURN);
+         },
+         WaitUntil([&] { return GetActiveWindow() == dialogHandle; }),
+         [&](HWND dialog) {
+             EXPECT_EQ(Dlg(dialog)->chkShell->State(), ui::cbUnchecked) << "the box shows what was done";
+             Click(Dlg(dialog)->cmdCancel->Handle());
+         }});
+    EXPECT_NE(message.find("users without administrator rights can change the folder 'CorvantisTests'."),
+              std::string::npos)
+        << message;
+    EXPECT_EQ(GetShellExtensionState(), 0);
+    EXPECT_EQ(Stored("Backup"), 1u) << "the other options are stored all the same";
+}
 
 }  // namespace

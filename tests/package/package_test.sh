@@ -8,6 +8,10 @@
 # - a package of a higher version replaces the installation in place;
 # - msiexec /x /qn removes all of that and leaves the program's settings;
 # - SHELLEXT=0 leaves out the Explorer entries, INSTALLDIR moves the files;
+# - the program's folder is locked to administrators and SYSTEM (users may
+#   read and run it) by a row of MsiLockPermissionsEx, wherever it goes;
+# - ".kvx" of another program is not taken (the verbose log names it), and
+#   uninstalling takes only the package's own values;
 # - the portable zip, unpacked into a folder with blanks, registers a 32-bit
 #   and (through the helper beside it) a 64-bit test server.
 # Usage: package_test.sh <build dir>
@@ -113,6 +117,27 @@ expect_eq "ALLUSERS" "1" "$(msi_property "$msi" ALLUSERS)"
 expect_eq "ARPPRODUCTICON" "Corvantis.ico" "$(msi_property "$msi" ARPPRODUCTICON)"
 upgrade_code="$(msi_property "$msi" UpgradeCode)"
 expect_eq "UpgradeCode of the higher package" "$upgrade_code" "$(msi_property "$msi_next" UpgradeCode)"
+# The folder's permissions, set wherever it is installed: one row locking
+# the folder the package creates, INSTALLDIR. Its SDDL: owned by the
+# Administrators, a protected list (no rights inherited from the folders
+# above) of exactly three entries, each inherited by files and folders
+# below: full access for the Administrators and SYSTEM, read and execute for
+# the Users.
+expect_eq "the program's folder is one the package creates" "INSTALLDIR	CorvantisExe" \
+  "$(msiinfo export "$msi" CreateFolder | tr -d '\r' | tail -n +4 | grep '^INSTALLDIR')"
+locks="$(msiinfo export "$msi" MsiLockPermissionsEx | tr -d '\r' | tail -n +4)"
+expect_eq "rows of MsiLockPermissionsEx" 1 "$(echo -n "$locks" | grep -c .)"
+IFS=$'\t' read -r _ lock_object lock_table sddl lock_condition <<<"$locks"
+expect_eq "locked object" "INSTALLDIR CreateFolder -" "$lock_object $lock_table ${lock_condition:--}"
+expect_eq "owner of the program's folder" "BA" "$(sed -n 's/^O:\([A-Z][A-Z]\|S-[0-9-]*\).*/\1/p' <<<"$sddl")"
+dacl="${sddl#*D:}"
+expect_eq "access list of the program's folder is protected" "P(" "${dacl:0:2}"
+expect_eq "entries of the program's folder's access list" \
+  "$(printf '(A;OICI;FA;;;BA)\n(A;OICI;FA;;;SY)\n(A;OICI;FRFX;;;BU)')" \
+  "$(grep -o '([^)]*)' <<<"${dacl#P}" | sort)"
+# The lock needs Windows Installer 5.
+expect_eq "page count (installer version) of the package" 500 \
+  "$(msiinfo suminfo "$msi" | sed -n 's/^Version: \([0-9]*\).*/\1/p')"
 product="$(msi_property "$msi" ProductCode)"
 product_next="$(msi_property "$msi_next" ProductCode)"
 [ -n "$product" ] && [ "$product" != "$product_next" ] || fail "the two packages share the product code $product"
@@ -350,6 +375,69 @@ msiexec /x "$(windows_path "$msi_next")" /qn || fail "msiexec /x by package exit
 expect_eq "shortcuts after the second uninstall" "" "$(shortcuts)"
 expect_eq "entries in the list of installed programs after the second uninstall" "" "$(installed_entries)"
 echo "$name: SHELLEXT=0 and INSTALLDIR done after $((SECONDS - started)) s"
+
+# ---------------------------------------------------------------------------
+# Other programs' entries. ".kvx" that names another file type stays with
+# it: the package leaves out the file type and says so in its log.
+# ---------------------------------------------------------------------------
+# reg_value KEY NAME: a value under HKCR ("" for the default), or "-" when
+# the key or the value is missing.
+reg_value() {
+  local out
+  if [ -z "$2" ]; then
+    out="$(wine reg query "HKCR\\$1" /ve /reg:32 </dev/null 2>/dev/null)"
+  else
+    out="$(wine reg query "HKCR\\$1" /v "$2" /reg:32 </dev/null 2>/dev/null)"
+  fi
+  out="$(tr -d '\r' <<<"$out" | sed -n 's/^ *\((Default)\|[^ ].*[^ ]\) \{2,\}REG_[A-Z_]* \{2,\}//p')"
+  [ "$out" == "(value not set)" ] && out=""
+  echo "${out:--}"
+}
+reg_add() { wine reg add "HKCR\\$1" "${@:2}" /f /reg:32 </dev/null >/dev/null 2>&1 || fail "could not write HKCR\\$1"; }
+reg_add .kvx /ve /d otherfile
+reg_add 'otherfile\shell\open\command' /ve /d 'notepad.exe "%1"'
+msiexec /i "$(windows_path "$msi")" /qn || fail "msiexec /i over another program's .kvx exited with $?"
+log="$work/msiexec-$msiexec_count.log"
+expect_eq ".kvx of another program after installing" "otherfile" "$(reg_value .kvx '')"
+expect_eq "Explorer entries beside another program's .kvx" \
+  "$(expected_shell_entries "$default_dir_windows\\Corvantis.exe" | head -n 6; printf '%s\t-\n' '.kvx' kvxfile \
+     'kvxfile\DefaultIcon' 'kvxfile\shell\open\command')" \
+  "$(reg_defaults 32 "${shell_keys[@]}" | sed 's/^\(\.kvx\t\).*/\1-/')"
+# Windows Installer's logs are UTF-16 on Windows; Wine's are not, but either
+# reads once the NULs are gone.
+tr -d '\000\r' <"$log" | grep -q "KVXLEFTTOOTHERPROGRAM.*otherfile" ||
+  fail "the log does not say that .kvx was left to otherfile"
+msiexec /x "$product" /qn || fail "msiexec /x beside another program's .kvx exited with $?"
+expect_eq ".kvx of another program after uninstalling" "otherfile" "$(reg_value .kvx '')"
+expect_eq "the other program's open command after uninstalling" 'notepad.exe "%1"' \
+  "$(reg_value 'otherfile\shell\open\command' '')"
+wine reg delete 'HKCR\.kvx' /f /reg:32 </dev/null >/dev/null 2>&1
+wine reg delete 'HKCR\otherfile' /f /reg:32 </dev/null >/dev/null 2>&1
+
+# Without another program's ".kvx", the package takes it; uninstalling takes
+# only its own values and leaves what other programs stored beside them.
+foreign=('.kvx|Content Type|text/plain' 'kvxfile\shell\edit\command||notepad.exe "%1"'
+         'kvxfile\DefaultIcon|Other|other.dll,3' 'exefile\shell\Register|Icon|other.dll,1'
+         'dllfile\shell\Unregister\command|Other|1')
+for entry in "${foreign[@]}"; do
+  IFS='|' read -r key value data <<<"$entry"
+  if [ -z "$value" ]; then reg_add "$key" /ve /d "$data"; else reg_add "$key" /v "$value" /d "$data"; fi
+done
+msiexec /i "$(windows_path "$msi")" /qn || fail "msiexec /i beside other programs' values exited with $?"
+log="$work/msiexec-$msiexec_count.log"
+expect_eq "Explorer entries installed beside other programs' values" \
+  "$(expected_shell_entries "$default_dir_windows\\Corvantis.exe")" "$(reg_defaults 32 "${shell_keys[@]}")"
+tr -d '\000\r' <"$log" | grep -q "KVXLEFTTOOTHERPROGRAM.*kvxfile\|Adding KVXLEFTTOOTHERPROGRAM" &&
+  fail "the log says .kvx was left to another program though none had it"
+msiexec /x "$product" /qn || fail "msiexec /x beside other programs' values exited with $?"
+for entry in "${foreign[@]}"; do
+  IFS='|' read -r key value data <<<"$entry"
+  expect_eq "HKCR\\$key [$value] after uninstalling" "$data" "$(reg_value "$key" "$value")"
+done
+for key in "${shell_keys[@]}"; do
+  expect_eq "HKCR\\$key default value after uninstalling beside other programs' values" "-" "$(reg_value "$key" '')"
+done
+echo "$name: other programs' entries done after $((SECONDS - started)) s"
 
 # ---------------------------------------------------------------------------
 # The portable zip runs from any folder, with the 64-bit helper beside it.

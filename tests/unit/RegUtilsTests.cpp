@@ -203,4 +203,19 @@ TEST_F(RegUtils, RegKeyClosesOnceAndMoves) {
     EXPECT_FALSE(RegKey::Open(HKEY_CURRENT_USER, kBase + "\\missing", KEY_READ));
 }
 
+TEST_F(RegUtils, DeleteValueThenKeyOnlyWhenEmpty) {
+    Raw(kBase + "\\Valued", "other", REG_SZ, "x", 2);
+    Raw(kBase + "\\Ours", "", REG_SZ, "ours", 5);
+    Raw(kBase + "\\Parent\\Child", "", REG_SZ, "c", 2);
+    DeleteRegValue(HKEY_CURRENT_USER, kBase + "\\Ours", "");
+    DeleteRegValue(HKEY_CURRENT_USER, kBase + "\\Missing", "");  // nothing to do, nothing reported
+    EXPECT_EQ(Stored(kBase + "\\Ours", "").second, "<absent>");
+    for (const char* key : {"Valued", "Ours", "Parent", "Missing"}) {
+        DeleteRegKeyIfEmpty(HKEY_CURRENT_USER, kBase + "\\" + key);
+    }
+    EXPECT_TRUE(testenv::KeyExists(HKEY_CURRENT_USER, kBase + "\\Valued")) << "a value keeps the key";
+    EXPECT_FALSE(testenv::KeyExists(HKEY_CURRENT_USER, kBase + "\\Ours"));
+    EXPECT_TRUE(testenv::KeyExists(HKEY_CURRENT_USER, kBase + "\\Parent\\Child")) << "a subkey keeps the key";
+}
+
 }  // namespace
