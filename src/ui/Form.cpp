@@ -7,6 +7,7 @@
 
 #include "ui/ActionMenus.h"
 #include "ui/Application.h"
+#include "ui/ComCtrls.h"
 #include "ui/Controls.h"
 
 namespace ui {
@@ -81,6 +82,14 @@ void TForm::CreateForm(const std::string& caption, DWORD style, DWORD exStyle) {
                               CW_USEDEFAULT, Scale(200), Scale(100), Application.MainFormHandle(), nullptr,
                               Application.Instance(), this);
     SetFontFace("Tahoma");
+    if (!font_) {
+        // Without Tahoma the form takes the system's message font face
+        // rather than leaving its controls in the wide system font.
+        NONCLIENTMETRICSA metrics{};
+        metrics.cbSize = sizeof metrics;
+        SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
+        UseFont(metrics.lfMessageFont.lfFaceName);
+    }
 }
 
 std::string TForm::Caption() const {
@@ -129,7 +138,10 @@ void TForm::CenterOnMainForm() {
 }
 
 void TForm::SetFontFace(const std::string& face) {
-    if (!IsFontInstalled(face)) return;
+    if (IsFontInstalled(face)) UseFont(face);
+}
+
+void TForm::UseFont(const std::string& face) {
     LOGFONTA lf{};
     lf.lfHeight = -MulDiv(8, Application.Dpi(), 72);
     lf.lfWeight = FW_NORMAL;
@@ -143,6 +155,7 @@ void TForm::SetFontFace(const std::string& face) {
     }
     font_ = std::move(font);
     fontFace_ = face;
+    FontChanged();
 }
 
 HFONT TForm::MakeFont(int pointSize, bool bold) {
@@ -386,6 +399,16 @@ LRESULT TForm::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_CTLCOLORSTATIC:
     case WM_CTLCOLORBTN:
         if (HBRUSH brush = ControlColor(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam))) {
+            return reinterpret_cast<LRESULT>(brush);
+        }
+        // Texts, check boxes and radio buttons on a tab control's page are
+        // drawn on the page's colour, not the form's.
+        for (auto& control : controls_) {
+            auto* tabs = dynamic_cast<TTabControl*>(control.get());
+            if (!tabs || !tabs->HoldsControl(reinterpret_cast<HWND>(lParam))) continue;
+            COLORREF color = 0;
+            HBRUSH brush = tabs->PageBrush(&color);
+            SetBkColor(reinterpret_cast<HDC>(wParam), color);
             return reinterpret_cast<LRESULT>(brush);
         }
         break;

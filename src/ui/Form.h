@@ -106,13 +106,17 @@ protected:
     virtual bool FormKeyDown(WORD key, unsigned shift);
     virtual bool FormKeyUp(WORD key, unsigned shift);
     virtual bool FormCloseQuery() { return true; }
+    // Runs after the form's font changed: forms that size controls to their
+    // texts lay them out again here (their controls may not exist yet).
+    virtual void FontChanged() {}
     // Background brush for static controls (and read-only edits); null keeps
-    // the system default.
+    // the system default (the page's colour for controls on a tab page).
     virtual HBRUSH ControlColor(HDC dc, HWND control);
 
 private:
     static LRESULT CALLBACK StaticWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
     void UpdateDefaultLook(HWND focus);
+    void UseFont(const std::string& face);
     bool HandleMnemonic(char ch);
     void ShowFocusCues();
 
