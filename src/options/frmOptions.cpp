@@ -119,12 +119,12 @@ void TOptionsDlg::FontChanged() {
     if (!cmdApply) return;  // the font of the form being built
     const ui::TBounds page = pcOptions->PageBounds();
     const int inner = page.left + page.width - 8 - 12;  // right edge of a group's contents
-    // Check boxes and radio buttons as wide as their captions, so that
-    // their blank ends never reach over a group's frame.
+    // Check boxes and radio buttons at least as wide as their captions,
+    // never reaching over a group's frame.
     for (ui::TControl* box : std::initializer_list<ui::TControl*>{
              chkSaveWindow, chkAutoOpenLastBatch, chkBackup, chkAutoSave, chkShell, rdStopNever, rdStopAfterFirst,
              rdStopAfterN, chkUnregisterBefore, rdColorDefaultWindows, rdColorUseColors}) {
-        box->SetWidth(std::min(box->TextWidth96(), inner - box->Bounds().left));
+        box->SetWidth(std::min(std::max(box->Bounds().width, box->TextWidth96()), inner - box->Bounds().left));
     }
     // A box, then its number and the number's unit on the same row.
     auto row = [](ui::TControl* box, ui::TSpinEdit* number, ui::TControl* unit) {

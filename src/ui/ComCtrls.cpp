@@ -69,41 +69,6 @@ bool TTabControl::HandleNotify(NMHDR* header, LRESULT* result) {
     return true;
 }
 
-bool TTabControl::HoldsControl(HWND control) const {
-    for (const auto& page : pages_) {
-        for (const TControl* held : page) {
-            if (held->Handle() == control) return true;
-        }
-    }
-    return false;
-}
-
-HBRUSH TTabControl::PageBrush(COLORREF* color) {
-    if (!pageBrush_) {
-        // The tab control paints its pages itself: print it into a bitmap
-        // and take the colour in the middle of the page.
-        RECT r{};
-        GetClientRect(Handle(), &r);
-        HDC screen = GetDC(Handle());
-        HDC memory = CreateCompatibleDC(screen);
-        HBITMAP bitmap = CreateCompatibleBitmap(screen, r.right, r.bottom);
-        HGDIOBJ old = SelectObject(memory, bitmap);
-        FillRect(memory, &r, GetSysColorBrush(COLOR_BTNFACE));
-        SendMessageA(Handle(), WM_PRINTCLIENT, reinterpret_cast<WPARAM>(memory), PRF_CLIENT | PRF_ERASEBKGND);
-        RECT page = r;
-        TabCtrl_AdjustRect(Handle(), FALSE, &page);
-        pageColor_ = GetPixel(memory, (page.left + page.right) / 2, (page.top + page.bottom) / 2);
-        if (pageColor_ == CLR_INVALID) pageColor_ = GetSysColor(COLOR_BTNFACE);
-        SelectObject(memory, old);
-        DeleteObject(bitmap);
-        DeleteDC(memory);
-        ReleaseDC(Handle(), screen);
-        pageBrush_.reset(CreateSolidBrush(pageColor_));
-    }
-    *color = pageColor_;
-    return pageBrush_.get();
-}
-
 TStatusBar::TStatusBar(TForm& owner, const TBounds& bounds)
     : TControl(owner, STATUSCLASSNAMEA, "", bounds, CCS_NOPARENTALIGN | CCS_NORESIZE | CCS_NODIVIDER) {
     SendMessageA(Handle(), SB_SIMPLE, TRUE, 0);

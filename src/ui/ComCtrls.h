@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "common/QVHandles.h"
 #include "ui/Controls.h"
 
 namespace ui {
@@ -36,18 +35,10 @@ public:
     void SetActivePage(int page);
     int PageCount() const { return static_cast<int>(pages_.size()); }
     bool HandleNotify(NMHDR* header, LRESULT* result) override;
-    // Whether the window is a control of one of the pages.
-    bool HoldsControl(HWND control) const;
-    // A brush of the colour the tab control paints inside its pages (plain,
-    // or in the visual style's colour), so that the page controls' blank
-    // parts look like the page; the colour is given in `color`.
-    HBRUSH PageBrush(COLORREF* color);
 
 private:
     void ShowPage(int page);
     std::vector<std::vector<TControl*>> pages_;
-    qv::GdiObject<HBRUSH> pageBrush_;
-    COLORREF pageColor_ = 0;
 };
 
 // A status bar with one simple panel showing a line of text; placed by the

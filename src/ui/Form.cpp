@@ -7,7 +7,6 @@
 
 #include "ui/ActionMenus.h"
 #include "ui/Application.h"
-#include "ui/ComCtrls.h"
 #include "ui/Controls.h"
 
 namespace ui {
@@ -399,16 +398,6 @@ LRESULT TForm::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_CTLCOLORSTATIC:
     case WM_CTLCOLORBTN:
         if (HBRUSH brush = ControlColor(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam))) {
-            return reinterpret_cast<LRESULT>(brush);
-        }
-        // Texts, check boxes and radio buttons on a tab control's page are
-        // drawn on the page's colour, not the form's.
-        for (auto& control : controls_) {
-            auto* tabs = dynamic_cast<TTabControl*>(control.get());
-            if (!tabs || !tabs->HoldsControl(reinterpret_cast<HWND>(lParam))) continue;
-            COLORREF color = 0;
-            HBRUSH brush = tabs->PageBrush(&color);
-            SetBkColor(reinterpret_cast<HDC>(wParam), color);
             return reinterpret_cast<LRESULT>(brush);
         }
         break;

@@ -110,7 +110,7 @@ protected:
     // texts lay them out again here (their controls may not exist yet).
     virtual void FontChanged() {}
     // Background brush for static controls (and read-only edits); null keeps
-    // the system default (the page's colour for controls on a tab page).
+    // the system default.
     virtual HBRUSH ControlColor(HDC dc, HWND control);
 
 private:

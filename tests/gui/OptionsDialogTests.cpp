@@ -428,44 +428,4 @@ TEST_F(OptionsDialog, TheFontListShowsTheFontInUse) {
     }
 }
 
-// Check boxes, radio buttons and greyed labels on a page are drawn on the
-// page's own colour, also in their blank parts and beside a group's frame.
-TEST_F(OptionsDialog, PageControlsLieOnThePagesColour) {
-    auto blankEnds = [](HWND dialog, std::initializer_list<ui::TControl*> controls) {
-        TOptionsDlg* d = Dlg(dialog);
-        RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_ALLCHILDREN);
-        RECT page = ChildBounds(dialog, d->pcOptions->Handle());
-        HDC screen = GetDC(nullptr);
-        auto pixel = [&](int x, int y) {
-            POINT at{x, y};
-            ClientToScreen(dialog, &at);
-            return GetPixel(screen, at.x, at.y);
-        };
-        // An empty place low on the page.
-        COLORREF pageColor = pixel(ui::Application.Scale(page.left + 40), ui::Application.Scale(page.bottom - 20));
-        for (ui::TControl* control : controls) {
-            RECT r{};
-            GetWindowRect(control->Handle(), &r);
-            MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&r), 2);
-            EXPECT_EQ(pixel(r.right - 2, r.top + 1), pageColor) << WindowText(control->Handle());
-        }
-        ReleaseDC(nullptr, screen);
-    };
-    Run({[&](HWND dialog) {
-             TOptionsDlg* d = Dlg(dialog);
-             blankEnds(dialog, {d->chkSaveWindow, d->chkAutoSave, d->lblMins, d->chkShell});
-             d->pcOptions->SetActivePage(d->tsBatch);
-         },
-         [&](HWND dialog) {
-             TOptionsDlg* d = Dlg(dialog);
-             blankEnds(dialog, {d->rdStopNever, d->rdStopAfterFirst, d->rdStopAfterN, d->lblErrors});
-             d->pcOptions->SetActivePage(d->tsFilesList);
-         },
-         [&](HWND dialog) {
-             TOptionsDlg* d = Dlg(dialog);
-             blankEnds(dialog, {d->lblFontName, d->rdColorUseColors, d->lblTextColor, d->lblBackColor});
-             Click(d->cmdCancel->Handle());
-         }});
-}
-
 }  // namespace
