@@ -371,7 +371,11 @@ void TFilePropsForm::LoadFile(const std::string& path) {
     txtFileName->SetText(qv::FileNamePart(path));
     txtLocation->SetText(qv::FolderPart(path));
     txtFileType->SetText(GetFileTypeName(path));
-    txtSize->SetText(qv::FormatFileSize(GetFileSizeBytes(path)));
+    // A path that names nothing says so where the size and times would be,
+    // rather than showing a size of -1.
+    const bool missing = GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES;
+    const std::string notFound = qv::LoadStr(IDS_PROPS_NOT_FOUND);
+    txtSize->SetText(missing ? notFound : qv::FormatFileSize(GetFileSizeBytes(path)));
     const std::pair<ui::TControl*, TFileDateTime (*)(const std::string&)> times[] = {
         {txtCreated, GetFileCreationDateTime},
         {txtModified, GetFileLastWriteDateTime},
@@ -379,7 +383,7 @@ void TFilePropsForm::LoadFile(const std::string& path) {
     for (const auto& [field, reader] : times) {
         TFileDateTime value = reader(path);
         field->SetText(value != 0 ? FormatFileDateTime(value) : "");
-        if (field->Text().empty()) field->SetText(qv::LoadStr(IDS_PROPS_UNKNOWN));
+        if (field->Text().empty()) field->SetText(missing ? notFound : qv::LoadStr(IDS_PROPS_UNKNOWN));
     }
     SetAttributeChecks(qv::CheckedAttributeItems(qv::ReadFileAttributes(path)));
 

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <stdexcept>
 
 #include "common/QVStrings.h"
@@ -47,6 +48,18 @@ public:
         SetOuterHeight(open ? kDetailsOpenHeight : kDetailsClosedHeight);
         // The memo is reachable with Tab only while it can be seen.
         txtErrorDetails->SetTabStop(open);
+    }
+
+    // The two buttons as wide as the widest of their captions (both of the
+    // Details button's), against the window's right edge; the message
+    // gives way to them.
+    void FitButtons() {
+        int width = std::max({75, cmdOK->TextWidth96(), cmdDetails->TextWidth96(captions_.DetailsClosed),
+                              cmdDetails->TextWidth96(captions_.DetailsOpen)});
+        int left = kClientWidth - 8 - width;
+        cmdOK->SetBounds({left, 8, width, 25});
+        cmdDetails->SetBounds({left, 40, width, 25});
+        lblErrorMsg->SetWidth(std::min(257, left - 4 - 48));
     }
 
     ui::TImage* images_[3] = {};
@@ -95,6 +108,7 @@ void QVMessageDetails(const std::string& Text, const std::string& Details, const
     dialog.cmdOK->SetText(captions->OK);
     dialog.cmdDetails->SetText(captions->DetailsClosed);
     dialog.cmdDetails->SetVisible(!Details.empty());
+    dialog.FitButtons();
     if (ShowDetails && dialog.cmdDetails->Visible()) dialog.cmdDetailsClick();
     dialog.SetActiveControl(dialog.cmdOK);
     dialog.CenterOnScreen();

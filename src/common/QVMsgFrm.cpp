@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <stdexcept>
 
 #include "common/QVStrings.h"
@@ -95,6 +96,24 @@ public:
         messageBrush_.reset(CreateSolidBrush(GetSysColor(COLOR_WINDOW)));
     }
 
+    // Keeps the set's places when every caption fits its 75-pixel slot;
+    // otherwise widens all of the set's buttons to the widest caption, puts
+    // them side by side in the middle and widens the window when they need it.
+    void FitButtons(int count) {
+        int width = 75;
+        for (int i = 0; i < count; ++i) width = std::max(width, buttons_[i]->TextWidth96());
+        if (width == 75) return;
+        const int gap = 5;
+        int row = count * width + (count - 1) * gap;
+        int client = std::max(kClientWidth, row + 16);
+        SetClientSize(client, kClientHeight);
+        lblMessage->SetWidth(client - kIconBand);
+        for (int i = 0; i < count; ++i) {
+            ui::TBounds at = buttons_[i]->Bounds();
+            buttons_[i]->SetBounds({(client - row) / 2 + i * (width + gap), at.top, width, at.height});
+        }
+    }
+
     ui::TImage* images_[4] = {};
     ui::TButton* buttons_[kSlots] = {};
     ui::TLabel* lblMessage = nullptr;
@@ -162,6 +181,7 @@ QVResult QVMessage(const std::string& Text, const std::string& Caption, QVMessag
         button->SetLeft(set.slots[i].left);
         button->SetVisible(true);
     }
+    dialog.FitButtons(set.count);
     dialog.EscapeResult = set.escape;
 
     int d = (DefaultButton < 1 || DefaultButton > set.count) ? 1 : DefaultButton;

@@ -1,5 +1,6 @@
 #include "options/frmOptions.h"
 
+#include <algorithm>
 #include <cctype>
 
 #include "common/QVApp.h"
@@ -117,6 +118,43 @@ TOptionsDlg::TOptionsDlg(std::function<void()> applied) : applied_(std::move(app
     // the form's background (the form does not clip its children).
     SetWindowLongA(pcOptions->Handle(), GWL_STYLE, GetWindowLongA(pcOptions->Handle(), GWL_STYLE) | WS_CLIPSIBLINGS);
     pcOptions->SetActivePage(tsGeneral);
+    FontChanged();
+}
+
+void TOptionsDlg::FontChanged() {
+    if (!cmdApply) return;  // the font of the form being built
+    const ui::TBounds page = pcOptions->PageBounds();
+    const int inner = page.left + page.width - 8 - 12;  // right edge of a group's contents
+    // Check boxes and radio buttons at least as wide as their captions,
+    // never reaching over a group's frame.
+    for (ui::TControl* box : std::initializer_list<ui::TControl*>{
+             chkSaveWindow, chkAutoOpenLastBatch, chkBackup, chkAutoSave, chkShell, rdStopNever, rdStopAfterFirst,
+             rdStopAfterN, chkUnregisterBefore, rdColorDefaultWindows, rdColorUseColors}) {
+        box->SetWidth(std::min(std::max(box->Bounds().width, box->TextWidth96()), inner - box->Bounds().left));
+    }
+    // A box, then its number and the number's unit on the same row.
+    auto row = [](ui::TControl* box, ui::TSpinEdit* number, ui::TControl* unit) {
+        number->SetLeft(box->Bounds().left + box->Bounds().width + 4);
+        SendMessageA(number->UpDown(), UDM_SETBUDDY, reinterpret_cast<WPARAM>(number->Handle()), 0);
+        ui::TBounds at = unit->Bounds();
+        unit->SetBounds({number->Bounds().left + number->Bounds().width + 7, at.top, unit->TextWidth96(), at.height});
+    };
+    row(chkAutoSave, txtAutoSaveInterval, lblMins);
+    row(rdStopAfterN, txtStopAfter, lblErrors);
+    // Labels, then their lists up to the group's right edge.
+    auto column = [inner](std::initializer_list<std::pair<ui::TControl*, ui::TControl*>> rows, int minWidth) {
+        int width = minWidth;
+        for (auto& [label, list] : rows) width = std::max(width, label->TextWidth96());
+        for (auto& [label, list] : rows) {
+            ui::TBounds at = label->Bounds();
+            label->SetWidth(width);
+            ui::TBounds box = list->Bounds();
+            int left = at.left + width + 4;
+            list->SetBounds({left, box.top, inner - left, box.height});
+        }
+    };
+    column({{lblFontName, cbFontName}}, 96);
+    column({{lblTextColor, cbTextColor}, {lblBackColor, cbBackColor}}, 100);
 }
 
 void TOptionsDlg::OptionsToControls() {

@@ -52,6 +52,9 @@ public:
 
 protected:
     bool FormKeyUp(WORD key, unsigned shift) override;
+    // Sizes the captions to their texts in the dialog's font and places the
+    // controls that follow them on their rows.
+    void FontChanged() override;
 
 private:
     // The box's number, or nothing after warning about it.

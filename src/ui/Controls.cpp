@@ -41,6 +41,36 @@ void TControl::SetBounds(const TBounds& bounds) {
 
 void TControl::SetLeft(int left96) { SetBounds({left96, bounds_.top, bounds_.width, bounds_.height}); }
 
+void TControl::SetWidth(int width96) { SetBounds({bounds_.left, bounds_.top, width96, bounds_.height}); }
+
+int TControl::TextWidth96(const std::string& shown) const {
+    LONG style = GetWindowLongA(handle_, GWL_STYLE);
+    char cls[32] = {};
+    GetClassNameA(handle_, cls, sizeof cls);
+    bool isButton = lstrcmpiA(cls, "BUTTON") == 0;
+    bool isStatic = lstrcmpiA(cls, "STATIC") == 0;
+    HFONT font = reinterpret_cast<HFONT>(SendMessageA(handle_, WM_GETFONT, 0, 0));
+    HDC dc = GetDC(handle_);
+    HGDIOBJ old = SelectObject(dc, font ? static_cast<HGDIOBJ>(font) : GetStockObject(SYSTEM_FONT));
+    RECT r{0, 0, 0, 0};
+    UINT flags = DT_CALCRECT | DT_SINGLELINE | DT_EXPANDTABS;
+    if (isStatic && (style & SS_NOPREFIX)) flags |= DT_NOPREFIX;
+    DrawTextA(dc, shown.c_str(), -1, &r, flags);
+    SelectObject(dc, old);
+    ReleaseDC(handle_, dc);
+    int dpi = Application.Dpi();
+    int width96 = (r.right * 96 + dpi - 1) / dpi;
+    if (isButton) {
+        switch (style & BS_TYPEMASK) {
+        case BS_PUSHBUTTON:
+        case BS_DEFPUSHBUTTON: return width96 + 2 * 5;  // frame, focus rectangle and a margin
+        case BS_GROUPBOX: return width96 + 2 * 8;       // the frame's corners beside the caption
+        default: return width96 + 13 + 5 + 2;           // glyph, gap and focus rectangle
+        }
+    }
+    return width96 + 1;
+}
+
 void TControl::SetFocus() { ::SetFocus(handle_); }
 
 bool TControl::Focused() const { return GetFocus() == handle_; }

@@ -37,6 +37,13 @@ public:
     virtual void SetEnabled(bool enabled);
     // Position and size at 96 DPI.
     void SetBounds(const TBounds& bounds);
+    void SetWidth(int width96);
+    // The width, at 96 DPI and rounded up, that the control needs to show
+    // `text` (or its own text) on one line in the font it draws with:
+    // the text, plus a check box's or radio button's glyph and gap, or a
+    // push button's frame and margins, or a group box's corners.
+    int TextWidth96() const { return TextWidth96(Text()); }
+    int TextWidth96(const std::string& text) const;
     void SetLeft(int left96);
     TBounds Bounds() const { return bounds_; }
     void SetFocus();

@@ -81,6 +81,14 @@ void TForm::CreateForm(const std::string& caption, DWORD style, DWORD exStyle) {
                               CW_USEDEFAULT, Scale(200), Scale(100), Application.MainFormHandle(), nullptr,
                               Application.Instance(), this);
     SetFontFace("Tahoma");
+    if (!font_) {
+        // Without Tahoma the form takes the system's message font face
+        // rather than leaving its controls in the wide system font.
+        NONCLIENTMETRICSA metrics{};
+        metrics.cbSize = sizeof metrics;
+        SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
+        UseFont(metrics.lfMessageFont.lfFaceName);
+    }
 }
 
 std::string TForm::Caption() const {
@@ -129,7 +137,10 @@ void TForm::CenterOnMainForm() {
 }
 
 void TForm::SetFontFace(const std::string& face) {
-    if (!IsFontInstalled(face)) return;
+    if (IsFontInstalled(face)) UseFont(face);
+}
+
+void TForm::UseFont(const std::string& face) {
     LOGFONTA lf{};
     lf.lfHeight = -MulDiv(8, Application.Dpi(), 72);
     lf.lfWeight = FW_NORMAL;
@@ -143,6 +154,7 @@ void TForm::SetFontFace(const std::string& face) {
     }
     font_ = std::move(font);
     fontFace_ = face;
+    FontChanged();
 }
 
 HFONT TForm::MakeFont(int pointSize, bool bold) {

@@ -106,6 +106,9 @@ protected:
     virtual bool FormKeyDown(WORD key, unsigned shift);
     virtual bool FormKeyUp(WORD key, unsigned shift);
     virtual bool FormCloseQuery() { return true; }
+    // Runs after the form's font changed: forms that size controls to their
+    // texts lay them out again here (their controls may not exist yet).
+    virtual void FontChanged() {}
     // Background brush for static controls (and read-only edits); null keeps
     // the system default.
     virtual HBRUSH ControlColor(HDC dc, HWND control);
@@ -113,6 +116,7 @@ protected:
 private:
     static LRESULT CALLBACK StaticWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
     void UpdateDefaultLook(HWND focus);
+    void UseFont(const std::string& face);
     bool HandleMnemonic(char ch);
     void ShowFocusCues();
 

@@ -229,6 +229,12 @@ void TFontComboBox::SelectName(const std::string& name) {
     for (LRESULT i = 0; i < count && found == CB_ERR; ++i) {
         if (lstrcmpiA(ItemText(Handle(), static_cast<UINT>(i)).c_str(), name.c_str()) == 0) found = i;
     }
+    if (found == CB_ERR && IsFontInstalled(name)) {
+        // A face in use that the list does not offer (not TrueType, or not
+        // of the ANSI set) is shown all the same, so that the list always
+        // names the font the files list draws with.
+        found = SendMessageA(Handle(), CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name.c_str()));
+    }
     SendMessageA(Handle(), CB_SETCURSEL, found == CB_ERR ? static_cast<WPARAM>(-1) : found, 0);
 }
 

@@ -101,7 +101,8 @@ public:
     // character set (no symbol fonts), each name drawn in its own face.
     TFontComboBox(TForm& owner, const TBounds& bounds);
     std::vector<std::string> Names() const;
-    // Selects the name compared without regard to case; none when absent.
+    // Selects the name compared without regard to case; an installed face
+    // the list does not offer is added first; none when not installed.
     void SelectName(const std::string& name);
     // The selected name; empty when none is selected.
     std::string SelectedName() const;

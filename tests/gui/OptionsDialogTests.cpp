@@ -15,6 +15,7 @@
 #include "resource.h"
 #include "support/DialogDriver.h"
 #include "support/TestEnv.h"
+#include "ui/Application.h"
 
 using namespace testenv;
 
@@ -453,6 +454,20 @@ TEST_F(OptionsDialog, ACopyUsersCouldChangeGetsNoExplorerCommands) {
         << message;
     EXPECT_EQ(GetShellExtensionState(), 0);
     EXPECT_EQ(Stored("Backup"), 1u) << "the other options are stored all the same";
+}
+
+// The font list names the files list's font, also a face it does not offer
+// (not TrueType, or not of the ANSI set).
+TEST_F(OptionsDialog, TheFontListShowsTheFontInUse) {
+    for (const char* face : {"Tahoma", "Courier", "Marlett"}) {
+        if (!ui::IsFontInstalled(face)) continue;
+        Options->FontName = face;
+        Run({[&](HWND dialog) {
+            EXPECT_EQ(lstrcmpiA(Dlg(dialog)->cbFontName->SelectedName().c_str(), face), 0) << face;
+            Click(Dlg(dialog)->cmdOK->Handle());
+        }});
+        EXPECT_EQ(lstrcmpiA(ReadString(HKEY_LOCAL_MACHINE, kOptionsKey, "FontName").c_str(), face), 0) << face;
+    }
 }
 
 }  // namespace
