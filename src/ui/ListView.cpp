@@ -129,12 +129,10 @@ HWND MakeTip(HWND owner, HWND list, UINT flags) {
     tool.uId = reinterpret_cast<UINT_PTR>(list);
     tool.lpszText = const_cast<char*>("");
     SendMessageA(tip, TTM_ADDTOOLA, 0, reinterpret_cast<LPARAM>(&tool));
-    // A long text wraps at half the screen, or at the list's width when
-    // that is more.
-    RECT work{}, client{};
+    // A long text wraps at three quarters of the screen's width.
+    RECT work{};
     SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
-    GetClientRect(list, &client);
-    SendMessageA(tip, TTM_SETMAXTIPWIDTH, 0, std::max((work.right - work.left) / 2, static_cast<LONG>(client.right)));
+    SendMessageA(tip, TTM_SETMAXTIPWIDTH, 0, (work.right - work.left) * 3 / 4);
     return tip;
 }
 
@@ -162,6 +160,11 @@ std::string TListView::CutText(int row) const {
 }
 
 void TListView::SetTipText(HWND tip, const std::string& text) {
+    // In the list's own font, so that the tip over a row reads as the row.
+    auto font = reinterpret_cast<HFONT>(SendMessageA(Handle(), WM_GETFONT, 0, 0));
+    if (font && reinterpret_cast<HFONT>(SendMessageA(tip, WM_GETFONT, 0, 0)) != font) {
+        SendMessageA(tip, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+    }
     TTTOOLINFOA tool{};
     tool.cbSize = sizeof tool;
     tool.hwnd = Handle();
@@ -182,7 +185,7 @@ void TListView::ShowKeyTip(int row) {
     RECT label{};
     ListView_GetItemRect(Handle(), row, &label, LVIR_LABEL);
     MapWindowPoints(Handle(), nullptr, reinterpret_cast<POINT*>(&label), 2);
-    RECT tip{label.left + Owner().Scale(2), label.top, label.right, label.bottom};
+    RECT tip{label.left, label.top, label.right, label.bottom};
     SendMessageA(keyTip_, TTM_ADJUSTRECT, TRUE, reinterpret_cast<LPARAM>(&tip));
     TTTOOLINFOA tool{};
     tool.cbSize = sizeof tool;

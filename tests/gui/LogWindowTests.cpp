@@ -193,19 +193,27 @@ TEST(LogWindow, AnEmptyListEndsAtOnce) {
                 [&] { log.ShowModal(); });
 }
 
+// Posts a key press (down and up) to the control, whether or not the window
+// is the active one.
+void PressKeyOn(HWND control, WORD vk) {
+    UINT scan = MapVirtualKeyA(vk, 0);
+    PostMessageA(control, WM_KEYDOWN, vk, 1 | (scan << 16));
+    PostMessageA(control, WM_KEYUP, vk, 1 | (scan << 16) | 0xC0000000);
+}
+
 // Esc never stops a run; once the run is over it closes the window.
 TEST(LogWindow, EscDoesNothingDuringTheRunAndClosesTheWindowAfterIt) {
     TLogFrm log({Ok(), Ok(), Ok()}, true, false, TStopRules{stopNever, 5});
     auto real = log.Perform;
     log.Perform = [&](const std::string& path, bool reg) {
-        if (log.Run().Progress() == 0) PressKey(VK_ESCAPE);
+        if (log.Run().Progress() == 0) PressKeyOn(log.lvTasks->Handle(), VK_ESCAPE);
         real(path, reg);
     };
     DriveDialog({WaitUntil([&] { return log.Run().Finished(); }),
                  [&](HWND dialog) {
                      EXPECT_TRUE(IsWindowVisible(dialog)) << "Esc closed the window during the run";
                      EXPECT_EQ(Column(log.lvTasks, 1), Strings(3, "Completed")) << "Esc stopped the run";
-                     PressKey(VK_ESCAPE);
+                     PressKeyOn(log.cmdClose->Handle(), VK_ESCAPE);
                  }},
                 [&] { log.ShowModal(); });
 }
@@ -246,14 +254,14 @@ TEST(LogWindow, ALongErrorLineShowsWholeInATip) {
                      log.pcTasks->SetActivePage(1);
                      log.lvErrors->SetFocus();
                      log.lvErrors->Select(0);
-                     PressKey(VK_END);
+                     PressKeyOn(log.lvErrors->Handle(), VK_END);
                  },
                  [&](HWND) {
                      EXPECT_EQ(log.lvErrors->Selected(), longRow);
                      EXPECT_TRUE(IsWindowVisible(log.lvErrors->KeyTip()));
                      EXPECT_EQ(TipText(log.lvErrors->KeyTip()), full);
                      SaveShot(GetDesktopWindow(), "log-tip-keyboard");
-                     PressKey(VK_HOME);
+                     PressKeyOn(log.lvErrors->Handle(), VK_HOME);
                  },
                  [&](HWND) {
                      EXPECT_EQ(log.lvErrors->Selected(), 0);
