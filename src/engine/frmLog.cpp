@@ -79,6 +79,9 @@ TLogFrm::TLogFrm(const std::vector<std::string>& files, bool register_, bool unr
     lvErrors->OnGetImage = [this](int row) { return run_.Errors()[static_cast<size_t>(row)].Image; };
     lvErrors->OnContextMenu = [this](POINT at) { popErrors.Popup(Handle(), lvErrors->ContextMenuPoint(at)); };
     pcTasks->AddToPage(tsErrors, lvErrors);
+    // A task or error line longer than its column shows whole in a tip.
+    lvTasks->EnableTextTips();
+    lvErrors->EnableTextTips();
 
     popErrorsCopy = popErrors.Add("Copy", "Ctrl+C", [this] { popErrorsCopyClick(); });
     popErrors.AddSeparator();
@@ -215,6 +218,7 @@ void TLogFrm::RunTasks() {
     cmdClose->SetEnabled(true);
     auto endRun = [&] {
         running_ = false;
+        ended_ = true;
         taskStartedMs_ = 0;
         engine::RegistrationAbortEvent = previousAbort;
         tmrFrame.SetEnabled(false);
@@ -295,7 +299,21 @@ bool TLogFrm::FormKeyDown(WORD key, unsigned shift) {
     return false;
 }
 
+bool TLogFrm::FormKeyUp(WORD key, unsigned) {
+    // Esc closes the window once the run is over; during the run it does
+    // nothing, so that it never stops the run by accident (the Stop button
+    // does that).
+    if (key != VK_ESCAPE) return false;
+    if (ended_) SetModalResult(ui::mrCancel);
+    return true;
+}
+
 LRESULT TLogFrm::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (msg == WM_MOVE) {
+        // A tip shown for the keyboard's row stays with the row.
+        lvTasks->HideKeyTip();
+        lvErrors->HideKeyTip();
+    }
     if (msg == WM_ACTIVATE && LOWORD(wParam) != WA_INACTIVE) {
         LRESULT result = ui::TForm::WndProc(msg, wParam, lParam);
         FormActivate();

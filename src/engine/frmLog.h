@@ -46,6 +46,7 @@ public:
 protected:
     LRESULT WndProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
     bool FormKeyDown(WORD key, unsigned shift) override;
+    bool FormKeyUp(WORD key, unsigned shift) override;
 
 private:
     void FormActivate();
@@ -62,6 +63,7 @@ private:
     // The run is under way (the Close button reads Stop); the user asked to
     // stop; when the task at work started; the event that ends its server.
     bool running_ = false;
+    bool ended_ = false;  // the run is over (the window can be closed)
     bool stopRequested_ = false;
     double taskStartedMs_ = 0;
     qv::Handle abortEvent_;

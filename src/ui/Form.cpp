@@ -51,6 +51,18 @@ bool IsPushButton(HWND hwnd) {
     return type == BS_PUSHBUTTON || type == BS_DEFPUSHBUTTON;
 }
 
+// The combo box whose list is dropped down and has the keyboard: the focused
+// combo box, or the one whose edit field has the focus; null when none.
+HWND DroppedComboOf(HWND focus) {
+    for (HWND hwnd = focus; hwnd; hwnd = GetParent(hwnd)) {
+        char cls[16] = {};
+        GetClassNameA(hwnd, cls, sizeof cls);
+        if (lstrcmpiA(cls, "ComboBox") == 0) return SendMessageA(hwnd, CB_GETDROPPEDSTATE, 0, 0) ? hwnd : nullptr;
+        if (hwnd != focus) break;
+    }
+    return nullptr;
+}
+
 }  // namespace
 
 bool IsFontInstalled(const std::string& face) {
@@ -293,6 +305,14 @@ bool TForm::PreTranslateMessage(MSG& msg) {
     switch (msg.message) {
     case WM_KEYDOWN:
     case WM_SYSKEYDOWN:
+        // Enter and Esc in an open drop-down list only close the list (Enter
+        // taking the highlighted entry, Esc the previous one); the form's
+        // default and cancel keys wait until the list is closed.
+        if ((key == VK_RETURN || key == VK_ESCAPE) && msg.message == WM_KEYDOWN && DroppedComboOf(GetFocus())) {
+            listKey_ = key;
+            return false;
+        }
+        listKey_ = 0;
         if (KeyPreview && FormKeyDown(key, shift)) return true;
         if (msg.message == WM_SYSKEYDOWN && key == VK_MENU) ShowFocusCues();
         if (msg.message != WM_KEYDOWN || (shift & (ssCtrl | ssAlt))) return false;
@@ -321,6 +341,10 @@ bool TForm::PreTranslateMessage(MSG& msg) {
         return false;
     case WM_KEYUP:
     case WM_SYSKEYUP:
+        if (key == listKey_) {
+            listKey_ = 0;
+            return true;
+        }
         return KeyPreview && FormKeyUp(key, shift);
     case WM_SYSCHAR:
         return HandleMnemonic(static_cast<char>(msg.wParam));

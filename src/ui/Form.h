@@ -130,6 +130,9 @@ private:
     HWND savedFocus_ = nullptr;
     int modalResult_ = mrNone;
     bool inModal_ = false;
+    // Enter or Esc pressed in an open drop-down list: the list took the
+    // press, so its release is no key of the form's either.
+    WORD listKey_ = 0;
     int nextId_ = 100;
 };
 

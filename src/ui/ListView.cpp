@@ -111,6 +111,158 @@ int TListView::RowAt(POINT client) const {
     return ListView_HitTest(Handle(), &hit);
 }
 
+namespace {
+
+// Mouse messages the pointer's tip must see to know when to show and hide.
+bool IsMouseMessage(UINT msg) {
+    return (msg >= WM_MOUSEFIRST && msg <= WM_MOUSELAST) || msg == WM_NCMOUSEMOVE;
+}
+
+HWND MakeTip(HWND owner, HWND list, UINT flags) {
+    HWND tip = CreateWindowExA(WS_EX_TOPMOST, TOOLTIPS_CLASSA, nullptr, WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP,
+                               CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, owner, nullptr,
+                               GetModuleHandleA(nullptr), nullptr);
+    TTTOOLINFOA tool{};
+    tool.cbSize = sizeof tool;
+    tool.uFlags = flags | TTF_IDISHWND;
+    tool.hwnd = list;
+    tool.uId = reinterpret_cast<UINT_PTR>(list);
+    tool.lpszText = const_cast<char*>("");
+    SendMessageA(tip, TTM_ADDTOOLA, 0, reinterpret_cast<LPARAM>(&tool));
+    // A long text wraps at three quarters of the screen's width.
+    RECT work{};
+    SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
+    SendMessageA(tip, TTM_SETMAXTIPWIDTH, 0, (work.right - work.left) * 3 / 4);
+    return tip;
+}
+
+}  // namespace
+
+void TListView::EnableTextTips() {
+    if (hoverTip_) return;
+    // These tips replace the list's own, which would show a second one.
+    ListView_SetExtendedListViewStyleEx(Handle(), LVS_EX_LABELTIP | LVS_EX_INFOTIP, 0);
+    hoverTip_ = MakeTip(Owner().Handle(), Handle(), 0);
+    keyTip_ = MakeTip(Owner().Handle(), Handle(), TTF_TRACK | TTF_ABSOLUTE);
+    SetWindowSubclass(Handle(), TipsProc, 1, reinterpret_cast<DWORD_PTR>(this));
+}
+
+std::string TListView::CutText(int row) const {
+    if (row < 0 || row >= ItemCount() || !OnGetText) return "";
+    std::string text = OnGetText(row, 0);
+    RECT label{}, client{};
+    if (!ListView_GetItemRect(Handle(), row, &label, LVIR_LABEL)) return "";
+    GetClientRect(Handle(), &client);
+    // The list draws a label's text a few pixels in from each side.
+    int room = std::min(label.right, client.right) - label.left - Owner().Scale(12);
+    int width = ListView_GetStringWidth(Handle(), text.c_str());
+    return width > room ? text : "";
+}
+
+void TListView::SetTipText(HWND tip, const std::string& text) {
+    // In the list's own font, so that the tip over a row reads as the row.
+    auto font = reinterpret_cast<HFONT>(SendMessageA(Handle(), WM_GETFONT, 0, 0));
+    if (font && reinterpret_cast<HFONT>(SendMessageA(tip, WM_GETFONT, 0, 0)) != font) {
+        SendMessageA(tip, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+    }
+    TTTOOLINFOA tool{};
+    tool.cbSize = sizeof tool;
+    tool.hwnd = Handle();
+    tool.uId = reinterpret_cast<UINT_PTR>(Handle());
+    tool.lpszText = const_cast<char*>(text.c_str());
+    SendMessageA(tip, TTM_UPDATETIPTEXTA, 0, reinterpret_cast<LPARAM>(&tool));
+}
+
+void TListView::ShowKeyTip(int row) {
+    std::string text = CutText(row);
+    if (text.empty()) {
+        HideKeyTip();
+        return;
+    }
+    SendMessageA(hoverTip_, TTM_POP, 0, 0);
+    SetTipText(keyTip_, text);
+    // Over the row, its text where the row's own text starts.
+    RECT label{};
+    ListView_GetItemRect(Handle(), row, &label, LVIR_LABEL);
+    MapWindowPoints(Handle(), nullptr, reinterpret_cast<POINT*>(&label), 2);
+    RECT tip{label.left, label.top, label.right, label.bottom};
+    SendMessageA(keyTip_, TTM_ADJUSTRECT, TRUE, reinterpret_cast<LPARAM>(&tip));
+    TTTOOLINFOA tool{};
+    tool.cbSize = sizeof tool;
+    tool.hwnd = Handle();
+    tool.uId = reinterpret_cast<UINT_PTR>(Handle());
+    SendMessageA(keyTip_, TTM_TRACKPOSITION, 0, MAKELPARAM(tip.left, tip.top));
+    SendMessageA(keyTip_, TTM_TRACKACTIVATE, TRUE, reinterpret_cast<LPARAM>(&tool));
+}
+
+void TListView::HideKeyTip() {
+    if (!keyTip_ || !IsWindowVisible(keyTip_)) return;
+    TTTOOLINFOA tool{};
+    tool.cbSize = sizeof tool;
+    tool.hwnd = Handle();
+    tool.uId = reinterpret_cast<UINT_PTR>(Handle());
+    SendMessageA(keyTip_, TTM_TRACKACTIVATE, FALSE, reinterpret_cast<LPARAM>(&tool));
+}
+
+LRESULT CALLBACK TListView::TipsProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR self) {
+    auto* list = reinterpret_cast<TListView*>(self);
+    switch (msg) {
+    case WM_KEYDOWN: {
+        int before = list->Selected();
+        LRESULT result = DefSubclassProc(hwnd, msg, wParam, lParam);
+        int after = list->Selected();
+        if (after != before) list->ShowKeyTip(after);
+        return result;
+    }
+    case WM_MOUSEMOVE: {
+        POINT at{static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
+        // A move the system makes up when a window appears under a resting
+        // pointer is no move of the user's.
+        if (at.x != list->lastPointer_.x || at.y != list->lastPointer_.y) {
+            list->lastPointer_ = at;
+            list->HideKeyTip();
+            int row = list->RowAt(at);
+            if (row != list->hoverRow_) {
+                // The tip follows the row: the old one goes, the new text
+                // shows after the usual pause.
+                list->hoverRow_ = row;
+                SendMessageA(list->hoverTip_, TTM_POP, 0, 0);
+                list->SetTipText(list->hoverTip_, list->CutText(row));
+            }
+        }
+        break;
+    }
+    case WM_MOUSELEAVE:
+        list->hoverRow_ = -1;
+        list->lastPointer_ = POINT{-1, -1};
+        break;
+    case WM_LBUTTONDOWN:
+    case WM_RBUTTONDOWN:
+    case WM_MOUSEWHEEL:
+    case WM_VSCROLL:
+    case WM_HSCROLL:
+    case WM_KILLFOCUS:
+        list->HideKeyTip();
+        break;
+    case WM_SHOWWINDOW:
+        if (!wParam) {
+            list->HideKeyTip();
+            SendMessageA(list->hoverTip_, TTM_POP, 0, 0);
+        }
+        break;
+    case WM_NCDESTROY:
+        RemoveWindowSubclass(hwnd, TipsProc, 1);
+        break;
+    default:
+        break;
+    }
+    if (IsMouseMessage(msg) && list->hoverTip_) {
+        MSG relayed{hwnd, msg, wParam, lParam, 0, {0, 0}};
+        SendMessageA(list->hoverTip_, TTM_RELAYEVENT, 0, reinterpret_cast<LPARAM>(&relayed));
+    }
+    return DefSubclassProc(hwnd, msg, wParam, lParam);
+}
+
 bool TListView::HandleNotify(NMHDR* header, LRESULT* result) {
     switch (header->code) {
     case LVN_GETDISPINFOA: {

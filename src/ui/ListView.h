@@ -47,9 +47,31 @@ public:
     std::function<void()> OnSelectionChange;
     std::function<void(int row)> OnDoubleClick;
 
+    // From now on, a row whose first column cuts its text shows the whole
+    // text in a tip: under the pointer resting on the row, and over the row
+    // when the keyboard selects it (until the focus, the pointer, a scroll or
+    // the next key moves on).
+    void EnableTextTips();
+    // Hides the tip shown for the keyboard's row (the list has moved, say).
+    void HideKeyTip();
+    // The tooltip windows of the pointer's and the keyboard's tips; null
+    // before EnableTextTips.
+    HWND HoverTip() const { return hoverTip_; }
+    HWND KeyTip() const { return keyTip_; }
+
     bool HandleNotify(NMHDR* header, LRESULT* result) override;
 
 private:
+    static LRESULT CALLBACK TipsProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR id, DWORD_PTR self);
+    // The row's first-column text when the column cuts it, else empty.
+    std::string CutText(int row) const;
+    void ShowKeyTip(int row);
+    void SetTipText(HWND tip, const std::string& text);
+
+    HWND hoverTip_ = nullptr;
+    HWND keyTip_ = nullptr;
+    int hoverRow_ = -1;
+    POINT lastPointer_{-1, -1};
     int columns_ = 0;
     std::string textBuffer_;
     mutable int selected_ = -1;  // the row last known to be selected

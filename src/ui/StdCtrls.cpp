@@ -216,6 +216,41 @@ TFontComboBox::TFontComboBox(TForm& owner, const TBounds& bounds)
     }
 }
 
+namespace {
+
+// A drop-down list closed with Esc (or by leaving it while open) goes back
+// to the entry it showed when it opened: the arrow keys move the selection
+// while it is open, and not every combo box implementation puts it back by
+// itself. `openedWith` is CB_ERR - 1 while the list is not open; a cancel
+// without an open list (some send one whenever the box loses the focus)
+// changes nothing.
+void KeepChoiceOnCancel(HWND combo, WORD code, LRESULT& openedWith) {
+    constexpr LRESULT kClosed = CB_ERR - 1;
+    switch (code) {
+    case CBN_DROPDOWN:
+        openedWith = SendMessageA(combo, CB_GETCURSEL, 0, 0);
+        break;
+    case CBN_SELENDCANCEL:
+        if (openedWith != kClosed && SendMessageA(combo, CB_GETCURSEL, 0, 0) != openedWith) {
+            SendMessageA(combo, CB_SETCURSEL, static_cast<WPARAM>(openedWith), 0);
+        }
+        openedWith = kClosed;
+        break;
+    case CBN_SELENDOK:
+    case CBN_SETFOCUS:
+        openedWith = kClosed;
+        break;
+    default:
+        break;
+    }
+}
+
+}  // namespace
+
+void TFontComboBox::Notify(WORD code) { KeepChoiceOnCancel(Handle(), code, openedWith_); }
+
+void TColorComboBox::Notify(WORD code) { KeepChoiceOnCancel(Handle(), code, openedWith_); }
+
 std::vector<std::string> TFontComboBox::Names() const {
     std::vector<std::string> names;
     LRESULT count = SendMessageA(Handle(), CB_GETCOUNT, 0, 0);

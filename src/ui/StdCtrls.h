@@ -107,6 +107,11 @@ public:
     // The selected name; empty when none is selected.
     std::string SelectedName() const;
     bool DrawItem(const DRAWITEMSTRUCT& item) override;
+    // Esc in the open list keeps the choice it had when it opened.
+    void Notify(WORD code) override;
+
+private:
+    LRESULT openedWith_ = CB_ERR - 1;  // not open
 };
 
 // A named colour of a colour list.
@@ -131,6 +136,11 @@ public:
     // The selected colour value; nothing when no entry is selected.
     std::optional<std::uint32_t> SelectedColor() const;
     bool DrawItem(const DRAWITEMSTRUCT& item) override;
+    // Esc in the open list keeps the choice it had when it opened.
+    void Notify(WORD code) override;
+
+private:
+    LRESULT openedWith_ = CB_ERR - 1;  // not open
 };
 
 }  // namespace ui

@@ -188,10 +188,103 @@ TEST(LogWindow, AnEmptyListEndsAtOnce) {
                      EXPECT_EQ(log.pBar->Max(), 0);
                      EXPECT_EQ(log.lblDescription->Text(), "The processing of requested tasks was completed.");
                      EXPECT_TRUE(log.cmdClose->Enabled());
-                     ReleaseKey(VK_ESCAPE);  // not a way out of this window
-                 },
+                     Click(log.cmdClose->Handle());
+                 }},
+                [&] { log.ShowModal(); });
+}
+
+// Posts a key press (down and up) to the control, whether or not the window
+// is the active one.
+void PressKeyOn(HWND control, WORD vk) {
+    UINT scan = MapVirtualKeyA(vk, 0);
+    PostMessageA(control, WM_KEYDOWN, vk, 1 | (scan << 16));
+    PostMessageA(control, WM_KEYUP, vk, 1 | (scan << 16) | 0xC0000000);
+}
+
+// Esc never stops a run; once the run is over it closes the window.
+TEST(LogWindow, EscDoesNothingDuringTheRunAndClosesTheWindowAfterIt) {
+    TLogFrm log({Ok(), Ok(), Ok()}, true, false, TStopRules{stopNever, 5});
+    auto real = log.Perform;
+    log.Perform = [&](const std::string& path, bool reg) {
+        if (log.Run().Progress() == 0) PressKeyOn(log.lvTasks->Handle(), VK_ESCAPE);
+        real(path, reg);
+    };
+    DriveDialog({WaitUntil([&] { return log.Run().Finished(); }),
                  [&](HWND dialog) {
-                     EXPECT_TRUE(IsWindowVisible(dialog));
+                     EXPECT_TRUE(IsWindowVisible(dialog)) << "Esc closed the window during the run";
+                     EXPECT_EQ(Column(log.lvTasks, 1), Strings(3, "Completed")) << "Esc stopped the run";
+                     PressKeyOn(log.cmdClose->Handle(), VK_ESCAPE);
+                 }},
+                [&] { log.ShowModal(); });
+}
+
+// The text of the tooltip's one tool, read with the wide message: the ANSI
+// one may stop at 80 characters.
+std::string TipText(HWND tip) {
+    wchar_t text[1024] = {};
+    TTTOOLINFOW tool{};
+    tool.cbSize = sizeof tool;
+    SendMessageW(tip, TTM_ENUMTOOLSW, 0, reinterpret_cast<LPARAM>(&tool));
+    tool.lpszText = text;
+    SendMessageW(tip, TTM_GETTEXTW, std::size(text), reinterpret_cast<LPARAM>(&tool));
+    char ansi[1024] = {};
+    WideCharToMultiByte(CP_ACP, 0, text, -1, ansi, sizeof ansi, nullptr, nullptr);
+    return ansi;
+}
+
+// A line longer than the error column shows whole in a tip: over its row
+// when the keyboard selects it, under the pointer resting on it; a line that
+// fits shows none.
+TEST(LogWindow, ALongErrorLineShowsWholeInATip) {
+    TLogFrm log({SFalse()}, true, false, TStopRules{stopNever, 5});
+    const int longRow = 2;  // the second line of the reason
+    std::string full;
+    auto rowCentre = [&](int row) {
+        RECT r{};
+        ListView_GetItemRect(log.lvErrors->Handle(), row, &r, LVIR_LABEL);
+        POINT at{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+        return at;
+    };
+    DriveDialog({WaitUntil([&] { return log.Run().Finished(); }),
+                 [&](HWND) {
+                     ASSERT_EQ(log.lvErrors->ItemCount(), 3);
+                     full = log.Run().Errors()[longRow].Text;
+                     ASSERT_EQ(ItemText(log.lvErrors, longRow, 0), full);
+                     SetCursorPos(0, 0);
+                     log.pcTasks->SetActivePage(1);
+                     log.lvErrors->SetFocus();
+                     log.lvErrors->Select(0);
+                     PressKeyOn(log.lvErrors->Handle(), VK_END);
+                 },
+                 [&](HWND) {
+                     EXPECT_EQ(log.lvErrors->Selected(), longRow);
+                     EXPECT_TRUE(IsWindowVisible(log.lvErrors->KeyTip()));
+                     EXPECT_EQ(TipText(log.lvErrors->KeyTip()), full);
+                     SaveShot(GetDesktopWindow(), "log-tip-keyboard");
+                     PressKeyOn(log.lvErrors->Handle(), VK_HOME);
+                 },
+                 [&](HWND) {
+                     EXPECT_EQ(log.lvErrors->Selected(), 0);
+                     EXPECT_FALSE(IsWindowVisible(log.lvErrors->KeyTip())) << "the first line fits its column";
+                     POINT at = rowCentre(longRow);
+                     POINT screen = at;
+                     ClientToScreen(log.lvErrors->Handle(), &screen);
+                     SetCursorPos(screen.x, screen.y);
+                     PostMessageA(log.lvErrors->Handle(), WM_MOUSEMOVE, 0, MAKELPARAM(at.x, at.y));
+                 },
+                 WaitUntil([&] { return IsWindowVisible(log.lvErrors->HoverTip()) != FALSE; }),
+                 [&](HWND) {
+                     EXPECT_EQ(TipText(log.lvErrors->HoverTip()), full);
+                     SaveShot(GetDesktopWindow(), "log-tip-pointer");
+                     POINT at = rowCentre(0);
+                     POINT screen = at;
+                     ClientToScreen(log.lvErrors->Handle(), &screen);
+                     SetCursorPos(screen.x, screen.y);
+                     PostMessageA(log.lvErrors->Handle(), WM_MOUSEMOVE, 0, MAKELPARAM(at.x, at.y));
+                 },
+                 [&](HWND) {
+                     EXPECT_EQ(TipText(log.lvErrors->HoverTip()), "") << "the first line fits its column";
+                     SetCursorPos(0, 0);
                      Click(log.cmdClose->Handle());
                  }},
                 [&] { log.ShowModal(); });

@@ -471,3 +471,90 @@ TEST_F(OptionsDialog, TheFontListShowsTheFontInUse) {
 }
 
 }  // namespace
+
+// Enter and Esc in an open drop-down list belong to the list: Esc closes it
+// keeping the previous choice, Enter takes the highlighted entry, and only
+// the next Enter presses OK.
+struct DropDownCase {
+    const char* name;
+    std::function<ui::TControl*(TOptionsDlg&)> list;
+    const char* value;  // the option's registry value
+    bool text;          // stored as the entry's text, else as its colour value
+};
+
+void PrintTo(const DropDownCase& c, std::ostream* os) { *os << c.name; }
+
+class OptionsDialogDropDown : public OptionsDialog, public ::testing::WithParamInterface<DropDownCase> {};
+
+TEST_P(OptionsDialogDropDown, EnterAndEscCloseAnOpenListFirst) {
+    const DropDownCase& c = GetParam();
+    Options->ColorDefault = false;  // the colour lists enabled
+    const TZEPHOptions before = *Options;
+    HWND list = nullptr;
+    LRESULT first = CB_ERR;
+    char chosenText[LF_FACESIZE] = {};
+    DWORD chosenColor = 0;
+    auto dropped = [&] { return SendMessageA(list, CB_GETDROPPEDSTATE, 0, 0) != 0; };
+    auto selected = [&] { return SendMessageA(list, CB_GETCURSEL, 0, 0); };
+    auto open = [&](HWND) { PressKey(VK_F4); };
+    // The neighbour of the first choice: the next entry, or the one before the last.
+    WORD step = VK_DOWN;
+    LRESULT other = CB_ERR;
+    auto move = [&](HWND) {
+        EXPECT_TRUE(dropped());
+        PressKey(step);
+    };
+    Run({[&](HWND dialog) {
+             TOptionsDlg* d = Dlg(dialog);
+             // The pointer off the dialog, where the open list cannot follow it.
+             SetCursorPos(0, 0);
+             d->pcOptions->SetActivePage(d->tsFilesList);
+             list = c.list(*d)->Handle();
+             first = selected();
+             ASSERT_NE(first, CB_ERR);
+             bool last = first + 1 == SendMessageA(list, CB_GETCOUNT, 0, 0);
+             step = last ? VK_UP : VK_DOWN;
+             other = last ? first - 1 : first + 1;
+             SetFocus(list);
+             PressKey(VK_F4);
+         },
+         move,
+         [&](HWND) {
+             EXPECT_EQ(selected(), other) << "the list follows the arrow key";
+             PressKey(VK_ESCAPE);
+         },
+         [&](HWND dialog) {
+             EXPECT_TRUE(IsWindowVisible(dialog)) << "Esc closed the dialog";
+             EXPECT_FALSE(dropped());
+             EXPECT_EQ(selected(), first) << "Esc keeps the previous choice";
+             EXPECT_EQ(GetFocus(), list);
+         },
+         open, move, [&](HWND) { PressKey(VK_RETURN); },
+         [&](HWND dialog) {
+             EXPECT_TRUE(IsWindowVisible(dialog)) << "Enter pressed OK";
+             EXPECT_FALSE(dropped());
+             EXPECT_EQ(selected(), other) << "Enter takes the highlighted entry";
+             EXPECT_EQ(applied, 0);
+             EXPECT_EQ(Options->FontName, before.FontName);
+             EXPECT_EQ(Options->TextColor, before.TextColor);
+             EXPECT_EQ(Options->BackgroundColor, before.BackgroundColor);
+             SendMessageA(list, CB_GETLBTEXT, static_cast<WPARAM>(other), reinterpret_cast<LPARAM>(chosenText));
+             chosenColor = static_cast<DWORD>(SendMessageA(list, CB_GETITEMDATA, static_cast<WPARAM>(other), 0));
+             PressKey(VK_RETURN);
+         }});
+    EXPECT_EQ(applied, 1) << "the second Enter presses OK";
+    if (c.text) {
+        EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kOptionsKey, c.value, ""), chosenText);
+    } else {
+        EXPECT_EQ(Stored(c.value), chosenColor);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, OptionsDialogDropDown,
+    ::testing::Values(
+        DropDownCase{"FontName", [](TOptionsDlg& d) -> ui::TControl* { return d.cbFontName; }, "FontName", true},
+        DropDownCase{"TextColor", [](TOptionsDlg& d) -> ui::TControl* { return d.cbTextColor; }, "TextColor", false},
+        DropDownCase{"BackColor", [](TOptionsDlg& d) -> ui::TControl* { return d.cbBackColor; }, "BackgroundColor",
+                     false}),
+    [](const ::testing::TestParamInfo<DropDownCase>& info) { return std::string(info.param.name); });
