@@ -182,7 +182,9 @@ void TZEPHMain::Show() {
     }
     firstShowRunning_ = false;
     // Activated meanwhile: the first activation's turn has come.
-    if (Handle() && FirstActivate && GetActiveWindow() == Handle()) PostMessageA(Handle(), WM_FIRST_ACTIVATE, 0, 0);
+    if (Handle() && FirstActivate && (activatedDuringShow_ || GetActiveWindow() == Handle())) {
+        PostMessageA(Handle(), WM_FIRST_ACTIVATE, 0, 0);
+    }
 }
 
 void TZEPHMain::FormShow() {
@@ -487,9 +489,11 @@ LRESULT TZEPHMain::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
         LRESULT result = ui::TForm::WndProc(msg, wParam, lParam);
         if (LOWORD(wParam) == WA_INACTIVE) {
             if (tbMenu) tbMenu->LeaveMenuMode();
-        } else if (FirstActivate && !firstShowRunning_) {
-            // Posted, so that the activation itself completes first; during
-            // the first show the show posts it once its steps are over.
+        } else if (FirstActivate && firstShowRunning_) {
+            // The first show posts it once its steps are over.
+            activatedDuringShow_ = true;
+        } else if (FirstActivate) {
+            // Posted, so that the activation itself completes first.
             PostMessageA(Handle(), WM_FIRST_ACTIVATE, 0, 0);
         }
         return result;

@@ -203,6 +203,7 @@ private:
     bool fatal_ = false;
     // True while the first show's steps run: the first activation waits.
     bool firstShowRunning_ = false;
+    bool activatedDuringShow_ = false;
     std::string recoveryCopy_;
     std::string blockReason_;
     // The clipboard check's memory.
