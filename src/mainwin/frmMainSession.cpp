@@ -35,9 +35,10 @@ std::wstring Widen(const std::string& text) {
     return wide;
 }
 
-// The name the messages give a batch: its file-name part, or "[New]".
+// The name the messages give a batch: its file-name part in quotes, or
+// "[New]" as the save prompt says.
 std::string BatchDisplayName(const std::string& batch) {
-    return batch.empty() ? qv::LoadStr(IDS_NEW_BATCH) : engine::ExtractFileName(batch);
+    return batch.empty() ? qv::LoadStr(IDS_NEW_BATCH) : "'" + engine::ExtractFileName(batch) + "'";
 }
 
 bool LastWriteTime(const std::string& path, FILETIME* time) {
@@ -137,7 +138,12 @@ void TZEPHMain::OfferRecoveryCopies() {
         }
         const std::string stamp = TimeStamp(copyTime);
         if (qv::ReadRegString(HKEY_LOCAL_MACHINE, AnsweredKey(), candidate.copy, "") == stamp) continue;
-        QVResult answer = QVMessage(qv::LoadFmt(IDS_RECOVERY_OFFER, BatchDisplayName(candidate.batch), candidate.copy),
+        // The dialog does not grow: the copy is named by its file name, which
+        // tells where it is (beside its batch, or in the documents folder).
+        const std::string copyName = engine::ExtractFileName(candidate.copy);
+        QVResult answer = QVMessage(candidate.batch.empty()
+                                        ? qv::LoadFmt(IDS_RECOVERY_OFFER_NEW, copyName)
+                                        : qv::LoadFmt(IDS_RECOVERY_OFFER, engine::ExtractFileName(candidate.batch), copyName),
                                     AppInfo->Title, qmtQuestion, qbYesNo, 1, AppInfo->Language,
                                     AppInfo->DialogFontName);
         qv::WriteRegString(HKEY_LOCAL_MACHINE, AnsweredKey(), candidate.copy, stamp);

@@ -895,11 +895,13 @@ TEST_F(MainWindow, ARecoveryCopyIsOfferedAtTheNextStart) {
         std::vector<DialogStep> steps;
         if (c.answer) {
             steps.push_back([&](HWND dialog) {
-                const std::string name = c.copyHours < 0 ? "[New]" : "'work.kvx'";
+                const std::string name = c.copyHours < 0 ? "Changes to [New] " : "Changes to 'work.kvx' ";
                 const std::string text = ChildTextContaining(dialog, "recovery copy");
                 EXPECT_NE(text.find(name), std::string::npos) << c.name << ": " << text;
-                EXPECT_NE(text.find(c.copyHours < 0 ? untitled : copy), std::string::npos) << c.name << ": " << text;
-                SaveShot(dialog, "recovery-offer");
+                EXPECT_NE(text.find(c.copyHours < 0 ? "'Recovery of Untitled.kvx'" : "'Recovery of work.kvx'"),
+                          std::string::npos)
+                    << c.name << ": " << text;
+                SaveShot(dialog, c.copyHours < 0 ? "recovery-offer-new" : "recovery-offer");
                 Click(ChildWithText(dialog, c.answer));
             });
         }
