@@ -2,8 +2,9 @@
 // The main window: the batch list, every command as an action of one list
 // (reached through the dockable menu bar and toolbar, the list's context
 // menu and the shortcuts), list editing, the clipboard, drag and drop, the
-// stored window state, and the application-wide error handler: every error
-// that reaches a window procedure is shown here.
+// stored window state, the end of the Windows session, and the
+// application-wide error handler: every error that reaches a window
+// procedure is shown here.
 #include <windows.h>
 #include <shellapi.h>
 
