@@ -64,6 +64,7 @@ TZEPHMain::TZEPHMain() {
     batch_ = std::make_unique<TBatchDocument>(*this, *lvFiles);
     if (imlMenus.Normal()) lvFiles->SetSmallImages(imlMenus.Normal());
     batch_->CanAutoSave = [this] { return !Busy() && IsWindowEnabled(Handle()); };
+    batch_->OnChange = [this] { SyncShutdownBlock(); };
     FirstShow = true;
     FirstActivate = true;
     SetCaption(batch_->Caption());
@@ -160,6 +161,9 @@ const TBatchEntry* TZEPHMain::SelectedEntry() const {
 // ------------------------------------------------------------- life cycle
 
 void TZEPHMain::Show() {
+    // The first show's steps, with their messages and dialogs, are over
+    // before the first activation offers the tip of the day.
+    firstShowRunning_ = FirstShow;
     RestoreState();
     UpdateWindow(Handle());
     if (!FirstShow) return;
@@ -168,6 +172,18 @@ void TZEPHMain::Show() {
     } catch (...) {
         FirstShow = false;
         ApplicationException(std::current_exception());
+    }
+    if (Handle()) {
+        try {
+            OfferRecoveryCopies();
+        } catch (...) {
+            ApplicationException(std::current_exception());
+        }
+    }
+    firstShowRunning_ = false;
+    // Activated meanwhile: the first activation's turn has come.
+    if (Handle() && FirstActivate && (activatedDuringShow_ || GetActiveWindow() == Handle())) {
+        PostMessageA(Handle(), WM_FIRST_ACTIVATE, 0, 0);
     }
 }
 
@@ -207,6 +223,9 @@ bool TZEPHMain::FormCloseQuery() {
     // modal window of its own (the window is disabled while one is open).
     if (Busy() || !IsWindowEnabled(Handle())) return false;
     if (!batch_->SavePrompt()) return false;
+    // The changes are saved or given up: a recovery copy of them has had
+    // its day.
+    DiscardRecoveryCopy();
     StoreState();
     return true;
 }
@@ -325,20 +344,20 @@ void TZEPHMain::RestoreState() {
 
 // --------------------------------------------------------------- errors
 
+std::string TZEPHMain::UntitledRecoveryCopy() {
+    char documents[MAX_PATH] = {};
+    if (FAILED(SHGetFolderPathA(nullptr, CSIDL_PERSONAL, nullptr, SHGFP_TYPE_CURRENT, documents))) {
+        GetTempPathA(MAX_PATH, documents);
+    }
+    std::string target = documents;
+    if (!target.empty() && target.back() != '\\') target += '\\';
+    return target + RecoveryFileName(qv::LoadStr(IDS_RECOVERY_UNTITLED));
+}
+
 std::string TZEPHMain::WriteRecoveryCopy(std::string* failure) {
     if (!batch_ || !batch_->HasBatch() || !batch_->Modified()) return std::string();
-    std::string target;
-    if (!batch_->CurrentBatch().empty()) {
-        target = RecoveryFileName(batch_->CurrentBatch());
-    } else {
-        char documents[MAX_PATH] = {};
-        if (FAILED(SHGetFolderPathA(nullptr, CSIDL_PERSONAL, nullptr, SHGFP_TYPE_CURRENT, documents))) {
-            GetTempPathA(MAX_PATH, documents);
-        }
-        target = documents;
-        if (!target.empty() && target.back() != '\\') target += '\\';
-        target += RecoveryFileName(qv::LoadStr(IDS_RECOVERY_UNTITLED));
-    }
+    std::string target =
+        batch_->CurrentBatch().empty() ? UntitledRecoveryCopy() : RecoveryFileName(batch_->CurrentBatch());
     try {
         WriteBatchFile(target, FormatBatchText(batch_->Model().Paths()), false);
     } catch (const std::exception& e) {
@@ -472,14 +491,27 @@ LRESULT TZEPHMain::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
         LRESULT result = ui::TForm::WndProc(msg, wParam, lParam);
         if (LOWORD(wParam) == WA_INACTIVE) {
             if (tbMenu) tbMenu->LeaveMenuMode();
+        } else if (FirstActivate && firstShowRunning_) {
+            // The first show posts it once its steps are over.
+            activatedDuringShow_ = true;
         } else if (FirstActivate) {
-            // After the first show's steps, which run once Show returns.
+            // Posted, so that the activation itself completes first.
             PostMessageA(Handle(), WM_FIRST_ACTIVATE, 0, 0);
         }
         return result;
     }
     case WM_FIRST_ACTIVATE:
-        FormActivate();
+        if (!firstShowRunning_) FormActivate();
+        return 0;
+    case WM_QUERYENDSESSION: return QueryEndSession(lParam);
+    case WM_ENDSESSION:
+        EndSession(wParam != FALSE, lParam);
+        return 0;
+    case WM_SESSION_PROMPT:
+        Close();
+        return 0;
+    case WM_SESSION_CLOSE:
+        DestroyWindow(Handle());
         return 0;
     case WM_DESTROY:
         FormDestroy();

@@ -2,8 +2,9 @@
 // The main window: the batch list, every command as an action of one list
 // (reached through the dockable menu bar and toolbar, the list's context
 // menu and the shortcuts), list editing, the clipboard, drag and drop, the
-// stored window state, and the application-wide error handler: every error
-// that reaches a window procedure is shown here.
+// stored window state, the end of the Windows session, and the
+// application-wide error handler: every error that reaches a window
+// procedure is shown here.
 #include <windows.h>
 #include <shellapi.h>
 
@@ -141,10 +142,17 @@ public:
     std::vector<std::string> EntryPaths() const;
     // True while a registration or a task run is in progress.
     bool Busy() const { return alMain.Locked(); }
-    // The recovery copy written on the fatal-error path, if any.
+    // The recovery copy that holds this session's unsaved changes, if any:
+    // written on the fatal-error path or when the Windows session ends.
     const std::string& RecoveryCopy() const { return recoveryCopy_; }
     // How often the Paste check has read the clipboard's text.
     unsigned long ClipboardReads() const { return clipboardReads_; }
+    // Where the recovery copy of an untitled batch goes: the user's
+    // documents folder (the temporary folder when there is none).
+    static std::string UntitledRecoveryCopy();
+    // The reason given to Windows for holding up the end of the session
+    // while the batch has unsaved changes; empty while there are none.
+    const std::string& ShutdownBlockReason() const { return blockReason_; }
 
 protected:
     LRESULT WndProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
@@ -179,13 +187,28 @@ private:
     void SetInsertMark(int row);
     std::string WriteRecoveryCopy(std::string* failure);
     void EndFatally(const std::string& message, const std::string& details);
+    // The end of the Windows session (frmMainSession.cpp). Posted to itself:
+    // the save prompt asked after a refused end of the session, and the
+    // close of a window the Restart Manager shuts down.
+    static constexpr UINT WM_SESSION_PROMPT = WM_APP + 0x21;
+    static constexpr UINT WM_SESSION_CLOSE = WM_APP + 0x22;
+    LRESULT QueryEndSession(LPARAM flags);
+    void EndSession(bool ending, LPARAM flags);
+    void KeepRecoveryCopy();
+    void DiscardRecoveryCopy();
+    void SyncShutdownBlock();
+    void OfferRecoveryCopies();
 
     std::unique_ptr<TBatchDocument> batch_;
     qv::GdiObject<HFONT> listFont_;
     bool bottomVisible_ = true;
     bool stateStored_ = false;
     bool fatal_ = false;
+    // True while the first show's steps run: the first activation waits.
+    bool firstShowRunning_ = false;
+    bool activatedDuringShow_ = false;
     std::string recoveryCopy_;
+    std::string blockReason_;
     // The clipboard check's memory.
     DWORD clipboardSequence_ = 0;
     bool clipboardChecked_ = false;

@@ -139,6 +139,26 @@ void TBatchDocument::LoadBatch(const std::string& path) {
     Changed();
 }
 
+bool TBatchDocument::RecoverBatch(const std::string& copy, const std::string& target) {
+    if (!SavePrompt()) return false;
+    std::vector<std::string> paths;
+    try {
+        ui::TBusyCursor busy;
+        if (!ParseBatchText(ReadWholeFile(copy), &paths)) {
+            throw EQVException(qv::LoadFmt(IDS_NOT_A_BATCH, engine::ExtractFileName(copy)), "", qekError);
+        }
+    } catch (const EQVException&) {
+        throw;
+    } catch (const std::exception& e) {
+        throw EQVException(qv::LoadFmt(IDS_ERROR_LOADING, copy), e.what(), qekError);
+    }
+    model_.Assign(paths);
+    currentBatch_ = target;
+    RefreshView();
+    SetModified(true);
+    return true;
+}
+
 bool TBatchDocument::SaveBatch(const std::string& path) {
     if (path.empty()) return SaveBatchAs("");
     try {

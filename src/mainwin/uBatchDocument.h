@@ -40,6 +40,12 @@ public:
     // Reads the file into the list; raises on failure, leaving the list as
     // it was when the file is not a batch file.
     void LoadBatch(const std::string& path);
+    // Save prompt, then the entries of a recovery copy become the unsaved
+    // changes of `target` (a batch path, or empty text for an untitled
+    // batch): `target` is current and modified. False when the prompt
+    // stopped it; raises as LoadBatch does, leaving everything as it was.
+    // The recent list is not touched.
+    bool RecoverBatch(const std::string& copy, const std::string& target);
     // Writes the list; an empty path asks for a name. False when the user
     // cancelled the save dialog.
     bool SaveBatch(const std::string& path);

@@ -81,10 +81,44 @@ private:
     std::thread thread_;
 };
 
+
+struct WindowSearch {
+    std::string caption;
+    HWND found;
+};
+
+BOOL CALLBACK MatchCaption(HWND hwnd, LPARAM param) {
+    auto* search = reinterpret_cast<WindowSearch*>(param);
+    if (IsWindowVisible(hwnd) && WindowText(hwnd) == search->caption) search->found = hwnd;
+    return TRUE;
+}
+
+// A visible window of this thread with that caption, if any.
+HWND ThreadWindow(const std::string& caption) {
+    WindowSearch search{caption, nullptr};
+    EnumThreadWindows(GetCurrentThreadId(), MatchCaption, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+// Gives the file a last-write time a number of hours after a fixed moment.
+void SetWriteTime(const std::string& path, int hours) {
+    HANDLE file = CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    ULARGE_INTEGER time;
+    time.QuadPart = 132000000000000000ULL + static_cast<ULONGLONG>(hours) * 36000000000ULL;
+    FILETIME written{time.LowPart, time.HighPart};
+    SetFileTime(file, nullptr, nullptr, &written);
+    CloseHandle(file);
+}
+
+bool FileExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
 class MainWindow : public ::testing::Test {
 protected:
     void SetUp() override {
         DeleteTree(HKEY_LOCAL_MACHINE, kAppKey);
+        // A start offers a recovery copy of an untitled batch left behind.
+        DeleteFileA(TZEPHMain::UntitledRecoveryCopy().c_str());
         NewApp();
         dir = MakeTempDir("mainwin");
         Open();
@@ -1013,6 +1047,202 @@ TEST_F(MainWindow, NotClosedUnderItsOwnModalWindow) {
     ui::Application.SetMainForm(nullptr);
     EXPECT_TRUE(IsWindow(main->Handle()));
     EXPECT_EQ(Order(), "A") << "Escape answered No";
+}
+
+TEST_F(MainWindow, TheTipOfTheDayWaitsForTheStartUpMessages) {
+    const std::string tips = dir + "tips.tip";
+    WriteFile(tips, "The only tip.\r\n");
+    struct Case {
+        TStartMode mode;
+        bool autoOpen;
+        const char* firstCaption;  // the message or dialog of the first show
+        bool systemDialog;
+    };
+    const Case cases[] = {
+        {smNormal, true, "Quorvandel Corvantis", false},  // "Batch file 'gone.kvx' not found."
+        {smOpenBatch, false, "Open Corvantis File...", true},
+    };
+    for (const Case& c : cases) {
+        main.reset();
+        NewApp();
+        AppInfo->TipsFile = tips;
+        Options->ShowTips = true;
+        Options->AutoOpenLastBatch = c.autoOpen;
+        qv::WriteRegString(HKEY_LOCAL_MACHINE, kAppKey + "\\Storage\\MRU", dir + "gone.kvx", "");
+        StartMode = c.mode;
+        CommandLineFile.clear();
+        DriveDialog({[&](HWND dialog) {
+                         EXPECT_EQ(WindowText(dialog), c.firstCaption);
+                         EXPECT_EQ(ThreadWindow("Tip Of The Day..."), nullptr) << "not over " << c.firstCaption;
+                         if (c.systemDialog) {
+                             CancelDialog(dialog);
+                         } else {
+                             PressKey(VK_RETURN);
+                         }
+                     },
+                     [&](HWND dialog) {
+                         EXPECT_EQ(WindowText(dialog), "Tip Of The Day...") << "after " << c.firstCaption;
+                         Click(ChildWithText(dialog, "&Close"));
+                     }},
+                    [&] { Open(); });
+    }
+}
+
+TEST_F(MainWindow, ClosingAsksToSaveTheChanges) {
+    const std::string path = dir + "work.kvx";
+    const std::string original = "; Quorvandel Corvantis File\r\n" + dir + "A.dll\r\n";
+    WriteFile(dir + "A.dll", "x");
+    WriteFile(dir + "B.dll", "x");
+    for (const char* answer : {"&Cancel", "&No", "&Yes"}) {
+        main.reset();
+        NewApp();
+        Open();
+        WriteFile(path, original);
+        main->MRUListClick(path);
+        main->Batch().AddFile(dir + "B.dll", false);
+        EXPECT_EQ(main->ShutdownBlockReason(), "The changes to 'work.kvx' are not saved.");
+        HWND window = main->Handle();
+        DriveDialog({[&](HWND dialog) {
+                        EXPECT_NE(ChildWithText(dialog, "Do you want to save the changes you made to '" + path + "'?"),
+                                  nullptr);
+                        Click(ChildWithText(dialog, answer));
+                    }},
+                    [&] { PostMessageA(window, WM_CLOSE, 0, 0), Pump(50); });
+        const bool cancel = answer == std::string("&Cancel"), yes = answer == std::string("&Yes");
+        EXPECT_EQ(IsWindow(window) != FALSE, cancel) << answer;
+        EXPECT_EQ(ReadFileBytes(path), yes ? original + dir + "B.dll\r\n" : original) << answer;
+    }
+    EXPECT_EQ(ReadDword(HKEY_LOCAL_MACHINE, kAppKey + "\\Storage", "FormStyle"), 0u) << "the state was stored";
+}
+
+TEST_F(MainWindow, TheEndOfTheSessionKeepsTheWork) {
+    const std::string path = dir + "work.kvx", copy = dir + "Recovery of work.kvx";
+    const std::string original = "; Quorvandel Corvantis File\r\n" + dir + "A.dll\r\n";
+    WriteFile(dir + "A.dll", "x");
+    WriteFile(dir + "B.dll", "x");
+    enum Send { Query = 1, End = 2 };
+    struct Case {
+        const char* name;
+        bool modified;
+        int send;
+        BOOL ending;
+        LPARAM flags;
+        LRESULT answer;      // to WM_QUERYENDSESSION
+        const char* prompt;  // the button pressed in the save prompt that follows, if one does
+        bool copyKept, settingsWritten, closed;
+    };
+    const Case cases[] = {
+        {"unmodified, query", false, Query, 0, 0, TRUE, nullptr, false, false, false},
+        {"modified, query, Cancel", true, Query, 0, 0, FALSE, "&Cancel", true, false, false},
+        {"modified, query, No", true, Query, 0, 0, FALSE, "&No", false, true, true},
+        {"unmodified, end", false, End, TRUE, 0, 0, nullptr, false, true, false},
+        {"modified, end", true, End, TRUE, 0, 0, nullptr, true, true, false},
+        {"modified, end cancelled", true, End, FALSE, 0, 0, nullptr, false, false, false},
+        {"unmodified, close app", false, Query | End, TRUE, ENDSESSION_CLOSEAPP, TRUE, nullptr, false, true, true},
+        {"modified, close app", true, Query | End, TRUE, ENDSESSION_CLOSEAPP, TRUE, nullptr, true, true, true},
+    };
+    const std::string withB = original + dir + "B.dll\r\n";
+    for (const Case& c : cases) {
+        main.reset();
+        DeleteFileA(copy.c_str());
+        NewApp();
+        Open();
+        WriteFile(path, original);
+        main->MRUListClick(path);
+        if (c.modified) main->Batch().AddFile(dir + "B.dll", false);
+        Pump();
+        DeleteTree(HKEY_LOCAL_MACHINE, kAppKey);
+        HWND window = main->Handle();
+        if (c.send & Query) {
+            EXPECT_EQ(SendMessageA(window, WM_QUERYENDSESSION, 0, c.flags), c.answer) << c.name;
+            if (c.modified) EXPECT_EQ(ReadFileBytes(copy), withB) << c.name << ": written before the answer";
+        }
+        if (c.send & End) SendMessageA(window, WM_ENDSESSION, c.ending, c.flags);
+        std::vector<DialogStep> steps;
+        if (c.prompt) {
+            steps.push_back([&](HWND dialog) {
+                EXPECT_NE(ChildWithText(dialog, "Do you want to save the changes you made to '" + path + "'?"), nullptr);
+                Click(ChildWithText(dialog, c.prompt));
+            });
+        }
+        DriveDialog(steps, [&] { Pump(100); });
+        EXPECT_EQ(ReadFileBytes(copy), c.copyKept ? withB : "") << c.name;
+        EXPECT_EQ(ReadFileBytes(path), original) << c.name;
+        const DWORD absent = 0xFFFFFFFF;
+        EXPECT_EQ(ReadDword(HKEY_LOCAL_MACHINE, kAppKey + "\\Options", "ShowTips") != absent, c.settingsWritten)
+            << c.name;
+        EXPECT_EQ(ReadDword(HKEY_LOCAL_MACHINE, kAppKey + "\\Storage", "FormStyle") != absent, c.settingsWritten)
+            << c.name;
+        EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kAppKey + "\\Storage\\MRU", path) != "<absent>", c.settingsWritten)
+            << c.name;
+        EXPECT_EQ(IsWindow(window) == FALSE, c.closed) << c.name;
+    }
+    // Saved: the session may end, and the copy of the changes goes.
+    main.reset();
+    DeleteFileA(copy.c_str());
+    NewApp();
+    Open();
+    main->MRUListClick(path);
+    main->Batch().AddFile(dir + "B.dll", false);
+    SendMessageA(main->Handle(), WM_QUERYENDSESSION, 0, ENDSESSION_CLOSEAPP);
+    ASSERT_TRUE(FileExists(copy));
+    main->actFileSaveExecute();
+    EXPECT_EQ(main->ShutdownBlockReason(), "");
+    EXPECT_FALSE(FileExists(copy));
+    EXPECT_EQ(SendMessageA(main->Handle(), WM_QUERYENDSESSION, 0, 0), TRUE);
+}
+
+TEST_F(MainWindow, ARecoveryCopyIsOfferedAtTheNextStart) {
+    const std::string path = dir + "work.kvx", copy = dir + "Recovery of work.kvx";
+    const std::string untitled = TZEPHMain::UntitledRecoveryCopy();
+    const std::string original = "; Quorvandel Corvantis File\r\n" + dir + "A.dll\r\n";
+    WriteFile(path, original);
+    WriteFile(copy, original + dir + "B.dll\r\n");
+    main.reset();
+    struct Case {
+        const char* name;
+        int batchHours, copyHours;  // last-write times; -1: the untitled copy
+        const char* answer;         // nullptr: not offered
+        const char* caption;
+    };
+    const Case cases[] = {
+        {"newer than its batch", 0, 1, "&Yes", "Quorvandel Corvantis: work.kvx*"},
+        {"answered before", 0, 1, nullptr, "Quorvandel Corvantis"},
+        {"newer work written", 0, 2, "&No", "Quorvandel Corvantis"},
+        {"older than its batch", 4, 3, nullptr, "Quorvandel Corvantis"},
+        {"untitled", 4, -1, "&Yes", "Quorvandel Corvantis: [New]*"},
+    };
+    for (const Case& c : cases) {
+        SetWriteTime(path, c.batchHours);
+        if (c.copyHours >= 0) SetWriteTime(copy, c.copyHours);
+        if (c.copyHours < 0) WriteFile(untitled, original);
+        main.reset();
+        NewApp();
+        qv::WriteRegString(HKEY_LOCAL_MACHINE, kAppKey + "\\Storage\\MRU", path, "");
+        std::vector<DialogStep> steps;
+        if (c.answer) {
+            steps.push_back([&](HWND dialog) {
+                const std::string name = c.copyHours < 0 ? "Changes to [New] " : "Changes to 'work.kvx' ";
+                const std::string text = ChildTextContaining(dialog, "recovery copy");
+                EXPECT_NE(text.find(name), std::string::npos) << c.name << ": " << text;
+                EXPECT_NE(text.find(c.copyHours < 0 ? "'Recovery of Untitled.kvx'" : "'Recovery of work.kvx'"),
+                          std::string::npos)
+                    << c.name << ": " << text;
+                SaveShot(dialog, c.copyHours < 0 ? "recovery-offer-new" : "recovery-offer");
+                Click(ChildWithText(dialog, c.answer));
+            });
+        }
+        if (steps.empty()) {
+            Open();
+        } else {
+            DriveDialog(steps, [&] { Open(); });
+        }
+        EXPECT_EQ(main->Caption(), c.caption) << c.name;
+    }
+    EXPECT_EQ(main->Batch().Model().Count(), 1u);
+    // The recovered changes given up: the copy goes with them.
+    DriveDialog({[](HWND dialog) { Click(ChildWithText(dialog, "&No")); }}, [&] { main->Close(); });
+    EXPECT_FALSE(FileExists(untitled));
 }
 
 }  // namespace
