@@ -419,30 +419,8 @@ bool TFilePropsForm::PreTranslateMessage(MSG& msg) {
 
 HBRUSH TFilePropsForm::ControlColor(HDC dc, HWND control) {
     if (std::find(pageControls_.begin(), pageControls_.end(), control) == pageControls_.end()) return nullptr;
-    if (!pageBrush_) {
-        // The tab control draws its page itself (plain, or in the visual
-        // style's colour): take the colour it paints inside the page.
-        HWND tab = pcProperties->Handle();
-        RECT r{};
-        GetClientRect(tab, &r);
-        HDC screen = GetDC(tab);
-        HDC memory = CreateCompatibleDC(screen);
-        HBITMAP bitmap = CreateCompatibleBitmap(screen, r.right, r.bottom);
-        HGDIOBJ old = SelectObject(memory, bitmap);
-        FillRect(memory, &r, GetSysColorBrush(COLOR_BTNFACE));
-        SendMessageA(tab, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(memory), PRF_CLIENT | PRF_ERASEBKGND);
-        RECT page = r;
-        TabCtrl_AdjustRect(tab, FALSE, &page);
-        pageColor_ = GetPixel(memory, (page.left + page.right) / 2, (page.top + page.bottom) / 2);
-        if (pageColor_ == CLR_INVALID) pageColor_ = GetSysColor(COLOR_BTNFACE);
-        SelectObject(memory, old);
-        DeleteObject(bitmap);
-        DeleteDC(memory);
-        ReleaseDC(tab, screen);
-        pageBrush_.reset(CreateSolidBrush(pageColor_));
-    }
-    SetBkColor(dc, pageColor_);
-    return pageBrush_.get();
+    SetBkColor(dc, pcProperties->PageColor());
+    return pcProperties->PageBrush();
 }
 
 bool TFilePropsForm::FormKeyUp(WORD key, unsigned) {

@@ -130,6 +130,4 @@ private:
     std::vector<std::pair<ui::TControl*, ui::TControl*>> mnemonics_;
     std::unique_ptr<std::remove_pointer_t<HICON>, IconDeleter> icon_;
     std::vector<HWND> pageControls_;
-    qv::GdiObject<HBRUSH> pageBrush_;
-    COLORREF pageColor_ = 0;
 };

@@ -69,6 +69,50 @@ bool TTabControl::HandleNotify(NMHDR* header, LRESULT* result) {
     return true;
 }
 
+bool TTabControl::OnPage(HWND control) const {
+    for (const auto& page : pages_) {
+        for (const TControl* item : page) {
+            if (item->Handle() == control) return true;
+        }
+    }
+    return false;
+}
+
+COLORREF TTabControl::PageColor() {
+    if (pageColor_ != CLR_INVALID) return pageColor_;
+    HWND tab = Handle();
+    RECT r{};
+    GetClientRect(tab, &r);
+    HDC screen = GetDC(tab);
+    HDC memory = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, r.right, r.bottom);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    FillRect(memory, &r, GetSysColorBrush(COLOR_BTNFACE));
+    SendMessageA(tab, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(memory), PRF_CLIENT | PRF_ERASEBKGND);
+    RECT page = r;
+    TabCtrl_AdjustRect(tab, FALSE, &page);
+    pageColor_ = GetPixel(memory, (page.left + page.right) / 2, (page.top + page.bottom) / 2);
+    if (pageColor_ == CLR_INVALID) pageColor_ = GetSysColor(COLOR_BTNFACE);
+    SelectObject(memory, old);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(tab, screen);
+    return pageColor_;
+}
+
+HBRUSH TTabControl::PageBrush() {
+    if (!pageBrush_) pageBrush_.reset(CreateSolidBrush(PageColor()));
+    return pageBrush_.get();
+}
+
+RECT TTabControl::PageRect() const {
+    RECT r{};
+    GetClientRect(Handle(), &r);
+    TabCtrl_AdjustRect(Handle(), FALSE, &r);
+    MapWindowPoints(Handle(), GetParent(Handle()), reinterpret_cast<POINT*>(&r), 2);
+    return r;
+}
+
 TStatusBar::TStatusBar(TForm& owner, const TBounds& bounds)
     : TControl(owner, STATUSCLASSNAMEA, "", bounds, CCS_NOPARENTALIGN | CCS_NORESIZE | CCS_NODIVIDER) {
     SendMessageA(Handle(), SB_SIMPLE, TRUE, 0);

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "common/QVHandles.h"
 #include "ui/Controls.h"
 
 namespace ui {
@@ -35,10 +36,22 @@ public:
     void SetActivePage(int page);
     int PageCount() const { return static_cast<int>(pages_.size()); }
     bool HandleNotify(NMHDR* header, LRESULT* result) override;
+    // Whether the window is one of the pages' controls.
+    bool OnPage(HWND control) const;
+    // The colour the tab control paints inside its page (plain, or the
+    // visual style's), and a brush of it: page controls and the insides of
+    // group boxes are painted with it, so that nothing shows a strip of
+    // another colour. Taken from the control's own painting once.
+    COLORREF PageColor();
+    HBRUSH PageBrush();
+    // The page's area in the parent's client coordinates, in pixels.
+    RECT PageRect() const;
 
 private:
     void ShowPage(int page);
     std::vector<std::vector<TControl*>> pages_;
+    COLORREF pageColor_ = CLR_INVALID;
+    qv::GdiObject<HBRUSH> pageBrush_;
 };
 
 // A status bar with one simple panel showing a line of text; placed by the

@@ -7,6 +7,7 @@
 
 #include "ui/ActionMenus.h"
 #include "ui/Application.h"
+#include "ui/ComCtrls.h"
 #include "ui/Controls.h"
 
 namespace ui {
@@ -254,7 +255,21 @@ int TForm::ShowModal() {
 
 bool TForm::FormKeyDown(WORD, unsigned) { return false; }
 bool TForm::FormKeyUp(WORD, unsigned) { return false; }
-HBRUSH TForm::ControlColor(HDC, HWND) { return nullptr; }
+HBRUSH TForm::ControlColor(HDC dc, HWND control) {
+    // A control on a tab page takes the page's colour. Edits keep their own:
+    // a disabled or read-only one asks here too, and must stay an edit.
+    char className[16] = "";
+    GetClassNameA(control, className, sizeof className);
+    if (lstrcmpiA(className, "Edit") == 0) return nullptr;
+    for (auto& item : controls_) {
+        auto* tabs = dynamic_cast<TTabControl*>(item.get());
+        if (tabs && tabs->OnPage(control)) {
+            SetBkColor(dc, tabs->PageColor());
+            return tabs->PageBrush();
+        }
+    }
+    return nullptr;
+}
 
 void TForm::ShowFocusCues() {
     SendMessageA(handle_, WM_CHANGEUISTATE, MAKEWPARAM(UIS_CLEAR, UISF_HIDEFOCUS | UISF_HIDEACCEL), 0);
@@ -419,6 +434,19 @@ LRESULT TForm::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
             return 0;
         }
         break;
+    case WM_ERASEBKGND: {
+        // The inside of a group box on a tab page is not painted by the group
+        // box, nor by the tab control (it does not paint over its siblings):
+        // the form paints the page's area in the page's colour.
+        LRESULT erased = DefWindowProcA(handle_, msg, wParam, lParam);
+        for (auto& item : controls_) {
+            if (auto* tabs = dynamic_cast<TTabControl*>(item.get()); tabs && tabs->Visible()) {
+                RECT page = tabs->PageRect();
+                FillRect(reinterpret_cast<HDC>(wParam), &page, tabs->PageBrush());
+            }
+        }
+        return erased;
+    }
     case WM_CTLCOLORSTATIC:
     case WM_CTLCOLORBTN:
         if (HBRUSH brush = ControlColor(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam))) {

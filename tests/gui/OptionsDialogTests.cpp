@@ -152,6 +152,47 @@ TEST_F(OptionsDialog, LayoutPagesAndMnemonics) {
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kOptionsKey)) << "Esc stores nothing";
 }
 
+// Every page is one colour: the insides of the group boxes and the
+// backgrounds of the labels, check boxes and radio buttons are painted in the
+// colour the tab control gives its page, with no strip of another colour.
+TEST_F(OptionsDialog, EveryPageIsPaintedInTheTabControlsColour) {
+    auto check = [](HWND dialog, int page) {
+        TOptionsDlg* d = Dlg(dialog);
+        d->pcOptions->SetActivePage(page);
+        std::vector<POINT> points;
+        std::vector<std::string> names;
+        for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+            char className[16] = "";
+            GetClassNameA(child, className, sizeof className);
+            const bool isButton = lstrcmpiA(className, "Button") == 0;
+            const LONG type = GetWindowLongA(child, GWL_STYLE) & BS_TYPEMASK;
+            if (!IsWindowVisible(child) || child == d->pcOptions->Handle()) continue;
+            if (!(isButton && type != BS_PUSHBUTTON && type != BS_DEFPUSHBUTTON) &&
+                lstrcmpiA(className, "Static") != 0) {
+                continue;
+            }
+            RECT r{};
+            GetWindowRect(child, &r);
+            MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&r), 2);
+            // The top row of a caption's cell holds no letter; inside a group
+            // box, a point just within its lower left corner holds no control.
+            POINT at{r.left + 1, r.top};
+            if (isButton && type == BS_GROUPBOX) at = POINT{r.left + 5, r.bottom - 6};
+            points.push_back(at);
+            names.push_back(WindowText(child));
+        }
+        const std::vector<COLORREF> colours = ScreenPixels(dialog, points);
+        for (size_t i = 0; i < colours.size(); ++i) {
+            EXPECT_EQ(colours[i], d->pcOptions->PageColor()) << "page " << page << ": " << names[i];
+        }
+    };
+    Run({[&](HWND dialog) {
+        TOptionsDlg* d = Dlg(dialog);
+        for (int page : {d->tsGeneral, d->tsBatch, d->tsFilesList}) check(dialog, page);
+        Click(d->cmdCancel->Handle());
+    }});
+}
+
 TEST_F(OptionsDialog, TheFontAndColourLists) {
     Run({[&](HWND dialog) {
         TOptionsDlg* d = Dlg(dialog);

@@ -227,13 +227,33 @@ void CancelDialog(HWND dialog) {
                  reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDCANCEL)));
 }
 
-void SaveShot(HWND window, const std::string& name) {
-    char folder[MAX_PATH] = {};
-    if (!GetEnvironmentVariableA("CORVANTIS_SHOTS", folder, MAX_PATH)) return;
+namespace {
+
+void RepaintAndSettle(HWND window) {
     RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_ALLCHILDREN | RDW_FRAME);
     // Waiting in the message wait (without taking any message) lets the
     // display driver put what was painted on the screen before it is read.
     MsgWaitForMultipleObjects(0, nullptr, FALSE, 150, 0);
+}
+
+}  // namespace
+
+std::vector<COLORREF> ScreenPixels(HWND window, const std::vector<POINT>& points) {
+    RepaintAndSettle(window);
+    HDC screen = GetDC(nullptr);
+    std::vector<COLORREF> colours;
+    for (POINT at : points) {
+        ClientToScreen(window, &at);
+        colours.push_back(GetPixel(screen, at.x, at.y));
+    }
+    ReleaseDC(nullptr, screen);
+    return colours;
+}
+
+void SaveShot(HWND window, const std::string& name) {
+    char folder[MAX_PATH] = {};
+    if (!GetEnvironmentVariableA("CORVANTIS_SHOTS", folder, MAX_PATH)) return;
+    RepaintAndSettle(window);
     RECT r{};
     GetWindowRect(window, &r);
     int width = r.right - r.left;

@@ -51,6 +51,10 @@ void ChooseFile(HWND dialog, const std::string& path);
 // Presses Cancel in a system dialog.
 void CancelDialog(HWND dialog);
 
+// The colours on the screen at points of the window's client area, after
+// the window has painted itself anew.
+std::vector<COLORREF> ScreenPixels(HWND window, const std::vector<POINT>& points);
+
 // When CORVANTIS_SHOTS names a folder, saves a picture of the window there as
 // <name>.bmp (for looking at, not for comparing).
 void SaveShot(HWND window, const std::string& name);
