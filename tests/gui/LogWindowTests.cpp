@@ -97,8 +97,8 @@ TEST(LogWindow, LayoutAndRowsBeforeTheRunStarts) {
             EXPECT_EQ(r.top, 96);
             EXPECT_EQ(r.right - r.left, 433);
             EXPECT_EQ(r.bottom - r.top, 177);
-            EXPECT_EQ(ListView_GetColumnWidth(log.lvTasks->Handle(), 0), 300);
-            EXPECT_EQ(ListView_GetColumnWidth(log.lvTasks->Handle(), 1), 100);
+            EXPECT_EQ(ListView_GetColumnWidth(log.lvTasks->Handle(), 0), ui::Application.Scale(300));
+            EXPECT_EQ(ListView_GetColumnWidth(log.lvTasks->Handle(), 1), ui::Application.Scale(100));
         }
         if (log.Run().Progress() == 3) SaveShot(log.Handle(), "log-during");
         real(path, reg);
