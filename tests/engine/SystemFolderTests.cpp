@@ -3,6 +3,9 @@
 // (its keys in the 64-bit view) while its 32-bit namesake in SysWOW64 is left
 // alone, whatever spelling or current folder names it; a 32-bit library
 // there is refused, an executable server there starts from there.
+#include <windows.h>
+#include <oleauto.h>
+
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -101,8 +104,12 @@ TEST(SystemFolder, NothingButA64BitLibraryInTheRealSystem32IsRegisteredFromThere
     SKIP_UNLESS_REDIRECTED();
     for (const TRefusal& row : kRefusals) {
         TSystemFolderFiles files;
-        if (*row.source) ASSERT_TRUE(files.Place(row.source, "Sysnative", kLibrary));
-        if (*row.wow64) ASSERT_TRUE(files.Place(row.wow64, "SysWOW64", kLibrary));
+        if (*row.source) {
+            ASSERT_TRUE(files.Place(row.source, "Sysnative", kLibrary));
+        }
+        if (*row.wow64) {
+            ASSERT_TRUE(files.Place(row.wow64, "SysWOW64", kLibrary));
+        }
         for (bool register_ : {true, false}) {
             Outcome outcome = RunFile(WindowsDir() + "System32\\" + kLibrary, register_);
             EXPECT_TRUE(Failed(outcome, Expand(row.message)));
@@ -124,6 +131,42 @@ TEST(SystemFolder, AnExecutableServerInSystem32StartsFromTheRealSystem32) {
               "\"" + path + "\" /regserver");
     EXPECT_EQ(ReadInView(ts::kExeServerKey, ts::kExeServerCommandLineValueName, KEY_WOW64_32KEY), "")
         << "the 32-bit namesake did not run";
+}
+
+// A type library in the real System32 is registered by the 64-bit helper
+// when it declares 64-bit code, and refused like a 32-bit library otherwise.
+TEST(SystemFolder, ATypeLibraryInSystem32) {
+    SKIP_UNLESS_REDIRECTED();
+    const std::string win32 = ReadFileBytes(TestDataDir() + ts::kTestLibFile);
+    ASSERT_GT(win32.size(), 0x20u);
+    std::string win64 = win32;
+    win64[0x14] = static_cast<char>((win64[0x14] & 0xF0) | SYS_WIN64);
+    const std::string path = WindowsDir() + "System32\\CvSysLib.tlb";
+    const std::string entry = std::string("Software\\Classes\\TypeLib\\") + ts::kTestLibLibidString + "\\" +
+                              ts::kTestLibVersionString + "\\0\\win64";
+    const struct {
+        const std::string* bytes;
+        bool registered;
+    } rows[] = {{&win64, true}, {&win32, false}};
+    for (const auto& row : rows) {
+        TSystemFolderFiles files;
+        files.Write("Sysnative", "CvSysLib.tlb", *row.bytes);
+        Outcome outcome = RunFile(path, true);
+        if (row.registered) {
+            EXPECT_TRUE(Succeeded(outcome, "Call to 'RegisterTypeLib' in 'CvSysLib.tlb' completed with success."));
+            // Wine's oleaut32 records the path in its "\\\\?\\" form.
+            std::string recorded = ReadInView(entry, nullptr, KEY_WOW64_64KEY);
+            if (recorded.rfind("\\\\?\\", 0) == 0) recorded.erase(0, 4);
+            EXPECT_EQ(lstrcmpiA(recorded.c_str(), path.c_str()), 0) << recorded;
+            EXPECT_TRUE(Succeeded(RunFile(path, false),
+                                  "Call to 'UnRegisterTypeLib' in 'CvSysLib.tlb' completed with success."));
+        } else {
+            EXPECT_TRUE(Failed(outcome, "Call to 'RegisterTypeLib' failed in 'CvSysLib.tlb'."));
+            EXPECT_NE(outcome.details.find("is a 32-bit library in the 64-bit system folder"), std::string::npos)
+                << outcome.details;
+        }
+        EXPECT_EQ(ReadInView(entry, nullptr, KEY_WOW64_64KEY), "");
+    }
 }
 
 // In this process, the path opened for a name; the mapping itself is

@@ -44,10 +44,13 @@ inline std::string OkServerInproc(REGSAM view) {
     return ReadInView(std::string("Software\\Classes\\") + TestServers::kOkServerInprocKey, nullptr, view);
 }
 
-// What OkServer and ExeServer registered, in both views.
+// What OkServer, ExeServer and TestLib.tlb registered, in both views.
 inline void ForgetTestServers() {
-    const std::pair<const char*, const char*> keys[] = {{"Software\\Classes\\CLSID", TestServers::kOkServerClsidString},
-                                                        {"Software\\CorvantisTests", "ExeServer"}};
+    const std::pair<const char*, const char*> keys[] = {
+        {"Software\\Classes\\CLSID", TestServers::kOkServerClsidString},
+        {"Software\\Classes\\TypeLib", TestServers::kTestLibLibidString},
+        {"Software\\Classes\\Interface", TestServers::kTestLibInterfaceIidString},
+        {"Software\\CorvantisTests", "ExeServer"}};
     for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
         for (const auto& [parent, child] : keys) {
             HKEY opened = nullptr;
@@ -76,6 +79,12 @@ public:
         const std::string target = WindowsDir() + folder + "\\" + name;
         placed_.push_back(target);
         return CopyTo(TestDataDir() + source, target);
+    }
+
+    // Writes `bytes` as the file `name` into the folder.
+    void Write(const char* folder, const std::string& name, const std::string& bytes) {
+        placed_.push_back(WindowsDir() + folder + "\\" + name);
+        WriteFile(placed_.back(), bytes);
     }
 
 private:
