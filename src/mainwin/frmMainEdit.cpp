@@ -25,10 +25,8 @@ bool InsideInclusive(const RECT& r, POINT p) {
     return r.right > r.left && p.x >= r.left && p.x <= r.right && p.y >= r.top && p.y <= r.bottom;
 }
 
-// A folder or file in System32 is the real one, as Explorer, which dropped
-// it, means it.
 bool IsFolder(const std::string& path) {
-    DWORD attributes = GetFileAttributesA(engine::NativeViewOf(path).c_str());
+    DWORD attributes = GetFileAttributesA(path.c_str());
     // Attributes that cannot be read make no folder.
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
@@ -41,7 +39,7 @@ std::vector<std::string> FolderFiles(const std::string& folder) {
     if (prefix.empty() || (prefix.back() != '\\' && prefix.back() != '/')) prefix += '\\';
     std::vector<std::string> files;
     WIN32_FIND_DATAA found{};
-    HANDLE search = FindFirstFileA((engine::NativeViewOf(prefix) + "*.*").c_str(), &found);
+    HANDLE search = FindFirstFileA((prefix + "*.*").c_str(), &found);
     if (search == INVALID_HANDLE_VALUE) return files;
     do {
         constexpr DWORD kVolumeLabel = 0x8;
