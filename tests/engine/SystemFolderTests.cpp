@@ -13,7 +13,6 @@
 
 #include "EngineTestUtil.h"
 #include "TestServerIds.h"
-#include "engine/uRegCore.h"
 #include "support/SystemFolderFiles.h"
 #include "support/TestEnv.h"
 
@@ -167,18 +166,4 @@ TEST(SystemFolder, ATypeLibraryInSystem32) {
         }
         EXPECT_EQ(ReadInView(entry, nullptr, KEY_WOW64_64KEY), "");
     }
-}
-
-// In this process, the path opened for a name; the mapping itself is
-// checked row by row in the unit tests.
-TEST(SystemFolder, TheNativeViewOfThisProcess) {
-    const std::string system32 = WindowsDir() + "System32\\scrrun.dll";
-    const std::string native = RedirectedToSysWow64() ? WindowsDir() + "Sysnative\\scrrun.dll" : system32;
-    EXPECT_EQ(engine::NativeViewOf(system32), native);
-    {
-        ScopedCurrentDir inSystem32(WindowsDir() + "System32");
-        EXPECT_EQ(engine::NativeViewOf("scrrun.dll"), RedirectedToSysWow64() ? native : "scrrun.dll");
-    }
-    const std::string other = TestDataDir() + ts::kOkServerFile;
-    EXPECT_EQ(engine::NativeViewOf(other), other);
 }
