@@ -99,16 +99,18 @@ public:
         device.reset();
         TFileId logId;
         const bool exists = FileIdOf(log, logId);
-        auto same = [&](const std::string& input) {
+        // `opened` is the file the run reads for `input`: for a server in
+        // System32, the real one.
+        auto same = [&](const std::string& input, const std::string& opened) {
             TFileId id;
-            if (exists) return FileIdOf(input, id) && id == logId;
+            if (exists) return FileIdOf(opened, id) && id == logId;
             // Neither file exists yet: only the same full name can meet.
             return lstrcmpiA(engine::FullPathOf(input).c_str(), path_.c_str()) == 0;
         };
         const std::string subject = "--log \"" + log + "\" ";
-        if (!batch.empty() && same(batch)) return subject + "is the batch file; the log would overwrite it.";
+        if (!batch.empty() && same(batch, batch)) return subject + "is the batch file; the log would overwrite it.";
         for (const std::string& server : servers) {
-            if (!server.empty() && same(server)) {
+            if (!server.empty() && same(server, engine::NativeViewOf(server))) {
                 return subject + "is the server \"" + server + "\"; the log would overwrite it.";
             }
         }

@@ -11,6 +11,7 @@
 #include "common/QVHelpUtils.h"
 #include "common/QVRegUtils.h"
 #include "common/QVStrings.h"
+#include "engine/uRegCore.h"
 #include "resource.h"
 #include "ui/Application.h"
 
@@ -371,25 +372,28 @@ void TFilePropsForm::LoadFile(const std::string& path) {
     txtFileName->SetText(qv::FileNamePart(path));
     txtLocation->SetText(qv::FolderPart(path));
     txtFileType->SetText(GetFileTypeName(path));
+    // The window names the file as the user did and reads the file meant:
+    // in System32, the real one rather than its SysWOW64 namesake.
+    const std::string openPath = engine::NativeViewOf(path);
     // A path that names nothing says so where the size and times would be,
     // rather than showing a size of -1.
-    const bool missing = GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES;
+    const bool missing = GetFileAttributesA(openPath.c_str()) == INVALID_FILE_ATTRIBUTES;
     const std::string notFound = qv::LoadStr(IDS_PROPS_NOT_FOUND);
-    txtSize->SetText(missing ? notFound : qv::FormatFileSize(GetFileSizeBytes(path)));
+    txtSize->SetText(missing ? notFound : qv::FormatFileSize(GetFileSizeBytes(openPath)));
     const std::pair<ui::TControl*, TFileDateTime (*)(const std::string&)> times[] = {
         {txtCreated, GetFileCreationDateTime},
         {txtModified, GetFileLastWriteDateTime},
         {txtAccessed, GetFileLastAccessDateTime}};
     for (const auto& [field, reader] : times) {
-        TFileDateTime value = reader(path);
+        TFileDateTime value = reader(openPath);
         field->SetText(value != 0 ? FormatFileDateTime(value) : "");
         if (field->Text().empty()) field->SetText(missing ? notFound : qv::LoadStr(IDS_PROPS_UNKNOWN));
     }
-    SetAttributeChecks(qv::CheckedAttributeItems(qv::ReadFileAttributes(path)));
+    SetAttributeChecks(qv::CheckedAttributeItems(qv::ReadFileAttributes(openPath)));
 
     HICON icon = nullptr;
     try {
-        icon = GetFileIcon(path);
+        icon = GetFileIcon(openPath);
     } catch (...) {
         // No icon found: the default picture stays.
     }

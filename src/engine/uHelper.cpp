@@ -387,7 +387,7 @@ pe::TMachine THelperSession::Guess(const std::string& fullPath) {
     if (last_ != pe::TMachine::None && For(last_).Available()) return last_;
     // A file that is missing or no program file is explained by the helper
     // of this process's bitness.
-    pe::TPeInfo head = pe::ReadPeFile(fullPath, 4096);
+    pe::TPeInfo head = pe::ReadPeFile(NativeViewOf(fullPath), 4096);
     return head.isPe && head.machine != ProcessMachine() && CanRunMachine(head.machine) ? head.machine
                                                                                         : ProcessMachine();
 }

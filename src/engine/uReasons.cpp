@@ -75,6 +75,7 @@ enum TText {
     txPhaseUnloading,
     txPhaseTypeLibrary,
     txExeStopped,
+    txSystemFolder32,
     txCount
 };
 
@@ -204,6 +205,12 @@ const TTextPair kTexts[txCount] = {
      "registration may be half-written.",
      "O usuário interrompeu o processo do servidor '%s' após %s segundos. Foi terminado, com tudo o que tinha "
      "iniciado; o seu registro pode ter ficado incompleto."},
+    {"'%s' is a 32-bit library in the 64-bit system folder (%s). Windows sends 32-bit programs that look for it "
+     "there to %s instead, and 64-bit programs cannot load it, so no client could use it registered under this "
+     "path. Copy it to %s and register it there.",
+     "'%s' é uma biblioteca de 32 bits na pasta do sistema de 64 bits (%s). O Windows envia os programas de 32 bits "
+     "que a procuram ali para %s, e os programas de 64 bits não a podem carregar, por isso nenhum cliente a poderia "
+     "usar registrada com este caminho. Copie-a para %s e registre-a lá."},
 };
 
 // UTF-8 letters of the Latin-1 range as single Windows-1252 bytes.
@@ -524,7 +531,7 @@ std::string NotFoundReason(const std::string& path, QVLanguage language) {
         SetErrorMode(oldMode);
         if (!ready) return Fmt(txNotFoundDrive, language, path.substr(0, 2));
     }
-    DWORD attributes = GetFileAttributesA(path.c_str());
+    DWORD attributes = GetFileAttributesA(NativeViewOf(path).c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
         return Fmt(txNotFoundFolder, language, path);
     }
@@ -543,6 +550,15 @@ std::string MachineReason(const std::string& fileName, const pe::TPeInfo& info, 
     return Join({Fmt(txMachine, language, fileName, pe::MachineName(info.machine, info.machineCode),
                      Text(runnable, language)),
                  Fmt(txTechnical, language, FileFacts(info))});
+}
+
+std::string SystemFolderReason(const std::string& fileName, const std::string& fullPath, QVLanguage language) {
+    const size_t cut = fullPath.find_last_of("\\/");
+    const std::string folder = cut == std::string::npos ? fullPath : fullPath.substr(0, cut);
+    char wow64[MAX_PATH * 2];
+    const UINT length = GetSystemWow64DirectoryA(wow64, sizeof wow64);
+    const std::string target = length > 0 && length < sizeof wow64 ? std::string(wow64, length) : "SysWOW64";
+    return Fmt(txSystemFolder32, language, fileName, folder, target, target);
 }
 
 std::vector<TDependencyProblem> FindDependencyProblems(const std::string& fullPath, const pe::TPeInfo& info) {
@@ -653,7 +669,7 @@ std::string StartFailureReason(const std::string& path, const std::string& fileN
                                QVLanguage language) {
     std::vector<std::string> lines{Fmt(txStartFailed, language, fileName), SystemLine(error, language)};
     if (FileExistsReady(path)) {
-        pe::TPeInfo info = pe::ReadPeFile(path);
+        pe::TPeInfo info = pe::ReadPeFile(NativeViewOf(path));
         if (!info.isPe) {
             lines.push_back(NotProgramReason(fileName, info, language));
         } else if (!CanRunMachine(info.machine)) {

@@ -33,6 +33,10 @@ std::string NotFoundReason(const std::string& path, QVLanguage language);
 std::string NotProgramReason(const std::string& fileName, const pe::TPeInfo& info, QVLanguage language);
 // The file is a program file for a machine this process cannot load.
 std::string MachineReason(const std::string& fileName, const pe::TPeInfo& info, QVLanguage language);
+// A 32-bit library (or type library) named by a path in the real System32
+// of 64-bit Windows: its 32-bit clients would be sent to SysWOW64 for that
+// path, and 64-bit ones cannot load it.
+std::string SystemFolderReason(const std::string& fileName, const std::string& fullPath, QVLanguage language);
 
 struct TDependencyProblem {
     std::string name;      // as imported

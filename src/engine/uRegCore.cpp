@@ -40,6 +40,84 @@ std::string FullPathOf(const std::string& path) {
     return length > 0 && length < sizeof full ? std::string(full, length) : path;
 }
 
+namespace {
+
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// True when `path` holds `folder` at `at`, letters compared without case and
+// either slash taken for a backslash, followed by a separator or the end.
+bool FolderAt(const std::string& path, size_t at, const std::string& folder) {
+    if (path.size() - at < folder.size()) return false;
+    for (size_t i = 0; i < folder.size(); ++i) {
+        const char a = path[at + i], b = folder[i];
+        if (IsSeparator(a) && IsSeparator(b)) continue;
+        if (LowerAscii(a) != LowerAscii(b)) return false;
+    }
+    return at + folder.size() == path.size() || IsSeparator(path[at + folder.size()]);
+}
+
+// The subfolders of System32 that Windows does not redirect: a 32-bit
+// process already sees the real ones under these names.
+const char* const kNotRedirected[] = {"catroot", "catroot2", "driverstore", "drivers\\etc", "logfiles", "spool"};
+
+struct TSystemView {
+    std::string windowsFolder;
+    bool wow64 = false;
+};
+
+// Asked once: the folders and the bitness do not change while the process
+// runs. Without a Sysnative folder (64-bit Windows XP lacks it), nothing is
+// mapped.
+const TSystemView& SystemView() {
+    static const TSystemView view = [] {
+        TSystemView found;
+        char folder[MAX_PATH * 2];
+        const UINT length = GetSystemWindowsDirectoryA(folder, sizeof folder);
+        if (length == 0 || length >= sizeof folder) return found;
+        found.windowsFolder.assign(folder, length);
+        BOOL wow64 = FALSE;
+        if (!IsWow64Process(GetCurrentProcess(), &wow64) || !wow64) return found;
+        std::string sysnative = found.windowsFolder;
+        if (!IsSeparator(sysnative.back())) sysnative += '\\';
+        const DWORD attributes = GetFileAttributesA((sysnative + "Sysnative").c_str());
+        found.wow64 = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+        return found;
+    }();
+    return view;
+}
+
+}  // namespace
+
+std::string NativeViewOf(const std::string& fullPath, const std::string& windowsFolder, bool wow64) {
+    if (!wow64 || windowsFolder.empty()) return fullPath;
+    std::string folder = windowsFolder;
+    while (!folder.empty() && IsSeparator(folder.back())) folder.pop_back();
+    // "\\?\C:\Windows\System32" is redirected like "C:\Windows\System32".
+    const size_t start = fullPath.compare(0, 4, "\\\\?\\") == 0 ? 4 : 0;
+    if (folder.empty() || !FolderAt(fullPath, start, folder) || start + folder.size() == fullPath.size()) {
+        return fullPath;
+    }
+    const size_t system = start + folder.size() + 1;
+    if (!FolderAt(fullPath, system, "System32")) return fullPath;
+    const size_t rest = system + 8;
+    if (rest < fullPath.size()) {
+        for (const char* exempt : kNotRedirected) {
+            if (FolderAt(fullPath, rest + 1, exempt)) return fullPath;
+        }
+    }
+    return fullPath.substr(0, system) + "Sysnative" + fullPath.substr(rest);
+}
+
+std::string NativeViewOf(const std::string& path) {
+    const TSystemView& view = SystemView();
+    if (!view.wow64 || path.empty()) return path;
+    const std::string fullPath = FullPathOf(path);
+    const std::string mapped = NativeViewOf(fullPath, view.windowsFolder, true);
+    return mapped == fullPath ? path : mapped;
+}
+
 TServerKind KindOf(const std::string& path) {
     std::string ext = qv::UpperAscii(ExtractFileExt(path));
     if (ext == ".EXE") return TServerKind::Executable;
@@ -59,7 +137,9 @@ std::string ExtractFileExt(const std::string& path) {
 }
 
 bool FileExistsReady(const std::string& path) {
-    if (path.size() >= 2 && path[0] == '\\' && path[1] == '\\') return qv::FileExists(path);
+    // The file the user named: in System32, the real one.
+    const std::string openPath = NativeViewOf(path);
+    if (path.size() >= 2 && path[0] == '\\' && path[1] == '\\') return qv::FileExists(openPath);
     char letter = (path.size() >= 2 && path[1] == ':') ? path[0] : 'C';
     if (letter >= 'a' && letter <= 'z') letter = static_cast<char>(letter - 'a' + 'A');
     if (letter < 'A' || letter > 'Z') return false;
@@ -69,7 +149,7 @@ bool FileExistsReady(const std::string& path) {
     ULARGE_INTEGER total{};
     BOOL ready = GetDiskFreeSpaceExA(root, nullptr, &total, nullptr);
     SetErrorMode(oldMode);
-    return ready && qv::FileExists(path);
+    return ready && qv::FileExists(openPath);
 }
 
 TRegOutcome RunExecutableCore(const std::string& path, bool register_, const TRegContext& context) {
@@ -80,9 +160,11 @@ TRegOutcome RunExecutableCore(const std::string& path, bool register_, const TRe
     // server as one argument, then the switch after one blank. No console:
     // a console server must not share the runner's, where the user's Ctrl+C
     // belongs to the runner alone.
+    // A server in System32 is started from the real System32, and its
+    // command line names it as the user did.
     TChildProcess server;
     DWORD error = 0;
-    if (!server.Start(path, "\"" + path + "\"" + kSwitches[direction], CREATE_NO_WINDOW, error)) {
+    if (!server.Start(NativeViewOf(path), "\"" + path + "\"" + kSwitches[direction], CREATE_NO_WINDOW, error)) {
         return Failure(qv::LoadFmt(IDS_EXE_FAILED, subject), StartFailureReason(path, fileName, error, context.language));
     }
     const double start = qv::NowMs();
@@ -125,17 +207,38 @@ TRegOutcome RegisterLibraryCore(const std::string& path, bool register_, const T
     // library's own folder is searched first for its dependencies,
     // independent of the current folder.
     const std::string fullPath = FullPathOf(path);
+    // A library in System32 is read in the real System32 (openPath), never
+    // as its SysWOW64 namesake.
+    const std::string openPath = NativeViewOf(fullPath);
+    const bool realSystem32 = openPath != fullPath;
     // The helper reads the file and says so when it belongs to the helper of
     // the other bitness: the program does not read it first.
-    if (context.runLibrary) return context.runLibrary(pe::TMachine::None, TServerKind::Library, fullPath, register_);
+    if (context.runLibrary && !realSystem32) {
+        return context.runLibrary(pe::TMachine::None, TServerKind::Library, fullPath, register_);
+    }
     // A file that opens exists on a ready drive; only one that does not
     // open needs the slower check, which decides "not found".
     Publish(context, TPhase::Reading);
-    TProgramFile program(fullPath);
+    TProgramFile program(openPath);
     if (!program.Opened() && !FileExistsReady(path)) {
         return Failure(qv::LoadFmt(IDS_LIB_NOT_FOUND, path), NotFoundReason(path, context.language));
     }
     auto loadFailed = [&] { return qv::LoadFmt(IDS_LIB_LOAD_FAILED, fileName); };
+    if (realSystem32) {
+        // Only a 64-bit process finds this file under the name the user gave
+        // it: a 32-bit one, registered under that name, would be looked for
+        // in SysWOW64 by its clients. Everything else goes to the 64-bit
+        // helper with the path as named, which it opens as it is.
+        if (program.Opened() && program.Head().isPe && program.Head().machine == ProcessMachine()) {
+            return Failure(loadFailed(), SystemFolderReason(fileName, fullPath, context.language));
+        }
+        if (context.runLibrary) return context.runLibrary(pe::TMachine::X64, TServerKind::Library, fullPath, register_);
+        if (context.redirectOtherBitness && CanRunMachine(pe::TMachine::X64)) {
+            TRegOutcome other;
+            other.redirect = pe::TMachine::X64;
+            return other;
+        }
+    }
 
     // The file is read before it is loaded: what is no program file, or is
     // one for a processor this computer cannot run, is never handed to the
@@ -162,7 +265,9 @@ TRegOutcome RegisterLibraryCore(const std::string& path, bool register_, const T
                            DotNetReason(fileName, entry, context.language));
         }
     }
-    std::string loadPath = fullPath;
+    // Never the SysWOW64 namesake of a file in System32: what is left to
+    // load here (a file that could not be read) is loaded as the real one.
+    std::string loadPath = openPath;
     // The loader appends ".dll" to a name without extension; a trailing dot
     // makes it load the file exactly as named.
     if (ExtractFileExt(loadPath).empty()) loadPath += '.';
@@ -174,7 +279,7 @@ TRegOutcome RegisterLibraryCore(const std::string& path, bool register_, const T
     SetErrorMode(oldMode);
     if (!library) {
         Publish(context, TPhase::Idle);
-        return Failure(loadFailed(), LoadFailureReason(fullPath, fileName, loadError, program.Whole(), context.language));
+        return Failure(loadFailed(), LoadFailureReason(openPath, fileName, loadError, program.Whole(), context.language));
     }
 
     FARPROC address = GetProcAddress(library.get(), entry);
@@ -209,12 +314,14 @@ TRegOutcome RegisterLibraryCore(const std::string& path, bool register_, const T
 }
 
 pe::TMachine TypeLibraryMachine(const std::string& path) {
+    const std::string openPath = NativeViewOf(path);
     unsigned char head[0x40] = {};
     DWORD got = 0;
     DWORD oldMode = 0;
     SetThreadErrorMode(SEM_FAILCRITICALERRORS, &oldMode);
-    qv::Handle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    qv::Handle file(CreateFileA(openPath.c_str(), GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
     SetThreadErrorMode(oldMode, nullptr);
     if (file && !ReadFile(file.get(), head, sizeof head, &got, nullptr)) got = 0;
     pe::TMachine declared = pe::TMachine::X86;
@@ -225,7 +332,7 @@ pe::TMachine TypeLibraryMachine(const std::string& path) {
     } else if (got >= 2 && head[0] == 'M' && head[1] == 'Z') {
         // A type library inside a program file is registered by a helper of
         // the file's own bitness.
-        TProgramFile program(path);
+        TProgramFile program(openPath);
         if (program.Opened() && program.Head().isPe && program.Head().machine == pe::TMachine::X64) {
             declared = pe::TMachine::X64;
         }
@@ -240,12 +347,31 @@ TRegOutcome RegisterTypeLibraryCore(const std::string& path, bool register_, con
     if (!FileExistsReady(path)) {
         return Failure(qv::LoadFmt(IDS_LIB_NOT_FOUND, path), NotFoundReason(path, context.language));
     }
-    if (context.runLibrary) {
-        return context.runLibrary(TypeLibraryMachine(path), TServerKind::TypeLibrary, FullPathOf(path), register_);
+    const std::string fullPath = FullPathOf(path);
+    const std::string openPath = NativeViewOf(fullPath);
+    if (openPath != fullPath) {
+        const pe::TMachine machine = TypeLibraryMachine(path);
+        // As for libraries: a 32-bit type library in the real System32 would
+        // be looked for in SysWOW64 by its 32-bit clients; a 64-bit one is
+        // registered by the 64-bit helper under the path as named.
+        if (machine != pe::TMachine::X64) {
+            return Failure(qv::LoadFmt(IDS_CALL_FAILED, entry, fileName),
+                           SystemFolderReason(fileName, fullPath, context.language));
+        }
+        if (!context.runLibrary && context.redirectOtherBitness) {
+            TRegOutcome other;
+            other.redirect = pe::TMachine::X64;
+            return other;
+        }
     }
-    int length = MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, nullptr, 0);
+    if (context.runLibrary) {
+        const pe::TMachine machine = openPath != fullPath ? pe::TMachine::X64 : TypeLibraryMachine(path);
+        return context.runLibrary(machine, TServerKind::TypeLibrary, fullPath, register_);
+    }
+    const std::string loadPath = openPath == fullPath ? path : openPath;
+    int length = MultiByteToWideChar(CP_ACP, 0, loadPath.c_str(), -1, nullptr, 0);
     std::vector<wchar_t> wide(static_cast<size_t>(length > 0 ? length : 1));
-    MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide.data(), length);
+    MultiByteToWideChar(CP_ACP, 0, loadPath.c_str(), -1, wide.data(), length);
 
     Publish(context, TPhase::TypeLibrary);
     UINT oldMode = SetErrorMode(SEM_FAILCRITICALERRORS);

@@ -99,4 +99,20 @@ pe::TMachine TypeLibraryMachine(const std::string& path);
 // The full path of `path`, against the current folder.
 std::string FullPathOf(const std::string& path);
 
+// The path this process opens for the file the user named with `path`. A
+// 32-bit process on 64-bit Windows is sent to SysWOW64 whenever it opens a
+// name in System32 (file-system redirection), while Explorer, the 64-bit
+// programs and an elevated command prompt mean the real System32 by it: such
+// a path, resolved to a full path first, is returned through Sysnative,
+// which reaches the real System32 from a 32-bit process. The subfolders
+// Windows exempts from redirection, every other path, and every path in a
+// 64-bit process or on 32-bit Windows come back unchanged (as given, not made
+// full). Messages keep showing the path as named; only opening, reading and
+// starting use this one.
+std::string NativeViewOf(const std::string& path);
+// The same mapping for a full path, with the Windows folder and whether this
+// is a 32-bit process on 64-bit Windows given (exposed for the tests). A path
+// beginning with "\\?\" keeps that beginning.
+std::string NativeViewOf(const std::string& fullPath, const std::string& windowsFolder, bool wow64);
+
 }  // namespace engine

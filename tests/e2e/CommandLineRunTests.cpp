@@ -13,6 +13,7 @@
 
 #include "TestServerIds.h"
 #include "e2e/ProcessDriver.h"
+#include "support/SystemFolderFiles.h"
 #include "support/TestEnv.h"
 
 namespace {
@@ -469,3 +470,24 @@ TEST_F(IgnoredCommandLine, NoParametersOpenTheMainWindow) {
 }
 
 }  // namespace
+
+// Explorer's verbs on a 64-bit library in System32 pass its System32 path:
+// the program registers that file, not its SysWOW64 namesake.
+TEST(SystemFolderCommandLine, TheVerbsActOnThe64BitLibraryExplorerShows) {
+    if (!testenv::RedirectedToSysWow64()) GTEST_SKIP() << "only a 32-bit process on 64-bit Windows is redirected";
+    testenv::TSystemFolderFiles files;
+    ASSERT_TRUE(files.Place("x64\\OkServer.dll", "Sysnative", "CvSysOk.dll"));
+    ASSERT_TRUE(files.Place(kOkServerFile, "SysWOW64", "CvSysOk.dll"));
+    const std::string path = testenv::WindowsDir() + "System32\\CvSysOk.dll";
+    const struct {
+        const char* verb;
+        std::string message;
+        bool registered;
+    } rows[] = {{"/R:", RegisterSuccess("CvSysOk.dll"), true}, {"/U:", UnregisterSuccess("CvSysOk.dll"), false}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.verb);
+        ExpectSuccess(RunAndPress(QuotedSwitch(row.verb, path), kOk), row.message);
+        EXPECT_EQ(testenv::OkServerInproc(KEY_WOW64_64KEY).empty(), !row.registered);
+        EXPECT_EQ(testenv::OkServerInproc(KEY_WOW64_32KEY), "");
+    }
+}

@@ -17,6 +17,7 @@
 #include "cmd/uCmdRunner.h"
 #include "engine/uRegCore.h"
 #include "mainwin/uBatch.h"
+#include "support/SystemFolderFiles.h"
 #include "support/TestEnv.h"
 
 namespace {
@@ -502,5 +503,41 @@ TEST(ConsoleRunner, TheEndOfItsSessionStopsTheRunAfterTheTaskAtWork) {
         } else {
             EXPECT_EQ(written, "");
         }
+    }
+}
+
+// The runner means the real System32 by System32, as Explorer and an
+// elevated command prompt (which starts there) do: the 64-bit library there
+// is registered in the 64-bit view and its 32-bit namesake in SysWOW64 is
+// never touched; a 32-bit library there is refused with its reason.
+TEST(ConsoleRunner, System32IsTheRealSystem32) {
+    if (!testenv::RedirectedToSysWow64()) GTEST_SKIP() << "only a 32-bit process on 64-bit Windows is redirected";
+    testenv::TSystemFolderFiles files;
+    ASSERT_TRUE(files.Place("x64\\OkServer.dll", "Sysnative", "CvSysOk.dll"));
+    ASSERT_TRUE(files.Place(TestServers::kOkServerFile, "SysWOW64", "CvSysOk.dll"));
+    ASSERT_TRUE(files.Place(TestServers::kOkServerFile, "Sysnative", "CvSys32Only.dll"));
+    const std::string system32 = testenv::WindowsDir() + "System32";
+    const std::string library = system32 + "\\CvSysOk.dll";
+    struct {
+        std::string arguments;
+        std::string folder;  // current folder of the runner; "": the test's
+        DWORD exitCode;
+        bool registered;     // in the 64-bit view afterwards
+        const char* printed;
+    } rows[] = {
+        {"register " + Quoted(library), "", 0, true, "succeeded."},
+        {"unregister " + Quoted(library), "", 0, false, "succeeded."},
+        {"register CvSysOk.dll", system32, 0, true, "succeeded."},
+        {"unregister CvSysOk.dll", system32, 0, false, "succeeded."},
+        {"register CvSys32Only.dll", system32, 1, false, "is a 32-bit library in the 64-bit system folder"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.arguments);
+        TConsoleRun run = RunCmd(row.arguments, row.folder);
+        EXPECT_EQ(run.exitCode, row.exitCode) << run.out;
+        EXPECT_NE(run.out.find(row.printed), std::string::npos) << run.out;
+        const std::string entry = testenv::OkServerInproc(KEY_WOW64_64KEY);
+        EXPECT_EQ(row.registered ? lstrcmpiA(entry.c_str(), library.c_str()) == 0 : entry.empty(), true) << entry;
+        EXPECT_EQ(testenv::OkServerInproc(KEY_WOW64_32KEY), "") << "the 32-bit namesake was registered";
     }
 }

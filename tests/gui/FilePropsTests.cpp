@@ -9,6 +9,7 @@
 #include "common/QVFilePropsFrm.h"
 #include "common/QVRegUtils.h"
 #include "support/DialogDriver.h"
+#include "support/SystemFolderFiles.h"
 #include "support/TestEnv.h"
 #include "ui/Application.h"
 
@@ -214,6 +215,26 @@ TEST(FileProps, FieldsOfPreparedFiles) {
         });
     }
     SetFileAttributesA((dir + "flags.dat").c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+// A file in System32 is the one Explorer shows there (for the 32-bit
+// program, through Sysnative), not its SysWOW64 namesake; the window still
+// names it as given.
+TEST(FileProps, System32IsTheRealSystem32) {
+    if (!RedirectedToSysWow64()) GTEST_SKIP() << "only a 32-bit process on 64-bit Windows is redirected";
+    TSystemFolderFiles files;
+    files.Write("Sysnative", "CvSysProps.dat", std::string(1234, 'x'));
+    files.Write("SysWOW64", "CvSysProps.dat", std::string(99, 'x'));
+    const struct {
+        const char* folder;
+        const char* size;
+    } cases[] = {{"System32\\", "1,234 bytes"}, {"SysWOW64\\", "99 bytes"}};
+    for (const auto& c : cases) {
+        WithProperties(WindowsDir() + c.folder + "CvSysProps.dat", [&](HWND dialog) {
+            EXPECT_EQ(Field(dialog, "&Location:"), WindowsDir() + c.folder);
+            EXPECT_EQ(Field(dialog, "&Size:"), c.size);
+        });
+    }
 }
 
 TEST(FileProps, AnExecutablesOwnFirstIconWhenItsTypeNamesNoIndex) {
