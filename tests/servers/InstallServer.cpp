@@ -34,8 +34,9 @@ void Record(const wchar_t* line) {
                    static_cast<DWORD>((lstrlenW(calls) + 1) * sizeof(wchar_t)));
     const DWORD bits = sizeof(void*) * 8;
     RegSetValueExW(key, L"Bits", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&bits), sizeof bits);
-    // The OLE clipboard answers only on a thread that initialised OLE.
-    const DWORD ole = OleIsCurrentClipboard(nullptr) != CO_E_NOTINITIALIZED ? 1 : 0;
+    // Flushing the OLE clipboard, which holds nothing of this process,
+    // succeeds only on a thread that initialised OLE.
+    const DWORD ole = OleFlushClipboard() == S_OK ? 1 : 0;
     RegSetValueExW(key, L"Ole", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&ole), sizeof ole);
     RegCloseKey(key);
 }
