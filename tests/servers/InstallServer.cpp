@@ -5,7 +5,8 @@
 // "DllInstall(TRUE, "text")" or "DllInstall(FALSE, null)" for a null
 // pointer; "Bits" (REG_DWORD) the bitness of the process that called, and
 // "Ole" 1 when that thread had initialised OLE, 0 when not.
-// DllInstall returns E_FAIL for the text "fail" and S_FALSE for "false";
+// DllInstall returns E_FAIL for the text "fail" and S_FALSE for "false",
+// never returns for "hang" and writes through a null pointer for "fault";
 // every other call returns S_OK.
 #include <windows.h>
 #include <ole2.h>
@@ -14,6 +15,9 @@
 #include "TestServerIds.h"
 
 namespace {
+
+// Volatile, so that the compiler cannot see the null pointer.
+int* volatile NullTarget = nullptr;
 
 void Record(const wchar_t* line) {
     wchar_t calls[4096] = {};
@@ -63,5 +67,7 @@ STDAPI DllInstall(BOOL install, LPCWSTR text) {
     Record(line);
     if (text && lstrcmpW(text, L"fail") == 0) return E_FAIL;
     if (text && lstrcmpW(text, L"false") == 0) return S_FALSE;
+    if (text && lstrcmpW(text, L"hang") == 0) Sleep(INFINITE);
+    if (text && lstrcmpW(text, L"fault") == 0) *NullTarget = 1;
     return S_OK;
 }
