@@ -7,7 +7,8 @@
 // Executable servers are started with "/regserver" or "/unregserver", type
 // libraries go through the type library API, and every other file is read
 // as a Windows program file and then loaded as a library whose
-// DllRegisterServer or DllUnregisterServer is called. The program and the
+// DllRegisterServer or DllUnregisterServer is called (with or instead of
+// DllInstall, when the context asks for it). The program and the
 // runner load no server themselves: libraries and type libraries go to a
 // helper process of their bitness (the context's runner), and only the
 // helpers load them. Every failure carries a reason in its details; a
