@@ -15,6 +15,7 @@
 #define IDS_PROC_NOT_FOUND 204
 #define IDS_CALL_FAILED 205
 #define IDS_CALL_SUCCESS 206
+#define IDS_CALLS_SUCCESS 207
 
 // Message dialogs
 #define IDS_MSG_INVALID_LANGUAGE 300

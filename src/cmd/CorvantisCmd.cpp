@@ -182,7 +182,7 @@ int Main(int argc, char** argv, const cmd::TRunnerOutput& output) {
     if (!cmd::ParseRunnerArguments(arguments, args, error)) {
         output.err("CorvantisCmd: " + error);
         output.err("Try \"CorvantisCmd --help\".");
-        return cmd::ecUsage;
+        return cmd::UsageExitCode(arguments);
     }
     if (args.command == cmd::TCommand::Help) {
         std::string text = cmd::UsageText("CorvantisCmd");

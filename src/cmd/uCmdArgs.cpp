@@ -30,7 +30,7 @@ bool ParseRunnerArguments(const std::vector<std::string>& args, TRunnerArgs& out
     out = TRunnerArgs{};
     std::vector<std::string> plain;
     bool help = false, version = false, stopGiven = false, logGiven = false, timeoutGiven = false,
-         optionsEnded = false;
+         installGiven = false, optionsEnded = false;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (optionsEnded || arg.size() < 2 || arg[0] != '-' || arg == "-") {
@@ -131,6 +131,21 @@ bool ParseRunnerArguments(const std::vector<std::string>& args, TRunnerArgs& out
         } else if (name == "--json") {
             if (!noValue()) return false;
             out.json = true;
+        } else if (name == "--install") {
+            // The text is optional, so it is only ever given after "=".
+            if (installGiven) {
+                error = "--install is given twice.";
+                return false;
+            }
+            installGiven = true;
+            out.install = true;
+            out.installText = value;
+        } else if (name == "--no-register") {
+            if (!noValue()) return false;
+            out.noRegister = true;
+        } else if (name == "--regsvr32-exit-codes") {
+            if (!noValue()) return false;
+            out.regsvr32ExitCodes = true;
         } else {
             error = "Unknown option " + arg + ".";
             return false;
@@ -146,6 +161,10 @@ bool ParseRunnerArguments(const std::vector<std::string>& args, TRunnerArgs& out
     }
     if (plain.empty()) {
         error = "No command: give register, unregister or run.";
+        return false;
+    }
+    if (out.noRegister && !out.install) {
+        error = "--no-register needs --install: without it nothing would be called.";
         return false;
     }
     const std::string command = Lower(plain.front());
@@ -190,6 +209,14 @@ bool ParseRunnerArguments(const std::vector<std::string>& args, TRunnerArgs& out
     return false;
 }
 
+int UsageExitCode(const std::vector<std::string>& args) {
+    for (const std::string& arg : args) {
+        if (arg == "--") break;
+        if (Lower(arg) == "--regsvr32-exit-codes") return rcUsage;
+    }
+    return ecUsage;
+}
+
 std::string UsageText(const std::string& program) {
     return "Registers and unregisters COM servers (libraries, executable servers and type\n"
            "libraries; 32-bit and 64-bit) without any window.\n"
@@ -213,6 +240,11 @@ std::string UsageText(const std::string& program) {
            "  --quiet              print nothing but errors of the runner itself\n"
            "  --json               print one JSON object per task (file, operation,\n"
            "                       outcome, message, details, milliseconds), UTF-8\n"
+           "  --install[=TEXT]     call DllInstall(TRUE, TEXT) after DllRegisterServer;\n"
+           "                       unregistering, DllInstall(FALSE, TEXT) before\n"
+           "                       DllUnregisterServer (libraries; TEXT empty if none)\n"
+           "  --no-register        with --install: call DllInstall only, in every file\n"
+           "  --regsvr32-exit-codes  end with the exit codes of regsvr32 (below)\n"
            "\n"
            "Each task prints one line as it ends, with the reason indented below a\n"
            "failure, and a summary line ends the run. Ctrl+C stops after the current\n"
@@ -226,7 +258,14 @@ std::string UsageText(const std::string& program) {
            "  2  the command line is wrong\n"
            "  3  the batch file could not be read\n"
            "  4  stopped by the user (Ctrl+C or Ctrl+Break) or the end of the session\n"
-           "  5  an internal error of the runner\n";
+           "  5  an internal error of the runner\n"
+           "\n"
+           "With --regsvr32-exit-codes the exit code is that of regsvr32, for the last\n"
+           "failure: 0 success (any success code, S_FALSE too, succeeds); 1 a wrong\n"
+           "command line or a batch file that cannot be read; 3 a file missing or not\n"
+           "loadable; 4 an entry point not found; 5 an entry point that failed or\n"
+           "faulted, a time-out, a failed executable server, a stop by the user or an\n"
+           "internal error.\n";
 }
 
 }  // namespace cmd

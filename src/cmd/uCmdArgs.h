@@ -22,6 +22,12 @@ struct TRunnerArgs {
     int timeoutSeconds = 60;         // how long one server may work
     bool quiet = false;              // no task lines and no summary
     bool json = false;               // one JSON object per task instead of text
+    // DllInstall, as the system's registration tool calls it: after
+    // DllRegisterServer, or before DllUnregisterServer, with this text.
+    bool install = false;
+    std::string installText;         // in the ANSI code page; empty when none
+    bool noRegister = false;         // DllInstall alone (needs install)
+    bool regsvr32ExitCodes = false;  // end with the system registration tool's codes
 };
 
 // The exit codes, as the help text documents them.
@@ -32,6 +38,18 @@ enum TExitCode : int {
     ecBatchUnread = 3,   // the batch file could not be read
     ecStopped = 4,       // the user stopped the run (Ctrl+C or Ctrl+Break), or the session ended
     ecInternal = 5,      // an internal error of the runner (out of memory, say)
+};
+
+// The exit codes with --regsvr32-exit-codes: those the system's
+// registration tool documents, so that a script can switch to the runner
+// without changing its tests of the code.
+enum TRegsvr32Code : int {
+    rcSuccess = 0,        // every task succeeded (any success code counts)
+    rcUsage = 1,          // the command line is wrong, or the batch cannot be read
+    rcLoadFailed = 3,     // a file is missing or cannot be loaded
+    rcNoEntry = 4,        // an entry point is not exported
+    rcCallFailed = 5,     // an entry point failed or faulted, a time-out, a stop,
+                          // a failed executable server, an internal error
 };
 
 // The largest --stop-after the runner takes.
@@ -45,6 +63,10 @@ inline constexpr int kMaxTimeoutSeconds = 86400;
 // False, with the reason in `error`, when the line is wrong; `out` is then
 // unspecified.
 bool ParseRunnerArguments(const std::vector<std::string>& args, TRunnerArgs& out, std::string& error);
+
+// The exit code of a command line that ParseRunnerArguments refused:
+// rcUsage when --regsvr32-exit-codes stands among its options, else ecUsage.
+int UsageExitCode(const std::vector<std::string>& args);
 
 // The --help text; `program` is the name the runner was started as.
 std::string UsageText(const std::string& program);

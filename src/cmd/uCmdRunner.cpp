@@ -19,6 +19,36 @@ namespace {
 
 const char* Operation(bool register_) { return register_ ? "register" : "unregister"; }
 
+// Text of the ANSI code page (UTF-8 when that is the process's code page)
+// as a wide string.
+std::wstring Wide(const std::string& ansi) {
+    if (ansi.empty()) return std::wstring();
+    int length = MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), nullptr, 0);
+    std::wstring wide(static_cast<size_t>(length > 0 ? length : 0), L'\0');
+    if (length > 0) MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), &wide[0], length);
+    return wide;
+}
+
+// The system registration tool's code for each kind of failure, in the
+// order of engine::TFailure.
+const struct {
+    engine::TFailure failure;
+    TRegsvr32Code code;
+} kRegsvr32Codes[] = {
+    {engine::TFailure::None, rcSuccess},
+    {engine::TFailure::NotFound, rcLoadFailed},
+    {engine::TFailure::NotLoaded, rcLoadFailed},
+    {engine::TFailure::NoEntry, rcNoEntry},
+    {engine::TFailure::Returned, rcCallFailed},
+    {engine::TFailure::Faulted, rcCallFailed},
+    {engine::TFailure::TimedOut, rcCallFailed},
+    {engine::TFailure::Stopped, rcCallFailed},
+    {engine::TFailure::ExeFailed, rcCallFailed},
+    {engine::TFailure::Helper, rcCallFailed},
+};
+static_assert(sizeof kRegsvr32Codes / sizeof kRegsvr32Codes[0] == engine::kFailureKinds,
+              "every kind of failure has its code");
+
 // Text of the ANSI code page as UTF-8.
 std::string Utf8(const std::string& ansi) {
     if (ansi.empty()) return ansi;
@@ -169,6 +199,13 @@ std::string TaskJson(const std::string& file, bool register_, const std::string&
            ",\"milliseconds\":" + time + "}";
 }
 
+int Regsvr32CodeOf(engine::TFailure failure) {
+    for (const auto& entry : kRegsvr32Codes) {
+        if (entry.failure == failure) return entry.code;
+    }
+    return rcCallFailed;
+}
+
 std::string SummaryLine(int unregistered, int registered, int failed, int notRun, bool unregisterPass,
                         bool registerPass) {
     std::string line;
@@ -178,6 +215,10 @@ std::string SummaryLine(int unregistered, int registered, int failed, int notRun
 }
 
 int RunTasks(const TRunnerArgs& args, const TRunnerSettings& settings, const TRunnerOutput& output) {
+    // With the system registration tool's codes, the few of the runner's
+    // own that are not a task's outcome.
+    const bool regsvr32 = args.regsvr32ExitCodes;
+    const int batchUnread = regsvr32 ? int{rcUsage} : int{ecBatchUnread};
     std::vector<std::string> files;
     bool registerMode = args.command == TCommand::Register;
     if (args.command == TCommand::Run) {
@@ -186,15 +227,15 @@ int RunTasks(const TRunnerArgs& args, const TRunnerSettings& settings, const TRu
             read = ReadBatchFile(args.batch, &files);
         } catch (const std::exception& e) {
             output.err("The batch file '" + args.batch + "' could not be read: " + e.what());
-            return ecBatchUnread;
+            return batchUnread;
         }
         if (read == TBatchRead::NotABatch) {
             output.err("'" + args.batch + "' is not a batch file: its first line is not \"" + kBatchHeader + "\".");
-            return ecBatchUnread;
+            return batchUnread;
         }
         if (read == TBatchRead::TooLarge) {
             output.err("'" + args.batch + "' is too large to be a batch file (more than 64 MiB).");
-            return ecBatchUnread;
+            return batchUnread;
         }
         registerMode = !args.unregister;
     } else {
@@ -214,7 +255,7 @@ int RunTasks(const TRunnerArgs& args, const TRunnerSettings& settings, const TRu
             log.Check(args.log, args.command == TCommand::Run ? args.batch : std::string(), files);
         if (!problem.empty()) {
             output.err("CorvantisCmd: " + problem);
-            return ecUsage;
+            return regsvr32 ? int{rcUsage} : int{ecUsage};
         }
         log.RemoveStale();
     }
@@ -232,12 +273,19 @@ int RunTasks(const TRunnerArgs& args, const TRunnerSettings& settings, const TRu
     context.language = qlEnglish;
     context.timeoutMs = static_cast<unsigned>(args.timeoutSeconds) * 1000u;
     context.abortEvent = settings.abortEvent;
+    context.entryPoints = !args.install        ? engine::TEntryPoints::Server
+                          : args.noRegister ? engine::TEntryPoints::InstallOnly
+                                            : engine::TEntryPoints::ServerAndInstall;
+    context.installText = Wide(args.installText);
+    context.anySuccessCode = regsvr32;
     engine::UseHelpers(context);
     engine::TRegOutcome last;
     const bool text = !args.quiet && !args.json;
 
+    int lastFailureCode = rcSuccess;
     auto perform = [&](const std::string& path, bool register_) {
         last = engine::RegisterFileCore(path, register_, context);
+        if (!last.success) lastFailureCode = Regsvr32CodeOf(last.failure);
         throw EQVException(last.message, last.details, last.success ? qekSuccess : qekError);
     };
     size_t shownErrors = 0;
@@ -285,11 +333,12 @@ int RunTasks(const TRunnerArgs& args, const TRunnerSettings& settings, const TRu
     const bool stopped = settings.stopRequested && settings.stopRequested() && !run.Errors().empty() &&
                          run.Errors().back().Image == tiStopped;
     int exitCode = stopped ? ecStopped : failed + notRun > 0 ? ecTaskFailed : ecSuccess;
+    if (regsvr32) exitCode = stopped ? rcCallFailed : lastFailureCode;
     if (!args.log.empty()) {
         std::string problem = log.Write(run.Errors());
         if (!problem.empty()) {
             output.err(problem);
-            if (exitCode == ecSuccess) exitCode = ecTaskFailed;
+            if (exitCode == ecSuccess) exitCode = regsvr32 ? int{rcCallFailed} : int{ecTaskFailed};
         }
     }
     return exitCode;

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "cmd/uCmdArgs.h"
+#include "engine/uRegCore.h"
 #include "engine/uTaskRun.h"
 
 namespace cmd {
@@ -36,6 +37,10 @@ inline constexpr const char* kSessionWindowClass = "CorvantisCmdSession";
 // The libraries go to the helpers of the helper session open at the time
 // (one is opened for the run when none is).
 int RunTasks(const TRunnerArgs& args, const TRunnerSettings& settings, const TRunnerOutput& output);
+
+// The exit code of the system's registration tool for a failure of that
+// kind (TRegsvr32Code); rcSuccess for none.
+int Regsvr32CodeOf(engine::TFailure failure);
 
 // Runs `body` and returns its exit code; anything it throws (out of memory,
 // say) becomes the runner's own error on `output.err` and ecInternal.

@@ -82,19 +82,49 @@ struct TViewTraits {
 };
 using TView = qv::UniqueHandle<void*, TViewTraits>;
 
-const char* EntryOf(TServerKind kind, bool register_) {
+// The entry point (or type library call) the helper was at in `phase`:
+// DllInstall while installing; after the calls, the last one; before them,
+// the first.
+const char* EntryOf(TServerKind kind, bool register_, TEntryPoints entries, TPhase phase) {
     if (kind == TServerKind::TypeLibrary) return register_ ? "RegisterTypeLib" : "UnRegisterTypeLib";
-    return register_ ? "DllRegisterServer" : "DllUnregisterServer";
+    const char* server = register_ ? "DllRegisterServer" : "DllUnregisterServer";
+    if (phase == TPhase::Installing || entries == TEntryPoints::InstallOnly) return "DllInstall";
+    if (phase == TPhase::Calling || entries == TEntryPoints::Server) return server;
+    // Both: DllInstall comes second when registering, first when not.
+    return (phase == TPhase::Unloading) == register_ ? "DllInstall" : server;
 }
 
 // The first line of a failure the helper could not report itself: a load
 // failure while the library was being read or loaded, else a failed call.
-std::string FailureMessage(TServerKind kind, bool register_, TPhase phase, const std::string& fileName) {
+std::string FailureMessage(TServerKind kind, bool register_, TEntryPoints entries, TPhase phase,
+                           const std::string& fileName) {
     if (kind == TServerKind::Library && (phase == TPhase::Reading || phase == TPhase::Loading)) {
         return qv::LoadFmt(IDS_LIB_LOAD_FAILED, fileName);
     }
-    return qv::LoadFmt(IDS_CALL_FAILED, EntryOf(kind, register_), fileName);
+    return qv::LoadFmt(IDS_CALL_FAILED, EntryOf(kind, register_, entries, phase), fileName);
 }
+
+std::string Utf8Of(const std::wstring& text) {
+    if (text.empty()) return std::string();
+    const int length = static_cast<int>(text.size());
+    int bytes = WideCharToMultiByte(CP_UTF8, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<size_t>(bytes > 0 ? bytes : 0), '\0');
+    if (bytes > 0) WideCharToMultiByte(CP_UTF8, 0, text.data(), length, &out[0], bytes, nullptr, nullptr);
+    return out;
+}
+
+// False when `bytes` is not valid UTF-8.
+bool WideOfUtf8(const std::string& bytes, std::wstring& text) {
+    text.clear();
+    if (bytes.empty()) return true;
+    const int length = static_cast<int>(bytes.size());
+    int chars = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(), length, nullptr, 0);
+    if (chars <= 0) return false;
+    text.resize(static_cast<size_t>(chars));
+    return MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(), length, &text[0], chars) == chars;
+}
+
+const char kEntryLetters[] = {'S', 'B', 'I'};  // indexed by TEntryPoints
 
 }  // namespace
 
@@ -109,6 +139,8 @@ std::string EncodeReply(const TRegOutcome& outcome) {
     bytes += '\0';
     bytes += ms;
     bytes += '\0';
+    bytes += static_cast<char>('0' + static_cast<int>(outcome.failure));
+    bytes += '\0';
     bytes += outcome.message;
     bytes += '\0';
     bytes += outcome.details;
@@ -120,7 +152,12 @@ bool DecodeReply(const std::string& bytes, TRegOutcome& outcome) {
     if (first != 1 || (bytes[0] != '0' && bytes[0] != '1')) return false;
     size_t second = bytes.find('\0', first + 1);
     if (second == std::string::npos) return false;
-    size_t third = bytes.find('\0', second + 1);
+    size_t kind = second + 1;
+    if (kind + 1 >= bytes.size() || bytes[kind + 1] != '\0' || bytes[kind] < '0' ||
+        bytes[kind] >= '0' + kFailureKinds) {
+        return false;
+    }
+    size_t third = bytes.find('\0', kind + 2);
     if (third == std::string::npos) return false;
     std::string ms = bytes.substr(first + 1, second - first - 1);
     char* end = nullptr;
@@ -128,30 +165,41 @@ bool DecodeReply(const std::string& bytes, TRegOutcome& outcome) {
     if (ms.empty() || end != ms.c_str() + ms.size() || !(value >= 0)) return false;
     outcome.success = bytes[0] == '1';
     outcome.ms = value;
-    outcome.message = bytes.substr(second + 1, third - second - 1);
+    outcome.failure = static_cast<TFailure>(bytes[kind] - '0');
+    outcome.message = bytes.substr(kind + 2, third - kind - 2);
     outcome.details = bytes.substr(third + 1);
     return outcome.details.find('\0') == std::string::npos && !outcome.message.empty();
 }
 
-std::string EncodeRequest(TServerKind kind, const std::string& fullPath, bool register_, QVLanguage language) {
+std::string EncodeRequest(const THelperRequest& request) {
     std::string bytes;
-    bytes += register_ ? 'R' : 'U';
-    bytes += language == qlPortuguese ? 'p' : 'e';
-    bytes += kind == TServerKind::TypeLibrary ? 'T' : 'L';
-    return bytes + fullPath;
+    bytes += request.register_ ? 'R' : 'U';
+    bytes += request.language == qlPortuguese ? 'p' : 'e';
+    bytes += request.kind == TServerKind::TypeLibrary ? 'T' : 'L';
+    bytes += kEntryLetters[static_cast<int>(request.entryPoints)];
+    bytes += request.anySuccessCode ? 'a' : 'o';
+    bytes += request.fullPath;
+    bytes += '\0';
+    return bytes + Utf8Of(request.installText);
 }
 
-bool DecodeRequest(const std::string& bytes, TServerKind& kind, std::string& fullPath, bool& register_,
-                   QVLanguage& language) {
+bool DecodeRequest(const std::string& bytes, THelperRequest& request) {
     // The path may be empty: the helper then says that no file was named.
-    if (bytes.size() < 3 || (bytes[0] != 'R' && bytes[0] != 'U') || (bytes[1] != 'e' && bytes[1] != 'p') ||
-        (bytes[2] != 'L' && bytes[2] != 'T') || bytes.find('\0') != std::string::npos) {
+    const size_t end = bytes.find('\0');
+    if (bytes.size() < 5 || (bytes[0] != 'R' && bytes[0] != 'U') || (bytes[1] != 'e' && bytes[1] != 'p') ||
+        (bytes[2] != 'L' && bytes[2] != 'T') || (bytes[4] != 'o' && bytes[4] != 'a') || end == std::string::npos ||
+        bytes.find('\0', end + 1) != std::string::npos) {
         return false;
     }
-    register_ = bytes[0] == 'R';
-    language = bytes[1] == 'p' ? qlPortuguese : qlEnglish;
-    kind = bytes[2] == 'T' ? TServerKind::TypeLibrary : TServerKind::Library;
-    fullPath = bytes.substr(3);
+    const char* letter = static_cast<const char*>(std::memchr(kEntryLetters, bytes[3], sizeof kEntryLetters));
+    if (!letter || end < 5) return false;
+    if (!WideOfUtf8(bytes.substr(end + 1), request.installText)) return false;
+    request.register_ = bytes[0] == 'R';
+    request.language = bytes[1] == 'p' ? qlPortuguese : qlEnglish;
+    request.kind = bytes[2] == 'T' ? TServerKind::TypeLibrary : TServerKind::Library;
+    request.entryPoints = static_cast<TEntryPoints>(letter - kEntryLetters);
+    request.anySuccessCode = bytes[4] == 'a';
+    request.fullPath = bytes.substr(5, end - 5);
     return true;
 }
 
@@ -251,15 +299,17 @@ TRegOutcome THelper::Run(TServerKind kind, const std::string& fullPath, bool reg
     TImpl& impl = *impl_;
     const double start = qv::NowMs();
     const std::string fileName = ExtractFileName(fullPath);
-    const char* entry = EntryOf(kind, register_);
+    const TEntryPoints entries = kind == TServerKind::Library ? context.entryPoints : TEntryPoints::Server;
     TRegOutcome outcome;
     auto finish = [&](TRegOutcome result) {
         impl.lastOwnMs = result.ms;
         result.ms = qv::NowMs() - start;
         return result;
     };
-    auto failure = [&](std::string message, std::string details) {
-        return finish(TRegOutcome{false, std::move(message), std::move(details), 0});
+    auto failure = [&](TFailure why, std::string message, std::string details) {
+        TRegOutcome failed{false, std::move(message), std::move(details), 0};
+        failed.failure = why;
+        return finish(std::move(failed));
     };
 
     // A helper that was never started, or ended while idle (it then ends
@@ -274,12 +324,20 @@ TRegOutcome THelper::Run(TServerKind kind, const std::string& fullPath, bool reg
                                       ? HelperMissingReason(fileName, impl.machine, impl.helperPath, context.language)
                                       : HelperStartReason(fileName, impl.machine, impl.helperPath, impl.startError,
                                                           context.language);
-            return failure(qv::LoadFmt(IDS_LIB_LOAD_FAILED, fileName), details);
+            return failure(TFailure::Helper, qv::LoadFmt(IDS_LIB_LOAD_FAILED, fileName), details);
         }
         header = impl.Header();
         const LONG taken = InterlockedCompareExchange(&header->taken, 0, 0);
         InterlockedExchange(&header->phase, static_cast<LONG>(TPhase::Reading));
-        PutMessage(impl.view.get(), EncodeRequest(kind, fullPath, register_, context.language));
+        THelperRequest request;
+        request.kind = kind;
+        request.fullPath = fullPath;
+        request.register_ = register_;
+        request.language = context.language;
+        request.entryPoints = entries;
+        request.anySuccessCode = context.anySuccessCode;
+        request.installText = context.installText;
+        PutMessage(impl.view.get(), EncodeRequest(request));
         handedOver = qv::NowMs();
         SetEvent(impl.request.get());
         if (impl.whileWorking) impl.whileWorking();
@@ -294,6 +352,7 @@ TRegOutcome THelper::Run(TServerKind kind, const std::string& fullPath, bool reg
         break;
     }
     const TPhase phase = static_cast<TPhase>(InterlockedCompareExchange(&header->phase, 0, 0));
+    const char* entry = EntryOf(kind, register_, entries, phase);
     switch (end) {
     case TWaitEnd::Signalled: break;
     case TWaitEnd::Ended: {
@@ -303,24 +362,24 @@ TRegOutcome THelper::Run(TServerKind kind, const std::string& fullPath, bool reg
         impl.Reset();
         if (!sameVersion && exitCode == kExitArguments) {
             // It could not take the handles over from this process.
-            return failure(qv::LoadFmt(IDS_LIB_LOAD_FAILED, fileName),
+            return failure(TFailure::Helper, qv::LoadFmt(IDS_LIB_LOAD_FAILED, fileName),
                            HelperStartReason(fileName, impl.machine, helperPath, ERROR_INVALID_HANDLE,
                                              context.language));
         }
         if (!sameVersion || exitCode == kExitVersion) {
-            return failure(qv::LoadFmt(IDS_LIB_LOAD_FAILED, fileName),
+            return failure(TFailure::Helper, qv::LoadFmt(IDS_LIB_LOAD_FAILED, fileName),
                            HelperVersionReason(helperPath, context.language));
         }
-        return failure(qv::LoadFmt(IDS_CALL_FAILED, entry, fileName),
+        return failure(TFailure::Faulted, qv::LoadFmt(IDS_CALL_FAILED, entry, fileName),
                        HelperEndedReason(fileName, impl.machine, exitCode, context.language));
     }
     case TWaitEnd::TimedOut:
         impl.Reset();
-        return failure(FailureMessage(kind, register_, phase, fileName),
+        return failure(TFailure::TimedOut, FailureMessage(kind, register_, entries, phase, fileName),
                        HelperTimeoutReason(fileName, entry, phase, context.timeoutMs, context.language));
     case TWaitEnd::Aborted:
         impl.Reset();
-        return failure(FailureMessage(kind, register_, phase, fileName),
+        return failure(TFailure::Stopped, FailureMessage(kind, register_, entries, phase, fileName),
                        HelperStoppedReason(fileName, entry, phase, static_cast<unsigned>(qv::NowMs() - handedOver),
                                            context.language));
     }
@@ -336,7 +395,7 @@ TRegOutcome THelper::Run(TServerKind kind, const std::string& fullPath, bool reg
     }
     if (damage) {
         impl.Reset();
-        return failure(qv::LoadFmt(IDS_CALL_FAILED, entry, fileName),
+        return failure(TFailure::Helper, qv::LoadFmt(IDS_CALL_FAILED, entry, fileName),
                        HelperMalformedReason(fileName, damage, context.language));
     }
     // A file for the other bitness comes back unregistered.
@@ -428,6 +487,7 @@ struct TServing {
     bool busy = false;
     TServerKind kind = TServerKind::Library;
     bool register_ = true;
+    TEntryPoints entries = TEntryPoints::Server;
     QVLanguage language = qlEnglish;
     std::string fileName;
 };
@@ -439,9 +499,12 @@ TServing Serving;
 [[noreturn]] void ReportFaultAndEnd(DWORD code, std::uintptr_t address) {
     if (Serving.busy && Serving.header) {
         const TPhase phase = static_cast<TPhase>(Serving.header->phase);
-        const char* entry = phase == TPhase::Loading ? "DllMain" : EntryOf(Serving.kind, Serving.register_);
-        TRegOutcome outcome{false, FailureMessage(Serving.kind, Serving.register_, phase, Serving.fileName),
+        const char* entry = phase == TPhase::Loading ? "DllMain"
+                                                     : EntryOf(Serving.kind, Serving.register_, Serving.entries, phase);
+        TRegOutcome outcome{false,
+                            FailureMessage(Serving.kind, Serving.register_, Serving.entries, phase, Serving.fileName),
                             FaultReason(entry, code, address, Serving.language), 0};
+        outcome.failure = TFailure::Faulted;
         PutMessage(Serving.view, EncodeReply(outcome));
         InterlockedExchange(&Serving.header->ending, 1);
         SetEvent(Serving.reply);
@@ -504,13 +567,19 @@ int ServeHelperRequests(const std::string& arguments) {
         std::string message;
         if (!TakeMessage(view.get(), message)) return static_cast<int>(kExitRequest);
         if (message.empty()) return 0;  // told to end
-        TServerKind kind;
-        std::string path;
-        bool register_ = true;
-        if (!DecodeRequest(message, kind, path, register_, context.language)) return static_cast<int>(kExitRequest);
+        THelperRequest request;
+        if (!DecodeRequest(message, request)) return static_cast<int>(kExitRequest);
+        const TServerKind kind = request.kind;
+        const std::string& path = request.fullPath;
+        const bool register_ = request.register_;
+        context.language = request.language;
+        context.entryPoints = request.entryPoints;
+        context.anySuccessCode = request.anySuccessCode;
+        context.installText = request.installText;
         InterlockedIncrement(&header->taken);
         Serving.kind = kind;
         Serving.register_ = register_;
+        Serving.entries = request.entryPoints;
         Serving.language = context.language;
         Serving.fileName = ExtractFileName(path);
         Serving.busy = true;

@@ -14,10 +14,13 @@
 // when it ends itself after replying. After the header comes one message: a
 // 4-byte little-endian length, then the bytes. A request is 'R' (register)
 // or 'U' (unregister), 'e' or 'p' for the language of the details (English,
-// Portuguese), 'L' (library) or 'T' (type library), then the file's full
-// path; an empty request ends the helper. A reply is four fields separated
-// by NUL bytes: "1" or "0" for success, the milliseconds, the message and
-// the details.
+// Portuguese), 'L' (library) or 'T' (type library), the entry points to call
+// ('S' the server's own, 'B' those and DllInstall, 'I' DllInstall alone),
+// 'o' when only S_OK counts as success or 'a' when any success code does,
+// then the file's full path, a NUL byte and DllInstall's text in UTF-8; an
+// empty request ends the helper. A reply is five fields separated by NUL
+// bytes: "1" or "0" for success, the milliseconds, the kind of failure (one
+// digit, a TFailure), the message and the details.
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -28,7 +31,7 @@
 namespace engine {
 
 // The version of the hand-over. A helper of another version is not used.
-inline constexpr std::uint32_t kHelperProtocol = 2;
+inline constexpr std::uint32_t kHelperProtocol = 3;
 
 // The helper's file name for libraries of `machine` (x86 or x64), looked
 // for beside the running program.
@@ -119,8 +122,16 @@ int ServeHelperRequests(const std::string& arguments);
 // Encoding and decoding of the frames' contents (exposed for the tests).
 std::string EncodeReply(const TRegOutcome& outcome);
 bool DecodeReply(const std::string& bytes, TRegOutcome& outcome);
-std::string EncodeRequest(TServerKind kind, const std::string& fullPath, bool register_, QVLanguage language);
-bool DecodeRequest(const std::string& bytes, TServerKind& kind, std::string& fullPath, bool& register_,
-                   QVLanguage& language);
+struct THelperRequest {
+    TServerKind kind = TServerKind::Library;
+    std::string fullPath;
+    bool register_ = true;
+    QVLanguage language = qlEnglish;
+    TEntryPoints entryPoints = TEntryPoints::Server;
+    bool anySuccessCode = false;
+    std::wstring installText;
+};
+std::string EncodeRequest(const THelperRequest& request);
+bool DecodeRequest(const std::string& bytes, THelperRequest& request);
 
 }  // namespace engine

@@ -35,6 +35,7 @@ enum TText {
     txOnlyOther,
     txExeAsLibrary,
     txNotAServer,
+    txNoInstall,
     txClassObject,
     txReturned,
     txSFalse,
@@ -128,6 +129,10 @@ const TTextPair kTexts[txCount] = {
      "/regserver, o que o Corvantis faz com os arquivos terminados em .exe."},
     {"'%s' exports neither DllRegisterServer nor DllUnregisterServer: it is not a self-registering COM server.",
      "'%s' não exporta DllRegisterServer nem DllUnregisterServer: não é um servidor COM que se registra sozinho."},
+    {"'%s' exports neither DllInstall nor DllRegisterServer nor DllUnregisterServer: it is not a self-registering "
+     "COM server.",
+     "'%s' não exporta DllInstall, DllRegisterServer nem DllUnregisterServer: não é um servidor COM que se registra "
+     "sozinho."},
     {"It does export DllGetClassObject, so it holds COM classes, but their registry entries must be written by its "
      "own setup.",
      "Exporta DllGetClassObject, por isso contém classes COM, mas as suas entradas no registro têm de ser escritas "
@@ -644,7 +649,7 @@ std::string MissingEntryReason(const std::string& fileName, const char* entry, H
     } else if (module && FindResourceA(module, MAKEINTRESOURCEA(1), "TYPELIB")) {
         lines.push_back(Fmt(txTypeLibContainer, language, fileName));
     } else {
-        lines.push_back(Fmt(txNotAServer, language, fileName));
+        lines.push_back(Fmt(std::string(entry) == "DllInstall" ? txNoInstall : txNotAServer, language, fileName));
         if (exported("DllGetClassObject")) lines.push_back(Text(txClassObject, language));
     }
     if (info.isPe) lines.push_back(Fmt(txTechnical, language, FileFacts(info)));
@@ -707,7 +712,8 @@ std::string Seconds(unsigned ms) {
 std::string PhaseText(TPhase phase, const char* entry, QVLanguage language) {
     switch (phase) {
     case TPhase::Loading: return Text(txPhaseLoading, language);
-    case TPhase::Calling: return Fmt(txPhaseCalling, language, entry);
+    case TPhase::Calling:
+    case TPhase::Installing: return Fmt(txPhaseCalling, language, entry);
     case TPhase::Unloading: return Fmt(txPhaseUnloading, language, entry);
     case TPhase::TypeLibrary: return Text(txPhaseTypeLibrary, language);
     default: return Text(txPhaseReading, language);

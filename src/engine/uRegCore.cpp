@@ -23,9 +23,25 @@ namespace {
 const char* const kEntryPoints[2] = {"DllRegisterServer", "DllUnregisterServer"};
 const char* const kSwitches[2] = {" /regserver", " /unregserver"};
 const char* const kTypeLibEntries[2] = {"RegisterTypeLib", "UnRegisterTypeLib"};
+const char* const kInstallEntry = "DllInstall";
 
-TRegOutcome Failure(std::string message, std::string details) {
-    return TRegOutcome{false, std::move(message), std::move(details), 0};
+// DllInstall(bInstall, pszCmdLine), called through CallGuarded, which calls
+// entry points without arguments: the one call at a time takes its
+// arguments from here.
+using TInstallEntry = HRESULT(WINAPI*)(BOOL, LPCWSTR);
+struct TInstallCall {
+    TInstallEntry entry;
+    BOOL install;
+    LPCWSTR text;
+};
+TInstallCall InstallCall;
+
+HRESULT WINAPI CallInstallEntry() { return InstallCall.entry(InstallCall.install, InstallCall.text); }
+
+TRegOutcome Failure(TFailure kind, std::string message, std::string details) {
+    TRegOutcome outcome{false, std::move(message), std::move(details), 0};
+    outcome.failure = kind;
+    return outcome;
 }
 
 TRegOutcome Success(std::string message) { return TRegOutcome{true, std::move(message), std::string(), 0}; }
@@ -165,25 +181,27 @@ TRegOutcome RunExecutableCore(const std::string& path, bool register_, const TRe
     TChildProcess server;
     DWORD error = 0;
     if (!server.Start(NativeViewOf(path), "\"" + path + "\"" + kSwitches[direction], CREATE_NO_WINDOW, error)) {
-        return Failure(qv::LoadFmt(IDS_EXE_FAILED, subject), StartFailureReason(path, fileName, error, context.language));
+        return Failure(TFailure::ExeFailed, qv::LoadFmt(IDS_EXE_FAILED, subject),
+                       StartFailureReason(path, fileName, error, context.language));
     }
     const double start = qv::NowMs();
     switch (WaitForChild(server.Process(), nullptr, context.timeoutMs, static_cast<HANDLE>(context.abortEvent),
                          context.pumpMessages)) {
     case TWaitEnd::TimedOut:
         server.Kill(ERROR_TIMEOUT);
-        return Failure(qv::LoadFmt(IDS_EXE_FAILED, subject),
+        return Failure(TFailure::TimedOut, qv::LoadFmt(IDS_EXE_FAILED, subject),
                        TimeoutReason(fileName, context.timeoutMs, context.language));
     case TWaitEnd::Aborted:
         server.Kill(ERROR_CANCELLED);
-        return Failure(qv::LoadFmt(IDS_EXE_FAILED, subject),
+        return Failure(TFailure::Stopped, qv::LoadFmt(IDS_EXE_FAILED, subject),
                        ExeStoppedReason(fileName, static_cast<unsigned>(qv::NowMs() - start), context.language));
     default: break;
     }
     DWORD exitCode = server.ExitCode();
     server.Detach();
     if (exitCode != 0) {
-        return Failure(qv::LoadFmt(IDS_EXE_FAILED, subject), ExitCodeReason(fileName, exitCode, context.language));
+        return Failure(TFailure::ExeFailed, qv::LoadFmt(IDS_EXE_FAILED, subject),
+                       ExitCodeReason(fileName, exitCode, context.language));
     }
     return Success(qv::LoadFmt(IDS_EXE_SUCCESS, subject));
 }
@@ -221,7 +239,8 @@ TRegOutcome RegisterLibraryCore(const std::string& path, bool register_, const T
     Publish(context, TPhase::Reading);
     TProgramFile program(openPath);
     if (!program.Opened() && !FileExistsReady(path)) {
-        return Failure(qv::LoadFmt(IDS_LIB_NOT_FOUND, path), NotFoundReason(path, context.language));
+        return Failure(TFailure::NotFound, qv::LoadFmt(IDS_LIB_NOT_FOUND, path),
+                       NotFoundReason(path, context.language));
     }
     auto loadFailed = [&] { return qv::LoadFmt(IDS_LIB_LOAD_FAILED, fileName); };
     if (realSystem32) {
@@ -230,7 +249,7 @@ TRegOutcome RegisterLibraryCore(const std::string& path, bool register_, const T
         // in SysWOW64 by its clients. Everything else goes to the 64-bit
         // helper with the path as named, which it opens as it is.
         if (program.Opened() && program.Head().isPe && program.Head().machine == ProcessMachine()) {
-            return Failure(loadFailed(), SystemFolderReason(fileName, fullPath, context.language));
+            return Failure(TFailure::NotLoaded, loadFailed(), SystemFolderReason(fileName, fullPath, context.language));
         }
         if (context.runLibrary) return context.runLibrary(pe::TMachine::X64, TServerKind::Library, fullPath, register_);
         if (context.redirectOtherBitness && CanRunMachine(pe::TMachine::X64)) {
@@ -245,7 +264,7 @@ TRegOutcome RegisterLibraryCore(const std::string& path, bool register_, const T
     // loader, and a library goes to the helper of its own bitness.
     const pe::TPeInfo& head = program.Head();
     if (program.Opened() && !head.isPe) {
-        return Failure(loadFailed(), NotProgramReason(fileName, head, context.language));
+        return Failure(TFailure::NotLoaded, loadFailed(), NotProgramReason(fileName, head, context.language));
     }
     if (program.Opened() && head.machine != ProcessMachine() && CanRunMachine(head.machine) &&
         context.redirectOtherBitness) {
@@ -254,14 +273,15 @@ TRegOutcome RegisterLibraryCore(const std::string& path, bool register_, const T
         return other;
     }
     if (program.Opened() && head.machine != ProcessMachine()) {
-        return Failure(loadFailed(), MachineReason(fileName, program.Whole(), context.language));
+        return Failure(TFailure::NotLoaded, loadFailed(),
+                       MachineReason(fileName, program.Whole(), context.language));
     }
     // Loading a .NET assembly would start the .NET runtime only to find no
     // entry point; a mixed assembly that exports one loads.
-    if (program.Opened() && head.hasClrHeader) {
+    if (program.Opened() && head.hasClrHeader && context.entryPoints != TEntryPoints::InstallOnly) {
         const pe::TPeInfo& info = program.Whole();
         if (!(register_ ? info.exportsRegister : info.exportsUnregister)) {
-            return Failure(qv::LoadFmt(IDS_PROC_NOT_FOUND, entry, fileName),
+            return Failure(TFailure::NoEntry, qv::LoadFmt(IDS_PROC_NOT_FOUND, entry, fileName),
                            DotNetReason(fileName, entry, context.language));
         }
     }
@@ -279,13 +299,30 @@ TRegOutcome RegisterLibraryCore(const std::string& path, bool register_, const T
     SetErrorMode(oldMode);
     if (!library) {
         Publish(context, TPhase::Idle);
-        return Failure(loadFailed(), LoadFailureReason(openPath, fileName, loadError, program.Whole(), context.language));
+        return Failure(TFailure::NotLoaded, loadFailed(),
+                       LoadFailureReason(openPath, fileName, loadError, program.Whole(), context.language));
     }
 
-    FARPROC address = GetProcAddress(library.get(), entry);
-    if (!address) {
-        TRegOutcome missing = Failure(qv::LoadFmt(IDS_PROC_NOT_FOUND, entry, fileName),
-                                      MissingEntryReason(fileName, entry, library.get(), program.Whole(),
+    // The calls in their order: DllInstall after DllRegisterServer, and
+    // before DllUnregisterServer, so that what it installs on top of the
+    // registration is undone first. Every entry point is looked up before
+    // any is called: a library that lacks one is left as it was.
+    struct TCall {
+        const char* name;
+        FARPROC address;
+    };
+    TCall calls[2];
+    int count = 0;
+    const bool server = context.entryPoints != TEntryPoints::InstallOnly;
+    const bool install = context.entryPoints != TEntryPoints::Server;
+    if (server && register_) calls[count++] = {entry, nullptr};
+    if (install) calls[count++] = {kInstallEntry, nullptr};
+    if (server && !register_) calls[count++] = {entry, nullptr};
+    for (int i = 0; i < count; ++i) {
+        calls[i].address = GetProcAddress(library.get(), calls[i].name);
+        if (calls[i].address) continue;
+        TRegOutcome missing = Failure(TFailure::NoEntry, qv::LoadFmt(IDS_PROC_NOT_FOUND, calls[i].name, fileName),
+                                      MissingEntryReason(fileName, calls[i].name, library.get(), program.Whole(),
                                                          context.language));
         Publish(context, TPhase::Unloading);
         library.reset();
@@ -293,24 +330,44 @@ TRegOutcome RegisterLibraryCore(const std::string& path, bool register_, const T
         return missing;
     }
 
-    Publish(context, TPhase::Calling);
-    TGuardedResult call = CallGuarded(reinterpret_cast<TEntryPoint>(reinterpret_cast<void*>(address)));
-    if (call.faulted) {
-        // The server's state is unknown after a fault, so it stays loaded.
-        library.release();
-        Publish(context, TPhase::Idle);
-        TRegOutcome fault = Failure(qv::LoadFmt(IDS_CALL_FAILED, entry, fileName),
-                                    FaultReason(entry, call.exceptionCode, call.exceptionAddress, context.language));
-        fault.serverFaulted = true;
-        return fault;
+    for (int i = 0; i < count; ++i) {
+        const char* name = calls[i].name;
+        const bool installs = name == kInstallEntry;
+        Publish(context, installs ? TPhase::Installing : TPhase::Calling);
+        TGuardedResult call;
+        if (installs) {
+            // A pointer to the text, never null: servers compare it with
+            // their own words without checking for null.
+            InstallCall = {reinterpret_cast<TInstallEntry>(reinterpret_cast<void*>(calls[i].address)),
+                           register_ ? TRUE : FALSE, context.installText.c_str()};
+            call = CallGuarded(CallInstallEntry);
+        } else {
+            call = CallGuarded(reinterpret_cast<TEntryPoint>(reinterpret_cast<void*>(calls[i].address)));
+        }
+        if (call.faulted) {
+            // The server's state is unknown after a fault, so it stays loaded.
+            library.release();
+            Publish(context, TPhase::Idle);
+            TRegOutcome fault =
+                Failure(TFailure::Faulted, qv::LoadFmt(IDS_CALL_FAILED, name, fileName),
+                        FaultReason(name, call.exceptionCode, call.exceptionAddress, context.language));
+            fault.serverFaulted = true;
+            return fault;
+        }
+        const bool succeeded = context.anySuccessCode ? SUCCEEDED(call.result) : call.result == S_OK;
+        if (!succeeded) {
+            Publish(context, TPhase::Unloading);
+            library.reset();
+            Publish(context, TPhase::Idle);
+            return Failure(TFailure::Returned, qv::LoadFmt(IDS_CALL_FAILED, name, fileName),
+                           ResultReason(name, call.result, context.language));
+        }
     }
     Publish(context, TPhase::Unloading);
     library.reset();
     Publish(context, TPhase::Idle);
-    if (call.result != S_OK) {
-        return Failure(qv::LoadFmt(IDS_CALL_FAILED, entry, fileName), ResultReason(entry, call.result, context.language));
-    }
-    return Success(qv::LoadFmt(IDS_CALL_SUCCESS, entry, fileName));
+    return Success(count == 2 ? qv::LoadFmt(IDS_CALLS_SUCCESS, calls[0].name, calls[1].name, fileName)
+                              : qv::LoadFmt(IDS_CALL_SUCCESS, calls[0].name, fileName));
 }
 
 pe::TMachine TypeLibraryMachine(const std::string& path) {
@@ -345,7 +402,8 @@ TRegOutcome RegisterTypeLibraryCore(const std::string& path, bool register_, con
     const char* entry = kTypeLibEntries[direction];
     const std::string fileName = ExtractFileName(path);
     if (!FileExistsReady(path)) {
-        return Failure(qv::LoadFmt(IDS_LIB_NOT_FOUND, path), NotFoundReason(path, context.language));
+        return Failure(TFailure::NotFound, qv::LoadFmt(IDS_LIB_NOT_FOUND, path),
+                       NotFoundReason(path, context.language));
     }
     const std::string fullPath = FullPathOf(path);
     const std::string openPath = NativeViewOf(fullPath);
@@ -355,7 +413,7 @@ TRegOutcome RegisterTypeLibraryCore(const std::string& path, bool register_, con
         // be looked for in SysWOW64 by its 32-bit clients; a 64-bit one is
         // registered by the 64-bit helper under the path as named.
         if (machine != pe::TMachine::X64) {
-            return Failure(qv::LoadFmt(IDS_CALL_FAILED, entry, fileName),
+            return Failure(TFailure::NotLoaded, qv::LoadFmt(IDS_CALL_FAILED, entry, fileName),
                            SystemFolderReason(fileName, fullPath, context.language));
         }
         if (!context.runLibrary && context.redirectOtherBitness) {
@@ -392,7 +450,8 @@ TRegOutcome RegisterTypeLibraryCore(const std::string& path, bool register_, con
     if (library) library->Release();
     Publish(context, TPhase::Idle);
     if (FAILED(hr)) {
-        return Failure(qv::LoadFmt(IDS_CALL_FAILED, entry, fileName), ResultReason(failedCall, hr, context.language));
+        return Failure(TFailure::Returned, qv::LoadFmt(IDS_CALL_FAILED, entry, fileName),
+                       ResultReason(failedCall, hr, context.language));
     }
     return Success(qv::LoadFmt(IDS_CALL_SUCCESS, entry, fileName));
 }
@@ -400,7 +459,10 @@ TRegOutcome RegisterTypeLibraryCore(const std::string& path, bool register_, con
 TRegOutcome RegisterFileCore(const std::string& path, bool register_, const TRegContext& context) {
     double start = qv::NowMs();
     TRegOutcome outcome;
-    switch (KindOf(path)) {
+    // DllInstall alone is called in whatever file is named, as a library.
+    const TServerKind kind =
+        context.entryPoints == TEntryPoints::InstallOnly ? TServerKind::Library : KindOf(path);
+    switch (kind) {
     case TServerKind::Executable: outcome = RunExecutableCore(path, register_, context); break;
     case TServerKind::TypeLibrary: outcome = RegisterTypeLibraryCore(path, register_, context); break;
     case TServerKind::Library: outcome = RegisterLibraryCore(path, register_, context); break;

@@ -7,7 +7,8 @@
 // Executable servers are started with "/regserver" or "/unregserver", type
 // libraries go through the type library API, and every other file is read
 // as a Windows program file and then loaded as a library whose
-// DllRegisterServer or DllUnregisterServer is called. The program and the
+// DllRegisterServer or DllUnregisterServer is called (with or instead of
+// DllInstall, when the context asks for it). The program and the
 // runner load no server themselves: libraries and type libraries go to a
 // helper process of their bitness (the context's runner), and only the
 // helpers load them. Every failure carries a reason in its details; a
@@ -21,6 +22,28 @@
 
 namespace engine {
 
+// What kind of failure an outcome is, for callers that act on it (the
+// console runner's exit codes). None for a success.
+enum class TFailure : std::uint8_t {
+    None,       // succeeded
+    NotFound,   // the file is missing or a folder, or its drive is not ready
+    NotLoaded,  // no program file, built for another processor, or refused by the loader
+    NoEntry,    // the library does not export the entry point
+    Returned,   // the entry point, or the type library call, returned a failure
+    Faulted,    // the server raised an exception or ended the process that loaded it
+    TimedOut,   // the server was still at work when the time-out passed
+    Stopped,    // the user stopped the server at work
+    ExeFailed,  // the executable server did not start or ended with a non-zero code
+    Helper,     // the helper is missing, of another version, or its reply unreadable
+};
+inline constexpr int kFailureKinds = 10;
+
+// The entry points a library's registration calls: the server's own
+// (DllRegisterServer or DllUnregisterServer); those and DllInstall, called
+// after DllRegisterServer and before DllUnregisterServer; or DllInstall
+// alone. DllInstall gets TRUE when registering, FALSE when unregistering.
+enum class TEntryPoints : std::uint8_t { Server, ServerAndInstall, InstallOnly };
+
 struct TRegOutcome {
     bool success = false;
     std::string message;  // the first line the user sees
@@ -32,6 +55,7 @@ struct TRegOutcome {
     // Not registered here: the library is for this machine, which a process
     // of the other bitness registers (only with redirectOtherBitness).
     pe::TMachine redirect = pe::TMachine::None;
+    TFailure failure = TFailure::None;
 };
 
 enum class TServerKind { Executable, TypeLibrary, Library };
@@ -42,7 +66,16 @@ TServerKind KindOf(const std::string& path);
 
 // What a helper is doing with a file, published for the program: on a
 // time-out it says what did not finish.
-enum class TPhase : std::uint32_t { Idle = 0, Reading = 1, Loading = 2, Calling = 3, Unloading = 4, TypeLibrary = 5 };
+// Calling is the server's own entry point, Installing its DllInstall.
+enum class TPhase : std::uint32_t {
+    Idle = 0,
+    Reading = 1,
+    Loading = 2,
+    Calling = 3,
+    Unloading = 4,
+    TypeLibrary = 5,
+    Installing = 6
+};
 
 // Registers a library (kind Library) or a type library (kind TypeLibrary)
 // at `fullPath` in a process that runs code of `machine` (None: the runner
@@ -69,6 +102,17 @@ struct TRegContext {
     // A library for the other bitness this computer runs is not refused but
     // handed back with its machine in `redirect` (the helpers).
     bool redirectOtherBitness = false;
+    // Which entry points a library's registration calls. With DllInstall
+    // alone every file is loaded as a library, whatever its extension;
+    // otherwise executable servers and type libraries register their own
+    // way and have no DllInstall.
+    TEntryPoints entryPoints = TEntryPoints::Server;
+    // DllInstall's command line: a wide string, empty (never null) when
+    // none was given.
+    std::wstring installText;
+    // Any success code of an entry point (S_FALSE too) counts as success,
+    // not only S_OK.
+    bool anySuccessCode = false;
 };
 
 // Registers (true) or unregisters the file at `path`. Never throws except

@@ -3,7 +3,7 @@
 // with "/serve" and what they share. Started any other way they only say what
 // they are.
 #include <windows.h>
-#include <objbase.h>
+#include <ole2.h>
 
 #include <cstring>
 
@@ -25,9 +25,12 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
     // the search (the library's own folder first) stays as the system's
     // registration tool has it, so servers find their dependencies alike.
     SetDllDirectoryW(L"");
-    // Servers find COM initialised, as in the program's own thread.
-    HRESULT com = CoInitialize(nullptr);
+    // Servers find OLE initialised in a single-threaded apartment, as the
+    // system's registration tool has it: some use the OLE clipboard, drag
+    // and drop or in-place activation while they register or install. The
+    // requests are served on this thread, the only one the helper starts.
+    HRESULT ole = OleInitialize(nullptr);
     int exitCode = engine::ServeHelperRequests(arguments + 7);
-    if (SUCCEEDED(com)) CoUninitialize();
+    if (SUCCEEDED(ole)) OleUninitialize();
     return exitCode;
 }

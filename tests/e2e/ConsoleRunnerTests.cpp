@@ -447,7 +447,8 @@ TEST(ConsoleRunner, TheLogIsRemovedAtTheStartAndPutInPlaceAtTheEnd) {
 // The end of the runner's own session, told to its hidden window, stops the
 // run after the task at work as a Ctrl+C does; the message returns once the
 // log is complete. A server that would outlast the wait is ended. A session
-// end that was called off changes nothing.
+// end that was called off changes nothing. With regsvr32's exit codes a stop
+// ends with 5.
 TEST(ConsoleRunner, TheEndOfItsSessionStopsTheRunAfterTheTaskAtWork) {
     namespace ts = TestServers;
     const std::string stopNotice = "Processing stopped at the user's request.\r\n";
@@ -458,17 +459,19 @@ TEST(ConsoleRunner, TheEndOfItsSessionStopsTheRunAfterTheTaskAtWork) {
         const char* slowOutcome;
         const char* summary;
         const char* inLog;
+        const char* options;
     } cases[] = {
-        {"1500", FALSE, 0, "succeeded.", "2 registered, 0 failed, 0 not run", ""},
-        {"1500", TRUE, 4, "succeeded.", "1 registered, 0 failed, 1 not run", ""},
-        {"60000", TRUE, 4, "FAILED.", "0 registered, 1 failed, 1 not run", "The user stopped the work on 'Slow.dll'"},
+        {"1500", FALSE, 0, "succeeded.", "2 registered, 0 failed, 0 not run", "", ""},
+        {"1500", TRUE, 4, "succeeded.", "1 registered, 0 failed, 1 not run", "", ""},
+        {"60000", TRUE, 4, "FAILED.", "0 registered, 1 failed, 1 not run", "The user stopped the work on 'Slow.dll'", ""},
+        {"1500", TRUE, 5, "succeeded.", "1 registered, 0 failed, 1 not run", "", " --regsvr32-exit-codes"},
     };
     const std::string slowFile = Data(ts::kMisbehaveSlowFile), okFile = Data(ts::kMisbehaveOkFile);
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.slowMs) + (c.ending ? " ending" : " called off"));
         const std::string log = testenv::MakeTempDir("cmd-session") + "session.log";
         testenv::ScopedEnv slow(ts::kMisbehaveSlowEnvVar, c.slowMs);
-        TCmdProcess runner("register " + Quoted(slowFile) + " " + Quoted(okFile) + " --log " + Quoted(log));
+        TCmdProcess runner("register " + Quoted(slowFile) + " " + Quoted(okFile) + " --log " + Quoted(log) + c.options);
         HWND window = nullptr;
         ASSERT_TRUE(WaitUntil([&] {
             while ((window = FindWindowExA(nullptr, window, cmd::kSessionWindowClass, nullptr)) != nullptr) {
@@ -540,4 +543,131 @@ TEST(ConsoleRunner, System32IsTheRealSystem32) {
         EXPECT_EQ(row.registered ? lstrcmpiA(entry.c_str(), library.c_str()) == 0 : entry.empty(), true) << entry;
         EXPECT_EQ(testenv::OkServerInproc(KEY_WOW64_32KEY), "") << "the 32-bit namesake was registered";
     }
+}
+
+namespace {
+
+// What InstallServer.dll recorded: its calls, one per line, and "32"/"64"
+// and "OLE"/"no OLE" of the process that made the last one; "" when
+// nothing was called.
+std::wstring InstallServerRecord() {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, TestServers::kInstallServerKeyW, 0, KEY_READ, &key) != ERROR_SUCCESS) {
+        return L"";
+    }
+    wchar_t calls[4096] = {};
+    DWORD size = sizeof calls - sizeof(wchar_t), bits = 0, ole = 0, dword = sizeof(DWORD);
+    RegQueryValueExW(key, L"Calls", nullptr, nullptr, reinterpret_cast<BYTE*>(calls), &size);
+    RegQueryValueExW(key, L"Bits", nullptr, nullptr, reinterpret_cast<BYTE*>(&bits), &dword);
+    dword = sizeof(DWORD);
+    RegQueryValueExW(key, L"Ole", nullptr, nullptr, reinterpret_cast<BYTE*>(&ole), &dword);
+    RegCloseKey(key);
+    return std::wstring(calls) + std::to_wstring(bits) + (ole ? L" OLE" : L" no OLE");
+}
+
+// Text of this process's code page, as the runner gets its arguments.
+std::string Ansi(const std::wstring& text) {
+    int bytes = WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<size_t>(bytes), '\0');
+    WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, &out[0], bytes, nullptr, nullptr);
+    return out.c_str();
+}
+
+}  // namespace
+
+// DllInstall as regsvr32 calls it, through the helpers of both bitnesses:
+// after DllRegisterServer, before DllUnregisterServer, alone with
+// --no-register, always with a text (empty when none), on a thread that
+// initialised OLE; a library without it is left untouched.
+TEST(ConsoleRunner, InstallCallsDllInstallInBothBitnesses) {
+    namespace ts = TestServers;
+    const std::wstring accents = L"a\x00E7\x00E3o \x00FC";  // "ação ü"
+    const std::string x86 = ts::kInstallServerFile, x64 = std::string("x64\\") + ts::kInstallServerFile;
+    const std::string done = "Calls to 'DllRegisterServer' and 'DllInstall' in 'InstallServer.dll' completed with "
+                             "success.";
+    const struct {
+        std::string command;  // run: a batch of the files
+        Strings files;
+        DWORD exitCode;
+        std::wstring record;
+        const char* inOut;
+    } cases[] = {
+        {"register --install", {x86}, 0, L"DllRegisterServer\nDllInstall(TRUE, \"\")\n32 OLE", done.c_str()},
+        {"unregister \"--install=" + Ansi(accents) + "\"", {x64}, 0,
+         L"DllInstall(FALSE, \"" + accents + L"\")\nDllUnregisterServer\n64 OLE",
+         "Calls to 'DllInstall' and 'DllUnregisterServer' in 'InstallServer.dll' completed with success."},
+        {"register --install=x --no-register", {x64}, 0, L"DllInstall(TRUE, \"x\")\n64 OLE",
+         "Call to 'DllInstall' in 'InstallServer.dll' completed with success."},
+        {"unregister --no-register --install", {x86}, 0, L"DllInstall(FALSE, \"\")\n32 OLE", "succeeded."},
+        {"run --install=b", {x86, x64}, 0,
+         L"DllRegisterServer\nDllInstall(TRUE, \"b\")\nDllRegisterServer\nDllInstall(TRUE, \"b\")\n64 OLE",
+         "2 registered, 0 failed"},
+        {"register --no-register", {x86}, 2, L"", ""},
+        {"register --install=fail", {x64}, 1, L"DllRegisterServer\nDllInstall(TRUE, \"fail\")\n64 OLE",
+         "    DllInstall returned 0x80004005 (E_FAIL)."},
+        {"register --install=false", {x86}, 1, L"DllRegisterServer\nDllInstall(TRUE, \"false\")\n32 OLE",
+         "FAILED. Call to 'DllInstall' failed in 'InstallServer.dll'."},
+        {"register --install=fault", {x64}, 1, L"DllRegisterServer\nDllInstall(TRUE, \"fault\")\n64 OLE",
+         "    DllInstall raised exception 0xC0000005"},
+        {"unregister --install=hang --timeout 1", {x86}, 1, L"DllInstall(FALSE, \"hang\")\n32 OLE",
+         "'InstallServer.dll' did not finish within 1 seconds: its DllInstall did not return."},
+        {"register --install=false --regsvr32-exit-codes", {x64}, 0,
+         L"DllRegisterServer\nDllInstall(TRUE, \"false\")\n64 OLE", done.c_str()},
+        {"register --install", {ts::kOkServerFile}, 1, L"", "    'OkServer.dll' exports DllRegisterServer but not DllInstall."},
+        {"register --install --no-register", {ts::kDepHelperFile}, 1, L"",
+         "    'DepHelper.dll' exports neither DllInstall nor DllRegisterServer nor DllUnregisterServer"},
+    };
+    const std::string dir = testenv::MakeTempDir("cmd-install");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.command);
+        testenv::DeleteTree(HKEY_CURRENT_USER, ts::kInstallServerKey);
+        testenv::DeleteTree(HKEY_CLASSES_ROOT, ts::kOkServerClsidKey);
+        std::string arguments = c.command, batch = "; Quorvandel Corvantis File\r\n";
+        for (const std::string& file : c.files) {
+            arguments += c.command.rfind("run", 0) == 0 ? "" : " " + Quoted(Data(file));
+            batch += Data(file) + "\r\n";
+        }
+        if (c.command.rfind("run", 0) == 0) {
+            testenv::WriteFile(dir + "install.kvx", batch);
+            arguments += " " + Quoted(dir + "install.kvx");
+        }
+        TConsoleRun run = RunCmd(arguments);
+        EXPECT_EQ(run.exitCode, c.exitCode) << run.out << run.err;
+        EXPECT_TRUE(InstallServerRecord() == c.record) << testing::PrintToString(InstallServerRecord());
+        EXPECT_NE(run.out.find(c.inOut), std::string::npos) << run.out;
+        EXPECT_FALSE(testenv::KeyExists(HKEY_CLASSES_ROOT, ts::kOkServerClsidKey)) << "nothing was called";
+    }
+    testenv::DeleteTree(HKEY_CURRENT_USER, ts::kInstallServerKey);
+}
+
+// With --regsvr32-exit-codes the runner ends as regsvr32 does: the code of
+// the last failure, any success code a success.
+TEST(ConsoleRunner, Regsvr32ExitCodes) {
+    namespace ts = TestServers;
+    const std::string dir = testenv::MakeTempDir("cmd-regsvr32");
+    const struct {
+        std::string arguments;
+        DWORD exitCode;
+    } cases[] = {
+        {Quoted(Data(ts::kSFalseServerFile)), 0},
+        {Quoted(dir + "Missing.dll"), 3},
+        {Quoted(Data(ts::kNotALibraryFile)), 3},
+        {Quoted(Data("TypeLibOnly.dll")), 4},
+        {"--install " + Quoted(Data(ts::kSFalseServerFile)), 4},
+        {Quoted(Data("x64\\SelfRegClassServer.dll")), 5},
+        {Quoted(Data(ts::kFaultServerFile)), 5},
+        {Quoted(Data(ts::kExeServerFailFile)), 5},
+        {"--timeout 1 " + Quoted(Data(ts::kMisbehaveHangFile)), 5},
+        {"--continue " + Quoted(dir + "Missing.dll") + " " + Quoted(Data("SelfRegClassServer.dll")) + " " +
+             Quoted(Data(ts::kSFalseServerFile)),
+         5},
+        {"--continue " + Quoted(Data("SelfRegClassServer.dll")) + " " + Quoted(Data("TypeLibOnly.dll")), 4},
+        {"--frobnicate", 1},
+        {"--no-register " + Quoted(Data(ts::kSFalseServerFile)), 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.arguments);
+        EXPECT_EQ(RunCmd("register --regsvr32-exit-codes " + c.arguments).exitCode, c.exitCode);
+    }
+    EXPECT_EQ(RunCmd("run " + Quoted(dir + "missing.kvx") + " --regsvr32-exit-codes").exitCode, 1u);
 }

@@ -122,6 +122,12 @@ CORVANTIS_TEST_STRING(kTestLibFile, "TestLib.tlb")
 // A folder holding only the look-alike DepHelper.dll.
 CORVANTIS_TEST_STRING(kPlantedFolder, "planted")
 
+// InstallServer.dll: records its calls of DllRegisterServer,
+// DllUnregisterServer and DllInstall under HKEY_CURRENT_USER\kInstallServerKey
+// (see InstallServer.cpp).
+CORVANTIS_TEST_STRING(kInstallServerFile, "InstallServer.dll")
+CORVANTIS_TEST_STRING(kInstallServerKey, "Software\\CorvantisTests\\InstallServer")
+
 
 // ---------------------------------------------------------------------------
 // misbehave\: servers that crash, hang or end their host in various ways.

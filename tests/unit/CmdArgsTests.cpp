@@ -82,6 +82,10 @@ TEST(RunnerArguments, WrongLinesAreRefusedWithTheirReason) {
         {{"register", "a.dll", "--log", "a", "--log", "b"}, "--log is given twice."},
         {{"register", "a.dll", "--quiet=yes"}, "--quiet takes no value."},
         {{"register", "a.dll", "--verbose"}, "Unknown option --verbose."},
+        {{"register", "a.dll", "--no-register"}, "--no-register needs --install"},
+        {{"register", "a.dll", "--install", "--install=x"}, "--install is given twice."},
+        {{"register", "a.dll", "--install", "--no-register=yes"}, "--no-register takes no value."},
+        {{"register", "a.dll", "--regsvr32-exit-codes=1"}, "--regsvr32-exit-codes takes no value."},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.first));
@@ -90,4 +94,41 @@ TEST(RunnerArguments, WrongLinesAreRefusedWithTheirReason) {
         EXPECT_FALSE(ParseRunnerArguments(c.first, args, error));
         EXPECT_NE(error.find(c.second), std::string::npos) << error;
     }
+}
+
+TEST(RunnerArguments, InstallOptionsAndTheirExitCodes) {
+    const struct {
+        Strings args;
+        bool install;
+        std::string text;
+        bool noRegister, regsvr32;
+        Strings files;
+    } cases[] = {
+        {{"register", "a.dll", "--install"}, true, "", false, false, {"a.dll"}},
+        // The text only after "=": a next argument is a file.
+        {{"unregister", "--INSTALL=User Mode", "a.dll", "b.dll"}, true, "User Mode", false, false, {"a.dll", "b.dll"}},
+        {{"register", "--install", "x", "--no-register", "--Regsvr32-Exit-Codes"}, true, "", true, true, {"x"}},
+        {{"register", "--install=a=b", "--", "--install"}, true, "a=b", false, false, {"--install"}},
+        {{"run", "b.kvx", "--regsvr32-exit-codes"}, false, "", false, true, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.args));
+        TRunnerArgs args;
+        std::string error;
+        ASSERT_TRUE(ParseRunnerArguments(c.args, args, error)) << error;
+        EXPECT_EQ(args.install, c.install);
+        EXPECT_EQ(args.installText, c.text);
+        EXPECT_EQ(args.noRegister, c.noRegister);
+        EXPECT_EQ(args.regsvr32ExitCodes, c.regsvr32);
+        EXPECT_EQ(args.files, c.files);
+    }
+    // A wrong line ends with regsvr32's code once the switch stands among
+    // the options, even when the line is wrong for another reason.
+    const std::pair<Strings, int> usage[] = {
+        {{"register", "--no-register"}, cmd::ecUsage},
+        {{"register", "--no-register", "--REGSVR32-exit-codes"}, cmd::rcUsage},
+        {{"--regsvr32-exit-codes=yes"}, cmd::ecUsage},
+        {{"register", "--", "--regsvr32-exit-codes"}, cmd::ecUsage},
+    };
+    for (const auto& c : usage) EXPECT_EQ(cmd::UsageExitCode(c.first), c.second) << testing::PrintToString(c.first);
 }

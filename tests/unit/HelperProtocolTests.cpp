@@ -12,25 +12,31 @@ using engine::TRegOutcome;
 
 TEST(HelperProtocol, RepliesRoundTripAndDamageIsRefused) {
     TRegOutcome sent{false, "Call to 'DllRegisterServer' failed in 'a b.dll'.", "Line one.\r\nLine \xE9 two.", 12.5};
+    sent.failure = engine::TFailure::Helper;
     TRegOutcome got;
     ASSERT_TRUE(DecodeReply(EncodeReply(sent), got));
     EXPECT_FALSE(got.success);
+    EXPECT_EQ(got.failure, engine::TFailure::Helper);
     EXPECT_EQ(got.message, sent.message);
     EXPECT_EQ(got.details, sent.details);
     EXPECT_DOUBLE_EQ(got.ms, 12.5);
     ASSERT_TRUE(DecodeReply(EncodeReply(TRegOutcome{true, "ok", "", 0}), got));
     EXPECT_TRUE(got.success);
+    EXPECT_EQ(got.failure, engine::TFailure::None);
     EXPECT_EQ(got.details, "");
 
     const std::string damaged[] = {
         std::string(),                                 // nothing
         std::string("1", 1),                           // no fields
-        std::string("2\0" "1\0m\0d", 7),               // not a success flag
-        std::string("1\0" "x\0m\0d", 7),               // not a number
-        std::string("1\0" "-1\0m\0d", 8),              // a negative time
-        std::string("1\0" "1\0m", 5),                  // no details field
-        std::string("1\0" "1\0m\0d\0e", 9),            // a field too many
-        std::string("10\0" "1\0m\0d", 8),              // flag of two characters
+        std::string("2\0" "1\0" "0\0m\0d", 9),          // not a success flag
+        std::string("1\0" "x\0" "0\0m\0d", 9),          // not a number
+        std::string("1\0" "-1\0" "0\0m\0d", 10),        // a negative time
+        std::string("1\0" "1\0" "0\0m", 7),             // no details field
+        std::string("1\0" "1\0" "0\0m\0d\0e", 11),       // a field too many
+        std::string("10\0" "1\0" "0\0m\0d", 10),        // flag of two characters
+        std::string("0\0" "1\0m\0d", 7),               // no kind of failure (an earlier helper)
+        std::string("0\0" "1\0" ":\0m\0d", 9),          // a kind out of range
+        std::string("0\0" "1\0" "12\0m\0d", 10),        // a kind of two digits
     };
     for (const std::string& bytes : damaged) {
         EXPECT_FALSE(DecodeReply(bytes, got)) << testing::PrintToString(bytes);
@@ -38,32 +44,49 @@ TEST(HelperProtocol, RepliesRoundTripAndDamageIsRefused) {
 }
 
 TEST(HelperProtocol, RequestsRoundTripAndDamageIsRefused) {
+    using engine::TEntryPoints;
+    using engine::THelperRequest;
     using engine::TServerKind;
-    struct {
+    const struct {
         TServerKind kind;
         bool register_;
         QVLanguage language;
-    } cases[] = {{TServerKind::Library, true, qlEnglish}, {TServerKind::TypeLibrary, false, qlPortuguese}};
+        TEntryPoints entries;
+        bool anySuccessCode;
+        std::wstring text;
+    } cases[] = {
+        {TServerKind::Library, true, qlEnglish, TEntryPoints::Server, false, L""},
+        {TServerKind::TypeLibrary, false, qlPortuguese, TEntryPoints::Server, true, L""},
+        {TServerKind::Library, false, qlEnglish, TEntryPoints::ServerAndInstall, false, L"a\x00E7\x00E3o \x03A9 \x65E5"},
+        {TServerKind::Library, true, qlEnglish, TEntryPoints::InstallOnly, true, L"x"},
+    };
     for (const auto& c : cases) {
-        TServerKind kind = TServerKind::Executable;
-        std::string path;
-        bool register_ = !c.register_;
-        QVLanguage language = c.language == qlEnglish ? qlPortuguese : qlEnglish;
-        ASSERT_TRUE(engine::DecodeRequest(engine::EncodeRequest(c.kind, "C:\\a b\\x.dll", c.register_, c.language),
-                                          kind, path, register_, language));
-        EXPECT_EQ(kind, c.kind);
-        EXPECT_EQ(path, "C:\\a b\\x.dll");
-        EXPECT_EQ(register_, c.register_);
-        EXPECT_EQ(language, c.language);
+        THelperRequest sent;
+        sent.kind = c.kind;
+        sent.fullPath = "C:\\a b\\x.dll";
+        sent.register_ = c.register_;
+        sent.language = c.language;
+        sent.entryPoints = c.entries;
+        sent.anySuccessCode = c.anySuccessCode;
+        sent.installText = c.text;
+        THelperRequest got;
+        got.installText = L"left over";
+        ASSERT_TRUE(engine::DecodeRequest(engine::EncodeRequest(sent), got));
+        EXPECT_EQ(got.kind, c.kind);
+        EXPECT_EQ(got.fullPath, "C:\\a b\\x.dll");
+        EXPECT_EQ(got.register_, c.register_);
+        EXPECT_EQ(got.language, c.language);
+        EXPECT_EQ(got.entryPoints, c.entries);
+        EXPECT_EQ(got.anySuccessCode, c.anySuccessCode);
+        EXPECT_TRUE(got.installText == c.text);
     }
-    // A request of the earlier helpers (no kind), unknown letters, no kind
-    // at all, a NUL inside the path.
-    for (const std::string& bytes : {std::string("ReC:\\x.dll"), std::string("XeLC:\\x"), std::string("Re"),
-                                    std::string("ReLC:\\x\0y", 9)}) {
-        TServerKind kind;
-        std::string path;
-        bool register_;
-        QVLanguage language;
-        EXPECT_FALSE(engine::DecodeRequest(bytes, kind, path, register_, language)) << testing::PrintToString(bytes);
+    // Requests of the earlier helpers (no kind; no entry points), unknown
+    // letters, no NUL after the path, a second NUL, text that is not UTF-8.
+    for (const std::string& bytes :
+         {std::string("ReC:\\x.dll"), std::string("ReLC:\\x"), std::string("XeLSoC:\\x", 10),
+          std::string("ReLXoC:\\x\0", 10), std::string("ReLSxC:\\x\0", 10), std::string("ReLSoC:\\x"),
+          std::string("ReLSoC:\\x\0y\0", 12), std::string("ReLBoC:\\x\0\xC3", 11), std::string("Re")}) {
+        THelperRequest got;
+        EXPECT_FALSE(engine::DecodeRequest(bytes, got)) << testing::PrintToString(bytes);
     }
 }

@@ -62,11 +62,11 @@ TEST(RunnerHelpTopic, DescribesEveryCommandAndOptionOfTheUsage) {
         EXPECT_TRUE(std::regex_search(topic, std::regex("CorvantisCmd " + command + "[ <]")))
             << "the topic shows no \"CorvantisCmd " << command << "\"";
     }
-    const std::set<std::string> options = Matches(usage, "(--[a-z][a-z-]*)");
+    const std::set<std::string> options = Matches(usage, "(--[a-z][a-z0-9-]*)");
     EXPECT_GE(options.size(), 10u) << usage;
     for (const std::string& option : options) {
         // Whole names only: "--unregister" is not found in "--unregister-first".
-        EXPECT_TRUE(std::regex_search(topic, std::regex("<code>" + option + "(?![a-z-])")))
+        EXPECT_TRUE(std::regex_search(topic, std::regex("<code>" + option + "(?![a-z0-9-])")))
             << "the topic does not describe " << option;
     }
 }
