@@ -244,8 +244,7 @@ void TZEPHMain::ApplyOptions() {
         LOGFONTA lf{};
         lf.lfHeight = -MulDiv(8, ui::Application.Dpi(), 72);
         lf.lfCharSet = DEFAULT_CHARSET;
-        lstrcpynA(lf.lfFaceName, options.FontName.c_str(), LF_FACESIZE);
-        qv::GdiObject<HFONT> font(CreateFontIndirectA(&lf));
+        qv::GdiObject<HFONT> font(ui::CreateFontWithFace(lf, options.FontName));
         if (font) {
             lvFiles->SetFont(font.get());
             listFont_ = std::move(font);
