@@ -135,7 +135,8 @@ public:
         if (temp.empty()) return failed;
         bool written = false;
         {
-            qv::Handle file(CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+            qv::Handle file(
+                CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
             written = file && WriteAll(file.get(), text) && FlushFileBuffers(file.get());
         }
         if (written && MoveFileExA(temp.c_str(), path_.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {

@@ -39,7 +39,8 @@ bool WideToCodePage(const std::wstring& wide, UINT codePage, std::string& text) 
     if (codePage == CP_UTF8) {
         // UTF-8 has no "default character" to report; a lone surrogate is
         // the one thing it cannot hold, and WC_ERR_INVALID_CHARS refuses it.
-        int bytes = WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide.data(), units, nullptr, 0, nullptr, nullptr);
+        int bytes =
+            WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide.data(), units, nullptr, 0, nullptr, nullptr);
         const bool whole = bytes > 0;
         if (!whole) bytes = WideCharToMultiByte(CP_UTF8, 0, wide.data(), units, nullptr, 0, nullptr, nullptr);
         text.resize(static_cast<size_t>(bytes));

@@ -92,8 +92,9 @@ HFONT CreateFontWithFace(const LOGFONTA& lf, const std::string& face) {
 
 int DrawTextAnsi(HDC dc, const std::string& text, RECT* rect, UINT format) {
     std::wstring wide(text.size() + 1, L'\0');
-    wide.resize(static_cast<size_t>(
-        MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &wide[0], static_cast<int>(wide.size()))));
+    const int units = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &wide[0],
+                                          static_cast<int>(wide.size()));
+    wide.resize(static_cast<size_t>(units));
     return DrawTextW(dc, wide.c_str(), static_cast<int>(wide.size()), rect, format);
 }
 
