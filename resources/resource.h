@@ -136,3 +136,7 @@
 #define IDS_SHELL_UNSAFE_NETWORK 973
 #define IDS_SHELL_UNSAFE_REMOVABLE 974
 #define IDS_SHELL_UNSAFE_DETAILS 975
+
+// A name that did not reach the program whole
+#define IDS_NAME_LOST 980
+#define IDS_NAME_LOST_DETAILS 981

@@ -30,6 +30,15 @@ int RunWindowed() {
 int RunProgram() {
     ui::Application.Initialize();
     ui::Application.Title = qv::LoadStr(IDS_APP_TITLE);
+    // A name Windows could not pass whole is refused before anything acts on
+    // it: "?" in place of its letters would name another file, or none.
+    const std::string lost = LostCommandLineParameter();
+    if (!lost.empty()) {
+        const EQVException refused = LostNameError(lost);
+        QVMessageDetails(refused.what(), refused.Details, ui::Application.Title, qdtWarning, qlEnglish, "Tahoma",
+                         false);
+        return 1;
+    }
     ParseCommandLine();
     if (StartMode == smRegister || StartMode == smUnregister) {
         // Scripts and installers read the outcome from the exit code.

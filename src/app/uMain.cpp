@@ -6,6 +6,7 @@
 #include "common/QVRegUtils.h"
 #include "common/QVSplashFrm2.h"
 #include "common/QVStrings.h"
+#include "common/QVSystem.h"
 #include "common/QVVerInf.h"
 #include "options/uOptions.h"
 #include "resource.h"
@@ -45,9 +46,7 @@ HBITMAP MakeSplashPicture() {
 
 void StartApplication() {
     AppInfo = std::make_unique<TQVApplication>();
-    char exe[MAX_PATH * 2] = {};
-    GetModuleFileNameA(nullptr, exe, sizeof exe);
-    AppInfo->SetExeName(exe);
+    AppInfo->SetExeName(qv::ModuleFileName(nullptr));
     AppInfo->AppPath = qv::ExtractFilePath(AppInfo->ExeName);
 
     AppInfo->RegistryRoot = HKEY_LOCAL_MACHINE;

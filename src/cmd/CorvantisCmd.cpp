@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/uCmdLine.h"
 #include "app/uMain.h"
 #include "cmd/uCmdArgs.h"
 #include "cmd/uCmdRunner.h"
@@ -134,12 +135,6 @@ void WriteLine(DWORD which, const std::string& line, UINT codePage) {
     WriteFile(handle, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
 }
 
-std::string ProgramPath() {
-    char path[MAX_PATH * 2] = {};
-    GetModuleFileNameA(nullptr, path, sizeof path);
-    return path;
-}
-
 // The stop rule the user chose in the program's preferences.
 TStopRules PreferredRules() {
     AppInfo = std::make_unique<TQVApplication>();
@@ -176,6 +171,14 @@ int main(int argc, char** argv) {
 }
 
 int Main(int argc, char** argv, const cmd::TRunnerOutput& output) {
+    // argv holds what the ANSI code page kept of each name: one that lost
+    // characters would name another file, or none, and is refused.
+    const std::string lost = LostCommandLineParameter();
+    if (!lost.empty()) {
+        output.err("CorvantisCmd: the name \"" + lost + "\" holds characters that Windows could not pass to the runner "
+                   "in the code page " + std::to_string(GetACP()) + "; it was not used.");
+        return cmd::ecUsage;
+    }
     std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
     cmd::TRunnerArgs args;
     std::string error;
@@ -195,7 +198,7 @@ int Main(int argc, char** argv, const cmd::TRunnerOutput& output) {
         return cmd::ecSuccess;
     }
     if (args.command == cmd::TCommand::Version) {
-        output.out("CorvantisCmd " + GetFileVersionText(ProgramPath()) + " (Quorvandel Corvantis)");
+        output.out("CorvantisCmd " + GetFileVersionText(qv::ModuleFileName(nullptr)) + " (Quorvandel Corvantis)");
         return cmd::ecSuccess;
     }
 

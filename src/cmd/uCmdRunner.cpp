@@ -9,6 +9,7 @@
 
 #include "common/QVExceptions.h"
 #include "common/QVHandles.h"
+#include "common/QVSystem.h"
 #include "engine/uHelper.h"
 #include "engine/uRegCore.h"
 #include "mainwin/uBatch.h"
@@ -162,17 +163,18 @@ public:
         if (device_) return WriteAll(device_.get(), text) ? std::string() : failed;
         const size_t cut = path_.find_last_of('\\');
         const std::string folder = cut == std::string::npos ? std::string(".") : path_.substr(0, cut + 1);
-        char temp[MAX_PATH];
-        if (!GetTempFileNameA(folder.c_str(), "cvl", 0, temp)) return failed;
+        const std::string temp = qv::TempFileIn(folder, "cvl");
+        if (temp.empty()) return failed;
         bool written = false;
         {
-            qv::Handle file(CreateFileA(temp, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+            qv::Handle file(
+                CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
             written = file && WriteAll(file.get(), text) && FlushFileBuffers(file.get());
         }
-        if (written && MoveFileExA(temp, path_.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        if (written && MoveFileExA(temp.c_str(), path_.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
             return std::string();
         }
-        DeleteFileA(temp);
+        DeleteFileA(temp.c_str());
         return failed;
     }
 

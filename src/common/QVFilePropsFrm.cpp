@@ -11,6 +11,7 @@
 #include "common/QVHelpUtils.h"
 #include "common/QVRegUtils.h"
 #include "common/QVStrings.h"
+#include "common/QVSystem.h"
 #include "engine/uRegCore.h"
 #include "resource.h"
 #include "ui/Application.h"
@@ -161,7 +162,7 @@ std::optional<TIconSource> ParseIconSource(const std::string& value) {
     source.Index = std::stoi(number);
     std::string file = value.substr(0, comma);
     if (file.size() >= 2 && file.front() == '"' && file.back() == '"') file = file.substr(1, file.size() - 2);
-    char expanded[MAX_PATH * 2] = {};
+    char expanded[kMaxPathBytes] = {};
     DWORD length = ExpandEnvironmentStringsA(file.c_str(), expanded, sizeof expanded);
     source.File = length > 0 && length <= sizeof expanded ? std::string(expanded) : file;
     return source;
@@ -253,7 +254,7 @@ HICON GetFileIcon(const std::string& path) {
         auto source = qv::ParseIconSource(qv::ReadRegString(HKEY_CLASSES_ROOT, fileClass + "\\DefaultIcon", "", ""));
         // A name too long for the system is not cut: a shorter name would be
         // another file.
-        if (source && source->File.size() < MAX_PATH) {
+        if (source && source->File.size() < qv::kMaxPathBytes) {
             for (int index : qv::IconIndexesToTry(source->Index)) {
                 if (HICON icon = ExtractOne(source->File, index)) return icon;
             }

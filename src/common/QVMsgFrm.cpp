@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "common/QVStrings.h"
+#include "common/QVSystem.h"
 #include "resource.h"
 #include "ui/Application.h"
 #include "ui/Controls.h"
@@ -14,9 +15,10 @@
 namespace qv {
 
 const TButtonCaptions* ButtonCaptions(QVLanguage language) {
-    // Portuguese texts are in the Windows-1252 code page.
-    static const TButtonCaptions portuguese{"&Sim",          "&N\xE3o", "&Cancelar",     "&OK",         "S&im a Todos",
-                                            "N\xE3o &a Todos", "&Todos",  "&Detalhes >>", "&Detalhes <<"};
+    // Written in UTF-8, shown in the program's ANSI code page.
+    static const std::string no = Utf8ToAnsi("&N\u00E3o"), noToAll = Utf8ToAnsi("N\u00E3o &a Todos");
+    static const TButtonCaptions portuguese{"&Sim",          no.c_str(), "&Cancelar",     "&OK",         "S&im a Todos",
+                                            noToAll.c_str(), "&Todos",   "&Detalhes >>", "&Detalhes <<"};
     static const TButtonCaptions english{"&Yes",        "&No",    "&Cancel",     "&OK",        "Y&es to All",
                                          "No &to All", "&All",   "&Details >>", "&Details <<"};
     switch (language) {

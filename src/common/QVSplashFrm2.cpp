@@ -6,6 +6,7 @@
 #include "common/QVStrings.h"
 #include "resource.h"
 #include "ui/Application.h"
+#include "ui/Form.h"
 
 namespace {
 std::unique_ptr<TSplashForm> g_splash;
@@ -53,7 +54,7 @@ void TSplashForm::Paint(HDC dc) {
         RECT r{Scale(left), Scale(top), Scale(left + width), Scale(top + height)};
         HGDIOBJ old = SelectObject(dc, font);
         SetTextColor(dc, color);
-        DrawTextA(dc, text.c_str(), -1, &r, flags | DT_NOPREFIX);
+        ui::DrawTextAnsi(dc, text, &r, flags | DT_NOPREFIX);
         SelectObject(dc, old);
     };
     draw(LegalText, 16, 280, 457, 14, smallFont_, textColor_, DT_SINGLELINE);

@@ -1,5 +1,7 @@
 #include "common/QVSystem.h"
 
+#include <string>
+
 namespace qv {
 
 std::string SystemErrorText(DWORD code) {
@@ -13,6 +15,78 @@ std::string SystemErrorText(DWORD code) {
     if (text.empty()) text = "System error " + std::to_string(code) + ".";
     return text;
 }
+
+std::string ModuleFileName(HMODULE module) {
+    // The system cuts a name that does not fit and says so only by filling
+    // the buffer: grow until it leaves room.
+    std::string path(kMaxPathBytes, '\0');
+    for (;;) {
+        DWORD length = GetModuleFileNameA(module, &path[0], static_cast<DWORD>(path.size()));
+        if (length == 0) return std::string();
+        if (length < path.size() - 1) {
+            path.resize(length);
+            return path;
+        }
+        if (path.size() >= 0x10000 * 4) return std::string();
+        path.resize(path.size() * 2);
+    }
+}
+
+bool WideToCodePage(const std::wstring& wide, UINT codePage, std::string& text) {
+    text.clear();
+    if (wide.empty()) return true;
+    const int units = static_cast<int>(wide.size());
+    if (codePage == CP_UTF8) {
+        // UTF-8 has no "default character" to report; a lone surrogate is
+        // the one thing it cannot hold, and WC_ERR_INVALID_CHARS refuses it.
+        int bytes =
+            WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide.data(), units, nullptr, 0, nullptr, nullptr);
+        const bool whole = bytes > 0;
+        if (!whole) bytes = WideCharToMultiByte(CP_UTF8, 0, wide.data(), units, nullptr, 0, nullptr, nullptr);
+        text.resize(static_cast<size_t>(bytes));
+        WideCharToMultiByte(CP_UTF8, whole ? WC_ERR_INVALID_CHARS : 0, wide.data(), units, &text[0], bytes, nullptr,
+                            nullptr);
+        return whole;
+    }
+    // Without WC_NO_BEST_FIT_CHARS an "a" would stand in for an "ā" and the
+    // name would look whole.
+    BOOL lost = FALSE;
+    int bytes = WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS, wide.data(), units, nullptr, 0, nullptr, &lost);
+    text.resize(static_cast<size_t>(bytes > 0 ? bytes : 0));
+    if (bytes > 0) {
+        WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS, wide.data(), units, &text[0], bytes, nullptr, &lost);
+    }
+    return bytes > 0 && !lost;
+}
+
+std::string Utf8ToAnsi(const std::string& utf8) {
+    if (utf8.empty()) return utf8;
+    int units = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    std::wstring wide(static_cast<size_t>(units), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &wide[0], units);
+    std::string text;
+    WideToAnsi(wide, text);
+    return text;
+}
+
+std::string TempFileIn(const std::string& folder, const char* prefix) {
+    auto wide = [](const std::string& text) {
+        int units = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
+        std::wstring out(static_cast<size_t>(units > 0 ? units : 1), L'\0');
+        if (units > 0) MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, &out[0], units);
+        out.resize(out.size() - 1);
+        return out;
+    };
+    wchar_t name[MAX_PATH + 1] = {};
+    if (!GetTempFileNameW(wide(folder).c_str(), wide(prefix).c_str(), 0, name)) return std::string();
+    std::string text;
+    if (WideToAnsi(name, text)) return text;
+    // A name the code page cannot hold cannot be used by the caller.
+    DeleteFileW(name);
+    return std::string();
+}
+
+bool WideToAnsi(const std::wstring& wide, std::string& text) { return WideToCodePage(wide, GetACP(), text); }
 
 bool FileExists(const std::string& path) {
     DWORD attributes = GetFileAttributesA(path.c_str());
@@ -40,9 +114,9 @@ void HardenDllSearch() {
 }
 
 HMODULE LoadSystemLibrary(const std::string& fileName) {
-    char folder[MAX_PATH];
-    UINT length = GetSystemDirectoryA(folder, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) return nullptr;
+    char folder[kMaxPathBytes];
+    UINT length = GetSystemDirectoryA(folder, kMaxPathBytes);
+    if (length == 0 || length >= kMaxPathBytes) return nullptr;
     std::string path(folder, length);
     if (path.back() != '\\') path += '\\';
     return LoadLibraryA((path + fileName).c_str());

@@ -48,9 +48,7 @@ const DWORD kExitVersion = 0x51560004;
 THelperSession* CurrentSession = nullptr;
 
 std::string ProgramFolder() {
-    char path[MAX_PATH * 2];
-    DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH * 2);
-    std::string folder(path, length < MAX_PATH * 2 ? length : 0);
+    std::string folder = qv::ModuleFileName(nullptr);
     size_t cut = folder.find_last_of("\\/");
     return cut == std::string::npos ? std::string() : folder.substr(0, cut + 1);
 }

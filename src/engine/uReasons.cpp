@@ -12,7 +12,7 @@ namespace engine {
 namespace {
 
 // The sentences of the details, English and Portuguese. The Portuguese texts
-// are written here in UTF-8 and shown in the Windows-1252 code page.
+// are written here in UTF-8 and shown in the program's ANSI code page.
 enum TText {
     txNoFile,
     txNotFoundFile,
@@ -218,19 +218,7 @@ const TTextPair kTexts[txCount] = {
      "usar registrada com este caminho. Copie-a para %s e registre-a lá."},
 };
 
-// UTF-8 letters of the Latin-1 range as single Windows-1252 bytes.
-std::string ToAnsi(const char* utf8) {
-    std::string out;
-    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(utf8); *p; ++p) {
-        if ((*p == 0xC2 || *p == 0xC3) && (p[1] & 0xC0) == 0x80) {
-            out += static_cast<char>(((*p & 0x03) << 6) | (p[1] & 0x3F));
-            ++p;
-        } else {
-            out += static_cast<char>(*p);
-        }
-    }
-    return out;
-}
+std::string ToAnsi(const char* utf8) { return qv::Utf8ToAnsi(utf8); }
 
 std::string Text(TText id, QVLanguage language) {
     return language == qlPortuguese ? ToAnsi(kTexts[id].portuguese) : kTexts[id].english;
@@ -348,8 +336,7 @@ std::string DescribeAddress(std::uintptr_t address) {
     if (GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
                            reinterpret_cast<LPCSTR>(address), &module) &&
         module) {
-        char name[MAX_PATH] = {};
-        GetModuleFileNameA(module, name, MAX_PATH);
+        const std::string name = qv::ModuleFileName(module);
         std::snprintf(buffer, sizeof buffer, "%llX",
                       static_cast<unsigned long long>(address - reinterpret_cast<std::uintptr_t>(module)));
         text += " (" + ExtractFileName(name) + "+0x" + buffer + ")";
@@ -397,11 +384,11 @@ bool IsApiSetName(const std::string& name) {
 std::vector<std::string> SearchFolders(const std::string& libraryFolder) {
     std::vector<std::string> folders;
     folders.push_back(libraryFolder);
-    char buffer[MAX_PATH * 2];
-    UINT length = GetSystemDirectoryA(buffer, MAX_PATH * 2);
-    if (length > 0 && length < MAX_PATH * 2) folders.emplace_back(buffer, length);
-    length = GetWindowsDirectoryA(buffer, MAX_PATH * 2);
-    if (length > 0 && length < MAX_PATH * 2) {
+    char buffer[qv::kMaxPathBytes];
+    UINT length = GetSystemDirectoryA(buffer, qv::kMaxPathBytes);
+    if (length > 0 && length < qv::kMaxPathBytes) folders.emplace_back(buffer, length);
+    length = GetWindowsDirectoryA(buffer, qv::kMaxPathBytes);
+    if (length > 0 && length < qv::kMaxPathBytes) {
         std::string windows(buffer, length);
         folders.push_back(windows + "\\System");
         folders.push_back(windows);
@@ -458,11 +445,11 @@ private:
 };
 
 bool IsSystemFolder(const std::string& folder) {
-    char buffer[MAX_PATH * 2];
-    UINT length = GetSystemDirectoryA(buffer, MAX_PATH * 2);
-    if (length > 0 && Upper(folder) == Upper(std::string(buffer, length))) return true;
-    length = GetWindowsDirectoryA(buffer, MAX_PATH * 2);
-    return length > 0 && Upper(folder).rfind(Upper(std::string(buffer, length)), 0) == 0;
+    char buffer[qv::kMaxPathBytes];
+    UINT length = GetSystemDirectoryA(buffer, qv::kMaxPathBytes);
+    if (length > 0 && length < qv::kMaxPathBytes && Upper(folder) == Upper(std::string(buffer, length))) return true;
+    length = GetWindowsDirectoryA(buffer, qv::kMaxPathBytes);
+    return length > 0 && length < qv::kMaxPathBytes && Upper(folder).rfind(Upper(std::string(buffer, length)), 0) == 0;
 }
 
 std::string ListProblems(const std::vector<TDependencyProblem>& problems, bool missing, QVLanguage language) {

@@ -51,7 +51,7 @@ bool HasFolderPart(const std::string& path) { return path.find_first_of("\\/") !
 }  // namespace
 
 std::string FullPathOf(const std::string& path) {
-    char full[MAX_PATH * 2];
+    char full[qv::kMaxPathBytes];
     DWORD length = GetFullPathNameA(path.c_str(), sizeof full, full, nullptr);
     return length > 0 && length < sizeof full ? std::string(full, length) : path;
 }

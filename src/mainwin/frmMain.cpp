@@ -12,6 +12,7 @@
 #include "common/QVHelpUtils.h"
 #include "common/QVMsgDetailsFrm.h"
 #include "common/QVStrings.h"
+#include "common/QVSystem.h"
 #include "common/QVTipOfTheDay.h"
 #include "options/uOptions.h"
 #include "resource.h"
@@ -243,8 +244,7 @@ void TZEPHMain::ApplyOptions() {
         LOGFONTA lf{};
         lf.lfHeight = -MulDiv(8, ui::Application.Dpi(), 72);
         lf.lfCharSet = DEFAULT_CHARSET;
-        lstrcpynA(lf.lfFaceName, options.FontName.c_str(), LF_FACESIZE);
-        qv::GdiObject<HFONT> font(CreateFontIndirectA(&lf));
+        qv::GdiObject<HFONT> font(ui::CreateFontWithFace(lf, options.FontName));
         if (font) {
             lvFiles->SetFont(font.get());
             listFont_ = std::move(font);
@@ -345,11 +345,14 @@ void TZEPHMain::RestoreState() {
 // --------------------------------------------------------------- errors
 
 std::string TZEPHMain::UntitledRecoveryCopy() {
-    char documents[MAX_PATH] = {};
-    if (FAILED(SHGetFolderPathA(nullptr, CSIDL_PERSONAL, nullptr, SHGFP_TYPE_CURRENT, documents))) {
-        GetTempPathA(MAX_PATH, documents);
+    // SHGetFolderPathA's buffer is MAX_PATH bytes by contract, too few for
+    // such a path in UTF-8: both folders are read in their wide form.
+    wchar_t documents[MAX_PATH + 1] = {};
+    if (FAILED(SHGetFolderPathW(nullptr, CSIDL_PERSONAL, nullptr, SHGFP_TYPE_CURRENT, documents))) {
+        GetTempPathW(MAX_PATH + 1, documents);
     }
-    std::string target = documents;
+    std::string target;
+    qv::WideToAnsi(documents, target);
     if (!target.empty() && target.back() != '\\') target += '\\';
     return target + RecoveryFileName(qv::LoadStr(IDS_RECOVERY_UNTITLED));
 }

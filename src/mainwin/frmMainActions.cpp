@@ -11,6 +11,7 @@
 #include "common/QVHelpUtils.h"
 #include "common/QVMapi.h"
 #include "common/QVStrings.h"
+#include "common/QVSystem.h"
 #include "common/QVTipOfTheDay.h"
 #include "engine/frmLog.h"
 #include "engine/uRegistry.h"
@@ -244,9 +245,9 @@ bool TZEPHMain::ClipboardHoldsFile() {
         ++clipboardReads_;
         if (!ui::ReadClipboardText(Handle(), &text, 1)) return false;
         // A path never holds control characters and is shorter than
-        // MAX_PATH; anything else is no file, without asking the file
+        // MAX_PATH characters (in UTF-8 up to three bytes each); anything else is no file, without asking the file
         // system.
-        bool plausible = !text.empty() && text.size() < MAX_PATH;
+        bool plausible = !text.empty() && text.size() < qv::kMaxPathBytes;
         for (unsigned char c : text) {
             if (c < 0x20) plausible = false;
         }

@@ -4,10 +4,12 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include "app/uCmdLine.h"
 #include "common/QVApp.h"
 #include "common/QVExceptions.h"
 #include "common/QVMsgFrm.h"
 #include "common/QVStrings.h"
+#include "common/QVSystem.h"
 #include "engine/uRegistry.h"
 #include "mainwin/frmMain.h"
 #include "resource.h"
@@ -289,16 +291,19 @@ void TZEPHMain::HandleDropFiles(HDROP drop) {
     } release{drop};
     if (Busy()) return;
     SetForegroundWindow(Handle());
-    UINT count = DragQueryFileA(drop, 0xFFFFFFFF, nullptr, 0);
+    UINT count = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
     POINT point{};
     DragQueryPoint(drop, &point);
     std::vector<std::string> items;
     for (UINT i = 0; i < count; ++i) {
-        // Each path is read whole, however long.
-        UINT length = DragQueryFileA(drop, i, nullptr, 0);
-        std::string path(length + 1, '\0');
-        UINT copied = DragQueryFileA(drop, i, path.data(), length + 1);
-        path.resize(copied);
+        // Each path is read whole, however long, in its wide form: the ANSI
+        // one has "?" for every character the code page lacks, and a drop
+        // holding such a name is refused whole before anything acts on it.
+        UINT length = DragQueryFileW(drop, i, nullptr, 0);
+        std::wstring wide(length + 1, L'\0');
+        wide.resize(DragQueryFileW(drop, i, wide.data(), length + 1));
+        std::string path;
+        if (!qv::WideToAnsi(wide, path)) throw LostNameError(path);
         if (!path.empty()) items.push_back(path);
     }
     DropFiles(items, point);

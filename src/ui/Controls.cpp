@@ -55,7 +55,7 @@ int TControl::TextWidth96(const std::string& shown) const {
     RECT r{0, 0, 0, 0};
     UINT flags = DT_CALCRECT | DT_SINGLELINE | DT_EXPANDTABS;
     if (isStatic && (style & SS_NOPREFIX)) flags |= DT_NOPREFIX;
-    DrawTextA(dc, shown.c_str(), -1, &r, flags);
+    DrawTextAnsi(dc, shown, &r, flags);
     SelectObject(dc, old);
     ReleaseDC(handle_, dc);
     int dpi = Application.Dpi();

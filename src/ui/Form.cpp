@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstddef>
+#include <cstring>
 
 #include <windowsx.h>
 
+#include "common/QVSystem.h"
 #include "ui/ActionMenus.h"
 #include "ui/Application.h"
 #include "ui/ComCtrls.h"
@@ -31,7 +34,7 @@ void EnsureFormClass(WNDPROC proc) {
     g_formAtom = RegisterClassExA(&wc);
 }
 
-int CALLBACK FontFound(const LOGFONTA*, const TEXTMETRICA*, DWORD, LPARAM found) {
+int CALLBACK FontFound(const LOGFONTW*, const TEXTMETRICW*, DWORD, LPARAM found) {
     *reinterpret_cast<bool*>(found) = true;
     return 0;
 }
@@ -67,15 +70,38 @@ HWND DroppedComboOf(HWND focus) {
 }  // namespace
 
 bool IsFontInstalled(const std::string& face) {
-    if (face.empty() || face.size() >= LF_FACESIZE) return false;
-    LOGFONTA lf{};
+    LOGFONTW lf{};
     lf.lfCharSet = DEFAULT_CHARSET;
-    lstrcpynA(lf.lfFaceName, face.c_str(), LF_FACESIZE);
+    // A face longer than the LOGFONT holds is no installed face.
+    if (face.empty() || !MultiByteToWideChar(CP_ACP, 0, face.c_str(), -1, lf.lfFaceName, LF_FACESIZE)) return false;
     bool found = false;
     HDC dc = GetDC(nullptr);
-    EnumFontFamiliesExA(dc, &lf, FontFound, reinterpret_cast<LPARAM>(&found), 0);
+    EnumFontFamiliesExW(dc, &lf, FontFound, reinterpret_cast<LPARAM>(&found), 0);
     ReleaseDC(nullptr, dc);
     return found;
+}
+
+HFONT CreateFontWithFace(const LOGFONTA& lf, const std::string& face) {
+    static_assert(offsetof(LOGFONTA, lfFaceName) == offsetof(LOGFONTW, lfFaceName), "the same fields before the face");
+    LOGFONTW wide{};
+    std::memcpy(&wide, &lf, offsetof(LOGFONTA, lfFaceName));
+    // A face that does not fit is left empty: the system's default face.
+    if (!MultiByteToWideChar(CP_ACP, 0, face.c_str(), -1, wide.lfFaceName, LF_FACESIZE)) wide.lfFaceName[0] = L'\0';
+    return CreateFontIndirectW(&wide);
+}
+
+int DrawTextAnsi(HDC dc, const std::string& text, RECT* rect, UINT format) {
+    std::wstring wide(text.size() + 1, L'\0');
+    const int units = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &wide[0],
+                                          static_cast<int>(wide.size()));
+    wide.resize(static_cast<size_t>(units));
+    return DrawTextW(dc, wide.c_str(), static_cast<int>(wide.size()), rect, format);
+}
+
+std::string FaceNameOf(const wchar_t* face) {
+    std::string text;
+    qv::WideToAnsi(face, text);
+    return text;
 }
 
 TForm::~TForm() {
@@ -97,10 +123,10 @@ void TForm::CreateForm(const std::string& caption, DWORD style, DWORD exStyle) {
     if (!font_) {
         // Without Tahoma the form takes the system's message font face
         // rather than leaving its controls in the wide system font.
-        NONCLIENTMETRICSA metrics{};
+        NONCLIENTMETRICSW metrics{};
         metrics.cbSize = sizeof metrics;
-        SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
-        UseFont(metrics.lfMessageFont.lfFaceName);
+        SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
+        UseFont(FaceNameOf(metrics.lfMessageFont.lfFaceName));
     }
 }
 
@@ -159,8 +185,7 @@ void TForm::UseFont(const std::string& face) {
     lf.lfWeight = FW_NORMAL;
     lf.lfCharSet = DEFAULT_CHARSET;
     lf.lfQuality = DEFAULT_QUALITY;
-    lstrcpynA(lf.lfFaceName, face.c_str(), LF_FACESIZE);
-    qv::GdiObject<HFONT> font(CreateFontIndirectA(&lf));
+    qv::GdiObject<HFONT> font(CreateFontWithFace(lf, face));
     if (!font) return;
     for (auto& control : controls_) {
         SendMessageA(control->Handle(), WM_SETFONT, reinterpret_cast<WPARAM>(font.get()), TRUE);
@@ -175,8 +200,7 @@ HFONT TForm::MakeFont(int pointSize, bool bold) {
     lf.lfHeight = -MulDiv(pointSize, Application.Dpi(), 72);
     lf.lfWeight = bold ? FW_BOLD : FW_NORMAL;
     lf.lfCharSet = DEFAULT_CHARSET;
-    lstrcpynA(lf.lfFaceName, fontFace_.empty() ? "Tahoma" : fontFace_.c_str(), LF_FACESIZE);
-    extraFonts_.emplace_back(CreateFontIndirectA(&lf));
+    extraFonts_.emplace_back(CreateFontWithFace(lf, fontFace_.empty() ? "Tahoma" : fontFace_));
     return extraFonts_.back().get();
 }
 

@@ -139,4 +139,17 @@ private:
 // True when a screen font family of that face is installed.
 bool IsFontInstalled(const std::string& face);
 
+// A font of `lf`'s size, weight, character set and quality with the face
+// `face` (ANSI code page). Made from the wide LOGFONT, whose face holds 31
+// characters: the ANSI one holds 31 bytes, as few as ten letters of a face
+// named in another script in UTF-8.
+HFONT CreateFontWithFace(const LOGFONTA& lf, const std::string& face);
+// A face name from the system's wide font functions, in the ANSI code page.
+std::string FaceNameOf(const wchar_t* face);
+// DrawText of text in the ANSI code page. DrawTextA reads its bytes in the
+// code page of the font's character set (Windows-1252 for a Western font),
+// not the program's, so UTF-8 text would be drawn and measured as other
+// letters: the text goes through its wide form instead.
+int DrawTextAnsi(HDC dc, const std::string& text, RECT* rect, UINT format);
+
 }  // namespace ui

@@ -51,11 +51,11 @@ LRESULT CALLBACK SpinEditProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam,
     return DefSubclassProc(hwnd, msg, wParam, lParam);
 }
 
-int CALLBACK CollectFont(const LOGFONTA* font, const TEXTMETRICA*, DWORD type, LPARAM param) {
+int CALLBACK CollectFont(const LOGFONTW* font, const TEXTMETRICW*, DWORD type, LPARAM param) {
     auto* names = reinterpret_cast<std::vector<std::string>*>(param);
-    const char* face = font->lfFaceName;
-    if ((type & TRUETYPE_FONTTYPE) && font->lfCharSet == ANSI_CHARSET && face[0] != '@') {
-        names->emplace_back(face);
+    const wchar_t* face = font->lfFaceName;
+    if ((type & TRUETYPE_FONTTYPE) && font->lfCharSet == ANSI_CHARSET && face[0] != L'@') {
+        names->push_back(FaceNameOf(face));
     }
     return 1;
 }
@@ -201,10 +201,10 @@ TFontComboBox::TFontComboBox(TForm& owner, const TBounds& bounds)
                WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST | CBS_OWNERDRAWFIXED | CBS_HASSTRINGS | CBS_SORT) {
     SetItemHeights(*this);
     std::vector<std::string> names;
-    LOGFONTA query{};
+    LOGFONTW query{};
     query.lfCharSet = ANSI_CHARSET;
     HDC dc = GetDC(nullptr);
-    EnumFontFamiliesExA(dc, &query, CollectFont, reinterpret_cast<LPARAM>(&names), 0);
+    EnumFontFamiliesExW(dc, &query, CollectFont, reinterpret_cast<LPARAM>(&names), 0);
     ReleaseDC(nullptr, dc);
     std::sort(names.begin(), names.end(),
               [](const std::string& a, const std::string& b) { return lstrcmpiA(a.c_str(), b.c_str()) < 0; });
@@ -285,13 +285,12 @@ bool TFontComboBox::DrawItem(const DRAWITEMSTRUCT& item) {
     LOGFONTA lf{};
     lf.lfHeight = -MulDiv(9, Application.Dpi(), 72);
     lf.lfCharSet = ANSI_CHARSET;
-    lstrcpynA(lf.lfFaceName, name.c_str(), LF_FACESIZE);
-    qv::GdiObject<HFONT> font(CreateFontIndirectA(&lf));
+    qv::GdiObject<HFONT> font(CreateFontWithFace(lf, name));
     HGDIOBJ old = SelectObject(item.hDC, font.get());
     SetTextColor(item.hDC, text);
     RECT r = item.rcItem;
     r.left += Owner().Scale(3);
-    DrawTextA(item.hDC, name.c_str(), -1, &r, DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX);
+    DrawTextAnsi(item.hDC, name, &r, DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX);
     SelectObject(item.hDC, old);
     if (item.itemState & ODS_FOCUS) DrawFocusRect(item.hDC, &item.rcItem);
     return true;
@@ -366,7 +365,7 @@ bool TColorComboBox::DrawItem(const DRAWITEMSTRUCT& item) {
     RECT r = item.rcItem;
     r.left = swatch.right + Owner().Scale(4);
     std::string name = ItemText(Handle(), item.itemID);
-    DrawTextA(item.hDC, name.c_str(), -1, &r, DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX);
+    DrawTextAnsi(item.hDC, name, &r, DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX);
     if (item.itemState & ODS_FOCUS) DrawFocusRect(item.hDC, &item.rcItem);
     return true;
 }

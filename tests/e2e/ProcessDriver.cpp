@@ -90,6 +90,25 @@ CorvantisProcess::CorvantisProcess(const std::string& parameters) {
     processId_ = info.dwProcessId;
 }
 
+CorvantisProcess::CorvantisProcess(const std::wstring& parameters) {
+    const std::string exe = CorvantisExe();
+    std::wstring commandLine(exe.begin(), exe.end());  // the build folder's name is ASCII
+    const std::wstring program = commandLine;
+    commandLine = L"\"" + commandLine + L"\" " + parameters;
+    commandLine_ = "\"" + exe + "\" <wide parameters>";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    if (!CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &info)) {
+        ADD_FAILURE() << "could not start " << commandLine_ << " (error " << GetLastError() << ")";
+        return;
+    }
+    CloseHandle(info.hThread);
+    process_ = info.hProcess;
+    processId_ = info.dwProcessId;
+}
+
 CorvantisProcess::CorvantisProcess(const std::string& verb, const std::string& file) {
     commandLine_ = (verb.empty() ? std::string("open") : verb) + " " + file;
     SHELLEXECUTEINFOA info{};

@@ -29,6 +29,8 @@ public:
     // Starts `"<full exe path>" <parameters>`; `parameters` is used verbatim
     // and may be empty. A failure to start is reported as a test failure.
     explicit CorvantisProcess(const std::string& parameters);
+    // The same through CreateProcessW, for parameters no code page holds.
+    explicit CorvantisProcess(const std::wstring& parameters);
     // Starts the program the way Explorer does for a verb of a file's
     // context menu (or the default verb when `verb` is empty), through the
     // shell's file associations.

@@ -151,6 +151,13 @@ TEST_F(ShellIntegration, TheVerbsStartTheProgramAsExplorerDoes) {
     // Its 64-bit build too, which the program hands to its 64-bit helper.
     const std::string server64 = folder + "Ok Server 64.dll";
     ASSERT_TRUE(testenv::CopyTo(testenv::TestDataDir() + "x64\\" + TestServers::kOkServerFile, server64));
+    // Both builds again in a folder named in Greek, Cyrillic and Chinese.
+    const std::string scripts = folder + "\u0395\u03BB\u03BB\u03B7\u03BD\u03B9\u03BA\u03AC \u041A\u0438\u0440\u0438\u043B\u043B\u0438\u0446\u0430 \u6F22\u5B57\\";
+    ASSERT_TRUE(CreateDirectoryA(scripts.c_str(), nullptr));
+    const std::string scripts32 = scripts + "\u0421\u0435\u0440\u0432\u0435\u0440 32.dll";
+    const std::string scripts64 = scripts + "\u0421\u0435\u0440\u0432\u0435\u0440 64.dll";
+    ASSERT_TRUE(testenv::CopyTo(server, scripts32));
+    ASSERT_TRUE(testenv::CopyTo(server64, scripts64));
     struct Case {
         const char* verb;
         const std::string& file;
@@ -160,7 +167,11 @@ TEST_F(ShellIntegration, TheVerbsStartTheProgramAsExplorerDoes) {
         {"Register", server, "Call to 'DllRegisterServer' in 'Ok Server.dll' completed with success."},
         {"Unregister", server, "Call to 'DllUnregisterServer' in 'Ok Server.dll' completed with success."},
         {"Register", server64, "Call to 'DllRegisterServer' in 'Ok Server 64.dll' completed with success."},
-        {"Unregister", server64, "Call to 'DllUnregisterServer' in 'Ok Server 64.dll' completed with success."}};
+        {"Unregister", server64, "Call to 'DllUnregisterServer' in 'Ok Server 64.dll' completed with success."},
+        {"Register", scripts32, "Call to 'DllRegisterServer' in '\u0421\u0435\u0440\u0432\u0435\u0440 32.dll' completed with success."},
+        {"Unregister", scripts32, "Call to 'DllUnregisterServer' in '\u0421\u0435\u0440\u0432\u0435\u0440 32.dll' completed with success."},
+        {"Register", scripts64, "Call to 'DllRegisterServer' in '\u0421\u0435\u0440\u0432\u0435\u0440 64.dll' completed with success."},
+        {"Unregister", scripts64, "Call to 'DllUnregisterServer' in '\u0421\u0435\u0440\u0432\u0435\u0440 64.dll' completed with success."}};
     for (const Case& c : cases) {
         e2e::CorvantisProcess process(c.verb, c.file);
         ASSERT_TRUE(process.WaitForWindow()) << c.verb;

@@ -54,14 +54,14 @@ const TDiagnosisCase kCases[] = {
     {"NoUnregServer.dll", false, qlEnglish, "DllUnregisterServer procedure not found in 'NoUnregServer.dll'.",
      {"exports DllRegisterServer but not DllUnregisterServer.", "DLL, exports DllRegisterServer, imports"}},
     {"FaultServer.dll", true, qlPortuguese, "Call to 'DllRegisterServer' failed in 'FaultServer.dll'.",
-     {"provocou a exce\xE7\xE3o 0xC0000005 (viola\xE7\xE3o de acesso)", "(FaultServer.dll+0x"}},
+     {"provocou a exce\u00E7\u00E3o 0xC0000005 (viola\u00E7\u00E3o de acesso)", "(FaultServer.dll+0x"}},
     {"Missing.dll", true, qlEnglish, "Library '<data>Missing.dll' not found.", {"does not exist."}},
     // The same reasons come back from the 64-bit helper.
     {"x64\\SelfRegClassServer.dll", true, qlEnglish,
      "Call to 'DllRegisterServer' failed in 'SelfRegClassServer.dll'.", {"0x80040201 (SELFREG_E_CLASS)"}},
     {"x64\\lonely\\DepServer.dll", true, qlPortuguese, "Failed to load library 'DepServer.dll'.",
-     {"DepHelper.dll (necess\xE1ria para DepServer.dll)",
-      "Procurado na pasta da pr\xF3pria biblioteca, na pasta do sistema, na pasta do sistema de 16 bits, na pasta "
+     {"DepHelper.dll (necess\u00E1ria para DepServer.dll)",
+      "Procurado na pasta da pr\u00F3pria biblioteca, na pasta do sistema, na pasta do sistema de 16 bits, na pasta "
       "do Windows e nas pastas do PATH."}},
     {"x64\\FaultServer.dll", false, qlEnglish, "Call to 'DllUnregisterServer' failed in 'FaultServer.dll'.",
      {"0xC0000094 (integer division by zero)", "(FaultServer.dll+0x"}},

@@ -464,6 +464,68 @@ TEST_F(MainWindow, DropsFromTheShell) {
     EXPECT_EQ(main->Batch().Model().Entry(3).Path, longPath);
 }
 
+std::wstring Wide(const std::string& utf8) {
+    std::wstring wide(utf8.size(), L'\0');
+    wide.resize(MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &wide[0],
+                                    static_cast<int>(wide.size())));
+    return wide;
+}
+
+// A drop block of wide names, as Explorer makes it.
+HGLOBAL WideDropBlock(const std::vector<std::wstring>& names, POINT point) {
+    std::wstring list;
+    for (const std::wstring& name : names) list += name + L'\0';
+    list += L'\0';
+    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, sizeof(DROPFILES) + list.size() * sizeof(wchar_t));
+    auto* drop = static_cast<DROPFILES*>(GlobalLock(block));
+    drop->pFiles = sizeof(DROPFILES);
+    drop->pt = point;
+    drop->fWide = TRUE;
+    memcpy(drop + 1, list.data(), list.size() * sizeof(wchar_t));
+    GlobalUnlock(block);
+    return block;
+}
+
+TEST_F(MainWindow, DropsOfNamesInAnyScript) {
+    // Servers of both bitnesses in a folder named in Greek, Cyrillic and
+    // Chinese, dropped on the register image: each name reaches its server.
+    const std::string folder = MakeTempDir("mainwin-drop-scripts") + "\u0395\u03BB \u041A\u0438 \u6F22\u5B57\\";
+    CreateDirectoryA(folder.c_str(), nullptr);
+    const std::string names[] = {"\u0421\u0435\u0440\u0432\u0435\u0440 32.dll", "\u0421\u0435\u0440\u0432\u0435\u0440 64.dll"};
+    ASSERT_TRUE(CopyTo(TestDataDir() + TestServers::kOkServerFile, folder + names[0]));
+    ASSERT_TRUE(CopyTo(TestDataDir() + "x64\\" + TestServers::kOkServerFile, folder + names[1]));
+    NewBatch(1);
+    const RECT reg = main->RegisterTarget();
+    std::vector<std::string> messages;
+    auto answer = [&](HWND dialog) {
+        messages.push_back(ChildTextContaining(dialog, "DllRegisterServer"));
+        PressKey(VK_RETURN);
+    };
+    DriveDialog({answer, answer}, [&] {
+        HGLOBAL block = WideDropBlock({Wide(folder + names[0]), Wide(folder + names[1])}, POINT{reg.left + 2, reg.top + 2});
+        SendMessageW(main->Handle(), WM_DROPFILES, reinterpret_cast<WPARAM>(block), 0);
+    });
+    EXPECT_EQ(messages, (std::vector<std::string>{"Call to 'DllRegisterServer' in '" + names[0] + "' completed with success.",
+                                                  "Call to 'DllRegisterServer' in '" + names[1] + "' completed with success."}));
+
+    // A name with a lone surrogate, which no code page holds: the whole drop
+    // is refused by that name, and nothing is added.
+    std::string refused;
+    ui::Application.OnException = [&](std::exception_ptr error) {
+        try {
+            std::rethrow_exception(error);
+        } catch (const std::exception& e) {
+            refused = e.what();
+        }
+    };
+    HGLOBAL block = WideDropBlock({Wide(folder + names[0]), Wide(folder) + L"x\xD800.dll"}, POINT{10, 10});
+    SendMessageW(main->Handle(), WM_DROPFILES, reinterpret_cast<WPARAM>(block), 0);
+    ui::Application.OnException = nullptr;
+    EXPECT_EQ(refused, "The name 'x\xEF\xBF\xBD.dll' holds characters that Windows could not pass to the program, "
+                       "so it was not used.");
+    EXPECT_EQ(main->Batch().Model().Count(), 1u);
+}
+
 TEST_F(MainWindow, StartModes) {
     const std::string batch = dir + "start.kvx";
     WriteFile(batch, "; Quorvandel Corvantis File\r\n" + dir + "A.dll\r\n");

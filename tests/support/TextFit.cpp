@@ -35,7 +35,11 @@ SIZE Measure(HWND control, const std::string& text, UINT flags, int wrapWidth) {
     HGDIOBJ old = SelectObject(dc, font ? static_cast<HGDIOBJ>(font) : GetStockObject(SYSTEM_FONT));
     RECT r{0, 0, wrapWidth, 0};
     UINT how = DT_CALCRECT | DT_EXPANDTABS | flags | (wrapWidth > 0 ? DT_WORDBREAK : DT_SINGLELINE);
-    DrawTextA(dc, text.c_str(), -1, &r, how);
+    // Wide, as the controls draw it: DrawTextA reads the font's code page.
+    std::wstring wide(text.size() + 1, L'\0');
+    wide.resize(MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &wide[0],
+                                    static_cast<int>(wide.size())));
+    DrawTextW(dc, wide.c_str(), static_cast<int>(wide.size()), &r, how);
     SelectObject(dc, old);
     ReleaseDC(control, dc);
     return SIZE{r.right - r.left, r.bottom - r.top};

@@ -5,6 +5,7 @@
 #include "common/QVExceptions.h"
 #include "common/QVMsgFrm.h"
 #include "common/QVStrings.h"
+#include "common/QVSystem.h"
 #include "engine/uRegistry.h"
 #include "resource.h"
 
@@ -90,8 +91,8 @@ TEST(ButtonCaptions, BothLanguages) {
     ASSERT_NE(pt, nullptr);
     ASSERT_NE(en, nullptr);
     EXPECT_EQ(qv::ButtonCaptions(static_cast<QVLanguage>(2)), nullptr);
-    EXPECT_STREQ(pt->No, "&N\xE3o");
-    EXPECT_STREQ(pt->NoToAll, "N\xE3o &a Todos");
+    EXPECT_STREQ(pt->No, "&N\u00E3o");
+    EXPECT_STREQ(pt->NoToAll, "N\u00E3o &a Todos");
     EXPECT_STREQ(pt->YesToAll, "S&im a Todos");
     EXPECT_STREQ(en->YesToAll, "Y&es to All");
     EXPECT_STREQ(en->NoToAll, "No &to All");
@@ -107,6 +108,40 @@ TEST(EQVException, CarriesMessageDetailsAndKind) {
         ASSERT_NE(qe, nullptr);
         EXPECT_EQ(qe->Details, "details");
         EXPECT_EQ(qe->Kind, qekSuccess);
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// A name the wide functions gave, in a code page: whole, or lost with the
+// lossy form a message can still show.
+TEST(WideToCodePage, SaysWhetherTheNameSurvived) {
+    struct TCase {
+        UINT codePage;
+        const wchar_t* wide;
+        bool whole;
+        const char* text;
+    };
+    const TCase cases[] = {
+        {1252, L"C:\\Caf\u00E9\\x.dll", true, "C:\\Caf\xE9\\x.dll"},
+        {1252, L"C:\\\u0395\u03BB\\x.dll", false, "C:\\??\\x.dll"},
+        // No look-alike letter stands in for one the code page lacks.
+        {1252, L"\u0100.dll", false, "?.dll"},
+        {1253, L"\u0395\u03BB.dll", true, "\xC5\xEB.dll"},
+        {932, L"\u6F22\u5B57.dll", true, "\x8A\xBF\x8E\x9A.dll"},
+        {932, L"\u041A\u0438.dll", true, "\x84\x4B\x84\x79.dll"},
+        {932, L"\u0395\u0100.dll", false, "\x83\xA3?.dll"},
+        {CP_UTF8, L"\u0395 \u041A \u6F22 \U0001F600", true, "\xCE\x95 \xD0\x9A \xE6\xBC\xA2 \xF0\x9F\x98\x80"},
+        {CP_UTF8, L"a\xD800" L"b", false, "a\xEF\xBF\xBD" "b"},
+        {1252, L"", true, ""},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.text);
+        std::string text = "left over";
+        EXPECT_EQ(qv::WideToCodePage(c.wide, c.codePage, text), c.whole);
+        EXPECT_EQ(text, c.text);
     }
 }
 
