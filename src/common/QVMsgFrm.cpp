@@ -14,9 +14,9 @@
 namespace qv {
 
 const TButtonCaptions* ButtonCaptions(QVLanguage language) {
-    // Portuguese texts are in the Windows-1252 code page.
-    static const TButtonCaptions portuguese{"&Sim",          "&N\xE3o", "&Cancelar",     "&OK",         "S&im a Todos",
-                                            "N\xE3o &a Todos", "&Todos",  "&Detalhes >>", "&Detalhes <<"};
+    // Portuguese texts are in UTF-8, the program's code page.
+    static const TButtonCaptions portuguese{"&Sim",          "&N\xC3\xA3o", "&Cancelar",     "&OK",   "S&im a Todos",
+                                            "N\xC3\xA3o &a Todos", "&Todos",  "&Detalhes >>", "&Detalhes <<"};
     static const TButtonCaptions english{"&Yes",        "&No",    "&Cancel",     "&OK",        "Y&es to All",
                                          "No &to All", "&All",   "&Details >>", "&Details <<"};
     switch (language) {

@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "common/QVApp.h"
+#include "common/QVCodePage.h"
 #include "common/QVStrings.h"
 #include "resource.h"
 #include "ui/Application.h"
@@ -53,7 +54,7 @@ void TSplashForm::Paint(HDC dc) {
         RECT r{Scale(left), Scale(top), Scale(left + width), Scale(top + height)};
         HGDIOBJ old = SelectObject(dc, font);
         SetTextColor(dc, color);
-        DrawTextA(dc, text.c_str(), -1, &r, flags | DT_NOPREFIX);
+        DrawTextW(dc, qv::Utf8ToWide(text).c_str(), -1, &r, flags | DT_NOPREFIX);
         SelectObject(dc, old);
     };
     draw(LegalText, 16, 280, 457, 14, smallFont_, textColor_, DT_SINGLELINE);

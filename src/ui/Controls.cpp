@@ -1,5 +1,6 @@
 #include "ui/Controls.h"
 
+#include "common/QVCodePage.h"
 #include "ui/Application.h"
 #include "ui/Form.h"
 
@@ -55,7 +56,9 @@ int TControl::TextWidth96(const std::string& shown) const {
     RECT r{0, 0, 0, 0};
     UINT flags = DT_CALCRECT | DT_SINGLELINE | DT_EXPANDTABS;
     if (isStatic && (style & SS_NOPREFIX)) flags |= DT_NOPREFIX;
-    DrawTextA(dc, shown.c_str(), -1, &r, flags);
+    // GDI reads 8-bit text in the system's code page, not the program's
+    // UTF-8: the text is measured in UTF-16.
+    DrawTextW(dc, qv::Utf8ToWide(shown).c_str(), -1, &r, flags);
     SelectObject(dc, old);
     ReleaseDC(handle_, dc);
     int dpi = Application.Dpi();

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <climits>
 
+#include "common/QVCodePage.h"
 #include "common/QVHandles.h"
 #include "ui/Application.h"
 #include "ui/Form.h"
@@ -291,7 +292,7 @@ bool TFontComboBox::DrawItem(const DRAWITEMSTRUCT& item) {
     SetTextColor(item.hDC, text);
     RECT r = item.rcItem;
     r.left += Owner().Scale(3);
-    DrawTextA(item.hDC, name.c_str(), -1, &r, DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX);
+    DrawTextW(item.hDC, qv::Utf8ToWide(name).c_str(), -1, &r, DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX);
     SelectObject(item.hDC, old);
     if (item.itemState & ODS_FOCUS) DrawFocusRect(item.hDC, &item.rcItem);
     return true;
@@ -366,7 +367,7 @@ bool TColorComboBox::DrawItem(const DRAWITEMSTRUCT& item) {
     RECT r = item.rcItem;
     r.left = swatch.right + Owner().Scale(4);
     std::string name = ItemText(Handle(), item.itemID);
-    DrawTextA(item.hDC, name.c_str(), -1, &r, DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX);
+    DrawTextW(item.hDC, qv::Utf8ToWide(name).c_str(), -1, &r, DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX);
     if (item.itemState & ODS_FOCUS) DrawFocusRect(item.hDC, &item.rcItem);
     return true;
 }

@@ -119,7 +119,7 @@ TEST(QVMessageDetails, PortugueseCaptions) {
               EXPECT_EQ(GetFocus(), DetailsButton(dialog));
               Click(ChildWithText(dialog, "&OK"));
           }},
-         "Falhou.", "Motivo t\xE9" "cnico.", false, qlPortuguese);
+         "Falhou.", "Motivo t\xC3\xA9" "cnico.", false, qlPortuguese);
 }
 
 TEST(QVMessageDetails, EnterEscapeAndCloseBoxClose) {

@@ -24,22 +24,22 @@ struct ButtonSetCase {
 const std::vector<ButtonSetCase>& ButtonSets() {
     static const std::vector<ButtonSetCase> cases = {
         {qbOK, {"&OK"}, {"&OK"}, {168}, {qrOK}, qrOK},
-        {qbYesNo, {"&Yes", "&No"}, {"&Sim", "&N\xE3o"}, {120, 208}, {qrYes, qrNo}, qrNo},
+        {qbYesNo, {"&Yes", "&No"}, {"&Sim", "&N\xC3\xA3o"}, {120, 208}, {qrYes, qrNo}, qrNo},
         {qbYesNoCancel,
          {"&Yes", "&No", "&Cancel"},
-         {"&Sim", "&N\xE3o", "&Cancelar"},
+         {"&Sim", "&N\xC3\xA3o", "&Cancelar"},
          {88, 168, 248},
          {qrYes, qrNo, qrCancel},
          qrCancel},
         {qbYesNoCancelAll,
          {"&Yes", "&No", "&Cancel", "&All"},
-         {"&Sim", "&N\xE3o", "&Cancelar", "&Todos"},
+         {"&Sim", "&N\xC3\xA3o", "&Cancelar", "&Todos"},
          {48, 128, 208, 288},
          {qrYes, qrNo, qrCancel, qrAll},
          qrCancel},
         {qbYesAllNoAllCancel,
          {"&Yes", "Y&es to All", "&No", "No &to All", "&Cancel"},
-         {"&Sim", "S&im a Todos", "&N\xE3o", "N\xE3o &a Todos", "&Cancelar"},
+         {"&Sim", "S&im a Todos", "&N\xC3\xA3o", "N\xC3\xA3o &a Todos", "&Cancelar"},
          {8, 88, 168, 248, 328},
          {qrYes, qrYesToAll, qrNo, qrNoToAll, qrCancel},
          qrCancel},
@@ -122,7 +122,7 @@ TEST(QVMessage, DefaultButtonHasTheFocusAndEnterPressesIt) {
     }
     EXPECT_EQ(Show(qbYesAllNoAllCancel, 4, qlPortuguese,
                    {[](HWND) {
-                       EXPECT_EQ(FocusedText(), "N\xE3o &a Todos");
+                       EXPECT_EQ(FocusedText(), "N\xC3\xA3o &a Todos");
                        PressKey(VK_RETURN);
                    }}),
               qrNoToAll);

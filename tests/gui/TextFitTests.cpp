@@ -50,7 +50,7 @@ std::unique_ptr<TQVApplication> MakeRecord(const std::string& face) {
     record->Title = "Quorvandel Corvantis";
     record->FamilyName = "Quorvandel Tessaly";
     record->Version = "1.4.0 Build 32";
-    record->LegalNotice = "Copyright \xA9 2026 Quorvandel. All rights reserved.";
+    record->LegalNotice = "Copyright \xC2\xA9 2026 Quorvandel. All rights reserved.";
     record->Credits = "First line of credits.\rSecond line.";
     record->DialogFontName = face;
     record->Language = qlEnglish;

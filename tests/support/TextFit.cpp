@@ -4,6 +4,8 @@
 
 #include <cctype>
 
+#include "common/QVCodePage.h"
+
 namespace testenv {
 
 namespace {
@@ -35,7 +37,8 @@ SIZE Measure(HWND control, const std::string& text, UINT flags, int wrapWidth) {
     HGDIOBJ old = SelectObject(dc, font ? static_cast<HGDIOBJ>(font) : GetStockObject(SYSTEM_FONT));
     RECT r{0, 0, wrapWidth, 0};
     UINT how = DT_CALCRECT | DT_EXPANDTABS | flags | (wrapWidth > 0 ? DT_WORDBREAK : DT_SINGLELINE);
-    DrawTextA(dc, text.c_str(), -1, &r, how);
+    // GDI reads 8-bit text in the system's code page, not the program's UTF-8.
+    DrawTextW(dc, qv::Utf8ToWide(text).c_str(), -1, &r, how);
     SelectObject(dc, old);
     ReleaseDC(control, dc);
     return SIZE{r.right - r.left, r.bottom - r.top};

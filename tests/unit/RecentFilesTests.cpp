@@ -147,8 +147,8 @@ TEST_F(RecentFilesStorage, SaveReplacesEverythingStored) {
 
 TEST_F(RecentFilesStorage, RoundTripKeepsTheOrder) {
     // Written in an order the registry's (sorted) enumeration does not give.
-    TRecentFiles recent = Filled({"C:\\b.kvx", "D:\\Work\\y y.kvx", "C:\\a.kvx", "C:\\z.kvx", "C:\\\xE9.kvx"});
-    const Items expected = {"C:\\\xE9.kvx", "C:\\z.kvx", "C:\\a.kvx", "D:\\Work\\y y.kvx", "C:\\b.kvx"};
+    TRecentFiles recent = Filled({"C:\\b.kvx", "D:\\Work\\y y.kvx", "C:\\a.kvx", "C:\\z.kvx", "C:\\\xC3\xA9.kvx"});
+    const Items expected = {"C:\\\xC3\xA9.kvx", "C:\\z.kvx", "C:\\a.kvx", "D:\\Work\\y y.kvx", "C:\\b.kvx"};
     ASSERT_EQ(recent.Items(), expected);
     recent.Save(HKEY_CURRENT_USER, kStorage);
     ASSERT_NE(StoredNames(), expected) << "the test needs an enumeration order other than the list's";

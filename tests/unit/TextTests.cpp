@@ -90,8 +90,8 @@ TEST(ButtonCaptions, BothLanguages) {
     ASSERT_NE(pt, nullptr);
     ASSERT_NE(en, nullptr);
     EXPECT_EQ(qv::ButtonCaptions(static_cast<QVLanguage>(2)), nullptr);
-    EXPECT_STREQ(pt->No, "&N\xE3o");
-    EXPECT_STREQ(pt->NoToAll, "N\xE3o &a Todos");
+    EXPECT_STREQ(pt->No, "&N\xC3\xA3o");
+    EXPECT_STREQ(pt->NoToAll, "N\xC3\xA3o &a Todos");
     EXPECT_STREQ(pt->YesToAll, "S&im a Todos");
     EXPECT_STREQ(en->YesToAll, "Y&es to All");
     EXPECT_STREQ(en->NoToAll, "No &to All");

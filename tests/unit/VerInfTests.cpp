@@ -279,7 +279,7 @@ std::string Library(const std::string& name) { return testenv::TestDataDir() + "
 TEST(FileVersion, TheProgramsOwnExecutable) {
     const std::string exe = testenv::BinDir() + "Corvantis.exe";
     EXPECT_EQ(GetFileVersionText(exe), "1.4.0 Build 32");
-    EXPECT_EQ(GetFileLegalNotice(exe), "Copyright \xA9 2026 Quorvandel. All rights reserved.");
+    EXPECT_EQ(GetFileLegalNotice(exe), "Copyright \xC2\xA9 2026 Quorvandel. All rights reserved.");
     EXPECT_EQ(GetFileLanguage(exe), qlEnglish);
 }
 
