@@ -2,7 +2,8 @@
 // Besides the sanitizers' checks, the lines must carry every byte but the
 // breaks, parsing must agree with splitting, and formatting then parsing
 // must give the paths back; the header probe on the first bytes must agree
-// with parsing the whole text.
+// with parsing the whole decoded text. Decoding always gives UTF-8, and
+// encoding then decoding gives the text back.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -10,6 +11,7 @@
 
 #include "FuzzCheck.h"
 #include "mainwin/uBatchText.h"
+#include "support/Latin1CodePage.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string bytes(reinterpret_cast<const char*>(data), size);
@@ -37,8 +39,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(!ParseBatchText(bytes, nullptr));
     }
 
-    // The first bytes alone give the same verdict as the whole text.
-    FUZZ_CHECK(StartsWithBatchHeader(bytes.substr(0, kBatchHeaderProbe)) == ParseBatchText(bytes, nullptr));
+    // The first bytes alone give the same verdict as the whole text, once
+    // decoded; decoding gives valid UTF-8 that decodes to itself.
+    const TLatin1CodePage legacy;
+    const std::string decoded = DecodeBatchText(bytes, legacy);
+    FUZZ_CHECK(IsValidUtf8(decoded.data(), decoded.size()));
+    FUZZ_CHECK(decoded.find('\0') == std::string::npos);
+    FUZZ_CHECK(StartsWithBatchHeader(bytes.substr(0, kBatchHeaderProbe)) == ParseBatchText(decoded, nullptr));
+    if (decoded.compare(0, kUtf8BomSize, kUtf8Bom) != 0) FUZZ_CHECK(DecodeBatchText(decoded, legacy) == decoded);
+    // Any decoded lines survive encoding and decoding, whichever encoding
+    // is chosen.
+    const std::vector<std::string> decodedLines = SplitBatchLines(decoded);
+    const std::string encoded = EncodeBatchText(decodedLines, legacy);
+    std::vector<std::string> reread;
+    FUZZ_CHECK(ParseBatchText(DecodeBatchText(encoded, legacy), &reread));
+    FUZZ_CHECK(reread == decodedLines);
 
     // Lines hold no break and no NUL, so they survive a save and a load.
     const std::string text = FormatBatchText(lines);

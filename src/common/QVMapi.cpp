@@ -3,11 +3,14 @@
 #include <mapi.h>
 #include <shellapi.h>
 
+#include <deque>
 #include <exception>
 #include <memory>
 
 #include "common/QVApp.h"
+#include "common/QVCodePage.h"
 #include "common/QVExceptions.h"
+#include "common/QVMapiW.h"
 #include "common/QVRegUtils.h"
 #include "common/QVStrings.h"
 #include "common/QVSystem.h"
@@ -24,26 +27,58 @@ std::string& MailLibraryPath() {
     return path;
 }
 
-// MAPISendMail of the mail library, bound on the first call that finds a
-// mail system declared, and again when another library was set since; null
-// when the library or the function is missing. The library stays loaded
-// until the process ends.
-TMapiSendMail BoundSendMail() {
+// The entry points of the mail library: MAPISendMailW takes the texts as
+// they are; MAPISendMail, which every mail library has, only what the
+// legacy code page can hold.
+struct TSendMail {
+    TMapiSendMailW wide = nullptr;
+    TMapiSendMail ansi = nullptr;
+    explicit operator bool() const { return wide || ansi; }
+};
+
+// The mail library's entry points, bound on the first call that finds a
+// mail system declared, and again when another library was set since; both
+// null when the library or the functions are missing. The library stays
+// loaded until the process ends.
+TSendMail BoundSendMail() {
     static bool tried = false;
     static std::string boundPath;
-    static TMapiSendMail sendMail = nullptr;
+    static TSendMail sendMail;
     if (!tried || boundPath != MailLibraryPath()) {
         tried = true;
         boundPath = MailLibraryPath();
-        sendMail = nullptr;
+        sendMail = TSendMail();
         HMODULE library = boundPath.empty() ? qv::LoadSystemLibrary("MAPI32.DLL") : LoadLibraryA(boundPath.c_str());
         if (library) {
-            sendMail = reinterpret_cast<TMapiSendMail>(
+            sendMail.wide = reinterpret_cast<TMapiSendMailW>(
+                reinterpret_cast<void*>(GetProcAddress(library, "MAPISendMailW")));
+            sendMail.ansi = reinterpret_cast<TMapiSendMail>(
                 reinterpret_cast<void*>(GetProcAddress(library, "MAPISendMail")));
         }
     }
     return sendMail;
 }
+
+// The two forms of the Simple MAPI records: the texts' type, the records,
+// and how the program's UTF-8 becomes that text.
+struct TWideMapi {
+    using Char = wchar_t;
+    using Recip = MapiRecipDescW;
+    using File = MapiFileDescW;
+    using Message = MapiMessageW;
+    static std::wstring Convert(const std::string& text) { return qv::TextToWide(text); }
+};
+
+struct TAnsiMapi {
+    using Char = char;
+    using Recip = MapiRecipDesc;
+    using File = MapiFileDesc;
+    using Message = MapiMessage;
+    // A character the code page lacks becomes its default character.
+    static std::string Convert(const std::string& text) {
+        return qv::WideToCodePage(qv::LegacyCodePage(), qv::TextToWide(text));
+    }
+};
 
 // Disables a window for the life of the object and enables it again
 // afterwards, unless it was disabled already.
@@ -62,7 +97,59 @@ private:
     HWND window_;
 };
 
-char* Text(const std::string& s) { return const_cast<char*>(s.c_str()); }
+// Composes the message in the records of one form and hands it to `send`;
+// the mail library's result. Everything built lives in the containers here
+// and is released on every way out, an exception included.
+template <class Form, class SendProc>
+ULONG SendAs(const TQVMapi& mapi, SendProc send, ULONG_PTR parent, FLAGS flags) {
+    using Char = typename Form::Char;
+    // A deque keeps each text where it is while more are added.
+    std::deque<std::basic_string<Char>> texts;
+    auto text = [&texts](const std::string& utf8) {
+        texts.push_back(Form::Convert(utf8));
+        return const_cast<Char*>(texts.back().c_str());
+    };
+    std::vector<typename Form::Recip> recipients;
+    std::vector<typename Form::File> files;
+    recipients.reserve(mapi.Recipients.size() + mapi.CopyTo.size() + mapi.BlindCopyTo.size());
+    auto addRecipients = [&](const std::vector<std::string>& lines, ULONG recipientClass) {
+        for (const std::string& line : lines) {
+            typename Form::Recip desc{};
+            desc.ulRecipClass = recipientClass;
+            desc.lpszName = text(line);
+            desc.lpszAddress = text("SMTP:" + line);
+            recipients.push_back(desc);
+        }
+    };
+    addRecipients(mapi.Recipients, MAPI_TO);
+    addRecipients(mapi.CopyTo, MAPI_CC);
+    addRecipients(mapi.BlindCopyTo, MAPI_BCC);
+
+    typename Form::Recip originator{};
+    originator.ulRecipClass = MAPI_ORIG;
+    originator.lpszName = text(mapi.FromName);
+    originator.lpszAddress = text(mapi.FromAdress);
+
+    if (!mapi.AttachedFiles.empty()) {
+        for (size_t i = 0; i < mapi.AttachedFiles.size(); ++i) {
+            typename Form::File desc{};
+            desc.nPosition = static_cast<ULONG>(-1);
+            desc.lpszPathName = text(mapi.AttachedFiles[i]);
+            desc.lpszFileName = text(mapi.DisplayFileName[i]);
+            files.push_back(desc);
+        }
+    }
+
+    typename Form::Message message{};
+    message.lpszSubject = text(mapi.Subject);
+    message.lpszNoteText = text(mapi.Body);
+    message.lpOriginator = &originator;
+    message.nRecipCount = static_cast<ULONG>(recipients.size());
+    message.lpRecips = recipients.empty() ? nullptr : recipients.data();
+    message.nFileCount = static_cast<ULONG>(files.size());
+    message.lpFiles = files.empty() ? nullptr : files.data();
+    return send(0, parent, &message, flags, 0);
+}
 
 }  // namespace
 
@@ -106,63 +193,22 @@ void SetMailLibraryPath(const std::string& path) { MailLibraryPath() = path; }
 
 void TQVMapi::Send() {
     mailSystemReached_ = false;
-    // Everything built here lives in these containers and is released on
-    // every way out, an exception included.
-    std::vector<std::string> addresses;
-    std::vector<MapiRecipDesc> recipients;
-    std::vector<MapiFileDesc> files;
-    size_t count = Recipients.size() + CopyTo.size() + BlindCopyTo.size();
-    addresses.reserve(count);
-    recipients.reserve(count);
-    auto addRecipients = [&](const std::vector<std::string>& lines, ULONG recipientClass) {
-        for (const std::string& line : lines) {
-            addresses.push_back("SMTP:" + line);
-            MapiRecipDesc desc{};
-            desc.ulRecipClass = recipientClass;
-            desc.lpszName = Text(line);
-            desc.lpszAddress = Text(addresses.back());
-            recipients.push_back(desc);
-        }
-    };
-    addRecipients(Recipients, MAPI_TO);
-    addRecipients(CopyTo, MAPI_CC);
-    addRecipients(BlindCopyTo, MAPI_BCC);
-
-    MapiRecipDesc originator{};
-    originator.ulRecipClass = MAPI_ORIG;
-    originator.lpszName = Text(FromName);
-    originator.lpszAddress = Text(FromAdress);
-
     if (!AttachedFiles.empty()) {
         DisplayFileName.clear();
         for (const std::string& path : AttachedFiles) DisplayFileName.push_back(qv::AttachmentName(path));
-        for (size_t i = 0; i < AttachedFiles.size(); ++i) {
-            MapiFileDesc desc{};
-            desc.nPosition = static_cast<ULONG>(-1);
-            desc.lpszPathName = Text(AttachedFiles[i]);
-            desc.lpszFileName = Text(DisplayFileName[i]);
-            files.push_back(desc);
-        }
     }
 
-    MapiMessage message{};
-    message.lpszSubject = Text(Subject);
-    message.lpszNoteText = Text(Body);
-    message.lpOriginator = &originator;
-    message.nRecipCount = static_cast<ULONG>(recipients.size());
-    message.lpRecips = recipients.empty() ? nullptr : recipients.data();
-    message.nFileCount = static_cast<ULONG>(files.size());
-    message.lpFiles = files.empty() ? nullptr : files.data();
-
     ULONG result = MAPI_USER_ABORT;
-    TMapiSendMail sendMail = qv::MailSystemDeclared() ? BoundSendMail() : nullptr;
+    const TSendMail sendMail = qv::MailSystemDeclared() ? BoundSendMail() : TSendMail();
     if (sendMail) {
         HWND parent = Owner ? Owner : ui::Application.Handle();
         FLAGS flags = ShowDialog ? MAPI_LOGON_UI | MAPI_NEW_SESSION | MAPI_DIALOG : 0;
         mailSystemReached_ = true;
         // The mail program's windows are modal to the owner.
         TWindowDisabler disabled(parent);
-        result = sendMail(0, reinterpret_cast<ULONG_PTR>(parent), &message, flags, 0);
+        const ULONG_PTR uiParam = reinterpret_cast<ULONG_PTR>(parent);
+        result = sendMail.wide ? SendAs<TWideMapi>(*this, sendMail.wide, uiParam, flags)
+                               : SendAs<TAnsiMapi>(*this, sendMail.ansi, uiParam, flags);
     }
 
     if (result == SUCCESS_SUCCESS) {

@@ -1,7 +1,9 @@
 #pragma once
 // Sending mail through the system's mail program: TQVMapi composes one
-// message and hands it over through Simple MAPI (MAPISendMail), and the
-// support e-mail command built on it.
+// message and hands it over through Simple MAPI, and the support e-mail
+// command built on it. The texts are the program's UTF-8: they go to
+// MAPISendMailW as UTF-16 where the mail library has it, and otherwise to
+// MAPISendMail in the system's legacy ANSI code page.
 #include <windows.h>
 
 #include <functional>
@@ -23,7 +25,8 @@ public:
     TQVMapi& operator=(const TQVMapi&) = delete;
 
     // Composes the message from the properties and hands it to the mail
-    // program. The owner window is disabled while the mail program has it.
+    // program (MAPISendMailW when the library exports it, MAPISendMail
+    // otherwise, a character the code page lacks then shown as '?'). The owner window is disabled while the mail program has it.
     // The outcome arrives through the events (one that is not assigned is
     // skipped): 0 fires OnSuccess; 1, or no mail system, fires OnUserAbort;
     // any other code fires OnMapiError. Nothing is raised for these; an error
@@ -76,7 +79,8 @@ std::string MailtoAddress(const std::string& address, const std::string& subject
 std::string AttachmentName(const std::string& path);
 // The mail library Send hands messages to. Empty, the default: MAPI32.DLL of
 // the system folder, never a library of that name found elsewhere. Otherwise
-// the full path of another library exporting MAPISendMail, loaded instead:
+// the full path of another library exporting MAPISendMail (and perhaps
+// MAPISendMailW), loaded instead:
 // the tests' seam for a library that records what it is given. Takes effect
 // at the next Send; each library loaded stays loaded until the process ends.
 void SetMailLibraryPath(const std::string& path);

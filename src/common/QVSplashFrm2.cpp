@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "common/QVApp.h"
+#include "common/QVCodePage.h"
 #include "common/QVStrings.h"
 #include "resource.h"
 #include "ui/Application.h"

@@ -1,5 +1,7 @@
 #include "common/QVSystem.h"
 
+#include "common/QVCodePage.h"
+
 #include <string>
 
 namespace qv {
@@ -32,40 +34,10 @@ std::string ModuleFileName(HMODULE module) {
     }
 }
 
-bool WideToCodePage(const std::wstring& wide, UINT codePage, std::string& text) {
-    text.clear();
-    if (wide.empty()) return true;
-    const int units = static_cast<int>(wide.size());
-    if (codePage == CP_UTF8) {
-        // UTF-8 has no "default character" to report; a lone surrogate is
-        // the one thing it cannot hold, and WC_ERR_INVALID_CHARS refuses it.
-        int bytes =
-            WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide.data(), units, nullptr, 0, nullptr, nullptr);
-        const bool whole = bytes > 0;
-        if (!whole) bytes = WideCharToMultiByte(CP_UTF8, 0, wide.data(), units, nullptr, 0, nullptr, nullptr);
-        text.resize(static_cast<size_t>(bytes));
-        WideCharToMultiByte(CP_UTF8, whole ? WC_ERR_INVALID_CHARS : 0, wide.data(), units, &text[0], bytes, nullptr,
-                            nullptr);
-        return whole;
-    }
-    // Without WC_NO_BEST_FIT_CHARS an "a" would stand in for an "ā" and the
-    // name would look whole.
-    BOOL lost = FALSE;
-    int bytes = WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS, wide.data(), units, nullptr, 0, nullptr, &lost);
-    text.resize(static_cast<size_t>(bytes > 0 ? bytes : 0));
-    if (bytes > 0) {
-        WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS, wide.data(), units, &text[0], bytes, nullptr, &lost);
-    }
-    return bytes > 0 && !lost;
-}
 
 std::string Utf8ToAnsi(const std::string& utf8) {
-    if (utf8.empty()) return utf8;
-    int units = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-    std::wstring wide(static_cast<size_t>(units), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &wide[0], units);
     std::string text;
-    WideToAnsi(wide, text);
+    WideToAnsi(Utf8ToWide(utf8), text);
     return text;
 }
 
@@ -86,7 +58,11 @@ std::string TempFileIn(const std::string& folder, const char* prefix) {
     return std::string();
 }
 
-bool WideToAnsi(const std::wstring& wide, std::string& text) { return WideToCodePage(wide, GetACP(), text); }
+bool WideToAnsi(const std::wstring& wide, std::string& text) {
+    if (WideToCodePageExact(GetACP(), wide, &text)) return true;
+    text = WideToCodePage(GetACP(), wide);
+    return false;
+}
 
 bool FileExists(const std::string& path) {
     DWORD attributes = GetFileAttributesA(path.c_str());

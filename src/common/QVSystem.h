@@ -15,13 +15,6 @@ constexpr DWORD kMaxPathBytes = 3 * MAX_PATH + 1;
 // long; empty when the system cannot tell it.
 std::string ModuleFileName(HMODULE module);
 
-// `wide` in the code page `codePage`, into `text`. True when every character
-// has its own form there; false when some character has none (the system's
-// "A" functions would have put "?", or a look-alike letter, in its place, so
-// the name would name something else, or nothing): `text` then holds that
-// lossy form, for a message that names it. For UTF-8 only a lone surrogate,
-// which no UTF-8 text can hold, is lost.
-bool WideToCodePage(const std::wstring& wide, UINT codePage, std::string& text);
 // UTF-8 text (the program's own texts as written in its sources) in the
 // ANSI code page; a character the code page lacks becomes "?".
 std::string Utf8ToAnsi(const std::string& utf8);
@@ -32,8 +25,13 @@ std::string Utf8ToAnsi(const std::string& utf8);
 // bytes, too few for such a name in UTF-8.
 std::string TempFileIn(const std::string& folder, const char* prefix);
 
-// The same for the process's ANSI code page, the one every "A" function uses
-// (UTF-8 where Windows honours the program's manifest, Windows 10 1903 on).
+// `wide` in the process's ANSI code page, the one every "A" function uses
+// (UTF-8 where Windows honours the program's manifest, Windows 10 1903 on),
+// into `text`. True when every character has its own form there; false when
+// some character has none (the system's "A" functions would have put "?", or
+// a look-alike letter, in its place, so the name would name something else,
+// or nothing): `text` then holds that lossy form, for a message that names
+// it. For UTF-8 only a lone surrogate, which no UTF-8 text can hold, is lost.
 bool WideToAnsi(const std::wstring& wide, std::string& text);
 
 // The system's text for an error code, without the line break it ends with;

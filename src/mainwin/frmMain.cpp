@@ -362,7 +362,7 @@ std::string TZEPHMain::WriteRecoveryCopy(std::string* failure) {
     std::string target =
         batch_->CurrentBatch().empty() ? UntitledRecoveryCopy() : RecoveryFileName(batch_->CurrentBatch());
     try {
-        WriteBatchFile(target, FormatBatchText(batch_->Model().Paths()), false);
+        WriteBatchFile(target, EncodeBatchText(batch_->Model().Paths(), SystemLegacyCodePage()), false);
     } catch (const std::exception& e) {
         *failure = e.what();
     }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "common/QVCodePage.h"
 #include "common/QVHandles.h"
 #include "common/QVRegUtils.h"
 #include "common/QVSystem.h"
@@ -254,6 +255,27 @@ void TBatchModel::Move(size_t from, size_t to) {
 // ---------------------------------------------------------------------------
 // Batch file
 
+namespace {
+
+class TSystemLegacyCodePage : public TLegacyCodePage {
+public:
+    std::string ToUtf8(const std::string& bytes) const override {
+        return qv::WideToUtf8(qv::CodePageToWide(qv::LegacyCodePage(), bytes));
+    }
+    bool FromUtf8(const std::string& text, std::string* bytes) const override {
+        // A malformed sequence would become U+FFFD and change the text.
+        if (!IsValidUtf8(text.data(), text.size())) return false;
+        return qv::WideToCodePageExact(qv::LegacyCodePage(), qv::Utf8ToWide(text), bytes);
+    }
+};
+
+}  // namespace
+
+const TLegacyCodePage& SystemLegacyCodePage() {
+    static const TSystemLegacyCodePage codePage;
+    return codePage;
+}
+
 std::string ReadWholeFile(const std::string& path) {
     qv::Handle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -320,7 +342,9 @@ TBatchRead ReadBatchFile(const std::string& path, std::vector<std::string>* path
         if (bytes.size() > kMaxBatchFileSize) return TBatchRead::TooLarge;
     }
     std::vector<std::string> lines;
-    if (!ParseBatchText(bytes, &lines)) return TBatchRead::NotABatch;
+    if (!ParseBatchText(DecodeBatchText(std::move(bytes), SystemLegacyCodePage()), &lines)) {
+        return TBatchRead::NotABatch;
+    }
     if (paths) *paths = std::move(lines);
     return TBatchRead::Read;
 }

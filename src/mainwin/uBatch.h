@@ -63,6 +63,10 @@ private:
     std::unordered_map<std::string, size_t> counts_;
 };
 
+// The system's legacy ANSI code page (qv::LegacyCodePage) as the batch
+// file's text uses it: conversions through the system's UTF-16.
+const TLegacyCodePage& SystemLegacyCodePage();
+
 // Every byte of the file. Throws std::runtime_error with the system's text
 // for the error when the file cannot be opened or read.
 std::string ReadWholeFile(const std::string& path);
@@ -80,8 +84,9 @@ enum class TBatchRead {
 // Reads a batch file. The header is checked on the first bytes, so a file
 // that is not a batch file is never read further; a larger one than
 // kMaxBatchFileSize is refused before its body is read. Only on Read does
-// `paths` receive the lines after the header (as ParseBatchText gives
-// them). `bytesRead`, when given, receives how many bytes were read.
+// `paths` receive the lines after the header (as ParseBatchText gives them
+// for the text DecodeBatchText makes of the bytes with
+// SystemLegacyCodePage(): UTF-8 whatever the file's encoding). `bytesRead`, when given, receives how many bytes were read.
 // Throws std::runtime_error with the system's text for the error when the
 // file cannot be opened or read.
 TBatchRead ReadBatchFile(const std::string& path, std::vector<std::string>* paths,

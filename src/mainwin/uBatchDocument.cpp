@@ -144,7 +144,7 @@ bool TBatchDocument::RecoverBatch(const std::string& copy, const std::string& ta
     std::vector<std::string> paths;
     try {
         ui::TBusyCursor busy;
-        if (!ParseBatchText(ReadWholeFile(copy), &paths)) {
+        if (!ParseBatchText(DecodeBatchText(ReadWholeFile(copy), SystemLegacyCodePage()), &paths)) {
             throw EQVException(qv::LoadFmt(IDS_NOT_A_BATCH, engine::ExtractFileName(copy)), "", qekError);
         }
     } catch (const EQVException&) {
@@ -163,7 +163,7 @@ bool TBatchDocument::SaveBatch(const std::string& path) {
     if (path.empty()) return SaveBatchAs("");
     try {
         ui::TBusyCursor busy;
-        WriteBatchFile(path, FormatBatchText(model_.Paths()), CurrentOptions().Backup);
+        WriteBatchFile(path, EncodeBatchText(model_.Paths(), SystemLegacyCodePage()), CurrentOptions().Backup);
         // A full interval runs from this save (starting the timer if needed).
         if (CurrentOptions().AutoSave) tAutoSave_.SetEnabled(true);
         AddRecentFile(path);

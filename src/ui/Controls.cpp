@@ -1,5 +1,6 @@
 #include "ui/Controls.h"
 
+#include "common/QVCodePage.h"
 #include "ui/Application.h"
 #include "ui/Form.h"
 

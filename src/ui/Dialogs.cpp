@@ -6,6 +6,8 @@
 #include <utility>
 #include <vector>
 
+#include "common/QVCodePage.h"
+
 namespace ui {
 
 namespace {
@@ -53,15 +55,21 @@ bool OpenClipboardBriefly(HWND owner, int attempts) {
 
 }  // namespace
 
+// The text goes as CF_UNICODETEXT, converted from the program's UTF-8:
+// the system makes CF_TEXT from it for programs that ask for that, in their
+// own code page. UTF-8 bytes put into CF_TEXT would be read in another code
+// page.
 bool SetClipboardText(HWND owner, const std::string& text) {
-    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, text.size() + 1);
+    const std::wstring wide = qv::TextToWide(text);
+    const size_t size = (wide.size() + 1) * sizeof(wchar_t);
+    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, size);
     if (!memory) return false;
     void* data = GlobalLock(memory);
     if (!data) {
         GlobalFree(memory);
         return false;
     }
-    memcpy(data, text.c_str(), text.size() + 1);
+    memcpy(data, wide.c_str(), size);
     GlobalUnlock(memory);
     if (!OpenClipboardBriefly(owner, kClipboardAttempts)) {
         GlobalFree(memory);
@@ -69,7 +77,7 @@ bool SetClipboardText(HWND owner, const std::string& text) {
     }
     EmptyClipboard();
     // Once set, the memory belongs to the clipboard.
-    bool done = SetClipboardData(CF_TEXT, memory) != nullptr;
+    bool done = SetClipboardData(CF_UNICODETEXT, memory) != nullptr;
     if (!done) GlobalFree(memory);
     CloseClipboard();
     return done;
@@ -77,11 +85,13 @@ bool SetClipboardText(HWND owner, const std::string& text) {
 
 bool ReadClipboardText(HWND owner, std::string* text, int attempts) {
     if (!OpenClipboardBriefly(owner, attempts)) return false;
-    std::string read;
-    if (HANDLE data = GetClipboardData(CF_TEXT)) {
-        if (const char* chars = static_cast<const char*>(GlobalLock(data))) {
+    std::wstring read;
+    // CF_UNICODETEXT whatever the format the text was put there in: the
+    // system makes it from CF_TEXT or CF_OEMTEXT in their code pages.
+    if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
+        if (const wchar_t* chars = static_cast<const wchar_t*>(GlobalLock(data))) {
             // Never past the data's size, whether or not it ends with a NUL.
-            size_t size = GlobalSize(data);
+            size_t size = GlobalSize(data) / sizeof(wchar_t);
             size_t length = 0;
             while (length < size && chars[length]) ++length;
             read.assign(chars, length);
@@ -89,7 +99,7 @@ bool ReadClipboardText(HWND owner, std::string* text, int attempts) {
         }
     }
     CloseClipboard();
-    *text = std::move(read);
+    *text = qv::WideToText(read);
     return true;
 }
 

@@ -30,13 +30,15 @@ bool ExecuteSaveDialog(HWND owner, TFileDialog& dialog);
 constexpr int kClipboardAttempts = 10;
 constexpr DWORD kClipboardRetryMs = 10;
 
-// Puts plain text on the clipboard; false when the clipboard is busy or the
-// memory cannot be had. The text is ready before the clipboard is opened and
-// emptied, so a failure leaves the clipboard's contents as they were.
+// Puts plain text (UTF-8) on the clipboard as CF_UNICODETEXT; false when
+// the clipboard is busy or the memory cannot be had. The text is ready
+// before the clipboard is opened and emptied, so a failure leaves the
+// clipboard's contents as they were.
 bool SetClipboardText(HWND owner, const std::string& text);
-// The clipboard's plain text up to its first NUL and never past the data's
-// size (empty text when it holds none) into `text`; false, with `text`
-// untouched, when the clipboard could not be opened in `attempts` tries.
+// The clipboard's CF_UNICODETEXT as UTF-8, up to its first NUL and never
+// past the data's size (empty text when it holds none) into `text`; false,
+// with `text` untouched, when the clipboard could not be opened in
+// `attempts` tries.
 bool ReadClipboardText(HWND owner, std::string* text, int attempts = kClipboardAttempts);
 // ReadClipboardText's text, or empty text when the clipboard is busy.
 std::string GetClipboardText(HWND owner);

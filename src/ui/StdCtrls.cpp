@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <climits>
 
+#include "common/QVCodePage.h"
 #include "common/QVHandles.h"
 #include "ui/Application.h"
 #include "ui/Form.h"

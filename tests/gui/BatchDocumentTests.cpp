@@ -17,6 +17,7 @@ using namespace testenv;
 namespace {
 
 const std::string kAppKey = "Software\\CorvantisTests\\BatchDocument";
+using Lines = std::vector<std::string>;
 
 class THost : public ui::TForm {
 public:
@@ -358,6 +359,60 @@ TEST_F(BatchDocument, HugeAndForeignFilesAreRefused) {
         EXPECT_EQ(doc->CurrentBatch(), good);
         ASSERT_EQ(Rows(), 1);
         EXPECT_EQ(Row(0, 1), "C:\\x.dll");
+    }
+}
+
+// Names outside the legacy code page (1252 in the prefix; the program runs
+// with UTF-8 as its code page): an old file in the legacy code page opens
+// and saves byte for byte; a batch of names the legacy code page cannot
+// hold is saved as UTF-8 after a byte order mark; either way the batch
+// comes back whole after closing and opening it again.
+TEST_F(BatchDocument, NamesOutsideTheLegacyCodePageSurviveSaveCloseAndOpen) {
+    const std::string header = "; Quorvandel Corvantis File\r\n";
+    const std::string cafe = "C:\\Caf\xC3\xA9\\na\xC3\xAFve.dll";  // "C:\Café\naïve.dll"
+    const struct {
+        const char* name;
+        std::string file;     // the file as found on the disk; empty: a new batch
+        Lines added;          // names of real files added to the list
+        std::string saved;    // the file after Save, "\x01" standing for dir
+    } cases[] = {
+        {"old.kvx", header + "C:\\Caf\xE9\\na\xEFve.dll\r\n", {}, header + "C:\\Caf\xE9\\na\xEFve.dll\r\n"},
+        {"fits.kvx", "", {"Caf\xC3\xA9.dll"}, header + "\x01" + "Caf\xE9.dll\r\n"},
+        {"world.kvx", "", {"\xCE\x95\xCE\xBB.dll", "\xD0\x9C\xD0\xB8\xD1\x80.ocx", "\xE6\x97\xA5\xE6\x9C\xAC.dll"},
+         "\xEF\xBB\xBF" + header + "\x01\xCE\x95\xCE\xBB.dll\r\n\x01\xD0\x9C\xD0\xB8\xD1\x80.ocx\r\n"
+                             "\x01\xE6\x97\xA5\xE6\x9C\xAC.dll\r\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = dir + c.name;
+        Lines paths;
+        if (c.file.empty()) {
+            doc->SetCurrentBatch("");
+            for (const std::string& name : c.added) {
+                WriteFile(dir + name, "x");
+                doc->AddFile(dir + name, true);
+                paths.push_back(dir + name);
+            }
+            doc->SetCurrentBatch(path);
+        } else {
+            WriteFile(path, c.file);
+            doc->OpenBatch(path);
+            paths = {cafe};
+        }
+        ASSERT_EQ(Rows(), static_cast<int>(paths.size()));
+        doc->SaveCommand();
+        std::string saved = c.saved;
+        for (size_t at = saved.find('\x01'); at != std::string::npos; at = saved.find('\x01')) saved.replace(at, 1, dir);
+        EXPECT_EQ(ReadWholeFile(path), saved);
+
+        doc->SetCurrentBatch("<NONE>");
+        doc->OpenBatch(path);
+        EXPECT_FALSE(doc->Modified());
+        ASSERT_EQ(Rows(), static_cast<int>(paths.size()));
+        for (int row = 0; row < Rows(); ++row) {
+            EXPECT_EQ(Row(row, 1), paths[static_cast<size_t>(row)]);
+            EXPECT_EQ(dir + Row(row, 0), c.file.empty() ? paths[static_cast<size_t>(row)] : dir + "na\xC3\xAFve.dll");
+        }
     }
 }
 

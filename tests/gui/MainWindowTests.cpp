@@ -113,6 +113,36 @@ void SetWriteTime(const std::string& path, int hours) {
 
 bool FileExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
+// The clipboard's CF_UNICODETEXT, read with the wide API as another program
+// would.
+std::wstring UnicodeClipboard() {
+    std::wstring text;
+    if (!OpenClipboard(nullptr)) return L"<busy>";
+    if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
+        if (const wchar_t* chars = static_cast<const wchar_t*>(GlobalLock(data))) {
+            text = chars;
+            GlobalUnlock(data);
+        }
+    } else {
+        text = L"<none>";
+    }
+    CloseClipboard();
+    return text;
+}
+
+// Puts the text on the clipboard as CF_UNICODETEXT alone, as another program
+// would.
+void PutUnicodeClipboard(const std::wstring& text) {
+    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, (text.size() + 1) * sizeof(wchar_t));
+    ASSERT_NE(memory, nullptr);
+    memcpy(GlobalLock(memory), text.c_str(), (text.size() + 1) * sizeof(wchar_t));
+    GlobalUnlock(memory);
+    ASSERT_TRUE(OpenClipboard(nullptr));
+    EmptyClipboard();
+    EXPECT_NE(SetClipboardData(CF_UNICODETEXT, memory), nullptr);
+    CloseClipboard();
+}
+
 class MainWindow : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -399,6 +429,46 @@ TEST_F(MainWindow, RemoveClearAndTheClipboard) {
     EXPECT_EQ(Order(), "BCA");
 }
 
+
+// Names outside the legacy code page go through the clipboard as Unicode
+// text: Copy puts the path there as CF_UNICODETEXT, Cut and Paste bring the
+// entry back unchanged, and Unicode text put there by another program
+// pastes as that path.
+TEST_F(MainWindow, UnicodeNamesGoThroughTheClipboard) {
+    const struct {
+        std::string name;    // UTF-8, as the program holds it
+        std::wstring wide;  // the same name in UTF-16
+    } cases[] = {
+        {"\xCE\x95\xCE\xBB.dll", L"\u0395\u03bb.dll"},
+        {"\xD0\x9C\xD0\xB8\xD1\x80 \xE6\x97\xA5.ocx", L"\u041c\u0438\u0440 \u65e5.ocx"},
+        {"Caf\xC3\xA9.dll", L"Caf\u00e9.dll"},
+    };
+    const std::wstring wideDir(dir.begin(), dir.end());  // the temporary folder's name is ASCII
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        NewBatch(1);
+        WriteFile(dir + c.name, "x");
+        main->Batch().AddFile(dir + c.name, false);
+        main->lvFiles->Select(1);
+        main->actEditCopy->Execute();
+        EXPECT_EQ(UnicodeClipboard(), wideDir + c.wide);
+        main->actEditCut->Execute();
+        EXPECT_EQ(main->Batch().Model().Count(), 1u);
+        ASSERT_TRUE(Enabled().count("EditPaste"));
+        main->actEditPaste->Execute();
+        ASSERT_EQ(main->Batch().Model().Count(), 2u);
+        EXPECT_EQ(main->Batch().Model().Entry(1).Path, dir + c.name);
+
+        // From another program: the file is added under its UTF-8 path.
+        NewBatch(0);
+        PutUnicodeClipboard(wideDir + c.wide);
+        ASSERT_TRUE(Enabled().count("EditPaste"));
+        main->actEditPaste->Execute();
+        ASSERT_EQ(main->Batch().Model().Count(), 1u);
+        EXPECT_EQ(main->Batch().Model().Entry(0).Path, dir + c.name);
+        EXPECT_EQ(main->Batch().Model().Entry(0).Name, c.name);
+    }
+}
 TEST_F(MainWindow, DropsFromTheShell) {
     const std::string server = TestDataDir() + TestServers::kOkServerFile;
     NewBatch(1);

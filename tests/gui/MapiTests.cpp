@@ -305,6 +305,63 @@ TEST_F(Mapi, TheLibrarySetIsTheOneCalled) {
     }
 }
 
+// The program's texts are UTF-8. A library with MAPISendMailW gets them
+// whole; one with only MAPISendMail gets them in the legacy code page
+// (1252 in the prefix), a character it lacks shown as '?'.
+TEST_F(Mapi, WideAndAnsiLibrariesEachGetTheTexts) {
+    const std::string ansiLibrary = TestDataDir() + "TestMailAnsi.dll";
+    HMODULE ansi = LoadLibraryA(ansiLibrary.c_str());
+    ASSERT_NE(ansi, nullptr);
+    ASSERT_EQ(GetProcAddress(ansi, "MAPISendMailW"), nullptr);
+    const struct {
+        std::string library;
+        HMODULE module;
+        BOOL wide;
+        const char* subject;
+        const char* body;
+        const char* name;
+        const char* address;
+        const char* from;
+        const char* path;
+        const char* file;
+    } cases[] = {
+        {testLibrary_, GetModuleHandleA(testLibrary_.c_str()), TRUE, "Gr\xC3\xBC\xC3\x9F" "e \xCE\x95\xCE\xBB",
+         "Caf\xC3\xA9 \xE6\x97\xA5", "j\xC3\xB6rg@x.example", "SMTP:j\xC3\xB6rg@x.example", "Zo\xC3\xAB",
+         "C:\\Logs\\\xD0\x9C\xD0\xB8\xD1\x80.log", "\xD0\x9C\xD0\xB8\xD1\x80.log"},
+        {ansiLibrary, ansi, FALSE, "Gr\xFC\xDF" "e ??", "Caf\xE9 ?", "j\xF6rg@x.example", "SMTP:j\xF6rg@x.example",
+         "Zo\xEB", "C:\\Logs\\???.log", "???.log"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.library);
+        auto reset = reinterpret_cast<TestMailResetProc>(
+            reinterpret_cast<void*>(GetProcAddress(c.module, "TestMailReset")));
+        auto last = reinterpret_cast<TestMailLastRecordProc>(
+            reinterpret_cast<void*>(GetProcAddress(c.module, "TestMailLastRecord")));
+        ASSERT_TRUE(reset && last);
+        reset(SUCCESS_SUCCESS);
+        qv::SetMailLibraryPath(c.library);
+        TQVMapi mapi;
+        mapi.Subject = "Gr\xC3\xBC\xC3\x9F" "e \xCE\x95\xCE\xBB";
+        mapi.Body = "Caf\xC3\xA9 \xE6\x97\xA5";
+        mapi.Recipients = {"j\xC3\xB6rg@x.example"};
+        mapi.FromName = "Zo\xC3\xAB";
+        mapi.AttachedFiles = {"C:\\Logs\\\xD0\x9C\xD0\xB8\xD1\x80.log"};
+        mapi.Send();
+        const TestMailRecord& r = *last();
+        ASSERT_EQ(r.calls, 1u);
+        EXPECT_EQ(r.wide, c.wide);
+        EXPECT_STREQ(r.subject, c.subject);
+        EXPECT_STREQ(r.noteText, c.body);
+        ASSERT_EQ(r.recipCount, 1u);
+        EXPECT_STREQ(r.recips[0].name, c.name);
+        EXPECT_STREQ(r.recips[0].address, c.address);
+        EXPECT_STREQ(r.originator.name, c.from);
+        ASSERT_EQ(r.fileCount, 1u);
+        EXPECT_STREQ(r.files[0].pathName, c.path);
+        EXPECT_STREQ(r.files[0].fileName, c.file);
+    }
+}
+
 TEST_F(Mapi, MailSystemDeclaredOnlyByExactlyOne) {
     struct {
         const char* value;

@@ -3,6 +3,7 @@
 #include <mapi.h>
 
 #include "TestMail.h"
+#include "common/QVMapiW.h"
 
 namespace {
 TestMailRecord record;
@@ -12,7 +13,20 @@ void Copy(char* to, size_t size, const char* from) {
     lstrcpynA(to, from ? from : "<null>", static_cast<int>(size));
 }
 
-void CopyRecipient(TestMailRecipient& to, const MapiRecipDesc& from) {
+#ifndef TEST_MAIL_ANSI_ONLY
+// A wide text is kept as UTF-8, so the test compares it with the program's
+// own text.
+void Copy(char* to, size_t size, const wchar_t* from) {
+    if (!from) return Copy(to, size, "<null>");
+    to[0] = '\0';
+    if (WideCharToMultiByte(CP_UTF8, 0, from, -1, to, static_cast<int>(size), nullptr, nullptr) == 0) {
+        Copy(to, size, "<too long>");
+    }
+}
+#endif
+
+template <class Recip>
+void CopyRecipient(TestMailRecipient& to, const Recip& from) {
     to.recipClass = from.ulRecipClass;
     to.reserved = from.ulReserved;
     Copy(to.name, sizeof to.name, from.lpszName);
@@ -20,11 +34,12 @@ void CopyRecipient(TestMailRecipient& to, const MapiRecipDesc& from) {
     to.entryIdSize = from.ulEIDSize;
     to.entryIdNull = from.lpEntryID == nullptr;
 }
-}  // namespace
 
-extern "C" ULONG WINAPI MAPISendMail(LHANDLE session, ULONG_PTR uiParam, lpMapiMessage message, FLAGS flags,
-                                     ULONG reserved) {
+// Records one call of either entry point.
+template <class Message>
+ULONG Record(LHANDLE session, ULONG_PTR uiParam, Message* message, FLAGS flags, ULONG reserved, BOOL wide) {
     ++record.calls;
+    record.wide = wide;
     record.session = session;
     record.uiParam = uiParam;
     record.ownerEnabledDuringCall = IsWindowEnabled(reinterpret_cast<HWND>(uiParam));
@@ -48,7 +63,7 @@ extern "C" ULONG WINAPI MAPISendMail(LHANDLE session, ULONG_PTR uiParam, lpMapiM
     record.fileCount = message->nFileCount;
     record.filesNull = message->lpFiles == nullptr;
     for (ULONG i = 0; message->lpFiles && i < message->nFileCount && i < 4; ++i) {
-        const MapiFileDesc& from = message->lpFiles[i];
+        const auto& from = message->lpFiles[i];
         TestMailFile& to = record.files[i];
         to.reserved = from.ulReserved;
         to.flags = from.flFlags;
@@ -59,6 +74,19 @@ extern "C" ULONG WINAPI MAPISendMail(LHANDLE session, ULONG_PTR uiParam, lpMapiM
     }
     return nextResult;
 }
+}  // namespace
+
+extern "C" ULONG WINAPI MAPISendMail(LHANDLE session, ULONG_PTR uiParam, lpMapiMessage message, FLAGS flags,
+                                     ULONG reserved) {
+    return Record(session, uiParam, message, flags, reserved, FALSE);
+}
+
+#ifndef TEST_MAIL_ANSI_ONLY
+extern "C" ULONG WINAPI MAPISendMailW(LHANDLE session, ULONG_PTR uiParam, MapiMessageW* message, FLAGS flags,
+                                      ULONG reserved) {
+    return Record(session, uiParam, message, flags, reserved, TRUE);
+}
+#endif
 
 extern "C" void WINAPI TestMailReset(ULONG result) {
     record = TestMailRecord{};

@@ -1,8 +1,9 @@
 #pragma once
 // The test mail library: a MAPI32.DLL of our own, placed beside the test
-// program, whose MAPISendMail records what it was given and returns the
-// code the test asked for. The test reads the record through the library's
-// two extra exports.
+// program, whose MAPISendMail and MAPISendMailW record what they were given
+// and return the code the test asked for. The test reads the record through
+// the library's two extra exports. TestMailAnsi.dll, in the test data, is
+// the same library without MAPISendMailW, as older mail libraries are.
 #include <windows.h>
 
 struct TestMailRecipient {
@@ -24,7 +25,8 @@ struct TestMailFile {
 };
 
 struct TestMailRecord {
-    ULONG calls;  // MAPISendMail calls since the last reset
+    ULONG calls;  // MAPISendMail and MAPISendMailW calls since the last reset
+    BOOL wide;    // the last call came through MAPISendMailW; its texts are kept as UTF-8
     ULONG_PTR session;
     ULONG_PTR uiParam;
     BOOL ownerEnabledDuringCall;  // IsWindowEnabled(uiParam) inside the call

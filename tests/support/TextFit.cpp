@@ -4,6 +4,8 @@
 
 #include <cctype>
 
+#include "common/QVCodePage.h"
+
 namespace testenv {
 
 namespace {

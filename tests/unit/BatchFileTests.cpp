@@ -8,9 +8,11 @@
 #include <utility>
 
 #include "mainwin/uBatchText.h"
+#include "support/Latin1CodePage.h"
 
 #ifdef _WIN32
 #include "TestServerIds.h"
+#include "common/QVCodePage.h"
 #include "mainwin/uBatch.h"
 #include "support/TestEnv.h"
 #endif
@@ -156,6 +158,126 @@ TEST(BatchFormat, RoundTripsThroughParse) {
     // An empty last entry survives: its CR LF follows the previous one's.
     ASSERT_TRUE(ParseBatchText(FormatBatchText({"a", ""}), &back));
     EXPECT_EQ(back, (Lines{"a", ""}));
+}
+
+// ---------------------------------------------------------------------------
+// Encodings: UTF-8 with or without a byte order mark, or the legacy code
+// page (here ISO 8859-1, as the host has no system conversion)
+
+const std::string kBom = "\xEF\xBB\xBF";
+// "C:\Café\naïve.dll" in UTF-8 and in the legacy code page.
+const std::string kCafeUtf8 = "C:\\Caf\xC3\xA9\\na\xC3\xAFve.dll";
+const std::string kCafeLegacy = "C:\\Caf\xE9\\na\xEFve.dll";
+// Greek, Cyrillic and Japanese names: no legacy form.
+const std::string kGreek = "C:\\\xCE\x95\xCE\xBB\xCE\xBB\xCE\xAC\xCE\xB4\xCE\xB1\\a.dll";
+const std::string kCyrillic = "D:\\\xD0\x9C\xD0\xB8\xD1\x80.ocx";
+const std::string kJapanese = "E:\\\xE6\x97\xA5\xE6\x9C\xAC\\\xF0\x9F\x98\x80.dll";
+
+TEST(BatchUtf8, ValidityOfEachKindOfSequence) {
+    const struct {
+        std::string bytes;
+        bool valid;
+    } cases[] = {
+        {"", true},
+        {"plain ASCII text, longer than eight bytes", true},
+        {kCafeUtf8 + kGreek + kCyrillic + kJapanese, true},
+        {"\xF4\x8F\xBF\xBF", true},          // U+10FFFF
+        {"\xED\x9F\xBF", true},              // U+D7FF, below the surrogates
+        {kCafeLegacy, false},                  // a lone E9
+        {"\xC0\xAF", false},                  // overlong '/'
+        {"\xE0\x9F\xBF", false},              // overlong
+        {"\xF0\x8F\xBF\xBF", false},          // overlong
+        {"\xED\xA0\x80", false},              // a surrogate
+        {"\xF4\x90\x80\x80", false},          // past U+10FFFF
+        {"\xF5\x80\x80\x80", false},
+        {"\x80", false},                      // a continuation byte alone
+        {"\xE6\x97", false},                  // cut short at the end
+        {"\xE6\x97x", false},                 // cut short by ASCII
+        {"\xC3\xA9\xC3", false},
+        {"\xFF", false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(IsValidUtf8(c.bytes.data(), c.bytes.size()), c.valid) << c.bytes;
+        // Wherever it stands in a long ASCII text, whatever the alignment.
+        for (size_t before : {size_t(1), size_t(7), size_t(8), size_t(13)}) {
+            const std::string within = std::string(before, 'a') + c.bytes + std::string(17, 'b');
+            EXPECT_EQ(IsValidUtf8(within.data(), within.size()), c.valid) << before << ": " << c.bytes;
+        }
+    }
+}
+
+TEST(BatchEncoding, HeaderProbeAcceptsAByteOrderMark) {
+    const struct {
+        std::string start;
+        bool header;
+    } cases[] = {
+        {kHeader, true},
+        {kHeader + "\r\n", true},
+        {kOldHeader + "\n", true},
+        {kBom + kHeader, true},
+        {kBom + kHeader + "\r\nC", true},
+        {kBom + kOldHeader + "\r", true},
+        {kBom + kHeader + std::string(1, '\0'), true},
+        {kBom + kHeader + " ", false},
+        {kBom + kBom + kHeader + "\r\n", false},   // one mark only
+        {"\xEF\xBB" + kHeader + "\r\n", false},  // half a mark
+        {kBom, false},
+        {kBom + "; Quorvandel", false},
+        {" " + kBom + kHeader, false},
+    };
+    for (const auto& c : cases) {
+        const std::string probe = c.start.substr(0, kBatchHeaderProbe);
+        EXPECT_EQ(StartsWithBatchHeader(probe), c.header) << c.start;
+    }
+}
+
+TEST(BatchEncoding, DecodingTakesUtf8AndOtherwiseTheLegacyCodePage) {
+    const TLatin1CodePage legacy;
+    const struct {
+        std::string bytes;
+        std::string text;
+    } cases[] = {
+        {kHeader + "\r\nC:\\a.dll\r\n", kHeader + "\r\nC:\\a.dll\r\n"},
+        {kBom + kHeader + "\r\n" + kGreek + "\r\n", kHeader + "\r\n" + kGreek + "\r\n"},
+        {kHeader + "\r\n" + kJapanese + "\r\n" + kCafeUtf8, kHeader + "\r\n" + kJapanese + "\r\n" + kCafeUtf8},
+        {kHeader + "\r\n" + kCafeLegacy + "\r\n", kHeader + "\r\n" + kCafeUtf8 + "\r\n"},
+        // One byte that is not UTF-8 makes the whole file legacy.
+        {kHeader + "\r\n\xC3\xA9\xE9", kHeader + "\r\n\xC3\x83\xC2\xA9\xC3\xA9"},
+        // A mark before bytes that are not UTF-8: the rest is legacy.
+        {kBom + kHeader + "\r\n" + kCafeLegacy, kHeader + "\r\n" + kCafeUtf8},
+        // The text ends at its first NUL, before anything is judged.
+        {kHeader + "\r\n" + kGreek + std::string(1, '\0') + "\xE9", kHeader + "\r\n" + kGreek},
+        {kBom, ""},
+        {"", ""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(DecodeBatchText(c.bytes, legacy), c.text) << c.bytes;
+    }
+}
+
+TEST(BatchEncoding, LegacyWhenEveryLineFitsUtf8WithAMarkOtherwise) {
+    const TLatin1CodePage legacy;
+    const std::string header = kHeader + "\r\n";
+    const struct {
+        Lines paths;
+        std::string bytes;
+    } cases[] = {
+        {{"C:\\a.dll", ""}, header + "C:\\a.dll\r\n\r\n"},
+        {{kCafeUtf8, "C:\\a.dll"}, header + kCafeLegacy + "\r\nC:\\a.dll\r\n"},
+        {{kCafeUtf8, kGreek}, kBom + header + kCafeUtf8 + "\r\n" + kGreek + "\r\n"},
+        {{kCyrillic}, kBom + header + kCyrillic + "\r\n"},
+        {{kJapanese}, kBom + header + kJapanese + "\r\n"},
+        // "Ã©" fits the legacy code page, but its bytes read as UTF-8 "é".
+        {{"C:\\\xC3\x83\xC2\xA9.dll"}, kBom + header + "C:\\\xC3\x83\xC2\xA9.dll\r\n"},
+    };
+    for (const auto& c : cases) {
+        const std::string bytes = EncodeBatchText(c.paths, legacy);
+        EXPECT_EQ(bytes, c.bytes);
+        Lines back;
+        ASSERT_TRUE(StartsWithBatchHeader(bytes.substr(0, kBatchHeaderProbe)));
+        ASSERT_TRUE(ParseBatchText(DecodeBatchText(bytes, legacy), &back));
+        EXPECT_EQ(back, c.paths);
+    }
 }
 
 // ---------------------------------------------------------------------------
@@ -546,6 +668,46 @@ TEST(BatchWrite, FileInUseThrowsAndStaysWhole) {
     EXPECT_FALSE(message.empty());
     EXPECT_EQ(Bytes(path), old);
     EXPECT_EQ(FolderNames(dir), Lines{"x.kvx"});
+}
+
+// The system's own conversion: the test program runs with UTF-8 as its
+// code page, as the program does, and the prefix's legacy code page is
+// 1252. Each file is read, then saved again from what was read.
+TEST(BatchFileEncoding, ReadInEitherEncodingAndSavedInTheRightOne) {
+    ASSERT_EQ(GetACP(), static_cast<UINT>(CP_UTF8)) << "the test program's manifest declares UTF-8";
+    ASSERT_EQ(qv::LegacyCodePage(), 1252u);
+    const std::string header = kHeader + "\r\n";
+    const std::string euro = "C:\\\xE2\x82\xAC.dll";  // 0x80 in 1252
+    const struct {
+        const char* name;
+        std::string bytes;
+        Lines paths;
+        std::string saved;
+    } cases[] = {
+        {"legacy", header + kCafeLegacy + "\r\nC:\\\x80.dll\r\n", {kCafeUtf8, euro},
+         header + kCafeLegacy + "\r\nC:\\\x80.dll\r\n"},
+        {"utf8-bom", kBom + header + kGreek + "\r\n" + kCyrillic + "\r\n" + kJapanese + "\r\n",
+         {kGreek, kCyrillic, kJapanese}, kBom + header + kGreek + "\r\n" + kCyrillic + "\r\n" + kJapanese + "\r\n"},
+        {"utf8-plain", header + kCafeUtf8 + "\r\n" + kGreek + "\r\n", {kCafeUtf8, kGreek},
+         kBom + header + kCafeUtf8 + "\r\n" + kGreek + "\r\n"},
+        {"utf8-fits-legacy", header + euro + "\r\n", {euro}, header + "C:\\\x80.dll\r\n"},
+        {"invalid-utf8", header + "C:\\\xC3\xA9\xE9.dll\r\n", {"C:\\\xC3\x83\xC2\xA9\xC3\xA9.dll"},
+         header + "C:\\\xC3\xA9\xE9.dll\r\n"},
+    };
+    const std::string dir = testenv::MakeTempDir("batch-encoding");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = dir + c.name + ".kvx";
+        testenv::WriteFile(path, c.bytes);
+        Lines paths;
+        ASSERT_EQ(ReadBatchFile(path, &paths), TBatchRead::Read);
+        EXPECT_EQ(paths, c.paths);
+        WriteBatchFile(path, EncodeBatchText(paths, SystemLegacyCodePage()), false);
+        EXPECT_EQ(Bytes(path), c.saved);
+        Lines again;
+        ASSERT_EQ(ReadBatchFile(path, &again), TBatchRead::Read);
+        EXPECT_EQ(again, c.paths);
+    }
 }
 
 #endif  // _WIN32
