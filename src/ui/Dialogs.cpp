@@ -6,33 +6,42 @@
 #include <utility>
 #include <vector>
 
+#include "app/uCmdLine.h"
 #include "common/QVCodePage.h"
+#include "common/QVSystem.h"
 
 namespace ui {
 
 namespace {
 
+// The wide dialog, so that a name the program's code page cannot hold (on
+// Windows before 10 1903, which ignores the program's UTF-8 code page) is
+// seen whole and refused by name rather than passed on with '?' in it.
 bool Execute(HWND owner, TFileDialog& dialog, bool save) {
-    std::string filter = dialog.Filter;
-    for (char& c : filter) {
-        if (c == '|') c = '\0';
+    std::wstring filter = qv::TextToWide(dialog.Filter);
+    for (wchar_t& c : filter) {
+        if (c == L'|') c = L'\0';
     }
-    filter.append(2, '\0');
-    std::vector<char> name(32768, '\0');
-    lstrcpynA(name.data(), dialog.FileName.c_str(), static_cast<int>(name.size()));
-    OPENFILENAMEA ofn{};
+    filter.append(2, L'\0');
+    const std::wstring proposed = qv::TextToWide(dialog.FileName);
+    std::vector<wchar_t> name(32768, L'\0');
+    lstrcpynW(name.data(), proposed.c_str(), static_cast<int>(name.size()));
+    const std::wstring title = qv::TextToWide(dialog.Title), defaultExt = qv::TextToWide(dialog.DefaultExt);
+    OPENFILENAMEW ofn{};
     ofn.lStructSize = sizeof ofn;
     ofn.hwndOwner = owner;
     ofn.lpstrFilter = filter.c_str();
     ofn.nFilterIndex = dialog.FilterIndex > 0 ? dialog.FilterIndex : 1;
     ofn.lpstrFile = name.data();
     ofn.nMaxFile = static_cast<DWORD>(name.size());
-    ofn.lpstrTitle = dialog.Title.empty() ? nullptr : dialog.Title.c_str();
-    ofn.lpstrDefExt = dialog.DefaultExt.empty() ? nullptr : dialog.DefaultExt.c_str();
+    ofn.lpstrTitle = title.empty() ? nullptr : title.c_str();
+    ofn.lpstrDefExt = defaultExt.empty() ? nullptr : defaultExt.c_str();
     ofn.Flags = OFN_EXPLORER | OFN_ENABLESIZING | OFN_HIDEREADONLY | OFN_NOCHANGEDIR | dialog.Options;
-    BOOL chosen = save ? GetSaveFileNameA(&ofn) : GetOpenFileNameA(&ofn);
+    BOOL chosen = save ? GetSaveFileNameW(&ofn) : GetOpenFileNameW(&ofn);
     if (!chosen) return false;
-    dialog.FileName = name.data();
+    std::string chosenName;
+    if (!qv::WideToAnsi(name.data(), chosenName)) throw LostNameError(chosenName);
+    dialog.FileName = chosenName;
     dialog.FilterIndex = ofn.nFilterIndex;
     return true;
 }

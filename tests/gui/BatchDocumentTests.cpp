@@ -5,6 +5,7 @@
 
 #include "TestServerIds.h"
 #include "common/QVApp.h"
+#include "common/QVCodePage.h"
 #include "common/QVExceptions.h"
 #include "mainwin/uBatchDocument.h"
 #include "options/uOptions.h"
@@ -141,6 +142,36 @@ TEST_F(BatchDocument, SaveAsNamesTheBatchAndWritesTheFile) {
     ASSERT_FALSE(doc->RecentFiles().Items().empty());
     EXPECT_EQ(doc->RecentFiles().Items().front(), path);
     EXPECT_EQ(Rows(), 1) << "the rows stay after naming the batch";
+}
+
+// The file dialogs give the chosen name whole: one in any script is taken,
+// one the program's code page cannot hold (here a lone surrogate, which not
+// even UTF-8 holds) is refused by name, never used with '?' in it.
+TEST_F(BatchDocument, TheSaveDialogTakesNamesInAnyScriptAndRefusesALostOne) {
+    struct Case {
+        std::wstring name;
+        bool taken;
+    };
+    const Case cases[] = {{L"\u0395\u03BB\u041A\u6F22.kvx", true}, {L"lost\xD800.kvx", false}};
+    for (const Case& c : cases) {
+        doc->SetCurrentBatch("");
+        doc->AddFile(server, true);
+        const std::wstring path = qv::Utf8ToWide(dir) + c.name;
+        auto choose = [&](HWND dialog) {
+            SetDlgItemTextW(dialog, GetDlgItem(dialog, 0x47C) ? 0x47C : 0x480, path.c_str());
+            PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDOK)));
+        };
+        bool refused = false;
+        try {
+            DriveDialog({choose}, [&] { doc->SaveCommand(); });
+        } catch (const EQVException& e) {
+            refused = std::string(e.what()).find("could not pass") != std::string::npos;
+        }
+        EXPECT_EQ(refused, !c.taken);
+        EXPECT_EQ(GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES, c.taken);
+        EXPECT_EQ(qv::Utf8ToWide(doc->CurrentBatch()), c.taken ? path : L"");
+        doc->SetModified(false);
+    }
 }
 
 TEST_F(BatchDocument, CancellingTheSaveDialogCancels) {
