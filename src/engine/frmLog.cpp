@@ -23,6 +23,10 @@ constexpr int kCollapsedHeight = 107;
 // five a second when a frame costs 8 ms) rather than a slower run.
 constexpr double kFrameMs = 16;
 constexpr double kShowShare = 24;
+// A task that has run this long is waiting for its server, in the helper or
+// its own process: frames then cost the run nothing, and the window shows
+// the tasks before it at the screen's rate, however slow the last frame was.
+constexpr double kWaitingMs = 100;
 // How often, at most, the run looks whether messages wait: a click is
 // handled within 4 ms or one task, whichever is longer, well below anything
 // a user notices.
@@ -95,7 +99,7 @@ TLogFrm::TLogFrm(const std::vector<std::string>& files, bool register_, bool unr
 
     pBar->SetMax(run_.ProgressMax());
     tmrFrame.OnTimer = [this] {
-        double wait = nextFrameMs_ - NowMs();
+        double wait = FrameDueMs() - NowMs();
         if (wait < 1) {
             ShowFrame();
         } else {
@@ -240,7 +244,7 @@ void TLogFrm::RunTasks() {
 
 void TLogFrm::BetweenTasks() {
     double now = NowMs();
-    if (now >= nextFrameMs_) {
+    if (now >= FrameDueMs()) {
         ShowFrame();
         now = NowMs();
     }
@@ -253,8 +257,14 @@ void TLogFrm::BetweenTasks() {
     if (HIWORD(GetQueueStatus(QS_ALLINPUT)) != 0) ui::Application.ProcessMessages();
 }
 
+double TLogFrm::FrameDueMs() const {
+    if (taskStartedMs_ <= 0) return nextFrameMs_;
+    return std::min(nextFrameMs_, std::max(taskStartedMs_ + kWaitingMs, lastFrameMs_ + kFrameMs));
+}
+
 void TLogFrm::ShowFrame() {
     double start = NowMs();
+    lastFrameMs_ = start;
     // The running task in view first, then the changed rows that are in view
     // repainted; rows out of view show their state when scrolled to.
     HWND list = lvTasks->Handle();
@@ -288,7 +298,7 @@ void TLogFrm::ShowFrame() {
     double cost = NowMs() - start;
     nextFrameMs_ = start + std::max(kFrameMs, cost * kShowShare);
     // The timer wakes the window when the next frame is due, not before.
-    if (tmrFrame.Enabled()) tmrFrame.SetInterval(static_cast<unsigned>(std::max(1.0, nextFrameMs_ - NowMs())));
+    if (tmrFrame.Enabled()) tmrFrame.SetInterval(static_cast<unsigned>(std::max(1.0, FrameDueMs() - NowMs())));
 }
 
 bool TLogFrm::FormKeyDown(WORD key, unsigned shift) {

@@ -57,6 +57,9 @@ private:
     // Shows the run's changes since the last frame in the controls, painted,
     // and sets when the next frame is due.
     void ShowFrame();
+    // When the next frame is due: as the budget says, but while a task waits
+    // for its server (the program itself idle) at the screen's rate.
+    double FrameDueMs() const;
 
     TTaskRun run_;
     TStopRules rules_;
@@ -75,13 +78,15 @@ private:
     // brought up to date once per frame, by the run between its tasks and by
     // the frame timer while a task runs long and handles messages itself (an
     // executable server's wait), and once more at the end of the run.
-    // nextFrameMs_ is when the next frame is due.
+    // nextFrameMs_ is when the next frame is due by the budget;
+    // lastFrameMs_ when the last one began.
     int changedFirst_ = -1;
     int changedLast_ = -1;
     int startedRow_ = -1;
     bool errorsChanged_ = false;
     int shownProgress_ = 0;
     double nextFrameMs_ = 0;
+    double lastFrameMs_ = 0;
     double lastLookMs_ = 0;
     ui::TTimer tmrFrame{*this};
 };
