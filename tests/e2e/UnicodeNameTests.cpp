@@ -13,6 +13,7 @@
 
 #include "TestServerIds.h"
 #include "e2e/ProcessDriver.h"
+#include "support/DialogDriver.h"
 #include "support/TestEnv.h"
 
 namespace {
@@ -182,7 +183,9 @@ TEST_F(UnicodeNames, ANameTheCodePageCannotHoldIsRefused) {
     EXPECT_EQ(runner.out, "");
 
     e2e::CorvantisProcess program(L"\"/R:" + lost + L"\"");
-    ASSERT_TRUE(program.WaitForWindow());
+    const HWND message = program.WaitForWindow();
+    ASSERT_TRUE(message);
+    testenv::SaveShot(message, "name-lost");
     EXPECT_EQ(program.LabelTexts(), std::vector<std::string>{"The name 'x\xEF\xBF\xBDy.dll' holds characters that "
                                                              "Windows could not pass to the program, so it was not "
                                                              "used."});
