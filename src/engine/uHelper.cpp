@@ -83,7 +83,10 @@ using TView = qv::UniqueHandle<void*, TViewTraits>;
 // The entry point (or type library call) the helper was at in `phase`:
 // DllInstall while installing; after the calls, the last one; before them,
 // the first.
-const char* EntryOf(TServerKind kind, bool register_, TEntryPoints entries, TPhase phase) {
+const char* EntryOf(TServerKind kind, bool register_, TEntryPoints entries, TPhase phase, bool perUser) {
+    if (kind == TServerKind::TypeLibrary && perUser) {
+        return register_ ? "RegisterTypeLibForUser" : "UnRegisterTypeLibForUser";
+    }
     if (kind == TServerKind::TypeLibrary) return register_ ? "RegisterTypeLib" : "UnRegisterTypeLib";
     const char* server = register_ ? "DllRegisterServer" : "DllUnregisterServer";
     if (phase == TPhase::Installing || entries == TEntryPoints::InstallOnly) return "DllInstall";
@@ -94,12 +97,12 @@ const char* EntryOf(TServerKind kind, bool register_, TEntryPoints entries, TPha
 
 // The first line of a failure the helper could not report itself: a load
 // failure while the library was being read or loaded, else a failed call.
-std::string FailureMessage(TServerKind kind, bool register_, TEntryPoints entries, TPhase phase,
+std::string FailureMessage(TServerKind kind, bool register_, TEntryPoints entries, TPhase phase, bool perUser,
                            const std::string& fileName) {
     if (kind == TServerKind::Library && (phase == TPhase::Reading || phase == TPhase::Loading)) {
         return qv::LoadFmt(IDS_LIB_LOAD_FAILED, fileName);
     }
-    return qv::LoadFmt(IDS_CALL_FAILED, EntryOf(kind, register_, entries, phase), fileName);
+    return qv::LoadFmt(IDS_CALL_FAILED, EntryOf(kind, register_, entries, phase, perUser), fileName);
 }
 
 std::string Utf8Of(const std::wstring& text) {
@@ -361,7 +364,7 @@ TRegOutcome THelper::Run(TServerKind kind, const std::string& fullPath, bool reg
         break;
     }
     const TPhase phase = static_cast<TPhase>(InterlockedCompareExchange(&header->phase, 0, 0));
-    const char* entry = EntryOf(kind, register_, entries, phase);
+    const char* entry = EntryOf(kind, register_, entries, phase, context.perUser);
     switch (end) {
     case TWaitEnd::Signalled: break;
     case TWaitEnd::Ended: {
@@ -384,11 +387,11 @@ TRegOutcome THelper::Run(TServerKind kind, const std::string& fullPath, bool reg
     }
     case TWaitEnd::TimedOut:
         impl.Reset();
-        return failure(TFailure::TimedOut, FailureMessage(kind, register_, entries, phase, fileName),
+        return failure(TFailure::TimedOut, FailureMessage(kind, register_, entries, phase, context.perUser, fileName),
                        HelperTimeoutReason(fileName, entry, phase, context.timeoutMs, context.language));
     case TWaitEnd::Aborted:
         impl.Reset();
-        return failure(TFailure::Stopped, FailureMessage(kind, register_, entries, phase, fileName),
+        return failure(TFailure::Stopped, FailureMessage(kind, register_, entries, phase, context.perUser, fileName),
                        HelperStoppedReason(fileName, entry, phase, static_cast<unsigned>(qv::NowMs() - handedOver),
                                            context.language));
     }
@@ -498,6 +501,7 @@ struct TServing {
     bool register_ = true;
     TEntryPoints entries = TEntryPoints::Server;
     QVLanguage language = qlEnglish;
+    bool perUser = false;
     std::string fileName;
 };
 TServing Serving;
@@ -509,9 +513,11 @@ TServing Serving;
     if (Serving.busy && Serving.header) {
         const TPhase phase = static_cast<TPhase>(Serving.header->phase);
         const char* entry = phase == TPhase::Loading ? "DllMain"
-                                                     : EntryOf(Serving.kind, Serving.register_, Serving.entries, phase);
+                                                     : EntryOf(Serving.kind, Serving.register_, Serving.entries, phase,
+                                                               Serving.perUser);
         TRegOutcome outcome{false,
-                            FailureMessage(Serving.kind, Serving.register_, Serving.entries, phase, Serving.fileName),
+                            FailureMessage(Serving.kind, Serving.register_, Serving.entries, phase, Serving.perUser,
+                                           Serving.fileName),
                             FaultReason(entry, code, address, Serving.language), 0};
         outcome.failure = TFailure::Faulted;
         PutMessage(Serving.view, EncodeReply(outcome));
@@ -591,6 +597,7 @@ int ServeHelperRequests(const std::string& arguments) {
         Serving.register_ = register_;
         Serving.entries = request.entryPoints;
         Serving.language = context.language;
+        Serving.perUser = request.perUser;
         Serving.fileName = ExtractFileName(path);
         Serving.busy = true;
         const double start = qv::NowMs();
