@@ -808,3 +808,37 @@ TEST(ConsoleRunner, PerUserStartsExecutableServersWithThePerUserSwitches) {
     }
     testenv::DeleteTree(HKEY_CURRENT_USER, ts::kExeServerKey);
 }
+
+// A batch run for the current user, with the other options: both bitnesses
+// end in the current user's classes, never in the machine's.
+TEST(ConsoleRunner, PerUserBatchRunsWithTheOtherOptions) {
+    namespace ts = TestServers;
+    const std::string dir = testenv::MakeTempDir("cmd-per-user-batch");
+    const std::string x86 = Data(ts::kOkServerFile), x64 = Data("x64\\OkServer.dll");
+    testenv::WriteFile(dir + "mine.kvx", "; Quorvandel Corvantis File\r\n" + x86 + "\r\n" + x64 + "\r\n");
+    const std::string inproc = std::string("Software\\Classes\\") + ts::kOkServerInprocKey;
+    const struct {
+        const char* arguments;
+        const char* summary;
+        const char* inUser;  // the path in the current user's 64-bit view ("<absent>": none)
+    } rows[] = {
+        {"run mine.kvx --per-user --unregister-first --continue --log NUL", "2 unregistered, 2 registered, 0 failed",
+         "x64"},
+        {"run mine.kvx --unregister --per-user --stop-after 1", "2 unregistered, 0 failed, 0 not run", "<absent>"},
+    };
+    for (REGSAM view : kViews) {
+        DeleteInView(HKEY_LOCAL_MACHINE, "Software\\Classes\\CLSID", ts::kOkServerClsidString, view);
+        DeleteInView(HKEY_CURRENT_USER, "Software\\Classes\\CLSID", ts::kOkServerClsidString, view);
+    }
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.arguments);
+        TConsoleRun run = RunCmd(row.arguments, dir);
+        EXPECT_EQ(run.exitCode, 0u) << run.out;
+        EXPECT_NE(run.out.find(row.summary), std::string::npos) << run.out;
+        EXPECT_EQ(ValueInView(HKEY_CURRENT_USER, inproc, nullptr, KEY_WOW64_64KEY),
+                  std::string(row.inUser) == "x64" ? x64 : row.inUser);
+        for (REGSAM view : kViews) {
+            EXPECT_EQ(ValueInView(HKEY_LOCAL_MACHINE, inproc, nullptr, view), "<absent>") << "registered for all users";
+        }
+    }
+}
