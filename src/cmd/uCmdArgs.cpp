@@ -143,6 +143,9 @@ bool ParseRunnerArguments(const std::vector<std::string>& args, TRunnerArgs& out
         } else if (name == "--no-register") {
             if (!noValue()) return false;
             out.noRegister = true;
+        } else if (name == "--per-user") {
+            if (!noValue()) return false;
+            out.perUser = true;
         } else if (name == "--regsvr32-exit-codes") {
             if (!noValue()) return false;
             out.regsvr32ExitCodes = true;
@@ -244,6 +247,10 @@ std::string UsageText(const std::string& program) {
            "                       unregistering, DllInstall(FALSE, TEXT) before\n"
            "                       DllUnregisterServer (libraries; TEXT empty if none)\n"
            "  --no-register        with --install: call DllInstall only, in every file\n"
+           "  --per-user           register for the current user alone, in\n"
+           "                       HKEY_CURRENT_USER\\Software\\Classes: no administrator\n"
+           "                       needed; executable servers get /RegServerPerUser\n"
+           "                       or /UnregServerPerUser\n"
            "  --regsvr32-exit-codes  end with the exit codes of regsvr32 (below)\n"
            "\n"
            "Each task prints one line as it ends, with the reason indented below a\n"

@@ -28,6 +28,9 @@ struct TRunnerArgs {
     std::string installText;         // in the ANSI code page; empty when none
     bool noRegister = false;         // DllInstall alone (needs install)
     bool regsvr32ExitCodes = false;  // end with the system registration tool's codes
+    // Register for the current user alone
+    // (HKEY_CURRENT_USER\Software\Classes), which needs no administrator.
+    bool perUser = false;
 };
 
 // The exit codes, as the help text documents them.

@@ -280,6 +280,7 @@ int RunTasks(const TRunnerArgs& args, const TRunnerSettings& settings, const TRu
                                             : engine::TEntryPoints::ServerAndInstall;
     context.installText = Wide(args.installText);
     context.anySuccessCode = regsvr32;
+    context.perUser = args.perUser;
     engine::UseHelpers(context);
     engine::TRegOutcome last;
     const bool text = !args.quiet && !args.json;

@@ -83,7 +83,10 @@ using TView = qv::UniqueHandle<void*, TViewTraits>;
 // The entry point (or type library call) the helper was at in `phase`:
 // DllInstall while installing; after the calls, the last one; before them,
 // the first.
-const char* EntryOf(TServerKind kind, bool register_, TEntryPoints entries, TPhase phase) {
+const char* EntryOf(TServerKind kind, bool register_, TEntryPoints entries, TPhase phase, bool perUser) {
+    if (kind == TServerKind::TypeLibrary && perUser) {
+        return register_ ? "RegisterTypeLibForUser" : "UnRegisterTypeLibForUser";
+    }
     if (kind == TServerKind::TypeLibrary) return register_ ? "RegisterTypeLib" : "UnRegisterTypeLib";
     const char* server = register_ ? "DllRegisterServer" : "DllUnregisterServer";
     if (phase == TPhase::Installing || entries == TEntryPoints::InstallOnly) return "DllInstall";
@@ -94,12 +97,12 @@ const char* EntryOf(TServerKind kind, bool register_, TEntryPoints entries, TPha
 
 // The first line of a failure the helper could not report itself: a load
 // failure while the library was being read or loaded, else a failed call.
-std::string FailureMessage(TServerKind kind, bool register_, TEntryPoints entries, TPhase phase,
+std::string FailureMessage(TServerKind kind, bool register_, TEntryPoints entries, TPhase phase, bool perUser,
                            const std::string& fileName) {
     if (kind == TServerKind::Library && (phase == TPhase::Reading || phase == TPhase::Loading)) {
         return qv::LoadFmt(IDS_LIB_LOAD_FAILED, fileName);
     }
-    return qv::LoadFmt(IDS_CALL_FAILED, EntryOf(kind, register_, entries, phase), fileName);
+    return qv::LoadFmt(IDS_CALL_FAILED, EntryOf(kind, register_, entries, phase, perUser), fileName);
 }
 
 std::string Utf8Of(const std::wstring& text) {
@@ -176,6 +179,7 @@ std::string EncodeRequest(const THelperRequest& request) {
     bytes += request.kind == TServerKind::TypeLibrary ? 'T' : 'L';
     bytes += kEntryLetters[static_cast<int>(request.entryPoints)];
     bytes += request.anySuccessCode ? 'a' : 'o';
+    bytes += request.perUser ? 'u' : 'm';
     bytes += request.fullPath;
     bytes += '\0';
     return bytes + Utf8Of(request.installText);
@@ -184,20 +188,22 @@ std::string EncodeRequest(const THelperRequest& request) {
 bool DecodeRequest(const std::string& bytes, THelperRequest& request) {
     // The path may be empty: the helper then says that no file was named.
     const size_t end = bytes.find('\0');
-    if (bytes.size() < 5 || (bytes[0] != 'R' && bytes[0] != 'U') || (bytes[1] != 'e' && bytes[1] != 'p') ||
-        (bytes[2] != 'L' && bytes[2] != 'T') || (bytes[4] != 'o' && bytes[4] != 'a') || end == std::string::npos ||
+    if (bytes.size() < 6 || (bytes[0] != 'R' && bytes[0] != 'U') || (bytes[1] != 'e' && bytes[1] != 'p') ||
+        (bytes[2] != 'L' && bytes[2] != 'T') || (bytes[4] != 'o' && bytes[4] != 'a') ||
+        (bytes[5] != 'm' && bytes[5] != 'u') || end == std::string::npos ||
         bytes.find('\0', end + 1) != std::string::npos) {
         return false;
     }
     const char* letter = static_cast<const char*>(std::memchr(kEntryLetters, bytes[3], sizeof kEntryLetters));
-    if (!letter || end < 5) return false;
+    if (!letter || end < 6) return false;
     if (!WideOfUtf8(bytes.substr(end + 1), request.installText)) return false;
     request.register_ = bytes[0] == 'R';
     request.language = bytes[1] == 'p' ? qlPortuguese : qlEnglish;
     request.kind = bytes[2] == 'T' ? TServerKind::TypeLibrary : TServerKind::Library;
     request.entryPoints = static_cast<TEntryPoints>(letter - kEntryLetters);
     request.anySuccessCode = bytes[4] == 'a';
-    request.fullPath = bytes.substr(5, end - 5);
+    request.perUser = bytes[5] == 'u';
+    request.fullPath = bytes.substr(6, end - 6);
     return true;
 }
 
@@ -211,11 +217,16 @@ struct THelper::TImpl {
     bool missing = false;
     double lastOwnMs = 0;
     std::function<void()> whileWorking;
+    // Whom the running helper has registered for: -1 nobody yet, 0 all
+    // users, 1 the current user alone. oleaut32's per-user switch cannot be
+    // turned off, so a helper serves one of the two only.
+    int scope = -1;
 
     THeader* Header() const { return HeaderOf(view.get()); }
 
     bool Start() {
         Reset();
+        scope = -1;
         helperPath = ProgramFolder() + HelperFileName(machine);
         missing = !qv::FileExists(helperPath);
         if (missing) return false;
@@ -315,6 +326,7 @@ TRegOutcome THelper::Run(TServerKind kind, const std::string& fullPath, bool reg
     // the file is not blamed for it.
     TWaitEnd end = TWaitEnd::Ended;
     double handedOver = 0;
+    if (impl.process.Process() && impl.scope != -1 && impl.scope != (context.perUser ? 1 : 0)) Close();
     THeader* header = nullptr;
     for (int attempt = 0; attempt < 2 && end == TWaitEnd::Ended; ++attempt) {
         if (!impl.process.Process() && !impl.Start()) {
@@ -335,7 +347,9 @@ TRegOutcome THelper::Run(TServerKind kind, const std::string& fullPath, bool reg
         request.entryPoints = entries;
         request.anySuccessCode = context.anySuccessCode;
         request.installText = context.installText;
+        request.perUser = context.perUser;
         PutMessage(impl.view.get(), EncodeRequest(request));
+        impl.scope = context.perUser ? 1 : 0;
         handedOver = qv::NowMs();
         SetEvent(impl.request.get());
         if (impl.whileWorking) impl.whileWorking();
@@ -350,7 +364,7 @@ TRegOutcome THelper::Run(TServerKind kind, const std::string& fullPath, bool reg
         break;
     }
     const TPhase phase = static_cast<TPhase>(InterlockedCompareExchange(&header->phase, 0, 0));
-    const char* entry = EntryOf(kind, register_, entries, phase);
+    const char* entry = EntryOf(kind, register_, entries, phase, context.perUser);
     switch (end) {
     case TWaitEnd::Signalled: break;
     case TWaitEnd::Ended: {
@@ -373,11 +387,11 @@ TRegOutcome THelper::Run(TServerKind kind, const std::string& fullPath, bool reg
     }
     case TWaitEnd::TimedOut:
         impl.Reset();
-        return failure(TFailure::TimedOut, FailureMessage(kind, register_, entries, phase, fileName),
+        return failure(TFailure::TimedOut, FailureMessage(kind, register_, entries, phase, context.perUser, fileName),
                        HelperTimeoutReason(fileName, entry, phase, context.timeoutMs, context.language));
     case TWaitEnd::Aborted:
         impl.Reset();
-        return failure(TFailure::Stopped, FailureMessage(kind, register_, entries, phase, fileName),
+        return failure(TFailure::Stopped, FailureMessage(kind, register_, entries, phase, context.perUser, fileName),
                        HelperStoppedReason(fileName, entry, phase, static_cast<unsigned>(qv::NowMs() - handedOver),
                                            context.language));
     }
@@ -487,6 +501,7 @@ struct TServing {
     bool register_ = true;
     TEntryPoints entries = TEntryPoints::Server;
     QVLanguage language = qlEnglish;
+    bool perUser = false;
     std::string fileName;
 };
 TServing Serving;
@@ -498,9 +513,11 @@ TServing Serving;
     if (Serving.busy && Serving.header) {
         const TPhase phase = static_cast<TPhase>(Serving.header->phase);
         const char* entry = phase == TPhase::Loading ? "DllMain"
-                                                     : EntryOf(Serving.kind, Serving.register_, Serving.entries, phase);
+                                                     : EntryOf(Serving.kind, Serving.register_, Serving.entries, phase,
+                                                               Serving.perUser);
         TRegOutcome outcome{false,
-                            FailureMessage(Serving.kind, Serving.register_, Serving.entries, phase, Serving.fileName),
+                            FailureMessage(Serving.kind, Serving.register_, Serving.entries, phase, Serving.perUser,
+                                           Serving.fileName),
                             FaultReason(entry, code, address, Serving.language), 0};
         outcome.failure = TFailure::Faulted;
         PutMessage(Serving.view, EncodeReply(outcome));
@@ -574,11 +591,13 @@ int ServeHelperRequests(const std::string& arguments) {
         context.entryPoints = request.entryPoints;
         context.anySuccessCode = request.anySuccessCode;
         context.installText = request.installText;
+        context.perUser = request.perUser;
         InterlockedIncrement(&header->taken);
         Serving.kind = kind;
         Serving.register_ = register_;
         Serving.entries = request.entryPoints;
         Serving.language = context.language;
+        Serving.perUser = request.perUser;
         Serving.fileName = ExtractFileName(path);
         Serving.busy = true;
         const double start = qv::NowMs();

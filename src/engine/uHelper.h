@@ -17,7 +17,8 @@
 // Portuguese), 'L' (library) or 'T' (type library), the entry points to call
 // ('S' the server's own, 'B' those and DllInstall, 'I' DllInstall alone),
 // 'o' when only S_OK counts as success or 'a' when any success code does,
-// then the file's full path, a NUL byte and DllInstall's text in UTF-8; an
+// 'm' for a registration for all users (the machine) or 'u' for the current
+// user alone, then the file's full path, a NUL byte and DllInstall's text in UTF-8; an
 // empty request ends the helper. A reply is five fields separated by NUL
 // bytes: "1" or "0" for success, the milliseconds, the kind of failure (one
 // digit, a TFailure), the message and the details.
@@ -31,7 +32,7 @@
 namespace engine {
 
 // The version of the hand-over. A helper of another version is not used.
-inline constexpr std::uint32_t kHelperProtocol = 3;
+inline constexpr std::uint32_t kHelperProtocol = 4;
 
 // The helper's file name for libraries of `machine` (x86 or x64), looked
 // for beside the running program.
@@ -130,6 +131,7 @@ struct THelperRequest {
     TEntryPoints entryPoints = TEntryPoints::Server;
     bool anySuccessCode = false;
     std::wstring installText;
+    bool perUser = false;
 };
 std::string EncodeRequest(const THelperRequest& request);
 bool DecodeRequest(const std::string& bytes, THelperRequest& request);

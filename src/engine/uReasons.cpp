@@ -77,6 +77,9 @@ enum TText {
     txPhaseTypeLibrary,
     txExeStopped,
     txSystemFolder32,
+    txAccessDeniedUser,
+    txRegistryAccessUser,
+    txNoMachineRights,
     txCount
 };
 
@@ -143,12 +146,16 @@ const TTextPair kTexts[txCount] = {
     {"The server could not register its type library.", "O servidor não conseguiu registrar a sua biblioteca de tipos."},
     {"The server could not register one or more of its classes.",
      "O servidor não conseguiu registrar uma ou mais das suas classes."},
-    {"Access was denied: registering a COM server writes to HKEY_LOCAL_MACHINE, which needs an administrator. Run "
-     "Corvantis as administrator.",
-     "O acesso foi negado: registrar um servidor COM escreve em HKEY_LOCAL_MACHINE, o que exige um administrador. "
-     "Execute o Corvantis como administrador."},
-    {"The type library could not be written to the registry: run Corvantis as administrator.",
-     "A biblioteca de tipos não pôde ser escrita no registro: execute o Corvantis como administrador."},
+    {"Access was denied: registering a COM server for all users writes to HKEY_LOCAL_MACHINE, which needs an "
+     "administrator. Run Corvantis as administrator, or register the server for the current user alone with "
+     "CorvantisCmd --per-user.",
+     "O acesso foi negado: registrar um servidor COM para todos os usuários escreve em HKEY_LOCAL_MACHINE, o que exige "
+     "um administrador. Execute o Corvantis como administrador, ou registre o servidor só para o usuário atual com "
+     "CorvantisCmd --per-user."},
+    {"The type library could not be written to the registry: run Corvantis as administrator, or register it for the "
+     "current user alone with CorvantisCmd --per-user.",
+     "A biblioteca de tipos não pôde ser escrita no registro: execute o Corvantis como administrador, ou registre-a só "
+     "para o usuário atual com CorvantisCmd --per-user."},
     {"%s raised exception %s (%s) at address %s. The helper process that had loaded it was ended, since the "
      "library's state is unknown.",
      "%s provocou a exceção %s (%s) no endereço %s. O processo auxiliar que a tinha carregado foi terminado, pois o "
@@ -216,6 +223,18 @@ const TTextPair kTexts[txCount] = {
      "'%s' é uma biblioteca de 32 bits na pasta do sistema de 64 bits (%s). O Windows envia os programas de 32 bits "
      "que a procuram ali para %s, e os programas de 64 bits não a podem carregar, por isso nenhum cliente a poderia "
      "usar registrada com este caminho. Copie-a para %s e registre-a lá."},
+    {"Access was denied although the server was registered for the current user alone: it writes outside the "
+     "current user's classes too (to HKEY_LOCAL_MACHINE, say), which needs an administrator. Run Corvantis as "
+     "administrator.",
+     "O acesso foi negado embora o servidor fosse registrado só para o usuário atual: ele escreve também fora das "
+     "classes do usuário atual (em HKEY_LOCAL_MACHINE, por exemplo), o que exige um administrador. Execute o "
+     "Corvantis como administrador."},
+    {"The type library could not be written to the current user's classes (HKEY_CURRENT_USER\\Software\\Classes).",
+     "A biblioteca de tipos não pôde ser escrita nas classes do usuário atual (HKEY_CURRENT_USER\\Software\\Classes)."},
+    {"This process may not write to HKEY_LOCAL_MACHINE\\Software\\Classes, which is the likely cause. Run Corvantis as "
+     "administrator, or register the server for the current user alone with CorvantisCmd --per-user.",
+     "Este processo não pode escrever em HKEY_LOCAL_MACHINE\\Software\\Classes, o que é a causa provável. Execute o "
+     "Corvantis como administrador, ou registre o servidor só para o usuário atual com CorvantisCmd --per-user."},
 };
 
 std::string ToAnsi(const char* utf8) { return qv::Utf8ToAnsi(utf8); }
@@ -282,11 +301,32 @@ const TNamedResult* FindResult(HRESULT hr) {
     return nullptr;
 }
 
+// Who registers, and whether this process may write the machine's classes:
+// what an access-denied result advises.
+struct TRights {
+    bool perUser;
+    bool machineWritable;
+};
+
+// The meaning of a result that says access was denied, as the rights make
+// it read: for the current user alone, the machine's advice makes no sense.
+TText MeaningFor(TText meaning, const TRights& rights) {
+    if (!rights.perUser) return meaning;
+    if (meaning == txAccessDenied) return txAccessDeniedUser;
+    if (meaning == txRegistryAccess) return txRegistryAccessUser;
+    return meaning;
+}
+
 // The value's meaning and the system's text, as lines after "returned ...".
-std::vector<std::string> ResultLines(HRESULT hr, QVLanguage language) {
+// A server's own failure codes that say nothing of rights (SELFREG_E_CLASS,
+// SELFREG_E_TYPELIB) add the advice of access denied when the registration
+// is for all users and this process may not write the machine's classes.
+std::vector<std::string> ResultLines(HRESULT hr, QVLanguage language, const TRights& rights) {
     std::vector<std::string> lines;
     const TNamedResult* named = FindResult(hr);
-    if (named && named->meaning != txCount) lines.push_back(Text(named->meaning, language));
+    if (named && named->meaning != txCount) lines.push_back(Text(MeaningFor(named->meaning, rights), language));
+    const bool selfReg = hr == static_cast<HRESULT>(0x80040200L) || hr == static_cast<HRESULT>(0x80040201L);
+    if (selfReg && !rights.perUser && !rights.machineWritable) lines.push_back(Text(txNoMachineRights, language));
     // FormatMessage knows the texts of system HRESULTs; it has none for the
     // servers' own codes, and a made-up "System error" line says nothing. A
     // success code would be read as a Win32 error of the same number.
@@ -647,9 +687,25 @@ std::string DotNetReason(const std::string& fileName, const char* entry, QVLangu
     return Fmt(txDotNet, language, fileName, entry);
 }
 
-std::string ResultReason(const char* call, HRESULT hr, QVLanguage language) {
+bool MachineClassesWritable() {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Classes", 0, KEY_SET_VALUE | KEY_CREATE_SUB_KEY, &key) !=
+        ERROR_SUCCESS) {
+        return false;
+    }
+    RegCloseKey(key);
+    return true;
+}
+
+std::string ResultReason(const char* call, HRESULT hr, QVLanguage language, bool perUser) {
+    return ResultReason(call, hr, language, perUser, perUser || MachineClassesWritable());
+}
+
+std::string ResultReason(const char* call, HRESULT hr, QVLanguage language, bool perUser, bool machineWritable) {
     std::vector<std::string> lines{Fmt(txReturned, language, call, HResultText(hr))};
-    for (std::string& line : ResultLines(hr, language)) lines.push_back(std::move(line));
+    for (std::string& line : ResultLines(hr, language, TRights{perUser, machineWritable})) {
+        lines.push_back(std::move(line));
+    }
     return Join(lines);
 }
 
@@ -673,15 +729,26 @@ std::string StartFailureReason(const std::string& path, const std::string& fileN
     return Join(lines);
 }
 
-std::string ExitCodeReason(const std::string& fileName, DWORD exitCode, QVLanguage language) {
+std::string ExitCodeReason(const std::string& fileName, DWORD exitCode, QVLanguage language, bool perUser) {
+    return ExitCodeReason(fileName, exitCode, language, perUser, perUser || MachineClassesWritable());
+}
+
+std::string ExitCodeReason(const std::string& fileName, DWORD exitCode, QVLanguage language, bool perUser,
+                           bool machineWritable) {
+    const TRights rights{perUser, machineWritable};
     std::vector<std::string> lines{Fmt(txExitCode, language, fileName, CodeText(exitCode))};
+    // A bare ERROR_ACCESS_DENIED may mean anything the server was refused:
+    // it is read as the registry's only when this process lacks the rights.
+    if (exitCode == ERROR_ACCESS_DENIED && !perUser && !machineWritable) {
+        lines.push_back(Text(txNoMachineRights, language));
+    }
     // Servers often end with the HRESULT of their failed registration; a
     // value with the severity bit and a known facility reads as one.
     HRESULT hr = static_cast<HRESULT>(exitCode);
     unsigned facility = HRESULT_FACILITY(hr);
     if (FAILED(hr) && (facility <= 11 || facility == FACILITY_WIN32 || FindResult(hr))) {
         lines.push_back(Fmt(txAsHResult, language, HResultText(hr)));
-        for (std::string& line : ResultLines(hr, language)) lines.push_back(std::move(line));
+        for (std::string& line : ResultLines(hr, language, rights)) lines.push_back(std::move(line));
     }
     return Join(lines);
 }

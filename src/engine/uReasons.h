@@ -68,15 +68,28 @@ std::string MissingEntryReason(const std::string& fileName, const char* entry, H
                                const pe::TPeInfo& info, QVLanguage language);
 // A .NET assembly without the entry point, which is not loaded.
 std::string DotNetReason(const std::string& fileName, const char* entry, QVLanguage language);
-// `call` returned a failure: the value, its name and meaning, the system's text.
-std::string ResultReason(const char* call, HRESULT hr, QVLanguage language);
+// Whether this process may write HKEY_LOCAL_MACHINE\Software\Classes, as a
+// registration for all users does.
+bool MachineClassesWritable();
+// `call` returned a failure: the value, its name and meaning, the system's
+// text. An access-denied result advises by whom the server was registered
+// (`perUser`: for the current user alone); a server's SELFREG_E_CLASS or
+// SELFREG_E_TYPELIB also advises so when the process may not write the
+// machine's classes.
+std::string ResultReason(const char* call, HRESULT hr, QVLanguage language, bool perUser = false);
+// The same with the process's rights given (exposed for the tests).
+std::string ResultReason(const char* call, HRESULT hr, QVLanguage language, bool perUser, bool machineWritable);
 // `entry` raised a structured exception.
 std::string FaultReason(const char* entry, DWORD code, std::uintptr_t address, QVLanguage language);
 // The executable server could not be started, ended with a non-zero exit
 // code, or was still running after the time-out.
 std::string StartFailureReason(const std::string& path, const std::string& fileName, DWORD error,
                                QVLanguage language);
-std::string ExitCodeReason(const std::string& fileName, DWORD exitCode, QVLanguage language);
+// An exit code that reads as access denied advises as ResultReason does; a
+// bare ERROR_ACCESS_DENIED (5) only when the process lacks the rights.
+std::string ExitCodeReason(const std::string& fileName, DWORD exitCode, QVLanguage language, bool perUser = false);
+std::string ExitCodeReason(const std::string& fileName, DWORD exitCode, QVLanguage language, bool perUser,
+                           bool machineWritable);
 std::string TimeoutReason(const std::string& fileName, unsigned timeoutMs, QVLanguage language);
 // The user stopped the executable server after `afterMs`.
 std::string ExeStoppedReason(const std::string& fileName, unsigned afterMs, QVLanguage language);

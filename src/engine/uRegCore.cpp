@@ -22,7 +22,22 @@ namespace {
 // Indexed by the direction: 0 register, 1 unregister.
 const char* const kEntryPoints[2] = {"DllRegisterServer", "DllUnregisterServer"};
 const char* const kSwitches[2] = {" /regserver", " /unregserver"};
+// The switches of a registration for the current user alone: a convention
+// of executable servers that not every server knows.
+const char* const kPerUserSwitches[2] = {" /RegServerPerUser", " /UnregServerPerUser"};
 const char* const kTypeLibEntries[2] = {"RegisterTypeLib", "UnRegisterTypeLib"};
+const char* const kUserTypeLibEntries[2] = {"RegisterTypeLibForUser", "UnRegisterTypeLibForUser"};
+
+// The per-user type library calls, bound at run time: Windows before Vista
+// SP1 lacks them, and there the redirected HKEY_CLASSES_ROOT alone sends
+// the plain calls to the current user's classes.
+using TRegisterForUser = HRESULT(WINAPI*)(ITypeLib*, OLECHAR*, OLECHAR*);
+using TUnregisterForUser = HRESULT(WINAPI*)(REFGUID, WORD, WORD, LCID, SYSKIND);
+
+FARPROC OleAutProc(const char* name) {
+    HMODULE oleaut = GetModuleHandleA("oleaut32.dll");
+    return oleaut ? GetProcAddress(oleaut, name) : nullptr;
+}
 const char* const kInstallEntry = "DllInstall";
 
 // DllInstall(bInstall, pszCmdLine), called through CallGuarded, which calls
@@ -171,7 +186,8 @@ bool FileExistsReady(const std::string& path) {
 TRegOutcome RunExecutableCore(const std::string& path, bool register_, const TRegContext& context) {
     const int direction = register_ ? 0 : 1;
     const std::string fileName = ExtractFileName(path);
-    const std::string subject = fileName + kSwitches[direction];
+    const char* const switch_ = (context.perUser ? kPerUserSwitches : kSwitches)[direction];
+    const std::string subject = fileName + switch_;
     // The program's path in quotes, so that a path with blanks reaches the
     // server as one argument, then the switch after one blank. No console:
     // a console server must not share the runner's, where the user's Ctrl+C
@@ -180,7 +196,7 @@ TRegOutcome RunExecutableCore(const std::string& path, bool register_, const TRe
     // command line names it as the user did.
     TChildProcess server;
     DWORD error = 0;
-    if (!server.Start(NativeViewOf(path), "\"" + path + "\"" + kSwitches[direction], CREATE_NO_WINDOW, error)) {
+    if (!server.Start(NativeViewOf(path), "\"" + path + "\"" + switch_, CREATE_NO_WINDOW, error)) {
         return Failure(TFailure::ExeFailed, qv::LoadFmt(IDS_EXE_FAILED, subject),
                        StartFailureReason(path, fileName, error, context.language));
     }
@@ -201,7 +217,7 @@ TRegOutcome RunExecutableCore(const std::string& path, bool register_, const TRe
     server.Detach();
     if (exitCode != 0) {
         return Failure(TFailure::ExeFailed, qv::LoadFmt(IDS_EXE_FAILED, subject),
-                       ExitCodeReason(fileName, exitCode, context.language));
+                       ExitCodeReason(fileName, exitCode, context.language, context.perUser));
     }
     return Success(qv::LoadFmt(IDS_EXE_SUCCESS, subject));
 }
@@ -211,6 +227,48 @@ namespace {
 void Publish(const TRegContext& context, TPhase phase) {
     if (context.onPhase) context.onPhase(phase);
 }
+
+// oleaut32's switch that makes RegisterTypeLib honour a redirected
+// HKEY_CLASSES_ROOT (Windows 7 and later; Wine 8 lacks it). It has no way
+// back: once on, it stays on for the process.
+void EnablePerUserTypeLibraries() {
+    using TEnable = void(WINAPI*)();
+    static bool done = false;
+    if (done) return;
+    done = true;
+    HMODULE oleaut = GetModuleHandleA("oleaut32.dll");
+    if (!oleaut) oleaut = LoadLibraryA("oleaut32.dll");
+    auto enable = reinterpret_cast<TEnable>(
+        reinterpret_cast<void*>(oleaut ? GetProcAddress(oleaut, "OaEnablePerUserTLibRegistration") : nullptr));
+    if (enable) enable();
+}
+
+}  // namespace
+
+TUserClassesScope::TUserClassesScope(bool active) {
+    if (!active) return;
+    HKEY classes = nullptr;
+    // Only whole predefined keys can be redirected: HKEY_CLASSES_ROOT as a
+    // whole now means the current user's classes.
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Classes", 0, nullptr, REG_OPTION_NON_VOLATILE,
+                        KEY_ALL_ACCESS, nullptr, &classes, nullptr) != ERROR_SUCCESS) {
+        return;
+    }
+    if (RegOverridePredefKey(HKEY_CLASSES_ROOT, classes) != ERROR_SUCCESS) {
+        RegCloseKey(classes);
+        return;
+    }
+    classes_ = classes;
+    EnablePerUserTypeLibraries();
+}
+
+TUserClassesScope::~TUserClassesScope() {
+    if (!classes_) return;
+    RegOverridePredefKey(HKEY_CLASSES_ROOT, nullptr);
+    RegCloseKey(static_cast<HKEY>(classes_));
+}
+
+namespace {
 
 }  // namespace
 
@@ -291,6 +349,9 @@ TRegOutcome RegisterLibraryCore(const std::string& path, bool register_, const T
     // The loader appends ".dll" to a name without extension; a trailing dot
     // makes it load the file exactly as named.
     if (ExtractFileExt(loadPath).empty()) loadPath += '.';
+    // From the library's DllMain to its unloading, its writes to
+    // HKEY_CLASSES_ROOT go to the current user's classes.
+    TUserClassesScope userClasses(context.perUser);
     Publish(context, TPhase::Loading);
     UINT oldMode = SetErrorMode(SEM_FAILCRITICALERRORS);
     qv::Module library(HasFolderPart(loadPath) ? LoadLibraryExA(loadPath.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH)
@@ -360,7 +421,7 @@ TRegOutcome RegisterLibraryCore(const std::string& path, bool register_, const T
             library.reset();
             Publish(context, TPhase::Idle);
             return Failure(TFailure::Returned, qv::LoadFmt(IDS_CALL_FAILED, name, fileName),
-                           ResultReason(name, call.result, context.language));
+                           ResultReason(name, call.result, context.language, context.perUser));
         }
     }
     Publish(context, TPhase::Unloading);
@@ -399,7 +460,7 @@ pe::TMachine TypeLibraryMachine(const std::string& path) {
 
 TRegOutcome RegisterTypeLibraryCore(const std::string& path, bool register_, const TRegContext& context) {
     const int direction = register_ ? 0 : 1;
-    const char* entry = kTypeLibEntries[direction];
+    const char* entry = (context.perUser ? kUserTypeLibEntries : kTypeLibEntries)[direction];
     const std::string fileName = ExtractFileName(path);
     if (!FileExistsReady(path)) {
         return Failure(TFailure::NotFound, qv::LoadFmt(IDS_LIB_NOT_FOUND, path),
@@ -432,18 +493,31 @@ TRegOutcome RegisterTypeLibraryCore(const std::string& path, bool register_, con
     MultiByteToWideChar(CP_ACP, 0, loadPath.c_str(), -1, wide.data(), length);
 
     Publish(context, TPhase::TypeLibrary);
+    // For the current user the per-user calls register; where the system
+    // registers them machine-wide anyway (Wine 8), the redirected
+    // HKEY_CLASSES_ROOT still keeps them out of the machine's classes.
+    TUserClassesScope userClasses(context.perUser);
     UINT oldMode = SetErrorMode(SEM_FAILCRITICALERRORS);
     ITypeLib* library = nullptr;
     const char* failedCall = "LoadTypeLibEx";
-    HRESULT hr = LoadTypeLibEx(wide.data(), register_ ? REGKIND_REGISTER : REGKIND_NONE, &library);
+    HRESULT hr = LoadTypeLibEx(wide.data(), register_ && !context.perUser ? REGKIND_REGISTER : REGKIND_NONE, &library);
     SetErrorMode(oldMode);
+    if (SUCCEEDED(hr) && register_ && context.perUser) {
+        failedCall = "RegisterTypeLibForUser";
+        auto forUser = reinterpret_cast<TRegisterForUser>(reinterpret_cast<void*>(OleAutProc(failedCall)));
+        hr = forUser ? forUser(library, wide.data(), nullptr) : RegisterTypeLib(library, wide.data(), nullptr);
+    }
     if (SUCCEEDED(hr) && !register_) {
         TLIBATTR* attributes = nullptr;
         hr = library->GetLibAttr(&attributes);
         if (SUCCEEDED(hr)) {
-            failedCall = "UnRegisterTypeLib";
-            hr = UnRegisterTypeLib(attributes->guid, attributes->wMajorVerNum, attributes->wMinorVerNum,
-                                   attributes->lcid, attributes->syskind);
+            failedCall = context.perUser ? "UnRegisterTypeLibForUser" : "UnRegisterTypeLib";
+            auto forUser = context.perUser ? reinterpret_cast<TUnregisterForUser>(
+                                                 reinterpret_cast<void*>(OleAutProc(failedCall)))
+                                           : nullptr;
+            hr = (forUser ? forUser : UnRegisterTypeLib)(attributes->guid, attributes->wMajorVerNum,
+                                                         attributes->wMinorVerNum, attributes->lcid,
+                                                         attributes->syskind);
             library->ReleaseTLibAttr(attributes);
         }
     }
@@ -451,7 +525,7 @@ TRegOutcome RegisterTypeLibraryCore(const std::string& path, bool register_, con
     Publish(context, TPhase::Idle);
     if (FAILED(hr)) {
         return Failure(TFailure::Returned, qv::LoadFmt(IDS_CALL_FAILED, entry, fileName),
-                       ResultReason(failedCall, hr, context.language));
+                       ResultReason(failedCall, hr, context.language, context.perUser));
     }
     return Success(qv::LoadFmt(IDS_CALL_SUCCESS, entry, fileName));
 }

@@ -4,7 +4,8 @@
 // program, the helpers and the console runner all register through these
 // functions; each shows the outcome in its own way.
 //
-// Executable servers are started with "/regserver" or "/unregserver", type
+// Executable servers are started with "/regserver" or "/unregserver" (their
+// per-user forms for a registration for the current user alone), type
 // libraries go through the type library API, and every other file is read
 // as a Windows program file and then loaded as a library whose
 // DllRegisterServer or DllUnregisterServer is called (with or instead of
@@ -113,6 +114,12 @@ struct TRegContext {
     // Any success code of an entry point (S_FALSE too) counts as success,
     // not only S_OK.
     bool anySuccessCode = false;
+    // Registers for the current user alone, in
+    // HKEY_CURRENT_USER\Software\Classes, which needs no administrator: while a library's entry points
+    // run, HKEY_CLASSES_ROOT is redirected there; type libraries use the
+    // per-user type library calls; executable servers get
+    // "/RegServerPerUser" or "/UnregServerPerUser".
+    bool perUser = false;
 };
 
 // Registers (true) or unregisters the file at `path`. Never throws except
@@ -124,6 +131,24 @@ TRegOutcome RegisterFileCore(const std::string& path, bool register_, const TReg
 TRegOutcome RunExecutableCore(const std::string& path, bool register_, const TRegContext& context);
 TRegOutcome RegisterLibraryCore(const std::string& path, bool register_, const TRegContext& context);
 TRegOutcome RegisterTypeLibraryCore(const std::string& path, bool register_, const TRegContext& context);
+
+// While an active object lives, HKEY_CLASSES_ROOT of this process means
+// HKEY_CURRENT_USER\Software\Classes (created when missing), and oleaut32,
+// where it offers the switch, registers type libraries there too. Ended
+// with the object; an inactive one, or one whose key cannot be opened,
+// changes nothing. One at a time per process.
+class TUserClassesScope {
+public:
+    explicit TUserClassesScope(bool active);
+    ~TUserClassesScope();
+    TUserClassesScope(const TUserClassesScope&) = delete;
+    TUserClassesScope& operator=(const TUserClassesScope&) = delete;
+    // True while HKEY_CLASSES_ROOT is redirected.
+    bool Active() const { return classes_ != nullptr; }
+
+private:
+    void* classes_ = nullptr;  // the HKEY of the current user's classes
+};
 
 // True only when the path's drive is present and ready and a file (not a
 // folder) of that name exists; never lets the system prompt for a disk.

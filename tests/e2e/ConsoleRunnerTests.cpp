@@ -671,3 +671,174 @@ TEST(ConsoleRunner, Regsvr32ExitCodes) {
     }
     EXPECT_EQ(RunCmd("run " + Quoted(dir + "missing.kvx") + " --regsvr32-exit-codes").exitCode, 1u);
 }
+
+namespace {
+
+// A value of a key in one registry view; "<absent>" when the key is missing,
+// "<no value>" when it has no such value.
+std::string ValueInView(HKEY root, const std::string& key, const char* name, REGSAM view) {
+    HKEY opened = nullptr;
+    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ | view, &opened) != ERROR_SUCCESS) return "<absent>";
+    char value[MAX_PATH * 2] = {};
+    DWORD size = sizeof value - 1;
+    const LONG status = RegQueryValueExA(opened, name, nullptr, nullptr, reinterpret_cast<BYTE*>(value), &size);
+    RegCloseKey(opened);
+    return status == ERROR_SUCCESS ? std::string(value) : "<no value>";
+}
+
+void SetInView(HKEY root, const std::string& key, const std::string& value, REGSAM view) {
+    HKEY created = nullptr;
+    if (RegCreateKeyExA(root, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr, &created, nullptr) ==
+        ERROR_SUCCESS) {
+        RegSetValueExA(created, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                       static_cast<DWORD>(value.size() + 1));
+        RegCloseKey(created);
+    }
+}
+
+void DeleteInView(HKEY root, const std::string& parent, const std::string& child, REGSAM view) {
+    HKEY opened = nullptr;
+    if (RegOpenKeyExA(root, parent.c_str(), 0, KEY_ALL_ACCESS | view, &opened) == ERROR_SUCCESS) {
+        RegDeleteTreeA(opened, child.c_str());
+        RegCloseKey(opened);
+    }
+}
+
+const REGSAM kViews[] = {KEY_WOW64_32KEY, KEY_WOW64_64KEY};
+
+}  // namespace
+
+// --per-user writes a server's classes into the current user's classes
+// (HKEY_CURRENT_USER\Software\Classes), in the view of the server's bitness, and leaves the machine's
+// classes as they were, in both views: a registration of the same class
+// for all users, planted first, is neither overwritten by registering nor
+// removed by unregistering. Each entry is read in the view of its server's
+// bitness: on 64-bit Windows a 32-bit server's CLSID keys go to the user's
+// Wow6432Node; Wine 8 keeps one view of HKEY_CURRENT_USER\Software\Classes
+// for both bitnesses (the 64-bit OkServer overwrites the 32-bit one's entry
+// there), so under Wine both views read the same key.
+TEST(ConsoleRunner, PerUserRegistersIntoTheCurrentUsersClassesAlone) {
+    namespace ts = TestServers;
+    const std::string classes = "Software\\Classes\\";
+    const std::string clsid = std::string("CLSID\\") + ts::kOkServerClsidString;
+    const std::string typeLib = std::string("TypeLib\\") + ts::kTestLibLibidString;
+    const struct {
+        const char* file;
+        std::string parent, child;  // the server's key below the classes
+        std::string valueKey;       // holds the file's path as its default value
+        REGSAM view;                // where the current user's entry lands
+        const char* done;
+    } rows[] = {
+        {ts::kOkServerFile, "CLSID", ts::kOkServerClsidString, ts::kOkServerInprocKey, KEY_WOW64_32KEY,
+         "Call to 'DllRegisterServer' in 'OkServer.dll' completed with success."},
+        {"x64\\OkServer.dll", "CLSID", ts::kOkServerClsidString, ts::kOkServerInprocKey, KEY_WOW64_64KEY,
+         "Call to 'DllRegisterServer' in 'OkServer.dll' completed with success."},
+        {ts::kTestLibFile, "TypeLib", ts::kTestLibLibidString, typeLib + "\\1.0\\0\\win32", KEY_WOW64_32KEY,
+         "Call to 'RegisterTypeLibForUser' in 'TestLib.tlb' completed with success."},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.file);
+        const std::string file = Data(row.file);
+        for (REGSAM view : kViews) {
+            DeleteInView(HKEY_CURRENT_USER, classes + row.parent, row.child, view);
+            SetInView(HKEY_LOCAL_MACHINE, classes + row.valueKey, view == KEY_WOW64_32KEY ? "machine 32" : "machine 64",
+                      view);
+        }
+        auto machine = [&] {
+            Strings values;
+            for (REGSAM view : kViews) values.push_back(ValueInView(HKEY_LOCAL_MACHINE, classes + row.valueKey, nullptr, view));
+            return values;
+        };
+        const Strings before = machine();
+        // TypeLib is one key for both views, CLSID one per view.
+        for (const std::string& value : before) ASSERT_EQ(value.rfind("machine ", 0), 0u) << value;
+
+        TConsoleRun registered = RunCmd("register --per-user " + Quoted(file));
+        EXPECT_EQ(registered.exitCode, 0u) << registered.out;
+        EXPECT_NE(registered.out.find(row.done), std::string::npos) << registered.out;
+        EXPECT_EQ(ValueInView(HKEY_CURRENT_USER, classes + row.valueKey, nullptr, row.view), file);
+        EXPECT_EQ(machine(), before) << "the machine's classes were changed";
+
+        TConsoleRun unregistered = RunCmd("unregister --per-user " + Quoted(file));
+        EXPECT_EQ(unregistered.exitCode, 0u) << unregistered.out;
+        for (REGSAM view : kViews) {
+            EXPECT_EQ(ValueInView(HKEY_CURRENT_USER, classes + row.valueKey, nullptr, view), "<absent>");
+        }
+        EXPECT_EQ(machine(), before) << "the machine's registration was removed";
+        for (REGSAM view : kViews) {
+            DeleteInView(HKEY_LOCAL_MACHINE, classes + row.parent, row.child, view);
+            DeleteInView(HKEY_CURRENT_USER, classes + row.parent, row.child, view);
+        }
+    }
+}
+
+// An executable server registered for the current user is started with the
+// per-user switches; the test server then writes under HKEY_CURRENT_USER.
+// With the other options (--install stays with libraries) the switch is the
+// same.
+TEST(ConsoleRunner, PerUserStartsExecutableServersWithThePerUserSwitches) {
+    namespace ts = TestServers;
+    const std::string server = Data(ts::kExeServerFile);
+    const struct {
+        const char* arguments;
+        const char* done;
+        const char* commandLineEnd;  // "" when the key must be gone
+    } rows[] = {
+        {"register --per-user", "'ExeServer.exe /RegServerPerUser' completed with success.", "\" /RegServerPerUser"},
+        {"unregister --per-user --install", "'ExeServer.exe /UnregServerPerUser' completed with success.", ""},
+        {"register --install=x --per-user --json", "'ExeServer.exe /RegServerPerUser' completed with success.",
+         "\" /RegServerPerUser"},
+        {"unregister --per-user", "'ExeServer.exe /UnregServerPerUser' completed with success.", ""},
+    };
+    testenv::DeleteTree(HKEY_CURRENT_USER, ts::kExeServerKey);
+    testenv::DeleteTree(HKEY_LOCAL_MACHINE, ts::kExeServerKey);
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.arguments);
+        TConsoleRun run = RunCmd(std::string(row.arguments) + " " + Quoted(server));
+        EXPECT_EQ(run.exitCode, 0u) << run.out;
+        EXPECT_NE(run.out.find(row.done), std::string::npos) << run.out;
+        const std::string commandLine =
+            testenv::ReadString(HKEY_CURRENT_USER, ts::kExeServerKey, ts::kExeServerCommandLineValueName);
+        if (*row.commandLineEnd) {
+            EXPECT_EQ(commandLine, Quoted(server) + " /RegServerPerUser");
+        } else {
+            EXPECT_EQ(commandLine, "<absent>");
+        }
+        EXPECT_FALSE(testenv::KeyExists(HKEY_LOCAL_MACHINE, ts::kExeServerKey)) << "registered for all users";
+    }
+    testenv::DeleteTree(HKEY_CURRENT_USER, ts::kExeServerKey);
+}
+
+// A batch run for the current user, with the other options: both bitnesses
+// end in the current user's classes, never in the machine's.
+TEST(ConsoleRunner, PerUserBatchRunsWithTheOtherOptions) {
+    namespace ts = TestServers;
+    const std::string dir = testenv::MakeTempDir("cmd-per-user-batch");
+    const std::string x86 = Data(ts::kOkServerFile), x64 = Data("x64\\OkServer.dll");
+    testenv::WriteFile(dir + "mine.kvx", "; Quorvandel Corvantis File\r\n" + x86 + "\r\n" + x64 + "\r\n");
+    const std::string inproc = std::string("Software\\Classes\\") + ts::kOkServerInprocKey;
+    const struct {
+        const char* arguments;
+        const char* summary;
+        const char* inUser;  // the path in the current user's 64-bit view ("<absent>": none)
+    } rows[] = {
+        {"run mine.kvx --per-user --unregister-first --continue --log NUL", "2 unregistered, 2 registered, 0 failed",
+         "x64"},
+        {"run mine.kvx --unregister --per-user --stop-after 1", "2 unregistered, 0 failed, 0 not run", "<absent>"},
+    };
+    for (REGSAM view : kViews) {
+        DeleteInView(HKEY_LOCAL_MACHINE, "Software\\Classes\\CLSID", ts::kOkServerClsidString, view);
+        DeleteInView(HKEY_CURRENT_USER, "Software\\Classes\\CLSID", ts::kOkServerClsidString, view);
+    }
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.arguments);
+        TConsoleRun run = RunCmd(row.arguments, dir);
+        EXPECT_EQ(run.exitCode, 0u) << run.out;
+        EXPECT_NE(run.out.find(row.summary), std::string::npos) << run.out;
+        EXPECT_EQ(ValueInView(HKEY_CURRENT_USER, inproc, nullptr, KEY_WOW64_64KEY),
+                  std::string(row.inUser) == "x64" ? x64 : row.inUser);
+        for (REGSAM view : kViews) {
+            EXPECT_EQ(ValueInView(HKEY_LOCAL_MACHINE, inproc, nullptr, view), "<absent>") << "registered for all users";
+        }
+    }
+}

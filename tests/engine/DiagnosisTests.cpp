@@ -23,6 +23,7 @@ struct TDiagnosisCase {
     QVLanguage language;
     const char* message;  // empty: success
     std::vector<const char*> reasons;  // each must appear in the details
+    bool perUser = false;  // registered for the current user alone
 };
 
 const TDiagnosisCase kCases[] = {
@@ -40,15 +41,30 @@ const TDiagnosisCase kCases[] = {
     {"SelfRegClassServer.dll", true, qlEnglish, "Call to 'DllRegisterServer' failed in 'SelfRegClassServer.dll'.",
      {"DllRegisterServer returned 0x80040201 (SELFREG_E_CLASS).", "could not register one or more of its classes"}},
     {"AccessDeniedServer.dll", false, qlEnglish, "Call to 'DllUnregisterServer' failed in 'AccessDeniedServer.dll'.",
-     {"returned 0x80070005 (E_ACCESSDENIED)", "Run Corvantis as administrator."}},
+     {"returned 0x80070005 (E_ACCESSDENIED)",
+      "Run Corvantis as administrator, or register the server for the current user alone with CorvantisCmd "
+      "--per-user."}},
     {"AccessDeniedServer.dll", true, qlPortuguese, "Call to 'DllRegisterServer' failed in 'AccessDeniedServer.dll'.",
-     {"DllRegisterServer devolveu 0x80070005 (E_ACCESSDENIED).", "Execute o Corvantis como administrador."}},
+     {"DllRegisterServer devolveu 0x80070005 (E_ACCESSDENIED).",
+      "Execute o Corvantis como administrador, ou registre o servidor s\u00F3 para o usu\u00E1rio atual com "
+      "CorvantisCmd --per-user."}},
+    // For the current user alone, the advice is no longer --per-user.
+    {"AccessDeniedServer.dll", true, qlEnglish, "Call to 'DllRegisterServer' failed in 'AccessDeniedServer.dll'.",
+     {"returned 0x80070005 (E_ACCESSDENIED)", "although the server was registered for the current user alone",
+      "Run Corvantis as administrator."},
+     true},
+    {"x64\\AccessDeniedServer.dll", false, qlPortuguese,
+     "Call to 'DllUnregisterServer' failed in 'AccessDeniedServer.dll'.",
+     {"embora o servidor fosse registrado s\u00F3 para o usu\u00E1rio atual"}, true},
+    {"ExeServerDenied.exe", true, qlEnglish, "'ExeServerDenied.exe /RegServerPerUser' failed.",
+     {"0x80070005 (E_ACCESSDENIED)", "although the server was registered for the current user alone"}, true},
     {"SFalseServer.dll", true, qlEnglish, "Call to 'DllRegisterServer' failed in 'SFalseServer.dll'.",
      {"returned 0x00000001 (S_FALSE).", "only S_OK (0) counts as success"}},
     {"ExeServerFail.exe", true, qlEnglish, "'ExeServerFail.exe /regserver' failed.",
      {"'ExeServerFail.exe' ended with exit code 3 (0x00000003)."}},
     {"ExeServerDenied.exe", true, qlEnglish, "'ExeServerDenied.exe /regserver' failed.",
-     {"Read as an HRESULT, the exit code is 0x80070005 (E_ACCESSDENIED).", "administrator"}},
+     {"Read as an HRESULT, the exit code is 0x80070005 (E_ACCESSDENIED).", "administrator, or register the server "
+      "for the current user alone with CorvantisCmd --per-user."}},
     {"TypeLibOnly.dll", true, qlEnglish, "DllRegisterServer procedure not found in 'TypeLibOnly.dll'.",
      {"is a type library container"}},
     {"NoUnregServer.dll", false, qlEnglish, "DllUnregisterServer procedure not found in 'NoUnregServer.dll'.",
@@ -84,6 +100,7 @@ TEST(Diagnosis, EveryKindOfFailureSaysWhy) {
         SCOPED_TRACE(c.file);
         engine::TRegContext context;
         context.language = c.language;
+        context.perUser = c.perUser;
         engine::UseHelpers(context);
         engine::TRegOutcome outcome = engine::RegisterFileCore(TestDataDir() + c.file, c.register_, context);
         if (*c.message == '\0') {
@@ -161,4 +178,59 @@ TEST(Diagnosis, DependencyWalkSearchesLikeTheHelpersLoader) {
         }
         EXPECT_EQ(missing, c.missing);
     }
+}
+
+// Access denied, however it comes back, advises running as administrator or
+// registering for the current user alone; registered for the current user,
+// only the administrator. Codes that say nothing of rights by themselves (a
+// server's SELFREG_E_CLASS, an exit code of 5) advise so only when the
+// process may not write the machine's classes. (Wine grants every right,
+// so the rights are given here; the probe itself is checked below.)
+TEST(Diagnosis, AccessDeniedAdvisesAnAdministratorOrThePerUserOption) {
+    const char* const perUserAdvice = "or register the server for the current user alone with CorvantisCmd --per-user.";
+    const char* const typeLibAdvice = "or register it for the current user alone with CorvantisCmd --per-user.";
+    const char* const userAlone = "although the server was registered for the current user alone";
+    const char* const likelyCause = "HKEY_LOCAL_MACHINE\\Software\\Classes, which is the likely cause.";
+    const struct {
+        bool exitCode;  // read as an executable server's exit code, else as a returned HRESULT
+        DWORD value;
+        bool perUser, machineWritable;
+        QVLanguage language;
+        std::vector<const char*> present;
+        std::vector<const char*> absent;
+    } rows[] = {
+        {false, 0x80070005, false, true, qlEnglish, {"(E_ACCESSDENIED)", perUserAdvice}, {userAlone, likelyCause}},
+        {false, 0x80070005, true, true, qlEnglish, {userAlone, "Run Corvantis as administrator."}, {perUserAdvice}},
+        {false, 0x8002801C, false, true, qlEnglish, {"(TYPE_E_REGISTRYACCESS)", typeLibAdvice}, {}},
+        {false, 0x8002801C, true, true, qlEnglish, {"current user's classes (HKEY_CURRENT_USER\\Software\\Classes)"},
+         {typeLibAdvice}},
+        {false, 0x80040201, false, false, qlEnglish, {"(SELFREG_E_CLASS)", likelyCause, perUserAdvice}, {}},
+        {false, 0x80040200, false, false, qlPortuguese,
+         {"(SELFREG_E_TYPELIB)", "o que \u00E9 a causa prov\u00E1vel", "CorvantisCmd --per-user."}, {}},
+        {false, 0x80040201, false, true, qlEnglish, {"(SELFREG_E_CLASS)"}, {likelyCause, perUserAdvice}},
+        {false, 0x80040201, true, false, qlEnglish, {"(SELFREG_E_CLASS)"}, {likelyCause, perUserAdvice}},
+        {false, 0x80004005, false, false, qlEnglish, {"(E_FAIL)"}, {likelyCause, perUserAdvice}},
+        {true, 0x80070005, false, true, qlEnglish, {"(E_ACCESSDENIED)", perUserAdvice}, {}},
+        {true, 0x80070005, true, true, qlPortuguese, {"embora o servidor fosse registrado"}, {"--per-user"}},
+        {true, ERROR_ACCESS_DENIED, false, false, qlEnglish, {"exit code 5 (0x00000005)", likelyCause, perUserAdvice},
+         {}},
+        {true, ERROR_ACCESS_DENIED, false, true, qlEnglish, {"exit code 5 (0x00000005)"}, {likelyCause}},
+        {true, ERROR_ACCESS_DENIED, true, false, qlEnglish, {"exit code 5 (0x00000005)"}, {likelyCause}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::to_string(row.value) + (row.exitCode ? " exit" : " result") +
+                     (row.perUser ? " per-user" : "") + (row.machineWritable ? " writable" : ""));
+        const std::string details =
+            row.exitCode
+                ? engine::ExitCodeReason("S.exe", row.value, row.language, row.perUser, row.machineWritable)
+                : engine::ResultReason("DllRegisterServer", static_cast<HRESULT>(row.value), row.language, row.perUser,
+                                       row.machineWritable);
+        for (const char* text : row.present) EXPECT_NE(details.find(text), std::string::npos) << text << "\n" << details;
+        for (const char* text : row.absent) EXPECT_EQ(details.find(text), std::string::npos) << text << "\n" << details;
+    }
+    // Wine runs every program with every right: the machine's classes are
+    // writable, so a server's SELFREG_E_CLASS carries no advice.
+    EXPECT_TRUE(engine::MachineClassesWritable());
+    EXPECT_EQ(engine::ResultReason("DllRegisterServer", static_cast<HRESULT>(0x80040201L), qlEnglish).find(likelyCause),
+              std::string::npos);
 }

@@ -207,3 +207,119 @@ TEST(Helpers, ATaskRunMixesBothBitnessesWithTheSameRules) {
     EXPECT_EQ(InprocPath(KEY_WOW64_64KEY), "");
     EXPECT_EQ(InprocPath(KEY_WOW64_32KEY), "");
 }
+
+namespace {
+
+// The default value of a key below the classes of `root`, in one view; ""
+// when the key is absent.
+std::string ClassesValue(HKEY root, const std::string& key, REGSAM view) {
+    HKEY opened = nullptr;
+    if (RegOpenKeyExA(root, ("Software\\Classes\\" + key).c_str(), 0, KEY_READ | view, &opened) != ERROR_SUCCESS) {
+        return "";
+    }
+    char value[MAX_PATH * 2] = {};
+    DWORD size = sizeof value - 1;
+    RegQueryValueExA(opened, nullptr, nullptr, nullptr, reinterpret_cast<BYTE*>(value), &size);
+    RegCloseKey(opened);
+    return value;
+}
+
+void DeleteClassesKey(HKEY root, const std::string& key) {
+    for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
+        HKEY classes = nullptr;
+        if (RegOpenKeyExA(root, "Software\\Classes", 0, KEY_ALL_ACCESS | view, &classes) == ERROR_SUCCESS) {
+            RegDeleteTreeA(classes, key.c_str());
+            RegCloseKey(classes);
+        }
+    }
+}
+
+}  // namespace
+
+// One session registers for the current user and for all users apart: a
+// helper that registered for the current user is replaced before it
+// registers for all users (oleaut32's per-user switch cannot be turned
+// off), and neither registration touches the other's classes.
+TEST(Helpers, OneSessionKeepsTheCurrentUserAndAllUsersApart) {
+    SKIP_IN_64_BIT();
+    const struct {
+        const char* file;
+        bool perUser, register_;
+        bool inUser, inMachine;  // where the file is registered afterwards
+    } steps[] = {
+        {ts::kOkServerFile, true, true, true, false},
+        {ts::kOkServerFile, false, true, true, true},
+        {ts::kOkServerFile, true, false, false, true},
+        {ts::kOkServerFile, false, false, false, false},
+        {"x64\\OkServer.dll", false, true, false, true},
+        {"x64\\OkServer.dll", true, true, true, true},
+        {"x64\\OkServer.dll", true, false, false, true},
+        {"x64\\OkServer.dll", false, false, false, false},
+    };
+    DeleteClassesKey(HKEY_CURRENT_USER, ts::kOkServerClsidKey);
+    DeleteClassesKey(HKEY_LOCAL_MACHINE, ts::kOkServerClsidKey);
+    engine::THelperSession session;
+    unsigned long lastHelper[2] = {0, 0};
+    int lastScope[2] = {-1, -1};
+    for (const auto& step : steps) {
+        SCOPED_TRACE(std::string(step.file) + (step.perUser ? " per user" : " all users") +
+                     (step.register_ ? " register" : " unregister"));
+        const bool x64 = std::string(step.file).rfind("x64", 0) == 0;
+        const REGSAM view = x64 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
+        const std::string path = TestDataDir() + step.file;
+        engine::TRegContext context;
+        context.perUser = step.perUser;
+        engine::UseHelpers(context);
+        engine::TRegOutcome outcome = engine::RegisterFileCore(path, step.register_, context);
+        EXPECT_TRUE(outcome.success) << outcome.message << "\n" << outcome.details;
+        EXPECT_EQ(ClassesValue(HKEY_CURRENT_USER, ts::kOkServerInprocKey, view), step.inUser ? path : "");
+        EXPECT_EQ(ClassesValue(HKEY_LOCAL_MACHINE, ts::kOkServerInprocKey, view), step.inMachine ? path : "");
+        // The same helper for the same scope, a new one when it changes.
+        const unsigned long helper = session.For(x64 ? engine::pe::TMachine::X64 : engine::pe::TMachine::X86).ProcessId();
+        EXPECT_NE(helper, 0ul);
+        const int slot = x64 ? 1 : 0;
+        if (lastScope[slot] != -1) {
+            EXPECT_EQ(helper == lastHelper[slot], lastScope[slot] == static_cast<int>(step.perUser));
+        }
+        lastHelper[slot] = helper;
+        lastScope[slot] = step.perUser;
+    }
+    DeleteClassesKey(HKEY_CURRENT_USER, ts::kOkServerClsidKey);
+    DeleteClassesKey(HKEY_LOCAL_MACHINE, ts::kOkServerClsidKey);
+}
+
+// While the scope lives, a write to HKEY_CLASSES_ROOT lands in the current
+// user's classes; before and after it, and with an inactive scope, in the
+// machine's.
+TEST(Helpers, TheUserClassesScopeRedirectsTheClassesRootWhileItLives) {
+    const char* const probe = "CorvantisScopeProbe";
+    auto write = [probe] {
+        HKEY key = nullptr;
+        if (RegCreateKeyExA(HKEY_CLASSES_ROOT, probe, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) ==
+            ERROR_SUCCESS) {
+            RegSetValueExA(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>("x"), 2);
+            RegCloseKey(key);
+        }
+    };
+    const struct {
+        bool active, inUser;
+    } rows[] = {{true, true}, {false, false}, {true, true}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.active ? "active" : "inactive");
+        DeleteClassesKey(HKEY_CURRENT_USER, probe);
+        DeleteClassesKey(HKEY_LOCAL_MACHINE, probe);
+        {
+            engine::TUserClassesScope scope(row.active);
+            EXPECT_EQ(scope.Active(), row.active);
+            write();
+        }
+        EXPECT_EQ(ClassesValue(HKEY_CURRENT_USER, probe, 0), row.inUser ? "x" : "");
+        EXPECT_EQ(ClassesValue(HKEY_LOCAL_MACHINE, probe, 0), row.inUser ? "" : "x");
+        // Once the scope has ended, the machine's classes again.
+        DeleteClassesKey(HKEY_LOCAL_MACHINE, probe);
+        write();
+        EXPECT_EQ(ClassesValue(HKEY_LOCAL_MACHINE, probe, 0), "x");
+    }
+    DeleteClassesKey(HKEY_CURRENT_USER, probe);
+    DeleteClassesKey(HKEY_LOCAL_MACHINE, probe);
+}

@@ -5,6 +5,9 @@
 //     HKLM\Software\CorvantisTests\ExeServer  Path        = own module path
 //                                             CommandLine = GetCommandLineA()
 //   "/unregserver": deletes that key.
+//   "/regserverperuser" and "/unregserverperuser" (the switches of a
+//     registration for the current user alone): the same under
+//     HKEY_CURRENT_USER instead of HKEY_LOCAL_MACHINE.
 //   Anything else: does nothing. Every path exits with code 0.
 // ExeServerFail.exe (built with CORVANTIS_EXE_SERVER_FAIL)
 //   Touches nothing and exits with code 3 whatever the arguments.
@@ -45,22 +48,20 @@ std::string Lowered(const char *text) {
     return result;
 }
 
-int Register(const char *commandLine) {
+int Register(HKEY root, const char *commandLine) {
     using namespace TestServers;
     char path[MAX_PATH];
     DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
     if (length == 0 || length >= MAX_PATH) return 1;
-    if (FAILED(WriteStringValue(HKEY_LOCAL_MACHINE, kExeServerKey, kExeServerPathValueName,
-                                path)))
-        return 1;
-    if (FAILED(WriteStringValue(HKEY_LOCAL_MACHINE, kExeServerKey,
+    if (FAILED(WriteStringValue(root, kExeServerKey, kExeServerPathValueName, path))) return 1;
+    if (FAILED(WriteStringValue(root, kExeServerKey,
                                 kExeServerCommandLineValueName, commandLine)))
         return 1;
     return 0;
 }
 
-int Unregister() {
-    return FAILED(TestServers::DeleteKeyTree(HKEY_LOCAL_MACHINE, TestServers::kExeServerKey))
+int Unregister(HKEY root) {
+    return FAILED(TestServers::DeleteKeyTree(root, TestServers::kExeServerKey))
                ? 1
                : 0;
 }
@@ -81,8 +82,10 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     // received, program name and quoting included.
     const char *commandLine = GetCommandLineA();
     std::string lowered = Lowered(commandLine);
-    if (lowered.find("/unregserver") != std::string::npos) return Unregister();
-    if (lowered.find("/regserver") != std::string::npos) return Register(commandLine);
+    if (lowered.find("/unregserverperuser") != std::string::npos) return Unregister(HKEY_CURRENT_USER);
+    if (lowered.find("/regserverperuser") != std::string::npos) return Register(HKEY_CURRENT_USER, commandLine);
+    if (lowered.find("/unregserver") != std::string::npos) return Unregister(HKEY_LOCAL_MACHINE);
+    if (lowered.find("/regserver") != std::string::npos) return Register(HKEY_LOCAL_MACHINE, commandLine);
     return 0;
 #endif
 }

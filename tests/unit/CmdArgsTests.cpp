@@ -132,3 +132,38 @@ TEST(RunnerArguments, InstallOptionsAndTheirExitCodes) {
     };
     for (const auto& c : usage) EXPECT_EQ(cmd::UsageExitCode(c.first), c.second) << testing::PrintToString(c.first);
 }
+
+// --per-user stands anywhere, in any case, with every command and the other
+// options, and takes no value.
+TEST(RunnerArguments, PerUserCombinesWithTheOtherOptions) {
+    const struct {
+        Strings args;
+        bool accepted;
+        bool perUser;
+        TCommand command;
+        bool install;
+    } cases[] = {
+        {{"register", "a.dll"}, true, false, TCommand::Register, false},
+        {{"register", "a.dll", "--per-user"}, true, true, TCommand::Register, false},
+        {{"--PER-USER", "unregister", "a.dll", "--install=x"}, true, true, TCommand::Unregister, true},
+        {{"run", "b.kvx", "--per-user", "--unregister-first", "--json"}, true, true, TCommand::Run, false},
+        {{"register", "--per-user", "--install", "--no-register", "a.dll"}, true, true, TCommand::Register, true},
+        {{"register", "--", "--per-user"}, true, false, TCommand::Register, false},
+        {{"register", "a.dll", "--per-user=yes"}, false, false, TCommand::None, false},
+        {{"register", "a.dll", "--peruser"}, false, false, TCommand::None, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.args));
+        TRunnerArgs args;
+        std::string error;
+        ASSERT_EQ(ParseRunnerArguments(c.args, args, error), c.accepted) << error;
+        if (!c.accepted) {
+            EXPECT_FALSE(error.empty());
+            continue;
+        }
+        EXPECT_EQ(args.perUser, c.perUser);
+        EXPECT_EQ(args.command, c.command);
+        EXPECT_EQ(args.install, c.install);
+    }
+    EXPECT_NE(cmd::UsageText("CorvantisCmd").find("  --per-user "), std::string::npos);
+}

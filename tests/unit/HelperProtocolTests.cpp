@@ -54,11 +54,13 @@ TEST(HelperProtocol, RequestsRoundTripAndDamageIsRefused) {
         TEntryPoints entries;
         bool anySuccessCode;
         std::wstring text;
+        bool perUser;
     } cases[] = {
-        {TServerKind::Library, true, qlEnglish, TEntryPoints::Server, false, L""},
-        {TServerKind::TypeLibrary, false, qlPortuguese, TEntryPoints::Server, true, L""},
-        {TServerKind::Library, false, qlEnglish, TEntryPoints::ServerAndInstall, false, L"a\x00E7\x00E3o \x03A9 \x65E5"},
-        {TServerKind::Library, true, qlEnglish, TEntryPoints::InstallOnly, true, L"x"},
+        {TServerKind::Library, true, qlEnglish, TEntryPoints::Server, false, L"", false},
+        {TServerKind::TypeLibrary, false, qlPortuguese, TEntryPoints::Server, true, L"", true},
+        {TServerKind::Library, false, qlEnglish, TEntryPoints::ServerAndInstall, false, L"a\x00E7\x00E3o \x03A9 \x65E5",
+         true},
+        {TServerKind::Library, true, qlEnglish, TEntryPoints::InstallOnly, true, L"x", false},
     };
     for (const auto& c : cases) {
         THelperRequest sent;
@@ -69,6 +71,7 @@ TEST(HelperProtocol, RequestsRoundTripAndDamageIsRefused) {
         sent.entryPoints = c.entries;
         sent.anySuccessCode = c.anySuccessCode;
         sent.installText = c.text;
+        sent.perUser = c.perUser;
         THelperRequest got;
         got.installText = L"left over";
         ASSERT_TRUE(engine::DecodeRequest(engine::EncodeRequest(sent), got));
@@ -79,13 +82,16 @@ TEST(HelperProtocol, RequestsRoundTripAndDamageIsRefused) {
         EXPECT_EQ(got.entryPoints, c.entries);
         EXPECT_EQ(got.anySuccessCode, c.anySuccessCode);
         EXPECT_TRUE(got.installText == c.text);
+        EXPECT_EQ(got.perUser, c.perUser);
     }
-    // Requests of the earlier helpers (no kind; no entry points), unknown
-    // letters, no NUL after the path, a second NUL, text that is not UTF-8.
+    // Requests of the earlier helpers (no kind; no entry points; no scope),
+    // unknown letters, no NUL after the path, a second NUL, text that is not
+    // UTF-8.
     for (const std::string& bytes :
-         {std::string("ReC:\\x.dll"), std::string("ReLC:\\x"), std::string("XeLSoC:\\x", 10),
-          std::string("ReLXoC:\\x\0", 10), std::string("ReLSxC:\\x\0", 10), std::string("ReLSoC:\\x"),
-          std::string("ReLSoC:\\x\0y\0", 12), std::string("ReLBoC:\\x\0\xC3", 11), std::string("Re")}) {
+         {std::string("ReC:\\x.dll"), std::string("ReLC:\\x"), std::string("ReLSoC:\\x\0", 10),
+          std::string("XeLSomC:\\x", 11), std::string("ReLXomC:\\x\0", 11), std::string("ReLSxmC:\\x\0", 11),
+          std::string("ReLSoxC:\\x\0", 11), std::string("ReLSomC:\\x"), std::string("ReLSouC:\\x\0y\0", 13),
+          std::string("ReLBomC:\\x\0\xC3", 12), std::string("ReLSo"), std::string("Re")}) {
         THelperRequest got;
         EXPECT_FALSE(engine::DecodeRequest(bytes, got)) << testing::PrintToString(bytes);
     }
