@@ -1,0 +1,667 @@
+#include "engine/uCapture.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+#include <cwchar>
+#include <map>
+#include <optional>
+#include <set>
+
+#include "common/QVStrings.h"
+#include "engine/uHelper.h"
+
+namespace engine {
+
+namespace {
+
+std::string Utf8(const std::wstring& text) {
+    if (text.empty()) return std::string();
+    const int length = static_cast<int>(text.size());
+    const int bytes = WideCharToMultiByte(CP_UTF8, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<size_t>(bytes > 0 ? bytes : 0), '\0');
+    if (bytes > 0) WideCharToMultiByte(CP_UTF8, 0, text.data(), length, &out[0], bytes, nullptr, nullptr);
+    return out;
+}
+
+std::wstring Wide(const std::string& utf8) {
+    if (utf8.empty()) return std::wstring();
+    const int length = static_cast<int>(utf8.size());
+    const int chars = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), length, nullptr, 0);
+    std::wstring out(static_cast<size_t>(chars > 0 ? chars : 0), L'\0');
+    if (chars > 0) MultiByteToWideChar(CP_UTF8, 0, utf8.data(), length, &out[0], chars);
+    return out;
+}
+
+// ---------------------------------------------------------------------------
+// Reading a tree of keys.
+
+struct TRawValue {
+    std::wstring name;
+    DWORD type;
+    std::string data;
+};
+// Key path below the tree's top ("" for the top itself) -> its values.
+using TTree = std::map<std::wstring, std::vector<TRawValue>>;
+
+void ReadTree(HKEY key, const std::wstring& path, TTree& tree) {
+    std::vector<TRawValue>& values = tree[path];
+    DWORD subkeys = 0, maxSubkey = 0, count = 0, maxName = 0, maxData = 0;
+    if (RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, &maxSubkey, nullptr, &count, &maxName, &maxData,
+                         nullptr, nullptr) != ERROR_SUCCESS) {
+        return;
+    }
+    std::vector<wchar_t> name(maxName + 2);
+    std::vector<BYTE> data(maxData + 2);
+    for (DWORD i = 0; i < count; ++i) {
+        DWORD nameLength = static_cast<DWORD>(name.size()), dataSize = static_cast<DWORD>(data.size()), type = 0;
+        if (RegEnumValueW(key, i, name.data(), &nameLength, nullptr, &type, data.data(), &dataSize) != ERROR_SUCCESS) {
+            continue;
+        }
+        values.push_back(TRawValue{std::wstring(name.data(), nameLength), type,
+                                   std::string(reinterpret_cast<const char*>(data.data()), dataSize)});
+    }
+    std::vector<wchar_t> subName(maxSubkey + 2);
+    for (DWORD i = 0; i < subkeys; ++i) {
+        DWORD length = static_cast<DWORD>(subName.size());
+        if (RegEnumKeyExW(key, i, subName.data(), &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
+            continue;
+        }
+        const std::wstring child(subName.data(), length);
+        HKEY sub = nullptr;
+        if (RegOpenKeyExW(key, child.c_str(), 0, KEY_READ, &sub) != ERROR_SUCCESS) continue;
+        ReadTree(sub, path.empty() ? child : path + L"\\" + child, tree);
+        RegCloseKey(sub);
+    }
+}
+
+// The names of a key's direct subkeys.
+std::set<std::wstring> SubkeyNames(HKEY key) {
+    std::set<std::wstring> names;
+    wchar_t name[512];
+    for (DWORD i = 0;; ++i) {
+        DWORD length = 512;
+        LONG result = RegEnumKeyExW(key, i, name, &length, nullptr, nullptr, nullptr, nullptr);
+        if (result == ERROR_NO_MORE_ITEMS) break;
+        if (result == ERROR_SUCCESS) names.insert(std::wstring(name, length));
+    }
+    return names;
+}
+
+// ---------------------------------------------------------------------------
+// The scratch keys.
+
+HKEY const kPredefined[4] = {HKEY_CLASSES_ROOT, HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER, HKEY_USERS};
+const wchar_t* const kScratchNames[4] = {L"HKCR", L"HKLM", L"HKCU", L"HKU"};
+const char* const kRootNames[4] = {"HKEY_CLASSES_ROOT", "HKEY_LOCAL_MACHINE", "HKEY_CURRENT_USER", "HKEY_USERS"};
+const wchar_t kScratchParent[] = L"Software\\Quorvandel\\Corvantis Capture";
+// A key each scratch root holds while the capture runs: found through the
+// predefined key afterwards, it shows that the redirection still stands.
+const wchar_t kCanary[] = L"Corvantis Capture Canary";
+
+// Classes that registrations use while they work: the component categories
+// manager and the ATL registrar. Copied from the live registry when present.
+const wchar_t* const kSeedClasses[] = {
+    L"CLSID\\{0002E005-0000-0000-C000-000000000046}",
+    L"CLSID\\{44EC053A-400F-11D0-9DCD-00A0C90391D3}",
+};
+
+// The live keys watched for names a server writes there after undoing the
+// redirection: (root, path, name shown).
+struct TWatched {
+    HKEY root;
+    const wchar_t* path;
+    const char* shown;
+};
+const TWatched kWatched[] = {
+    {HKEY_CLASSES_ROOT, L"", "HKEY_CLASSES_ROOT"},
+    {HKEY_CLASSES_ROOT, L"CLSID", "HKEY_CLASSES_ROOT\\CLSID"},
+    {HKEY_CLASSES_ROOT, L"Interface", "HKEY_CLASSES_ROOT\\Interface"},
+    {HKEY_CLASSES_ROOT, L"TypeLib", "HKEY_CLASSES_ROOT\\TypeLib"},
+    {HKEY_CLASSES_ROOT, L"AppID", "HKEY_CLASSES_ROOT\\AppID"},
+    {HKEY_LOCAL_MACHINE, L"Software", "HKEY_LOCAL_MACHINE\\Software"},
+    {HKEY_CURRENT_USER, L"Software", "HKEY_CURRENT_USER\\Software"},
+    {HKEY_CURRENT_USER, L"Software\\Classes", "HKEY_CURRENT_USER\\Software\\Classes"},
+};
+const size_t kWatchedCount = sizeof kWatched / sizeof kWatched[0];
+
+using TOaEnable = HRESULT(WINAPI*)(void);
+
+// One capture's scratch keys and redirection. Every way out of the capture
+// removes the redirection and deletes the keys (the destructor).
+class TScratch {
+public:
+    explicit TScratch(unsigned number) {
+        base_ = std::wstring(kScratchParent) + L"\\" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                std::to_wstring(number);
+        // Opened before anything is redirected: the real HKEY_CURRENT_USER.
+        for (int i = 0; i < 4; ++i) {
+            const std::wstring path = base_ + L"\\" + kScratchNames[i];
+            if (RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                                nullptr, &keys_[i], nullptr) != ERROR_SUCCESS) {
+                keys_[i] = nullptr;
+                ok_ = false;
+                continue;
+            }
+            HKEY canary = nullptr;
+            if (RegCreateKeyExW(keys_[i], kCanary, 0, nullptr, 0, KEY_READ, nullptr, &canary,
+                                nullptr) == ERROR_SUCCESS) {
+                RegCloseKey(canary);
+            }
+        }
+        if (!ok_) return;
+        for (const wchar_t* seed : kSeedClasses) {
+            HKEY live = nullptr;
+            if (RegOpenKeyExW(HKEY_CLASSES_ROOT, seed, 0, KEY_READ, &live) != ERROR_SUCCESS) continue;
+            HKEY copy = nullptr;
+            if (RegCreateKeyExW(keys_[0], seed, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &copy,
+                                nullptr) == ERROR_SUCCESS) {
+                RegCopyTreeW(live, nullptr, copy);
+                RegCloseKey(copy);
+            }
+            RegCloseKey(live);
+        }
+        for (int i : {1, 2}) {
+            HKEY classes = nullptr;
+            if (RegCreateKeyExW(keys_[i], L"Software\\Classes", 0, nullptr, 0, KEY_READ, nullptr,
+                                &classes, nullptr) == ERROR_SUCCESS) {
+                RegCloseKey(classes);
+            }
+        }
+        for (int i = 0; i < 4; ++i) ReadTree(keys_[i], L"", seed_[i]);
+        for (size_t i = 0; i < kWatchedCount; ++i) {
+            if (RegOpenKeyExW(kWatched[i].root, kWatched[i].path, 0, KEY_READ, &watched_[i]) == ERROR_SUCCESS) {
+                before_[i] = SubkeyNames(watched_[i]);
+            } else {
+                watched_[i] = nullptr;
+            }
+        }
+    }
+
+    ~TScratch() {
+        Restore();
+        for (HKEY& key : watched_) {
+            if (key) RegCloseKey(key);
+        }
+        for (HKEY& key : keys_) {
+            if (key) RegCloseKey(key);
+        }
+        RegDeleteTreeW(HKEY_CURRENT_USER, base_.c_str());
+        RegDeleteKeyW(HKEY_CURRENT_USER, base_.c_str());
+        // The parent goes when no other capture uses it (it fails otherwise).
+        RegDeleteKeyW(HKEY_CURRENT_USER, kScratchParent);
+        RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\Quorvandel");
+    }
+    TScratch(const TScratch&) = delete;
+    TScratch& operator=(const TScratch&) = delete;
+
+    bool Ok() const { return ok_; }
+
+    // Redirects the four predefined keys of this process to the scratch
+    // keys; once.
+    void Redirect() {
+        if (redirected_ || !ok_) return;
+        redirected_ = true;
+        for (int i = 0; i < 4; ++i) RegOverridePredefKey(kPredefined[i], keys_[i]);
+        // Type libraries registered per user land in HKEY_CURRENT_USER's
+        // classes, which are redirected too; older oleaut32 lack it.
+        static const TOaEnable enable = reinterpret_cast<TOaEnable>(
+            reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("oleaut32.dll"), "OaEnablePerUserTLibRegistration")));
+        if (enable) enable();
+    }
+    bool Redirected() const { return redirected_; }
+
+    // True while every predefined key still leads to its scratch key.
+    bool StillRedirected() const {
+        for (HKEY predefined : kPredefined) {
+            HKEY canary = nullptr;
+            if (RegOpenKeyExW(predefined, kCanary, 0, KEY_READ, &canary) != ERROR_SUCCESS) return false;
+            RegCloseKey(canary);
+        }
+        return true;
+    }
+
+    void Restore() {
+        if (!redirected_) return;
+        redirected_ = false;
+        for (HKEY predefined : kPredefined) RegOverridePredefKey(predefined, nullptr);
+    }
+
+    // The live keys that appeared while the capture ran, full names.
+    std::vector<std::string> NewLiveKeys() const {
+        std::vector<std::string> found;
+        for (size_t i = 0; i < kWatchedCount; ++i) {
+            if (!watched_[i]) continue;
+            for (const std::wstring& name : SubkeyNames(watched_[i])) {
+                if (!before_[i].count(name)) found.push_back(std::string(kWatched[i].shown) + "\\" + Utf8(name));
+            }
+        }
+        return found;
+    }
+
+    // What the scratch keys hold beyond the seed: new keys with all their
+    // values, and keys of the seed with their new or changed values.
+    std::vector<TCapturedKey> Difference() const {
+        std::vector<TCapturedKey> keys;
+        for (int i = 0; i < 4; ++i) {
+            TTree after;
+            if (keys_[i]) ReadTree(keys_[i], L"", after);
+            for (const auto& entry : after) {
+                if (entry.first.empty() || entry.first == kCanary) continue;
+                auto seeded = seed_[i].find(entry.first);
+                TCapturedKey key;
+                key.root = static_cast<TCaptureRoot>(i);
+                key.path = Utf8(entry.first);
+                for (const TRawValue& value : entry.second) {
+                    bool known = false;
+                    if (seeded != seed_[i].end()) {
+                        for (const TRawValue& old : seeded->second) {
+                            known = known || (old.name == value.name && old.type == value.type && old.data == value.data);
+                        }
+                    }
+                    if (!known) key.values.push_back(TCapturedValue{Utf8(value.name), value.type, value.data});
+                }
+                if (seeded == seed_[i].end() || !key.values.empty()) keys.push_back(std::move(key));
+            }
+        }
+        // A new key without values that holds captured keys is implied by
+        // them (a .reg file creates the keys above each key it names).
+        std::vector<TCapturedKey> kept;
+        for (TCapturedKey& key : keys) {
+            bool implied = false;
+            for (const TCapturedKey& other : keys) {
+                implied = implied || (key.values.empty() && other.root == key.root &&
+                                      other.path.size() > key.path.size() + 1 &&
+                                      other.path.compare(0, key.path.size(), key.path) == 0 &&
+                                      other.path[key.path.size()] == '\\');
+            }
+            if (!implied) kept.push_back(key);
+        }
+        return kept;
+    }
+
+private:
+    std::wstring base_;
+    bool ok_ = true;
+    bool redirected_ = false;
+    HKEY keys_[4] = {};
+    TTree seed_[4];
+    HKEY watched_[kWatchedCount] = {};
+    std::set<std::wstring> before_[kWatchedCount];
+};
+
+unsigned CaptureNumber = 0;
+
+void PutU32(std::string& out, std::uint32_t value) {
+    for (int i = 0; i < 4; ++i) out += static_cast<char>((value >> (8 * i)) & 0xFF);
+}
+void PutText(std::string& out, const std::string& text) {
+    PutU32(out, static_cast<std::uint32_t>(text.size()));
+    out += text;
+}
+
+struct TReader {
+    const std::string& bytes;
+    size_t at = 0;
+    bool U32(std::uint32_t& value) {
+        if (bytes.size() - at < 4) return false;
+        value = 0;
+        for (int i = 0; i < 4; ++i) value |= static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at + i])) << (8 * i);
+        at += 4;
+        return true;
+    }
+    bool Text(std::string& text) {
+        std::uint32_t length = 0;
+        if (!U32(length) || bytes.size() - at < length) return false;
+        text = bytes.substr(at, length);
+        at += length;
+        return true;
+    }
+};
+
+}  // namespace
+
+std::size_t TCapture::ValueCount() const {
+    std::size_t count = 0;
+    for (const TCapturedKey& key : keys) count += key.values.size();
+    return count;
+}
+
+TCapture CaptureInThisProcess(TServerKind kind, const std::string& fullPath, const TRegContext& context) {
+    TCapture capture;
+    capture.file = fullPath;
+    BOOL wow64 = FALSE;
+    capture.wow64 = IsWow64Process(GetCurrentProcess(), &wow64) && wow64;
+    TScratch scratch(++CaptureNumber);
+    if (!scratch.Ok()) {
+        capture.outcome.message = "Could not capture '" + ExtractFileName(fullPath) + "'.";
+        capture.outcome.details = "The scratch keys under HKEY_CURRENT_USER could not be created.";
+        capture.outcome.failure = TFailure::Helper;
+        return capture;
+    }
+    // The redirection starts just before the server's code is called: the
+    // loader and the file checks before it read the live registry.
+    TRegContext local = context;
+    local.onPhase = [&scratch, &context](TPhase phase) {
+        if (phase == TPhase::Calling || phase == TPhase::Installing || phase == TPhase::TypeLibrary) {
+            scratch.Redirect();
+        }
+        if (context.onPhase) context.onPhase(phase);
+    };
+    capture.outcome = kind == TServerKind::TypeLibrary ? RegisterTypeLibraryCore(fullPath, true, local)
+                                                       : RegisterLibraryCore(fullPath, true, local);
+    const bool ran = scratch.Redirected();
+    const bool held = !ran || scratch.StillRedirected();
+    scratch.Restore();
+    if (!ran) return capture;  // nothing of the server's ran (or another helper's file)
+    capture.keys = scratch.Difference();
+    capture.liveKeys = scratch.NewLiveKeys();
+    if (!held || !capture.liveKeys.empty()) {
+        std::string details = "The server undid the redirection of the registry while it registered";
+        if (capture.liveKeys.empty()) {
+            details += "; no key it wrote to the live registry was found.";
+        } else {
+            details += ", and wrote to the live registry:";
+            for (const std::string& key : capture.liveKeys) details += "\n" + key;
+        }
+        capture.outcome.success = false;
+        capture.outcome.failure = TFailure::Returned;
+        capture.outcome.message = "The capture of '" + ExtractFileName(fullPath) + "' failed.";
+        capture.outcome.details = details;
+        return capture;
+    }
+    capture.clean = capture.outcome.success;
+    return capture;
+}
+
+std::string EncodeCapture(const TCapture& capture) {
+    std::string out;
+    out += static_cast<char>((capture.clean ? 1 : 0) | (capture.wow64 ? 2 : 0));
+    PutU32(out, static_cast<std::uint32_t>(capture.keys.size()));
+    for (const TCapturedKey& key : capture.keys) {
+        out += static_cast<char>(key.root);
+        PutText(out, key.path);
+        PutU32(out, static_cast<std::uint32_t>(key.values.size()));
+        for (const TCapturedValue& value : key.values) {
+            PutText(out, value.name);
+            PutU32(out, value.type);
+            PutText(out, value.data);
+        }
+    }
+    PutU32(out, static_cast<std::uint32_t>(capture.liveKeys.size()));
+    for (const std::string& key : capture.liveKeys) PutText(out, key);
+    return out;
+}
+
+bool DecodeCapture(const std::string& bytes, TCapture& capture) {
+    TReader in{bytes};
+    if (bytes.empty()) return false;
+    const unsigned flags = static_cast<unsigned char>(bytes[0]);
+    if (flags > 3) return false;
+    in.at = 1;
+    std::uint32_t keys = 0;
+    if (!in.U32(keys) || keys > bytes.size()) return false;
+    std::vector<TCapturedKey> read;
+    for (std::uint32_t k = 0; k < keys; ++k) {
+        if (in.at >= bytes.size() || static_cast<unsigned char>(bytes[in.at]) > 3) return false;
+        TCapturedKey key;
+        key.root = static_cast<TCaptureRoot>(bytes[in.at++]);
+        std::uint32_t values = 0;
+        if (!in.Text(key.path) || !in.U32(values) || values > bytes.size()) return false;
+        for (std::uint32_t v = 0; v < values; ++v) {
+            TCapturedValue value;
+            if (!in.Text(value.name) || !in.U32(value.type) || !in.Text(value.data)) return false;
+            key.values.push_back(std::move(value));
+        }
+        read.push_back(std::move(key));
+    }
+    std::uint32_t live = 0;
+    if (!in.U32(live) || live > bytes.size()) return false;
+    std::vector<std::string> liveKeys(live);
+    for (std::string& key : liveKeys) {
+        if (!in.Text(key)) return false;
+    }
+    if (in.at != bytes.size()) return false;
+    capture.clean = flags & 1;
+    capture.wow64 = (flags & 2) != 0;
+    capture.keys = std::move(read);
+    capture.liveKeys = std::move(liveKeys);
+    return true;
+}
+
+TCapture CaptureFile(const std::string& path, const TRegContext& context) {
+    TCapture capture;
+    capture.file = path;
+    const std::string fullPath = FullPathOf(path);
+    const std::string fileName = ExtractFileName(path);
+    const TServerKind kind = KindOf(path);
+    if (kind == TServerKind::Executable) {
+        capture.outcome.message = "Cannot capture '" + fileName + "'.";
+        capture.outcome.details =
+            "'" + fileName + "' is an executable server: the loader runs its code before anything could redirect "
+            "its registry, so its registration cannot be captured without registering it.";
+        capture.outcome.failure = TFailure::NotLoaded;
+        return capture;
+    }
+    std::optional<THelperSession> own;
+    if (!THelperSession::Current()) own.emplace();
+    THelperSession& session = *THelperSession::Current();
+    pe::TMachine machine = kind == TServerKind::TypeLibrary ? TypeLibraryMachine(fullPath) : session.Guess(fullPath);
+    session.For(machine).Capture(kind, fullPath, context, capture);
+    if (capture.outcome.redirect != pe::TMachine::None) {
+        machine = capture.outcome.redirect;
+        capture = TCapture{};
+        session.For(machine).Capture(kind, fullPath, context, capture);
+        capture.outcome.redirect = pe::TMachine::None;
+    }
+    if (kind == TServerKind::Library) session.Remember(machine);
+    capture.file = path;
+    return capture;
+}
+
+// ---------------------------------------------------------------------------
+// Placement and the .reg file.
+
+namespace {
+
+bool StartsWithFolder(const std::string& path, const char* folder, std::string& rest) {
+    const size_t length = std::strlen(folder);
+    if (path.size() < length || qv::UpperAscii(path.substr(0, length)) != qv::UpperAscii(folder)) return false;
+    if (path.size() > length && path[length] != '\\') return false;
+    rest = path.size() > length ? path.substr(length + 1) : std::string();
+    return true;
+}
+
+// The keys under Software\Classes that Windows keeps apart for 32-bit
+// programs (the others, ProgIDs, TypeLib and AppID among them, are shared).
+const char* const kRedirectedClasses[] = {"CLSID", "DirectShow", "Interface", "Media Type", "MediaFoundation"};
+
+// A path below Software\Classes, placed in the view of the server.
+std::string ClassesPath(const std::string& below, bool wow64) {
+    std::string base = "SOFTWARE\\Classes";
+    if (below.empty()) return base;
+    if (wow64) {
+        std::string rest;
+        for (const char* redirected : kRedirectedClasses) {
+            if (StartsWithFolder(below, redirected, rest)) return base + "\\WOW6432Node\\" + below;
+        }
+    }
+    return base + "\\" + below;
+}
+
+std::wstring Quoted(const std::wstring& text) {
+    std::wstring out = L"\"";
+    for (wchar_t c : text) {
+        if (c == L'\\' || c == L'"') out += L'\\';
+        out += c;
+    }
+    return out + L"\"";
+}
+
+// A REG_SZ the registry editor writes as a string: whole UTF-16 units, one
+// terminating NUL and none before it (or no bytes at all).
+bool PlainString(const std::string& data, std::wstring& text) {
+    if (data.empty()) {
+        text.clear();
+        return true;
+    }
+    if (data.size() % 2 || data.size() < 2) return false;
+    std::wstring units(data.size() / 2, L'\0');
+    std::memcpy(&units[0], data.data(), data.size());
+    if (units.back() != L'\0') return false;
+    units.pop_back();
+    if (units.find(L'\0') != std::wstring::npos) return false;
+    text = units;
+    return true;
+}
+
+}  // namespace
+
+std::string PlacedKeyName(TCaptureRoot root, const std::string& path, bool wow64) {
+    std::string rest;
+    switch (root) {
+    case TCaptureRoot::ClassesRoot: return "HKEY_LOCAL_MACHINE\\" + ClassesPath(path, wow64);
+    case TCaptureRoot::LocalMachine:
+        if (StartsWithFolder(path, "Software\\Classes", rest)) return "HKEY_LOCAL_MACHINE\\" + ClassesPath(rest, wow64);
+        if (wow64 && StartsWithFolder(path, "Software", rest) && !rest.empty() &&
+            !StartsWithFolder(rest, "WOW6432Node", rest)) {
+            return "HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\" + path.substr(9);
+        }
+        return "HKEY_LOCAL_MACHINE\\" + path;
+    case TCaptureRoot::CurrentUser:
+        if (StartsWithFolder(path, "Software\\Classes", rest) && !rest.empty()) {
+            return "HKEY_CURRENT_USER\\Software\\Classes\\" + ClassesPath(rest, wow64).substr(17);
+        }
+        return "HKEY_CURRENT_USER\\" + path;
+    case TCaptureRoot::Users: return "HKEY_USERS\\" + path;
+    }
+    return path;
+}
+
+std::wstring RegValueLine(const std::wstring& name, std::uint32_t type, const std::string& data) {
+    std::wstring line = name.empty() ? L"@" : Quoted(name);
+    line += L'=';
+    std::wstring text;
+    if (type == REG_SZ && PlainString(data, text)) return line + Quoted(text);
+    if (type == REG_DWORD && data.size() == 4) {
+        const unsigned char* b = reinterpret_cast<const unsigned char*>(data.data());
+        wchar_t number[16];
+        std::swprintf(number, 16, L"dword:%08x", b[0] | b[1] << 8 | b[2] << 16 | static_cast<unsigned>(b[3]) << 24);
+        return line + number;
+    }
+    if (type == REG_BINARY) {
+        line += L"hex:";
+    } else {
+        wchar_t prefix[24];
+        std::swprintf(prefix, 24, L"hex(%x):", type);
+        line += prefix;
+    }
+    // The registry editor's wrapping: a line is broken after the comma that
+    // takes it to 77 columns or more, and goes on indented by two blanks.
+    size_t column = line.size();
+    for (size_t i = 0; i < data.size(); ++i) {
+        wchar_t hex[4];
+        std::swprintf(hex, 4, L"%02x", static_cast<unsigned char>(data[i]));
+        line += hex;
+        if (i + 1 == data.size()) break;
+        line += L',';
+        column += 3;
+        if (column >= 77) {
+            line += L"\\\r\n  ";
+            column = 2;
+        }
+    }
+    return line;
+}
+
+std::string RegFileBytes(const std::vector<TCapture>& captures) {
+    std::wstring text = L"Windows Registry Editor Version 5.00\r\n";
+    for (const TCapture& capture : captures) {
+        for (const TCapturedKey& key : capture.keys) {
+            text += L"\r\n[" + Wide(PlacedKeyName(key.root, key.path, capture.wow64)) + L"]\r\n";
+            for (const TCapturedValue& value : key.values) {
+                text += RegValueLine(Wide(value.name), value.type, value.data) + L"\r\n";
+            }
+        }
+    }
+    text += L"\r\n";
+    std::string bytes = "\xFF\xFE";
+    for (wchar_t c : text) {
+        bytes += static_cast<char>(c & 0xFF);
+        bytes += static_cast<char>((c >> 8) & 0xFF);
+    }
+    return bytes;
+}
+
+namespace {
+
+std::string JsonText(const std::string& utf8) {
+    std::string out = "\"";
+    for (unsigned char c : utf8) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\u%04X", c);
+            out += escape;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out + "\"";
+}
+
+const char* TypeName(std::uint32_t type) {
+    switch (type) {
+    case REG_NONE: return "REG_NONE";
+    case REG_SZ: return "REG_SZ";
+    case REG_EXPAND_SZ: return "REG_EXPAND_SZ";
+    case REG_BINARY: return "REG_BINARY";
+    case REG_DWORD: return "REG_DWORD";
+    case REG_MULTI_SZ: return "REG_MULTI_SZ";
+    case REG_QWORD: return "REG_QWORD";
+    default: return nullptr;
+    }
+}
+
+}  // namespace
+
+std::string CaptureJson(const TCapture& capture) {
+    std::string out = "{\"file\":" + JsonText(capture.file) + ",\"outcome\":\"" +
+                      (capture.clean ? "captured" : "failed") + "\",\"message\":" +
+                      JsonText(capture.outcome.message) + ",\"details\":" + JsonText(capture.outcome.details) +
+                      ",\"keys\":[";
+    for (size_t k = 0; k < capture.keys.size(); ++k) {
+        const TCapturedKey& key = capture.keys[k];
+        if (k) out += ',';
+        out += "{\"key\":" + JsonText(PlacedKeyName(key.root, key.path, capture.wow64)) + ",\"values\":[";
+        for (size_t v = 0; v < key.values.size(); ++v) {
+            const TCapturedValue& value = key.values[v];
+            if (v) out += ',';
+            const char* name = TypeName(value.type);
+            out += "{\"name\":" + JsonText(value.name) + ",\"type\":" +
+                   (name ? "\"" + std::string(name) + "\"" : std::to_string(value.type));
+            std::wstring text;
+            if ((value.type == REG_SZ || value.type == REG_EXPAND_SZ) && PlainString(value.data, text)) {
+                out += ",\"data\":" + JsonText(Utf8(text));
+            } else {
+                std::string hex;
+                for (unsigned char c : value.data) {
+                    char pair[4];
+                    std::snprintf(pair, sizeof pair, "%02x", c);
+                    hex += pair;
+                }
+                out += ",\"hex\":\"" + hex + "\"";
+            }
+            out += '}';
+        }
+        out += "]}";
+    }
+    out += "],\"liveKeys\":[";
+    for (size_t i = 0; i < capture.liveKeys.size(); ++i) out += (i ? "," : "") + JsonText(capture.liveKeys[i]);
+    return out + "]}";
+}
+
+}  // namespace engine
