@@ -125,6 +125,7 @@ const TWatched kWatched[] = {
     {HKEY_CURRENT_USER, L"Software\\Classes", "HKEY_CURRENT_USER\\Software\\Classes"},
 };
 const size_t kWatchedCount = sizeof kWatched / sizeof kWatched[0];
+const REGSAM kViews[2] = {KEY_WOW64_32KEY, KEY_WOW64_64KEY};
 
 using TOaEnable = HRESULT(WINAPI*)(void);
 
@@ -170,19 +171,29 @@ public:
             }
         }
         for (int i = 0; i < 4; ++i) ReadTree(keys_[i], L"", seed_[i]);
-        for (size_t i = 0; i < kWatchedCount; ++i) {
-            if (RegOpenKeyExW(kWatched[i].root, kWatched[i].path, 0, KEY_READ, &watched_[i]) == ERROR_SUCCESS) {
-                before_[i] = SubkeyNames(watched_[i]);
-            } else {
-                watched_[i] = nullptr;
+        // Both registry views: the system's own code may write the other one
+        // (a 32-bit process's type library registration mirrors its
+        // interfaces into the 64-bit view) past any redirection.
+        for (int v = 0; v < 2; ++v) {
+            for (size_t i = 0; i < kWatchedCount; ++i) {
+                HKEY& key = watched_[v][i];
+                if (RegOpenKeyExW(kWatched[i].root, kWatched[i].path, 0, KEY_ALL_ACCESS | kViews[v], &key) !=
+                        ERROR_SUCCESS &&
+                    RegOpenKeyExW(kWatched[i].root, kWatched[i].path, 0, KEY_READ | kViews[v], &key) != ERROR_SUCCESS) {
+                    key = nullptr;
+                    continue;
+                }
+                before_[v][i] = SubkeyNames(key);
             }
         }
     }
 
     ~TScratch() {
         Restore();
-        for (HKEY& key : watched_) {
-            if (key) RegCloseKey(key);
+        for (auto& view : watched_) {
+            for (HKEY& key : view) {
+                if (key) RegCloseKey(key);
+            }
         }
         for (HKEY& key : keys_) {
             if (key) RegCloseKey(key);
@@ -228,13 +239,30 @@ public:
         for (HKEY predefined : kPredefined) RegOverridePredefKey(predefined, nullptr);
     }
 
-    // The live keys that appeared while the capture ran, full names.
-    std::vector<std::string> NewLiveKeys() const {
+    // The live keys that appeared while the capture ran, full names. A key
+    // that appeared only in the other view (`otherView`, when this process
+    // has one) under the name of a key in `captured` is the system's mirror
+    // of a captured key: it did not exist before, so it is deleted, and it
+    // is not listed.
+    std::vector<std::string> NewLiveKeys(const std::vector<TCapturedKey>& captured, bool otherView) const {
         std::vector<std::string> found;
-        for (size_t i = 0; i < kWatchedCount; ++i) {
-            if (!watched_[i]) continue;
-            for (const std::wstring& name : SubkeyNames(watched_[i])) {
-                if (!before_[i].count(name)) found.push_back(std::string(kWatched[i].shown) + "\\" + Utf8(name));
+        std::set<std::string> seen;
+        for (int v = 0; v < 2; ++v) {
+            const bool other = otherView && v != OwnView();
+            for (size_t i = 0; i < kWatchedCount; ++i) {
+                if (!watched_[v][i]) continue;
+                for (const std::wstring& name : SubkeyNames(watched_[v][i])) {
+                    if (before_[v][i].count(name)) continue;
+                    const std::string below = (*kWatched[i].path ? Utf8(kWatched[i].path) + "\\" : std::string()) + Utf8(name);
+                    if (other && kWatched[i].root == HKEY_CLASSES_ROOT && Captured(captured, below)) {
+                        RegDeleteTreeW(watched_[v][i], name.c_str());
+                        RegDeleteKeyW(watched_[v][i], name.c_str());
+                        continue;
+                    }
+                    std::string shown = std::string(kWatched[i].shown) + "\\" + Utf8(name);
+                    if (other) shown += v == 0 ? " (32-bit view)" : " (64-bit view)";
+                    if (seen.insert(shown).second) found.push_back(shown);
+                }
             }
         }
         return found;
@@ -287,8 +315,21 @@ private:
     bool redirected_ = false;
     HKEY keys_[4] = {};
     TTree seed_[4];
-    HKEY watched_[kWatchedCount] = {};
-    std::set<std::wstring> before_[kWatchedCount];
+    static int OwnView() { return sizeof(void*) == 8 ? 1 : 0; }
+    static bool Captured(const std::vector<TCapturedKey>& keys, const std::string& path) {
+        for (const TCapturedKey& key : keys) {
+            if (key.root == TCaptureRoot::ClassesRoot && lstrcmpiA(key.path.c_str(), path.c_str()) == 0) return true;
+            // A captured key below it: the mirror holds its parent too.
+            if (key.root == TCaptureRoot::ClassesRoot && key.path.size() > path.size() &&
+                key.path[path.size()] == '\\' && lstrcmpiA(key.path.substr(0, path.size()).c_str(), path.c_str()) == 0) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    HKEY watched_[2][kWatchedCount] = {};
+    std::set<std::wstring> before_[2][kWatchedCount];
 };
 
 unsigned CaptureNumber = 0;
@@ -356,7 +397,9 @@ TCapture CaptureInThisProcess(TServerKind kind, const std::string& fullPath, con
     scratch.Restore();
     if (!ran) return capture;  // nothing of the server's ran (or another helper's file)
     capture.keys = scratch.Difference();
-    capture.liveKeys = scratch.NewLiveKeys();
+    // This process has another view when it is a 32-bit one on 64-bit
+    // Windows or a 64-bit one.
+    capture.liveKeys = scratch.NewLiveKeys(capture.keys, capture.wow64 || sizeof(void*) == 8);
     if (!held || !capture.liveKeys.empty()) {
         std::string details = "The server undid the redirection of the registry while it registered";
         if (capture.liveKeys.empty()) {
