@@ -187,6 +187,10 @@ bool ParseRunnerArguments(const std::vector<std::string>& args, TRunnerArgs& out
             return false;
         }
     }
+    if (!out.reg.empty() && command != "capture") {
+        error = "--reg belongs to capture.";
+        return false;
+    }
     if (command == "register" || command == "unregister") {
         out.command = command == "register" ? TCommand::Register : TCommand::Unregister;
         if (plain.empty()) {
@@ -203,10 +207,6 @@ bool ParseRunnerArguments(const std::vector<std::string>& args, TRunnerArgs& out
         }
         out.files = std::move(plain);
         return true;
-    }
-    if (!out.reg.empty() && command != "capture") {
-        error = "--reg belongs to capture.";
-        return false;
     }
     if (command == "capture") {
         out.command = TCommand::Capture;
