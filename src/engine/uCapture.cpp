@@ -134,6 +134,7 @@ using TOaEnable = HRESULT(WINAPI*)(void);
 class TScratch {
 public:
     explicit TScratch(unsigned number) {
+        RemoveStale();
         base_ = std::wstring(kScratchParent) + L"\\" + std::to_wstring(GetCurrentProcessId()) + L"-" +
                 std::to_wstring(number);
         // Opened before anything is redirected: the real HKEY_CURRENT_USER.
@@ -315,6 +316,25 @@ private:
     bool redirected_ = false;
     HKEY keys_[4] = {};
     TTree seed_[4];
+    // Scratch keys of helpers that ended while they captured (a server that
+    // faulted on a thread of its own, a time-out): named "<pid>-<n>", they
+    // are deleted once no process of that id runs.
+    static void RemoveStale() {
+        HKEY parent = nullptr;
+        if (RegOpenKeyExW(HKEY_CURRENT_USER, kScratchParent, 0, KEY_ALL_ACCESS, &parent) != ERROR_SUCCESS) return;
+        for (const std::wstring& name : SubkeyNames(parent)) {
+            const DWORD pid = static_cast<DWORD>(std::wcstoul(name.c_str(), nullptr, 10));
+            if (pid == GetCurrentProcessId()) continue;
+            HANDLE process = pid ? OpenProcess(SYNCHRONIZE, FALSE, pid) : nullptr;
+            const bool running = process && WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+            if (process) CloseHandle(process);
+            if (running) continue;
+            RegDeleteTreeW(parent, name.c_str());
+            RegDeleteKeyW(parent, name.c_str());
+        }
+        RegCloseKey(parent);
+    }
+
     static int OwnView() { return sizeof(void*) == 8 ? 1 : 0; }
     static bool Captured(const std::vector<TCapturedKey>& keys, const std::string& path) {
         for (const TCapturedKey& key : keys) {

@@ -196,6 +196,28 @@ TEST(Capture, AServerThatUndoesTheRedirectionFailsNamingItsKey) {
     }
 }
 
+TEST(Capture, AFaultingServerFailsAndLeavesNoScratchKeys) {
+    const std::string before = Snapshot();
+    // Scratch keys of a helper that ended while capturing are removed by
+    // the next capture.
+    const std::string stale = "Software\\Quorvandel\\Corvantis Capture\\4294967280-1\\HKCR\\CLSID";
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, stale.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    RegCloseKey(key);
+    engine::THelperSession helpers;
+    engine::TRegContext context;
+    const engine::TCapture capture = engine::CaptureFile(TestDataDir() + ts::kFaultServerFile, context);
+    EXPECT_TRUE(before == Snapshot()) << FirstDifference(before, Snapshot());
+    EXPECT_FALSE(capture.clean);
+    EXPECT_EQ(capture.outcome.failure, engine::TFailure::Faulted) << capture.outcome.details;
+    EXPECT_NE(capture.outcome.details.find("0xC0000005"), std::string::npos) << capture.outcome.details;
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, "Software\\Quorvandel\\Corvantis Capture"));
+    // The helper that served it ended; the next capture gets a new one.
+    const engine::TCapture next = engine::CaptureFile(TestDataDir() + ts::kOkServerFile, context);
+    EXPECT_EQ(next.clean, sizeof(void*) == 4) << next.outcome.details;
+}
+
 TEST(Capture, ExecutableServersAreRefused) {
     engine::TRegContext context;
     const engine::TCapture capture = engine::CaptureFile(TestDataDir() + ts::kExeServerFile, context);
