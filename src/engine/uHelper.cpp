@@ -623,6 +623,9 @@ int ServeHelperRequests(const std::string& arguments) {
                                   std::to_string(kMaxCapture) + " bytes).";
             }
             PutBlock(view.get(), kCaptureOffset, kMaxCapture, bytes);
+            // The reply stands before the capture and must not reach it.
+            const size_t room = kCaptureOffset - kMessageOffset - 4 - 1024;
+            if (outcome.details.size() > room) outcome.details.resize(room);
         } else {
             outcome = kind == TServerKind::TypeLibrary ? RegisterTypeLibraryCore(path, register_, context)
                                                        : RegisterLibraryCore(path, register_, context);

@@ -54,8 +54,11 @@ TEST(HelperProtocol, RequestsRoundTripAndDamageIsRefused) {
         TEntryPoints entries;
         bool anySuccessCode;
         std::wstring text;
+        bool capture = false;
     } cases[] = {
         {TServerKind::Library, true, qlEnglish, TEntryPoints::Server, false, L""},
+        {TServerKind::Library, true, qlEnglish, TEntryPoints::Server, false, L"", true},
+        {TServerKind::TypeLibrary, true, qlPortuguese, TEntryPoints::Server, false, L"", true},
         {TServerKind::TypeLibrary, false, qlPortuguese, TEntryPoints::Server, true, L""},
         {TServerKind::Library, false, qlEnglish, TEntryPoints::ServerAndInstall, false, L"a\x00E7\x00E3o \x03A9 \x65E5"},
         {TServerKind::Library, true, qlEnglish, TEntryPoints::InstallOnly, true, L"x"},
@@ -69,6 +72,7 @@ TEST(HelperProtocol, RequestsRoundTripAndDamageIsRefused) {
         sent.entryPoints = c.entries;
         sent.anySuccessCode = c.anySuccessCode;
         sent.installText = c.text;
+        sent.capture = c.capture;
         THelperRequest got;
         got.installText = L"left over";
         ASSERT_TRUE(engine::DecodeRequest(engine::EncodeRequest(sent), got));
@@ -79,6 +83,9 @@ TEST(HelperProtocol, RequestsRoundTripAndDamageIsRefused) {
         EXPECT_EQ(got.entryPoints, c.entries);
         EXPECT_EQ(got.anySuccessCode, c.anySuccessCode);
         EXPECT_TRUE(got.installText == c.text);
+        EXPECT_EQ(got.capture, c.capture);
+        // A capture is asked for with its own first letter.
+        EXPECT_EQ(engine::EncodeRequest(sent)[0], c.capture ? 'C' : c.register_ ? 'R' : 'U');
     }
     // Requests of the earlier helpers (no kind; no entry points), unknown
     // letters, no NUL after the path, a second NUL, text that is not UTF-8.
