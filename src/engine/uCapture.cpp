@@ -243,9 +243,10 @@ public:
     // The live keys that appeared while the capture ran, full names. A key
     // that appeared only in the other view (`otherView`, when this process
     // has one) under the name of a key in `captured` is the system's mirror
-    // of a captured key: it did not exist before, so it is deleted, and it
-    // is not listed.
-    std::vector<std::string> NewLiveKeys(const std::vector<TCapturedKey>& captured, bool otherView) const {
+    // of a captured key: it did not exist before, so it is read into
+    // `mirrors` (marked as of the other view), deleted, and not listed.
+    std::vector<std::string> NewLiveKeys(const std::vector<TCapturedKey>& captured, bool otherView,
+                                         std::vector<TCapturedKey>& mirrors) const {
         std::vector<std::string> found;
         std::set<std::string> seen;
         for (int v = 0; v < 2; ++v) {
@@ -256,6 +257,22 @@ public:
                     if (before_[v][i].count(name)) continue;
                     const std::string below = (*kWatched[i].path ? Utf8(kWatched[i].path) + "\\" : std::string()) + Utf8(name);
                     if (other && kWatched[i].root == HKEY_CLASSES_ROOT && Captured(captured, below)) {
+                        HKEY mirror = nullptr;
+                        if (RegOpenKeyExW(watched_[v][i], name.c_str(), 0, KEY_READ, &mirror) == ERROR_SUCCESS) {
+                            TTree tree;
+                            ReadTree(mirror, L"", tree);
+                            RegCloseKey(mirror);
+                            for (const auto& entry : tree) {
+                                TCapturedKey key;
+                                key.root = TCaptureRoot::ClassesRoot;
+                                key.path = below + (entry.first.empty() ? std::string() : "\\" + Utf8(entry.first));
+                                key.otherView = true;
+                                for (const TRawValue& value : entry.second) {
+                                    key.values.push_back(TCapturedValue{Utf8(value.name), value.type, value.data});
+                                }
+                                mirrors.push_back(std::move(key));
+                            }
+                        }
                         RegDeleteTreeW(watched_[v][i], name.c_str());
                         RegDeleteKeyW(watched_[v][i], name.c_str());
                         continue;
@@ -419,7 +436,9 @@ TCapture CaptureInThisProcess(TServerKind kind, const std::string& fullPath, con
     capture.keys = scratch.Difference();
     // This process has another view when it is a 32-bit one on 64-bit
     // Windows or a 64-bit one.
-    capture.liveKeys = scratch.NewLiveKeys(capture.keys, capture.wow64 || sizeof(void*) == 8);
+    std::vector<TCapturedKey> mirrors;
+    capture.liveKeys = scratch.NewLiveKeys(capture.keys, capture.wow64 || sizeof(void*) == 8, mirrors);
+    capture.keys.insert(capture.keys.end(), mirrors.begin(), mirrors.end());
     if (!held || !capture.liveKeys.empty()) {
         std::string details = "The server undid the redirection of the registry while it registered";
         if (capture.liveKeys.empty()) {
@@ -443,7 +462,7 @@ std::string EncodeCapture(const TCapture& capture) {
     out += static_cast<char>((capture.clean ? 1 : 0) | (capture.wow64 ? 2 : 0));
     PutU32(out, static_cast<std::uint32_t>(capture.keys.size()));
     for (const TCapturedKey& key : capture.keys) {
-        out += static_cast<char>(key.root);
+        out += static_cast<char>(static_cast<unsigned>(key.root) | (key.otherView ? 0x80u : 0u));
         PutText(out, key.path);
         PutU32(out, static_cast<std::uint32_t>(key.values.size()));
         for (const TCapturedValue& value : key.values) {
@@ -467,9 +486,11 @@ bool DecodeCapture(const std::string& bytes, TCapture& capture) {
     if (!in.U32(keys) || keys > bytes.size()) return false;
     std::vector<TCapturedKey> read;
     for (std::uint32_t k = 0; k < keys; ++k) {
-        if (in.at >= bytes.size() || static_cast<unsigned char>(bytes[in.at]) > 3) return false;
+        if (in.at >= bytes.size() || (static_cast<unsigned char>(bytes[in.at]) & 0x7F) > 3) return false;
         TCapturedKey key;
-        key.root = static_cast<TCaptureRoot>(bytes[in.at++]);
+        const unsigned char root = static_cast<unsigned char>(bytes[in.at++]);
+        key.root = static_cast<TCaptureRoot>(root & 0x7F);
+        key.otherView = (root & 0x80) != 0;
         std::uint32_t values = 0;
         if (!in.Text(key.path) || !in.U32(values) || values > bytes.size()) return false;
         for (std::uint32_t v = 0; v < values; ++v) {
@@ -642,7 +663,7 @@ std::string RegFileBytes(const std::vector<TCapture>& captures) {
     std::wstring text = L"Windows Registry Editor Version 5.00\r\n";
     for (const TCapture& capture : captures) {
         for (const TCapturedKey& key : capture.keys) {
-            text += L"\r\n[" + Wide(PlacedKeyName(key.root, key.path, capture.wow64)) + L"]\r\n";
+            text += L"\r\n[" + Wide(PlacedKeyName(key.root, key.path, key.otherView ? !capture.wow64 : capture.wow64)) + L"]\r\n";
             for (const TCapturedValue& value : key.values) {
                 text += RegValueLine(Wide(value.name), value.type, value.data) + L"\r\n";
             }
@@ -699,7 +720,7 @@ std::string CaptureJson(const TCapture& capture) {
     for (size_t k = 0; k < capture.keys.size(); ++k) {
         const TCapturedKey& key = capture.keys[k];
         if (k) out += ',';
-        out += "{\"key\":" + JsonText(PlacedKeyName(key.root, key.path, capture.wow64)) + ",\"values\":[";
+        out += "{\"key\":" + JsonText(PlacedKeyName(key.root, key.path, key.otherView ? !capture.wow64 : capture.wow64)) + ",\"values\":[";
         for (size_t v = 0; v < key.values.size(); ++v) {
             const TCapturedValue& value = key.values[v];
             if (v) out += ',';

@@ -34,6 +34,9 @@ struct TCapturedKey {
     TCaptureRoot root = TCaptureRoot::ClassesRoot;
     std::string path;  // UTF-8, below the root, without a leading backslash
     std::vector<TCapturedValue> values;
+    // Written by the system into the other registry view than the server's
+    // (a 32-bit type library's interfaces are mirrored into the 64-bit view).
+    bool otherView = false;
 };
 
 struct TCapture {

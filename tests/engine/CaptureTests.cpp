@@ -137,6 +137,18 @@ TEST(Capture, GivesTheServersKeysAndLeavesBothViewsUnchanged) {
         EXPECT_EQ(value->type, static_cast<std::uint32_t>(REG_SZ));
         const std::string expected = c.valueText == "=file" ? path : c.valueText;
         EXPECT_EQ(lstrcmpiA(Text(*value).c_str(), expected.c_str()), 0) << Text(*value) << " vs " << expected;
+        // On 64-bit Windows a 32-bit type library's interfaces are mirrored
+        // into the 64-bit view; the capture holds the mirror as such.
+        if (c.valueText == ts::kTestLibHelpString && capture.wow64) {
+            const std::string iface = std::string("Interface\\") + ts::kTestLibInterfaceIidString;
+            bool mirrored = false, own = false;
+            for (const engine::TCapturedKey& k : capture.keys) {
+                if (lstrcmpiA(k.path.c_str(), iface.c_str()) != 0) continue;
+                (k.otherView ? mirrored : own) = true;
+            }
+            EXPECT_TRUE(own);
+            EXPECT_TRUE(mirrored);
+        }
         // Nothing is left of the scratch keys.
         EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, "Software\\Quorvandel\\Corvantis Capture"));
     }

@@ -137,6 +137,7 @@ engine::TCapture SampleCapture() {
     capture.keys.push_back({TCaptureRoot::ClassesRoot, "CLSID\\{X}\\InprocServer32",
                             {{"", REG_EXPAND_SZ, Utf16(L"%S%")}, {"ThreadingModel", REG_SZ, Utf16(L"Both")}}});
     capture.keys.push_back({TCaptureRoot::ClassesRoot, "CLSID\\{X}\\Implemented Categories", {}});
+    capture.keys.push_back({TCaptureRoot::ClassesRoot, "Interface\\{I}", {{"", REG_SZ, Utf16(L"IThing")}}, true});
     return capture;
 }
 
@@ -157,6 +158,9 @@ TEST(CaptureRegFile, TheFileIsUtf16WithItsHeaderAndCrLf) {
               L"@=hex(2):25,00,53,00,25,00,00,00\r\n"
               L"\"ThreadingModel\"=\"Both\"\r\n"
               L"\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\WOW6432Node\\CLSID\\{X}\\Implemented Categories]\r\n"
+              // Mirrored into the 64-bit view: no WOW6432Node.
+              L"\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\Interface\\{I}]\r\n"
+              L"@=\"IThing\"\r\n"
               L"\r\n");
 }
 
@@ -177,6 +181,7 @@ TEST(CaptureHandOver, EncodedCapturesComeBackWhole) {
         for (size_t i = 0; i < back.keys.size(); ++i) {
             EXPECT_EQ(back.keys[i].root, original.keys[i].root);
             EXPECT_EQ(back.keys[i].path, original.keys[i].path);
+            EXPECT_EQ(back.keys[i].otherView, original.keys[i].otherView);
             EXPECT_TRUE(back.keys[i].values == original.keys[i].values) << i;
         }
     }
