@@ -61,8 +61,10 @@ struct TCapture {
 // anything could redirect its registry.
 TCapture CaptureFile(const std::string& path, const TRegContext& context);
 
-// The helper's side: captures the registration of the file `request` names
-// in this process. `counter` numbers the captures of this process.
+// The helper's side: captures the registration of the library or type
+// library at `fullPath` in this process, with fresh scratch keys each time.
+// A file for the other bitness comes back with the outcome's `redirect` set
+// and nothing captured.
 TCapture CaptureInThisProcess(TServerKind kind, const std::string& fullPath, const TRegContext& context);
 
 // The capture's keys and values as bytes for the section, and back; false
