@@ -29,7 +29,7 @@ bool ReadCount(const std::string& text, int& value) {
 bool ParseRunnerArguments(const std::vector<std::string>& args, TRunnerArgs& out, std::string& error) {
     out = TRunnerArgs{};
     std::vector<std::string> plain;
-    bool help = false, version = false, stopGiven = false, logGiven = false, timeoutGiven = false,
+    bool help = false, version = false, stopGiven = false, logGiven = false, regGiven = false, timeoutGiven = false,
          installGiven = false, optionsEnded = false;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
@@ -113,6 +113,18 @@ bool ParseRunnerArguments(const std::vector<std::string>& args, TRunnerArgs& out
             }
             logGiven = true;
             out.log = value;
+        } else if (name == "--reg") {
+            if (!takeValue("a file name")) return false;
+            if (regGiven) {
+                error = "--reg is given twice.";
+                return false;
+            }
+            if (value.empty()) {
+                error = "--reg needs a file name.";
+                return false;
+            }
+            regGiven = true;
+            out.reg = value;
         } else if (name == "--timeout") {
             if (!takeValue("a number of seconds")) return false;
             if (timeoutGiven) {
@@ -163,7 +175,7 @@ bool ParseRunnerArguments(const std::vector<std::string>& args, TRunnerArgs& out
         return true;
     }
     if (plain.empty()) {
-        error = "No command: give register, unregister or run.";
+        error = "No command: give register, unregister, run or capture.";
         return false;
     }
     if (out.noRegister && !out.install) {
@@ -177,6 +189,10 @@ bool ParseRunnerArguments(const std::vector<std::string>& args, TRunnerArgs& out
             error = "An empty file name was given.";
             return false;
         }
+    }
+    if (!out.reg.empty() && command != "capture") {
+        error = "--reg belongs to capture.";
+        return false;
     }
     if (command == "register" || command == "unregister") {
         out.command = command == "register" ? TCommand::Register : TCommand::Unregister;
@@ -195,6 +211,19 @@ bool ParseRunnerArguments(const std::vector<std::string>& args, TRunnerArgs& out
         out.files = std::move(plain);
         return true;
     }
+    if (command == "capture") {
+        out.command = TCommand::Capture;
+        if (plain.empty()) {
+            error = "capture needs at least one file.";
+            return false;
+        }
+        if (out.unregister || out.unregisterFirst || out.install || out.noRegister || !out.log.empty()) {
+            error = "capture takes only --reg, --json, --quiet and --timeout.";
+            return false;
+        }
+        out.files = std::move(plain);
+        return true;
+    }
     if (command == "run") {
         out.command = TCommand::Run;
         if (plain.size() != 1) {
@@ -208,7 +237,7 @@ bool ParseRunnerArguments(const std::vector<std::string>& args, TRunnerArgs& out
         out.batch = plain.front();
         return true;
     }
-    error = "Unknown command \"" + command + "\": give register, unregister or run.";
+    error = "Unknown command \"" + command + "\": give register, unregister, run or capture.";
     return false;
 }
 
@@ -228,6 +257,8 @@ std::string UsageText(const std::string& program) {
            "  " + program + " register FILE...      register each file, in order\n"
            "  " + program + " unregister FILE...    unregister each file, in order\n"
            "  " + program + " run BATCH.kvx         register every entry of a batch file\n"
+           "  " + program + " capture FILE...       show the registry entries each library or\n"
+           "                                  type library would write, without registering\n"
            "  " + program + " --help | --version\n"
            "\n"
            "Options:\n"
@@ -238,6 +269,8 @@ std::string UsageText(const std::string& program) {
            "                       (without either, the preference of Corvantis holds)\n"
            "  --log FILE           write the list of errors to FILE, as the task window\n"
            "                       saves it, when the run ends (not the batch or a server)\n"
+           "  --reg FILE           capture: write every captured key to FILE as the\n"
+           "                       registry editor exports them\n"
            "  --timeout SECONDS    how long one server may work before it is ended and\n"
            "                       its task fails (default 60)\n"
            "  --quiet              print nothing but errors of the runner itself\n"

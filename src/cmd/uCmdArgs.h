@@ -7,11 +7,11 @@
 
 namespace cmd {
 
-enum class TCommand { None, Register, Unregister, Run, Help, Version };
+enum class TCommand { None, Register, Unregister, Run, Capture, Help, Version };
 
 struct TRunnerArgs {
     TCommand command = TCommand::None;
-    std::vector<std::string> files;  // register / unregister
+    std::vector<std::string> files;  // register / unregister / capture
     std::string batch;               // run
     bool unregister = false;         // run: unregister every entry instead
     bool unregisterFirst = false;    // registration: unregister every file first
@@ -19,6 +19,7 @@ struct TRunnerArgs {
     int stopAfter = 0;               // stop when this many tasks failed (1 or more)
     bool continueAll = false;        // never stop
     std::string log;                 // write the error list here
+    std::string reg;                 // capture: write the captured keys here as a .reg file
     int timeoutSeconds = 60;         // how long one server may work
     bool quiet = false;              // no task lines and no summary
     bool json = false;               // one JSON object per task instead of text

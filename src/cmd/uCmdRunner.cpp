@@ -10,6 +10,7 @@
 #include "common/QVExceptions.h"
 #include "common/QVHandles.h"
 #include "common/QVSystem.h"
+#include "engine/uCapture.h"
 #include "engine/uHelper.h"
 #include "engine/uRegCore.h"
 #include "mainwin/uBatch.h"
@@ -105,7 +106,7 @@ bool FileIdOf(const std::string& path, TFileId& id) {
     return true;
 }
 
-// The --log file of a run. A device (NUL, CON, a pipe: anything that is not
+// The --log file of a run (and the --reg file of a capture). A device (NUL, CON, a pipe: anything that is not
 // a disk file) is written directly. A disk file of that name left by an
 // earlier run is removed when the run starts, and the new log is written to
 // a temporary file in the same folder and moved over the name at the end:
@@ -116,7 +117,8 @@ public:
     // Takes the name and checks it against the files the run reads: the
     // batch (empty when none) and every server. Empty when the log may be
     // written; otherwise the wrong command line, and nothing was changed.
-    std::string Check(const std::string& log, const std::string& batch, const std::vector<std::string>& servers) {
+    std::string Check(const std::string& log, const std::string& batch, const std::vector<std::string>& servers,
+                      const char* option = "--log") {
         name_ = log;
         path_ = engine::FullPathOf(log);
         // A device is opened now, for writing, and kept: a pipe's instance
@@ -138,11 +140,12 @@ public:
             // Neither file exists yet: only the same full name can meet.
             return lstrcmpiA(engine::FullPathOf(input).c_str(), path_.c_str()) == 0;
         };
-        const std::string subject = "--log \"" + log + "\" ";
-        if (!batch.empty() && same(batch, batch)) return subject + "is the batch file; the log would overwrite it.";
+        const std::string subject = std::string(option) + " \"" + log + "\" ";
+        const std::string what = std::string(option) == "--log" ? "the log" : "the file";
+        if (!batch.empty() && same(batch, batch)) return subject + "is the batch file; " + what + " would overwrite it.";
         for (const std::string& server : servers) {
             if (!server.empty() && same(server, engine::NativeViewOf(server))) {
-                return subject + "is the server \"" + server + "\"; the log would overwrite it.";
+                return subject + "is the server \"" + server + "\"; " + what + " would overwrite it.";
             }
         }
         return std::string();
@@ -159,7 +162,13 @@ public:
     std::string Write(const std::vector<TErrorRow>& errors) const {
         std::string text;
         for (const TErrorRow& error : errors) text += error.Text + "\r\n";
-        const std::string failed = "The log file '" + name_ + "' could not be written.";
+        return WriteBytes(text, "log file");
+    }
+
+    // Writes `text` as it is, as Write does. Empty when written, else why
+    // not; `what` names the file in that text.
+    std::string WriteBytes(const std::string& text, const char* what) const {
+        const std::string failed = std::string("The ") + what + " '" + name_ + "' could not be written.";
         if (device_) return WriteAll(device_.get(), text) ? std::string() : failed;
         const size_t cut = path_.find_last_of('\\');
         const std::string folder = cut == std::string::npos ? std::string(".") : path_.substr(0, cut + 1);
@@ -216,7 +225,70 @@ std::string SummaryLine(int unregistered, int registered, int failed, int notRun
     return line + std::to_string(failed) + " failed, " + std::to_string(notRun) + " not run";
 }
 
+namespace {
+
+// capture FILE...: one line (or JSON object) per file, then the .reg file.
+int RunCaptures(const TRunnerArgs& args, const TRunnerSettings& settings, const TRunnerOutput& output) {
+    std::vector<std::string> files = args.files;
+    for (std::string& file : files) file = engine::FullPathOf(file);
+    TRunLog reg;
+    if (!args.reg.empty()) {
+        const std::string problem = reg.Check(args.reg, std::string(), files, "--reg");
+        if (!problem.empty()) {
+            output.err("CorvantisCmd: " + problem);
+            return ecUsage;
+        }
+        reg.RemoveStale();
+    }
+    std::optional<engine::THelperSession> helpers;
+    if (!engine::THelperSession::Current()) helpers.emplace();
+    engine::TRegContext context;
+    context.language = qlEnglish;
+    context.timeoutMs = static_cast<unsigned>(args.timeoutSeconds) * 1000u;
+    context.abortEvent = settings.abortEvent;
+    const bool text = !args.quiet && !args.json;
+    std::vector<engine::TCapture> captures;
+    int failed = 0, notRun = 0;
+    bool stopped = false;
+    for (const std::string& file : files) {
+        if (settings.stopRequested && settings.stopRequested()) {
+            stopped = true;
+            ++notRun;
+            if (text) output.out("capture \"" + file + "\": not run.");
+            continue;
+        }
+        engine::TCapture capture = engine::CaptureFile(file, context);
+        if (!capture.clean) ++failed;
+        if (text) {
+            const std::string subject = "capture \"" + file + "\": ";
+            if (capture.clean) {
+                output.out(subject + "captured " + std::to_string(capture.keys.size()) + " keys, " +
+                           std::to_string(capture.ValueCount()) + " values.");
+            } else {
+                output.out(subject + "FAILED. " + capture.outcome.message);
+                for (const std::string& line : IndentedDetailLines(capture.outcome.details)) output.out(line);
+            }
+        }
+        if (args.json && !args.quiet) output.json(engine::CaptureJson(capture));
+        if (capture.clean) captures.push_back(std::move(capture));
+    }
+    if (text) output.out(std::to_string(captures.size()) + " captured, " + std::to_string(failed) + " failed, " +
+                         std::to_string(notRun) + " not run");
+    int exitCode = stopped ? ecStopped : failed + notRun > 0 ? ecTaskFailed : ecSuccess;
+    if (!args.reg.empty()) {
+        const std::string problem = reg.WriteBytes(engine::RegFileBytes(captures), "registry file");
+        if (!problem.empty()) {
+            output.err(problem);
+            if (exitCode == ecSuccess) exitCode = ecTaskFailed;
+        }
+    }
+    return exitCode;
+}
+
+}  // namespace
+
 int RunTasks(const TRunnerArgs& args, const TRunnerSettings& settings, const TRunnerOutput& output) {
+    if (args.command == TCommand::Capture) return RunCaptures(args, settings, output);
     // With the system registration tool's codes, the few of the runner's
     // own that are not a task's outcome.
     const bool regsvr32 = args.regsvr32ExitCodes;

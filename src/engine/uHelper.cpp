@@ -10,6 +10,7 @@
 #include "common/QVHandles.h"
 #include "common/QVStrings.h"
 #include "common/QVSystem.h"
+#include "engine/uCapture.h"
 #include "engine/uChildProcess.h"
 #include "engine/uGuardedCall.h"
 #include "engine/uReasons.h"
@@ -37,6 +38,9 @@ const std::uint32_t kHelperMark = 0x48564351;  // "QCVH"
 const std::uint32_t kSectionBytes = 1u << 20;
 const std::uint32_t kMessageOffset = sizeof(THeader);
 const std::uint32_t kMaxMessage = kSectionBytes - kMessageOffset - 4;
+// A capture follows the reply at this offset: a 4-byte length, the bytes.
+const std::uint32_t kCaptureOffset = 64u << 10;
+const std::uint32_t kMaxCapture = kSectionBytes - kCaptureOffset - 4;
 // The helper's exit codes of its own: bad arguments, a request it cannot
 // read, a program of another protocol version.
 // Values no earlier helper used, so that an earlier helper's end is told
@@ -55,23 +59,28 @@ std::string ProgramFolder() {
 
 THeader* HeaderOf(void* view) { return static_cast<THeader*>(view); }
 
-void PutMessage(void* view, const std::string& bytes) {
-    unsigned char* section = static_cast<unsigned char*>(view) + kMessageOffset;
-    const std::uint32_t length = static_cast<std::uint32_t>(bytes.size() < kMaxMessage ? bytes.size() : kMaxMessage);
+void PutBlock(void* view, std::uint32_t offset, std::uint32_t most, const std::string& bytes) {
+    unsigned char* section = static_cast<unsigned char*>(view) + offset;
+    const std::uint32_t length = static_cast<std::uint32_t>(bytes.size() < most ? bytes.size() : most);
     for (int i = 0; i < 4; ++i) section[i] = static_cast<unsigned char>((length >> (8 * i)) & 0xFF);
     if (length) std::memcpy(section + 4, bytes.data(), length);
 }
 
-// The message in the section; false when its length is damaged.
-bool TakeMessage(const void* view, std::string& bytes) {
-    const unsigned char* section = static_cast<const unsigned char*>(view) + kMessageOffset;
+void PutMessage(void* view, const std::string& bytes) { PutBlock(view, kMessageOffset, kMaxMessage, bytes); }
+
+// The block at `offset`; false when its length is damaged.
+bool TakeBlock(const void* view, std::uint32_t offset, std::uint32_t most, std::string& bytes) {
+    const unsigned char* section = static_cast<const unsigned char*>(view) + offset;
     const std::uint32_t length = static_cast<std::uint32_t>(section[0]) | static_cast<std::uint32_t>(section[1]) << 8 |
                                  static_cast<std::uint32_t>(section[2]) << 16 |
                                  static_cast<std::uint32_t>(section[3]) << 24;
-    if (length > kMaxMessage) return false;
+    if (length > most) return false;
     bytes.assign(reinterpret_cast<const char*>(section + 4), length);
     return true;
 }
+
+// The message in the section; false when its length is damaged.
+bool TakeMessage(const void* view, std::string& bytes) { return TakeBlock(view, kMessageOffset, kMaxMessage, bytes); }
 
 struct TViewTraits {
     static void* Invalid() { return nullptr; }
@@ -174,7 +183,7 @@ bool DecodeReply(const std::string& bytes, TRegOutcome& outcome) {
 
 std::string EncodeRequest(const THelperRequest& request) {
     std::string bytes;
-    bytes += request.register_ ? 'R' : 'U';
+    bytes += request.capture ? 'C' : request.register_ ? 'R' : 'U';
     bytes += request.language == qlPortuguese ? 'p' : 'e';
     bytes += request.kind == TServerKind::TypeLibrary ? 'T' : 'L';
     bytes += kEntryLetters[static_cast<int>(request.entryPoints)];
@@ -188,16 +197,17 @@ std::string EncodeRequest(const THelperRequest& request) {
 bool DecodeRequest(const std::string& bytes, THelperRequest& request) {
     // The path may be empty: the helper then says that no file was named.
     const size_t end = bytes.find('\0');
-    if (bytes.size() < 6 || (bytes[0] != 'R' && bytes[0] != 'U') || (bytes[1] != 'e' && bytes[1] != 'p') ||
-        (bytes[2] != 'L' && bytes[2] != 'T') || (bytes[4] != 'o' && bytes[4] != 'a') ||
-        (bytes[5] != 'm' && bytes[5] != 'u') || end == std::string::npos ||
+    if (bytes.size() < 6 || (bytes[0] != 'R' && bytes[0] != 'U' && bytes[0] != 'C') ||
+        (bytes[1] != 'e' && bytes[1] != 'p') || (bytes[2] != 'L' && bytes[2] != 'T') ||
+        (bytes[4] != 'o' && bytes[4] != 'a') || (bytes[5] != 'm' && bytes[5] != 'u') || end == std::string::npos ||
         bytes.find('\0', end + 1) != std::string::npos) {
         return false;
     }
     const char* letter = static_cast<const char*>(std::memchr(kEntryLetters, bytes[3], sizeof kEntryLetters));
     if (!letter || end < 6) return false;
     if (!WideOfUtf8(bytes.substr(end + 1), request.installText)) return false;
-    request.register_ = bytes[0] == 'R';
+    request.capture = bytes[0] == 'C';
+    request.register_ = bytes[0] != 'U';
     request.language = bytes[1] == 'p' ? qlPortuguese : qlEnglish;
     request.kind = bytes[2] == 'T' ? TServerKind::TypeLibrary : TServerKind::Library;
     request.entryPoints = static_cast<TEntryPoints>(letter - kEntryLetters);
@@ -305,6 +315,15 @@ void THelper::Close() {
 }
 
 TRegOutcome THelper::Run(TServerKind kind, const std::string& fullPath, bool register_, const TRegContext& context) {
+    return Request(kind, fullPath, register_, context, nullptr);
+}
+
+void THelper::Capture(TServerKind kind, const std::string& fullPath, const TRegContext& context, TCapture& capture) {
+    capture.outcome = Request(kind, fullPath, true, context, &capture);
+}
+
+TRegOutcome THelper::Request(TServerKind kind, const std::string& fullPath, bool register_, const TRegContext& context,
+                             TCapture* capture) {
     TImpl& impl = *impl_;
     const double start = qv::NowMs();
     const std::string fileName = ExtractFileName(fullPath);
@@ -348,6 +367,7 @@ TRegOutcome THelper::Run(TServerKind kind, const std::string& fullPath, bool reg
         request.anySuccessCode = context.anySuccessCode;
         request.installText = context.installText;
         request.perUser = context.perUser;
+        request.capture = capture != nullptr;
         PutMessage(impl.view.get(), EncodeRequest(request));
         impl.scope = context.perUser ? 1 : 0;
         handedOver = qv::NowMs();
@@ -404,6 +424,11 @@ TRegOutcome THelper::Run(TServerKind kind, const std::string& fullPath, bool reg
         damage = "the reply's length is out of range";
     } else if (!DecodeReply(answer, outcome)) {
         damage = "the reply's fields are damaged";
+    } else if (capture) {
+        std::string bytes;
+        if (!TakeBlock(impl.view.get(), kCaptureOffset, kMaxCapture, bytes) || !DecodeCapture(bytes, *capture)) {
+            damage = "the capture's bytes are damaged";
+        }
     }
     if (damage) {
         impl.Reset();
@@ -601,8 +626,29 @@ int ServeHelperRequests(const std::string& arguments) {
         Serving.fileName = ExtractFileName(path);
         Serving.busy = true;
         const double start = qv::NowMs();
-        TRegOutcome outcome = kind == TServerKind::TypeLibrary ? RegisterTypeLibraryCore(path, register_, context)
-                                                               : RegisterLibraryCore(path, register_, context);
+        TRegOutcome outcome;
+        if (request.capture) {
+            const TCapture capture = CaptureInThisProcess(kind, path, context);
+            outcome = capture.outcome;
+            std::string bytes = EncodeCapture(capture);
+            if (bytes.size() > kMaxCapture) {
+                TCapture empty;
+                empty.outcome = outcome;
+                bytes = EncodeCapture(empty);
+                outcome.success = false;
+                outcome.failure = TFailure::Helper;
+                outcome.message = "Could not capture '" + ExtractFileName(path) + "'.";
+                outcome.details = "The registration wrote more than the helper can send back (" +
+                                  std::to_string(kMaxCapture) + " bytes).";
+            }
+            PutBlock(view.get(), kCaptureOffset, kMaxCapture, bytes);
+            // The reply stands before the capture and must not reach it.
+            const size_t room = kCaptureOffset - kMessageOffset - 4 - 1024;
+            if (outcome.details.size() > room) outcome.details.resize(room);
+        } else {
+            outcome = kind == TServerKind::TypeLibrary ? RegisterTypeLibraryCore(path, register_, context)
+                                                       : RegisterLibraryCore(path, register_, context);
+        }
         outcome.ms = qv::NowMs() - start;
         Serving.busy = false;
         if (outcome.redirect != pe::TMachine::None) {

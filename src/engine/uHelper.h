@@ -18,7 +18,10 @@
 // ('S' the server's own, 'B' those and DllInstall, 'I' DllInstall alone),
 // 'o' when only S_OK counts as success or 'a' when any success code does,
 // 'm' for a registration for all users (the machine) or 'u' for the current
-// user alone, then the file's full path, a NUL byte and DllInstall's text in UTF-8; an
+// user alone (a first letter 'C' asks for a capture: registered into scratch
+// keys, see uCapture.h; the reply to it is followed, at kCaptureOffset in the
+// section, by a 4-byte length and the encoded capture),
+// then the file's full path, a NUL byte and DllInstall's text in UTF-8; an
 // empty request ends the helper. A reply is five fields separated by NUL
 // bytes: "1" or "0" for success, the milliseconds, the kind of failure (one
 // digit, a TFailure), the message and the details.
@@ -28,6 +31,10 @@
 #include <string>
 
 #include "engine/uRegCore.h"
+
+namespace engine {
+struct TCapture;
+}
 
 namespace engine {
 
@@ -54,6 +61,11 @@ public:
     // failure that says so, and is replaced for the next call; one found
     // ended while idle is replaced without blaming this file.
     TRegOutcome Run(TServerKind kind, const std::string& fullPath, bool register_, const TRegContext& context);
+    // Has the helper capture the registration of the library or type
+    // library at `fullPath` (see uCapture.h) into `capture`, whose outcome
+    // is filled as Run fills its own; the keys stay empty on a failure of
+    // the helper.
+    void Capture(TServerKind kind, const std::string& fullPath, const TRegContext& context, TCapture& capture);
 
     // Starts the helper process now, so that the first file finds it ready.
     void Prestart();
@@ -74,6 +86,8 @@ public:
     double LastOwnMs() const;
 
 private:
+    TRegOutcome Request(TServerKind kind, const std::string& fullPath, bool register_, const TRegContext& context,
+                        TCapture* capture);
     struct TImpl;
     std::unique_ptr<TImpl> impl_;
 };
@@ -132,6 +146,7 @@ struct THelperRequest {
     bool anySuccessCode = false;
     std::wstring installText;
     bool perUser = false;
+    bool capture = false;  // register into scratch keys and send the capture back
 };
 std::string EncodeRequest(const THelperRequest& request);
 bool DecodeRequest(const std::string& bytes, THelperRequest& request);

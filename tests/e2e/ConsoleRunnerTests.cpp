@@ -842,3 +842,94 @@ TEST(ConsoleRunner, PerUserBatchRunsWithTheOtherOptions) {
         }
     }
 }
+
+namespace {
+
+// UTF-16LE bytes of ASCII text, to find in a .reg file.
+std::string Utf16Of(const std::string& ascii) {
+    std::string out;
+    for (char c : ascii) {
+        out += c;
+        out += '\0';
+    }
+    return out;
+}
+
+}  // namespace
+
+TEST(ConsoleRunner, CaptureWritesTheRegFileAndJsonOfBothBitnesses) {
+    namespace ts = TestServers;
+    const std::string dir = testenv::MakeTempDir("cmd-capture");
+    const std::string reg = dir + "captured.reg";
+    const std::string clsid = std::string("CLSID\\") + ts::kOkServerClsidString + "\\InprocServer32";
+    struct TCase {
+        std::string file;
+        std::string placed;  // the key's name in the .reg file
+    };
+    const TCase cases[] = {
+        {Data(ts::kOkServerFile), "HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\WOW6432Node\\" + clsid},
+        {Data("x64\\OkServer.dll"), "HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\" + clsid},
+    };
+    std::string arguments = "capture --reg " + Quoted(reg);
+    for (const TCase& c : cases) arguments += " " + Quoted(c.file);
+    const TConsoleRun text = RunCmd(arguments);
+    EXPECT_EQ(text.exitCode, 0u) << text.out << text.err;
+    EXPECT_EQ(text.err, "");
+    const Strings lines = text.Lines();
+    ASSERT_EQ(lines.size(), 3u) << text.out;
+    for (size_t i = 0; i < 2; ++i) {
+        EXPECT_EQ(lines[i].rfind("capture \"" + cases[i].file + "\": captured ", 0), 0u) << lines[i];
+        EXPECT_NE(lines[i].find(" keys, "), std::string::npos) << lines[i];
+    }
+    EXPECT_EQ(lines[2], "2 captured, 0 failed, 0 not run");
+    const std::string bytes = ReadWholeFile(reg);
+    ASSERT_GE(bytes.size(), 2u);
+    EXPECT_EQ(bytes.substr(0, 2), "\xFF\xFE");
+    EXPECT_EQ(bytes.find(Utf16Of("Windows Registry Editor Version 5.00\r\n")), 2u);
+    for (const TCase& c : cases) {
+        EXPECT_NE(bytes.find(Utf16Of("[" + c.placed + "]\r\n")), std::string::npos) << c.placed;
+    }
+    EXPECT_NE(bytes.find(Utf16Of("\"ThreadingModel\"=\"Apartment\"\r\n")), std::string::npos);
+    EXPECT_EQ(FolderNames(dir), (Strings{"captured.reg"})) << "no temporary file is left";
+
+    const TConsoleRun json = RunCmd("capture --json " + Quoted(cases[1].file) + " " + Quoted(Data(ts::kExeServerFile)));
+    EXPECT_EQ(json.exitCode, 1u);
+    const Strings objects = json.Lines();
+    ASSERT_EQ(objects.size(), 2u) << json.out;
+    EXPECT_NE(objects[0].find("\"outcome\":\"captured\""), std::string::npos) << objects[0];
+    std::string escaped;
+    for (char c : cases[1].placed) escaped += c == '\\' ? std::string("\\\\") : std::string(1, c);
+    EXPECT_NE(objects[0].find("{\"key\":\"" + escaped + "\",\"values\":["), std::string::npos) << objects[0];
+    EXPECT_NE(objects[0].find("{\"name\":\"ThreadingModel\",\"type\":\"REG_SZ\",\"data\":\"Apartment\"}"),
+              std::string::npos)
+        << objects[0];
+    EXPECT_NE(objects[1].find("\"outcome\":\"failed\""), std::string::npos) << objects[1];
+    EXPECT_NE(objects[1].find("before anything could redirect its registry"), std::string::npos) << objects[1];
+}
+
+TEST(ConsoleRunner, CaptureCommandLineErrors) {
+    const std::string dir = testenv::MakeTempDir("cmd-capture-errors");
+    const std::string server = dir + "Ok.dll";
+    ASSERT_TRUE(testenv::CopyTo(Data(TestServers::kOkServerFile), server));
+    const std::string serverBytes = ReadWholeFile(server);
+    struct TCase {
+        std::string arguments;
+        const char* inErr;
+    };
+    const TCase cases[] = {
+        {"capture", "capture needs at least one file."},
+        {"capture Ok.dll --reg Ok.dll", "--reg \"Ok.dll\" is the server"},
+        {"capture Ok.dll --reg OK.DLL", "the file would overwrite it."},
+        {"register Ok.dll --reg out.reg", "--reg belongs to capture."},
+        {"capture Ok.dll --log out.log", "capture takes only"},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.arguments);
+        const TConsoleRun run = RunCmd(c.arguments, dir);
+        EXPECT_EQ(run.exitCode, 2u);
+        EXPECT_EQ(run.out, "");
+        EXPECT_NE(run.err.find(c.inErr), std::string::npos) << run.err;
+    }
+    EXPECT_TRUE(ReadWholeFile(server) == serverBytes) << "the server was changed";
+    EXPECT_EQ(FolderNames(dir), (Strings{"Ok.dll"}));
+}

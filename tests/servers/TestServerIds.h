@@ -211,6 +211,12 @@ CORVANTIS_TEST_STRING(kSleeperPidFileEnvVar, "CORVANTIS_TEST_SLEEPER_PIDFILE")
 // Exit code if the child could not be started.
 inline constexpr DWORD kSleeperChildFailed = 1;
 
+// ---------------------------------------------------------------------------
+// UndoServer.dll: undoes the redirection of HKEY_CLASSES_ROOT, then writes
+// this key below it.
+// ---------------------------------------------------------------------------
+CORVANTIS_TEST_STRING(kUndoServerClsidKey, "CLSID\\{5B3E6C2A-8D41-4F7E-9A0B-2C6D1E8F4A37}")
+
 }  // namespace TestServers
 
 #undef CORVANTIS_TEST_STRING

@@ -86,6 +86,15 @@ TEST(RunnerArguments, WrongLinesAreRefusedWithTheirReason) {
         {{"register", "a.dll", "--install", "--install=x"}, "--install is given twice."},
         {{"register", "a.dll", "--install", "--no-register=yes"}, "--no-register takes no value."},
         {{"register", "a.dll", "--regsvr32-exit-codes=1"}, "--regsvr32-exit-codes takes no value."},
+        {{"capture"}, "capture needs at least one file."},
+        {{"capture", "a.dll", "--reg"}, "--reg needs a file name."},
+        {{"capture", "a.dll", "--reg="}, "--reg needs a file name."},
+        {{"capture", "a.dll", "--reg", "a", "--reg", "b"}, "--reg is given twice."},
+        {{"register", "a.dll", "--reg", "o.reg"}, "--reg belongs to capture."},
+        {{"run", "b.kvx", "--reg=o.reg"}, "--reg belongs to capture."},
+        {{"capture", "a.dll", "--install"}, "capture takes only"},
+        {{"capture", "a.dll", "--unregister-first"}, "capture takes only"},
+        {{"capture", "a.dll", "--log", "e.log"}, "capture takes only"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.first));
@@ -93,6 +102,29 @@ TEST(RunnerArguments, WrongLinesAreRefusedWithTheirReason) {
         std::string error;
         EXPECT_FALSE(ParseRunnerArguments(c.first, args, error));
         EXPECT_NE(error.find(c.second), std::string::npos) << error;
+    }
+}
+
+TEST(RunnerArguments, CaptureTakesFilesAndARegFile) {
+    const struct {
+        Strings args;
+        Strings files;
+        std::string reg;
+        bool json;
+    } cases[] = {
+        {{"capture", "a.dll"}, {"a.dll"}, "", false},
+        {{"CAPTURE", "--reg", "o u.reg", "a.dll", "b.tlb", "--json"}, {"a.dll", "b.tlb"}, "o u.reg", true},
+        {{"capture", "--REG=x.reg", "--", "--reg"}, {"--reg"}, "x.reg", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.args));
+        TRunnerArgs args;
+        std::string error;
+        ASSERT_TRUE(ParseRunnerArguments(c.args, args, error)) << error;
+        EXPECT_EQ(args.command, TCommand::Capture);
+        EXPECT_EQ(args.files, c.files);
+        EXPECT_EQ(args.reg, c.reg);
+        EXPECT_EQ(args.json, c.json);
     }
 }
 

@@ -55,8 +55,11 @@ TEST(HelperProtocol, RequestsRoundTripAndDamageIsRefused) {
         bool anySuccessCode;
         std::wstring text;
         bool perUser;
+        bool capture = false;
     } cases[] = {
         {TServerKind::Library, true, qlEnglish, TEntryPoints::Server, false, L"", false},
+        {TServerKind::Library, true, qlEnglish, TEntryPoints::Server, false, L"", false, true},
+        {TServerKind::TypeLibrary, true, qlPortuguese, TEntryPoints::Server, false, L"", false, true},
         {TServerKind::TypeLibrary, false, qlPortuguese, TEntryPoints::Server, true, L"", true},
         {TServerKind::Library, false, qlEnglish, TEntryPoints::ServerAndInstall, false, L"a\x00E7\x00E3o \x03A9 \x65E5",
          true},
@@ -72,6 +75,7 @@ TEST(HelperProtocol, RequestsRoundTripAndDamageIsRefused) {
         sent.anySuccessCode = c.anySuccessCode;
         sent.installText = c.text;
         sent.perUser = c.perUser;
+        sent.capture = c.capture;
         THelperRequest got;
         got.installText = L"left over";
         ASSERT_TRUE(engine::DecodeRequest(engine::EncodeRequest(sent), got));
@@ -83,6 +87,9 @@ TEST(HelperProtocol, RequestsRoundTripAndDamageIsRefused) {
         EXPECT_EQ(got.anySuccessCode, c.anySuccessCode);
         EXPECT_TRUE(got.installText == c.text);
         EXPECT_EQ(got.perUser, c.perUser);
+        EXPECT_EQ(got.capture, c.capture);
+        // A capture is asked for with its own first letter.
+        EXPECT_EQ(engine::EncodeRequest(sent)[0], c.capture ? 'C' : c.register_ ? 'R' : 'U');
     }
     // Requests of the earlier helpers (no kind; no entry points; no scope),
     // unknown letters, no NUL after the path, a second NUL, text that is not

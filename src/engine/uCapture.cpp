@@ -1,0 +1,537 @@
+#include "engine/uCapture.h"
+
+#include <windows.h>
+
+#include <cstring>
+#include <cwchar>
+#include <map>
+#include <optional>
+#include <set>
+
+#include "common/QVStrings.h"
+#include "engine/uHelper.h"
+
+namespace engine {
+
+namespace {
+
+std::string Utf8(const std::wstring& text) {
+    if (text.empty()) return std::string();
+    const int length = static_cast<int>(text.size());
+    const int bytes = WideCharToMultiByte(CP_UTF8, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<size_t>(bytes > 0 ? bytes : 0), '\0');
+    if (bytes > 0) WideCharToMultiByte(CP_UTF8, 0, text.data(), length, &out[0], bytes, nullptr, nullptr);
+    return out;
+}
+
+// ---------------------------------------------------------------------------
+// Reading a tree of keys.
+
+struct TRawValue {
+    std::wstring name;
+    DWORD type;
+    std::string data;
+};
+// Key path below the tree's top ("" for the top itself) -> its values.
+using TTree = std::map<std::wstring, std::vector<TRawValue>>;
+
+void ReadTree(HKEY key, const std::wstring& path, TTree& tree) {
+    std::vector<TRawValue>& values = tree[path];
+    DWORD subkeys = 0, maxSubkey = 0, count = 0, maxName = 0, maxData = 0;
+    if (RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, &maxSubkey, nullptr, &count, &maxName, &maxData,
+                         nullptr, nullptr) != ERROR_SUCCESS) {
+        return;
+    }
+    std::vector<wchar_t> name(maxName + 2);
+    std::vector<BYTE> data(maxData + 2);
+    for (DWORD i = 0; i < count; ++i) {
+        DWORD nameLength = static_cast<DWORD>(name.size()), dataSize = static_cast<DWORD>(data.size()), type = 0;
+        if (RegEnumValueW(key, i, name.data(), &nameLength, nullptr, &type, data.data(), &dataSize) != ERROR_SUCCESS) {
+            continue;
+        }
+        values.push_back(TRawValue{std::wstring(name.data(), nameLength), type,
+                                   std::string(reinterpret_cast<const char*>(data.data()), dataSize)});
+    }
+    std::vector<wchar_t> subName(maxSubkey + 2);
+    for (DWORD i = 0; i < subkeys; ++i) {
+        DWORD length = static_cast<DWORD>(subName.size());
+        if (RegEnumKeyExW(key, i, subName.data(), &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
+            continue;
+        }
+        const std::wstring child(subName.data(), length);
+        HKEY sub = nullptr;
+        if (RegOpenKeyExW(key, child.c_str(), 0, KEY_READ, &sub) != ERROR_SUCCESS) continue;
+        ReadTree(sub, path.empty() ? child : path + L"\\" + child, tree);
+        RegCloseKey(sub);
+    }
+}
+
+// The names of a key's direct subkeys.
+std::set<std::wstring> SubkeyNames(HKEY key) {
+    std::set<std::wstring> names;
+    wchar_t name[512];
+    for (DWORD i = 0;; ++i) {
+        DWORD length = 512;
+        LONG result = RegEnumKeyExW(key, i, name, &length, nullptr, nullptr, nullptr, nullptr);
+        if (result == ERROR_NO_MORE_ITEMS) break;
+        if (result == ERROR_SUCCESS) names.insert(std::wstring(name, length));
+    }
+    return names;
+}
+
+// ---------------------------------------------------------------------------
+// The scratch keys.
+
+HKEY const kPredefined[4] = {HKEY_CLASSES_ROOT, HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER, HKEY_USERS};
+const wchar_t* const kScratchNames[4] = {L"HKCR", L"HKLM", L"HKCU", L"HKU"};
+const char* const kRootNames[4] = {"HKEY_CLASSES_ROOT", "HKEY_LOCAL_MACHINE", "HKEY_CURRENT_USER", "HKEY_USERS"};
+const wchar_t kScratchParent[] = L"Software\\Quorvandel\\Corvantis Capture";
+// A key each scratch root holds while the capture runs: found through the
+// predefined key afterwards, it shows that the redirection still stands.
+const wchar_t kCanary[] = L"Corvantis Capture Canary";
+
+// Classes that registrations use while they work: the component categories
+// manager and the ATL registrar. Copied from the live registry when present.
+const wchar_t* const kSeedClasses[] = {
+    L"CLSID\\{0002E005-0000-0000-C000-000000000046}",
+    L"CLSID\\{44EC053A-400F-11D0-9DCD-00A0C90391D3}",
+};
+
+// The live keys watched for names a server writes there after undoing the
+// redirection: (root, path, name shown).
+struct TWatched {
+    HKEY root;
+    const wchar_t* path;
+    const char* shown;
+};
+const TWatched kWatched[] = {
+    {HKEY_CLASSES_ROOT, L"", "HKEY_CLASSES_ROOT"},
+    {HKEY_CLASSES_ROOT, L"CLSID", "HKEY_CLASSES_ROOT\\CLSID"},
+    {HKEY_CLASSES_ROOT, L"Interface", "HKEY_CLASSES_ROOT\\Interface"},
+    {HKEY_CLASSES_ROOT, L"TypeLib", "HKEY_CLASSES_ROOT\\TypeLib"},
+    {HKEY_CLASSES_ROOT, L"AppID", "HKEY_CLASSES_ROOT\\AppID"},
+    {HKEY_LOCAL_MACHINE, L"Software", "HKEY_LOCAL_MACHINE\\Software"},
+    {HKEY_CURRENT_USER, L"Software", "HKEY_CURRENT_USER\\Software"},
+    {HKEY_CURRENT_USER, L"Software\\Classes", "HKEY_CURRENT_USER\\Software\\Classes"},
+};
+const size_t kWatchedCount = sizeof kWatched / sizeof kWatched[0];
+const REGSAM kViews[2] = {KEY_WOW64_32KEY, KEY_WOW64_64KEY};
+
+using TOaEnable = HRESULT(WINAPI*)(void);
+
+// One capture's scratch keys and redirection. Every way out of the capture
+// removes the redirection and deletes the keys (the destructor).
+class TScratch {
+public:
+    explicit TScratch(unsigned number) {
+        RemoveStale();
+        base_ = std::wstring(kScratchParent) + L"\\" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                std::to_wstring(number);
+        // Opened before anything is redirected: the real HKEY_CURRENT_USER.
+        for (int i = 0; i < 4; ++i) {
+            const std::wstring path = base_ + L"\\" + kScratchNames[i];
+            if (RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                                nullptr, &keys_[i], nullptr) != ERROR_SUCCESS) {
+                keys_[i] = nullptr;
+                ok_ = false;
+                continue;
+            }
+            HKEY canary = nullptr;
+            if (RegCreateKeyExW(keys_[i], kCanary, 0, nullptr, 0, KEY_READ, nullptr, &canary,
+                                nullptr) == ERROR_SUCCESS) {
+                RegCloseKey(canary);
+            }
+        }
+        if (!ok_) return;
+        for (const wchar_t* seed : kSeedClasses) {
+            HKEY live = nullptr;
+            if (RegOpenKeyExW(HKEY_CLASSES_ROOT, seed, 0, KEY_READ, &live) != ERROR_SUCCESS) continue;
+            HKEY copy = nullptr;
+            if (RegCreateKeyExW(keys_[0], seed, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &copy,
+                                nullptr) == ERROR_SUCCESS) {
+                RegCopyTreeW(live, nullptr, copy);
+                RegCloseKey(copy);
+            }
+            RegCloseKey(live);
+        }
+        for (int i : {1, 2}) {
+            HKEY classes = nullptr;
+            if (RegCreateKeyExW(keys_[i], L"Software\\Classes", 0, nullptr, 0, KEY_READ, nullptr,
+                                &classes, nullptr) == ERROR_SUCCESS) {
+                RegCloseKey(classes);
+            }
+        }
+        for (int i = 0; i < 4; ++i) ReadTree(keys_[i], L"", seed_[i]);
+        // Both registry views: the system's own code may write the other one
+        // (a 32-bit process's type library registration mirrors its
+        // interfaces into the 64-bit view) past any redirection.
+        for (int v = 0; v < 2; ++v) {
+            for (size_t i = 0; i < kWatchedCount; ++i) {
+                HKEY& key = watched_[v][i];
+                if (RegOpenKeyExW(kWatched[i].root, kWatched[i].path, 0, KEY_ALL_ACCESS | kViews[v], &key) !=
+                        ERROR_SUCCESS &&
+                    RegOpenKeyExW(kWatched[i].root, kWatched[i].path, 0, KEY_READ | kViews[v], &key) != ERROR_SUCCESS) {
+                    key = nullptr;
+                    continue;
+                }
+                before_[v][i] = SubkeyNames(key);
+            }
+        }
+    }
+
+    ~TScratch() {
+        Restore();
+        for (auto& view : watched_) {
+            for (HKEY& key : view) {
+                if (key) RegCloseKey(key);
+            }
+        }
+        for (HKEY& key : keys_) {
+            if (key) RegCloseKey(key);
+        }
+        RegDeleteTreeW(HKEY_CURRENT_USER, base_.c_str());
+        RegDeleteKeyW(HKEY_CURRENT_USER, base_.c_str());
+        // The parent goes when no other capture uses it (it fails otherwise).
+        RegDeleteKeyW(HKEY_CURRENT_USER, kScratchParent);
+        RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\Quorvandel");
+    }
+    TScratch(const TScratch&) = delete;
+    TScratch& operator=(const TScratch&) = delete;
+
+    bool Ok() const { return ok_; }
+
+    // Redirects the four predefined keys of this process to the scratch
+    // keys; once.
+    void Redirect() {
+        if (redirected_ || !ok_) return;
+        redirected_ = true;
+        for (int i = 0; i < 4; ++i) RegOverridePredefKey(kPredefined[i], keys_[i]);
+        // Type libraries registered per user land in HKEY_CURRENT_USER's
+        // classes, which are redirected too; older oleaut32 lack it.
+        static const TOaEnable enable = reinterpret_cast<TOaEnable>(
+            reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("oleaut32.dll"), "OaEnablePerUserTLibRegistration")));
+        if (enable) enable();
+    }
+    bool Redirected() const { return redirected_; }
+
+    // True while every predefined key still leads to its scratch key.
+    bool StillRedirected() const {
+        for (HKEY predefined : kPredefined) {
+            HKEY canary = nullptr;
+            if (RegOpenKeyExW(predefined, kCanary, 0, KEY_READ, &canary) != ERROR_SUCCESS) return false;
+            RegCloseKey(canary);
+        }
+        return true;
+    }
+
+    void Restore() {
+        if (!redirected_) return;
+        redirected_ = false;
+        for (HKEY predefined : kPredefined) RegOverridePredefKey(predefined, nullptr);
+    }
+
+    // The live keys that appeared while the capture ran, full names. A key
+    // that appeared only in the other view (`otherView`, when this process
+    // has one) under the name of a key in `captured` is the system's mirror
+    // of a captured key: it did not exist before, so it is read into
+    // `mirrors` (marked as of the other view), deleted, and not listed.
+    std::vector<std::string> NewLiveKeys(const std::vector<TCapturedKey>& captured, bool otherView,
+                                         std::vector<TCapturedKey>& mirrors) const {
+        std::vector<std::string> found;
+        std::set<std::string> seen;
+        for (int v = 0; v < 2; ++v) {
+            const bool other = otherView && v != OwnView();
+            for (size_t i = 0; i < kWatchedCount; ++i) {
+                if (!watched_[v][i]) continue;
+                for (const std::wstring& name : SubkeyNames(watched_[v][i])) {
+                    if (before_[v][i].count(name)) continue;
+                    const std::string below = (*kWatched[i].path ? Utf8(kWatched[i].path) + "\\" : std::string()) + Utf8(name);
+                    if (other && kWatched[i].root == HKEY_CLASSES_ROOT && Captured(captured, below)) {
+                        HKEY mirror = nullptr;
+                        if (RegOpenKeyExW(watched_[v][i], name.c_str(), 0, KEY_READ, &mirror) == ERROR_SUCCESS) {
+                            TTree tree;
+                            ReadTree(mirror, L"", tree);
+                            RegCloseKey(mirror);
+                            for (const auto& entry : tree) {
+                                TCapturedKey key;
+                                key.root = TCaptureRoot::ClassesRoot;
+                                key.path = below + (entry.first.empty() ? std::string() : "\\" + Utf8(entry.first));
+                                key.otherView = true;
+                                for (const TRawValue& value : entry.second) {
+                                    key.values.push_back(TCapturedValue{Utf8(value.name), value.type, value.data});
+                                }
+                                mirrors.push_back(std::move(key));
+                            }
+                        }
+                        RegDeleteTreeW(watched_[v][i], name.c_str());
+                        RegDeleteKeyW(watched_[v][i], name.c_str());
+                        continue;
+                    }
+                    std::string shown = std::string(kWatched[i].shown) + "\\" + Utf8(name);
+                    if (other) shown += v == 0 ? " (32-bit view)" : " (64-bit view)";
+                    if (seen.insert(shown).second) found.push_back(shown);
+                }
+            }
+        }
+        return found;
+    }
+
+    // What the scratch keys hold beyond the seed: new keys with all their
+    // values, and keys of the seed with their new or changed values.
+    std::vector<TCapturedKey> Difference() const {
+        std::vector<TCapturedKey> keys;
+        for (int i = 0; i < 4; ++i) {
+            TTree after;
+            if (keys_[i]) ReadTree(keys_[i], L"", after);
+            for (const auto& entry : after) {
+                if (entry.first.empty() || entry.first == kCanary) continue;
+                auto seeded = seed_[i].find(entry.first);
+                TCapturedKey key;
+                key.root = static_cast<TCaptureRoot>(i);
+                key.path = Utf8(entry.first);
+                for (const TRawValue& value : entry.second) {
+                    bool known = false;
+                    if (seeded != seed_[i].end()) {
+                        for (const TRawValue& old : seeded->second) {
+                            known = known || (old.name == value.name && old.type == value.type && old.data == value.data);
+                        }
+                    }
+                    if (!known) key.values.push_back(TCapturedValue{Utf8(value.name), value.type, value.data});
+                }
+                if (seeded == seed_[i].end() || !key.values.empty()) keys.push_back(std::move(key));
+            }
+        }
+        // A new key without values that holds captured keys is implied by
+        // them (a .reg file creates the keys above each key it names).
+        std::vector<TCapturedKey> kept;
+        for (TCapturedKey& key : keys) {
+            bool implied = false;
+            for (const TCapturedKey& other : keys) {
+                implied = implied || (key.values.empty() && other.root == key.root &&
+                                      other.path.size() > key.path.size() + 1 &&
+                                      other.path.compare(0, key.path.size(), key.path) == 0 &&
+                                      other.path[key.path.size()] == '\\');
+            }
+            if (!implied) kept.push_back(key);
+        }
+        return kept;
+    }
+
+private:
+    std::wstring base_;
+    bool ok_ = true;
+    bool redirected_ = false;
+    HKEY keys_[4] = {};
+    TTree seed_[4];
+    // Scratch keys of helpers that ended while they captured (a server that
+    // faulted on a thread of its own, a time-out): named "<pid>-<n>", they
+    // are deleted once no process of that id runs.
+    static void RemoveStale() {
+        HKEY parent = nullptr;
+        if (RegOpenKeyExW(HKEY_CURRENT_USER, kScratchParent, 0, KEY_ALL_ACCESS, &parent) != ERROR_SUCCESS) return;
+        for (const std::wstring& name : SubkeyNames(parent)) {
+            const DWORD pid = static_cast<DWORD>(std::wcstoul(name.c_str(), nullptr, 10));
+            if (pid == GetCurrentProcessId()) continue;
+            HANDLE process = pid ? OpenProcess(SYNCHRONIZE, FALSE, pid) : nullptr;
+            const bool running = process && WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+            if (process) CloseHandle(process);
+            if (running) continue;
+            RegDeleteTreeW(parent, name.c_str());
+            RegDeleteKeyW(parent, name.c_str());
+        }
+        RegCloseKey(parent);
+    }
+
+    static int OwnView() { return sizeof(void*) == 8 ? 1 : 0; }
+    static bool Captured(const std::vector<TCapturedKey>& keys, const std::string& path) {
+        for (const TCapturedKey& key : keys) {
+            if (key.root == TCaptureRoot::ClassesRoot && lstrcmpiA(key.path.c_str(), path.c_str()) == 0) return true;
+            // A captured key below it: the mirror holds its parent too.
+            if (key.root == TCaptureRoot::ClassesRoot && key.path.size() > path.size() &&
+                key.path[path.size()] == '\\' && lstrcmpiA(key.path.substr(0, path.size()).c_str(), path.c_str()) == 0) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    HKEY watched_[2][kWatchedCount] = {};
+    std::set<std::wstring> before_[2][kWatchedCount];
+};
+
+unsigned CaptureNumber = 0;
+
+void PutU32(std::string& out, std::uint32_t value) {
+    for (int i = 0; i < 4; ++i) out += static_cast<char>((value >> (8 * i)) & 0xFF);
+}
+void PutText(std::string& out, const std::string& text) {
+    PutU32(out, static_cast<std::uint32_t>(text.size()));
+    out += text;
+}
+
+struct TReader {
+    const std::string& bytes;
+    size_t at = 0;
+    bool U32(std::uint32_t& value) {
+        if (bytes.size() - at < 4) return false;
+        value = 0;
+        for (int i = 0; i < 4; ++i) value |= static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at + i])) << (8 * i);
+        at += 4;
+        return true;
+    }
+    bool Text(std::string& text) {
+        std::uint32_t length = 0;
+        if (!U32(length) || bytes.size() - at < length) return false;
+        text = bytes.substr(at, length);
+        at += length;
+        return true;
+    }
+};
+
+}  // namespace
+
+std::size_t TCapture::ValueCount() const {
+    std::size_t count = 0;
+    for (const TCapturedKey& key : keys) count += key.values.size();
+    return count;
+}
+
+TCapture CaptureInThisProcess(TServerKind kind, const std::string& fullPath, const TRegContext& context) {
+    TCapture capture;
+    capture.file = fullPath;
+    BOOL wow64 = FALSE;
+    capture.wow64 = IsWow64Process(GetCurrentProcess(), &wow64) && wow64;
+    TScratch scratch(++CaptureNumber);
+    if (!scratch.Ok()) {
+        capture.outcome.message = "Could not capture '" + ExtractFileName(fullPath) + "'.";
+        capture.outcome.details = "The scratch keys under HKEY_CURRENT_USER could not be created.";
+        capture.outcome.failure = TFailure::Helper;
+        return capture;
+    }
+    // The redirection starts just before the server's code is called: the
+    // loader and the file checks before it read the live registry.
+    TRegContext local = context;
+    local.onPhase = [&scratch, &context](TPhase phase) {
+        if (phase == TPhase::Calling || phase == TPhase::Installing || phase == TPhase::TypeLibrary) {
+            scratch.Redirect();
+        }
+        if (context.onPhase) context.onPhase(phase);
+    };
+    capture.outcome = kind == TServerKind::TypeLibrary ? RegisterTypeLibraryCore(fullPath, true, local)
+                                                       : RegisterLibraryCore(fullPath, true, local);
+    const bool ran = scratch.Redirected();
+    const bool held = !ran || scratch.StillRedirected();
+    scratch.Restore();
+    if (!ran) return capture;  // nothing of the server's ran (or another helper's file)
+    capture.keys = scratch.Difference();
+    // This process has another view when it is a 32-bit one on 64-bit
+    // Windows or a 64-bit one.
+    std::vector<TCapturedKey> mirrors;
+    capture.liveKeys = scratch.NewLiveKeys(capture.keys, capture.wow64 || sizeof(void*) == 8, mirrors);
+    capture.keys.insert(capture.keys.end(), mirrors.begin(), mirrors.end());
+    if (!held || !capture.liveKeys.empty()) {
+        std::string details = "The server undid the redirection of the registry while it registered";
+        if (capture.liveKeys.empty()) {
+            details += "; no key it wrote to the live registry was found.";
+        } else {
+            details += ", and wrote to the live registry:";
+            for (const std::string& key : capture.liveKeys) details += "\n" + key;
+        }
+        capture.outcome.success = false;
+        capture.outcome.failure = TFailure::Returned;
+        capture.outcome.message = "The capture of '" + ExtractFileName(fullPath) + "' failed.";
+        capture.outcome.details = details;
+        return capture;
+    }
+    capture.clean = capture.outcome.success;
+    return capture;
+}
+
+std::string EncodeCapture(const TCapture& capture) {
+    std::string out;
+    out += static_cast<char>((capture.clean ? 1 : 0) | (capture.wow64 ? 2 : 0));
+    PutU32(out, static_cast<std::uint32_t>(capture.keys.size()));
+    for (const TCapturedKey& key : capture.keys) {
+        out += static_cast<char>(static_cast<unsigned>(key.root) | (key.otherView ? 0x80u : 0u));
+        PutText(out, key.path);
+        PutU32(out, static_cast<std::uint32_t>(key.values.size()));
+        for (const TCapturedValue& value : key.values) {
+            PutText(out, value.name);
+            PutU32(out, value.type);
+            PutText(out, value.data);
+        }
+    }
+    PutU32(out, static_cast<std::uint32_t>(capture.liveKeys.size()));
+    for (const std::string& key : capture.liveKeys) PutText(out, key);
+    return out;
+}
+
+bool DecodeCapture(const std::string& bytes, TCapture& capture) {
+    TReader in{bytes};
+    if (bytes.empty()) return false;
+    const unsigned flags = static_cast<unsigned char>(bytes[0]);
+    if (flags > 3) return false;
+    in.at = 1;
+    std::uint32_t keys = 0;
+    if (!in.U32(keys) || keys > bytes.size()) return false;
+    std::vector<TCapturedKey> read;
+    for (std::uint32_t k = 0; k < keys; ++k) {
+        if (in.at >= bytes.size() || (static_cast<unsigned char>(bytes[in.at]) & 0x7F) > 3) return false;
+        TCapturedKey key;
+        const unsigned char root = static_cast<unsigned char>(bytes[in.at++]);
+        key.root = static_cast<TCaptureRoot>(root & 0x7F);
+        key.otherView = (root & 0x80) != 0;
+        std::uint32_t values = 0;
+        if (!in.Text(key.path) || !in.U32(values) || values > bytes.size()) return false;
+        for (std::uint32_t v = 0; v < values; ++v) {
+            TCapturedValue value;
+            if (!in.Text(value.name) || !in.U32(value.type) || !in.Text(value.data)) return false;
+            key.values.push_back(std::move(value));
+        }
+        read.push_back(std::move(key));
+    }
+    std::uint32_t live = 0;
+    if (!in.U32(live) || live > bytes.size()) return false;
+    std::vector<std::string> liveKeys(live);
+    for (std::string& key : liveKeys) {
+        if (!in.Text(key)) return false;
+    }
+    if (in.at != bytes.size()) return false;
+    capture.clean = flags & 1;
+    capture.wow64 = (flags & 2) != 0;
+    capture.keys = std::move(read);
+    capture.liveKeys = std::move(liveKeys);
+    return true;
+}
+
+TCapture CaptureFile(const std::string& path, const TRegContext& context) {
+    TCapture capture;
+    capture.file = path;
+    const std::string fullPath = FullPathOf(path);
+    const std::string fileName = ExtractFileName(path);
+    const TServerKind kind = KindOf(path);
+    if (kind == TServerKind::Executable) {
+        capture.outcome.message = "Cannot capture '" + fileName + "'.";
+        capture.outcome.details =
+            "'" + fileName + "' is an executable server: the loader runs its code before anything could redirect "
+            "its registry, so its registration cannot be captured without registering it.";
+        capture.outcome.failure = TFailure::NotLoaded;
+        return capture;
+    }
+    std::optional<THelperSession> own;
+    if (!THelperSession::Current()) own.emplace();
+    THelperSession& session = *THelperSession::Current();
+    pe::TMachine machine = kind == TServerKind::TypeLibrary ? TypeLibraryMachine(fullPath) : session.Guess(fullPath);
+    session.For(machine).Capture(kind, fullPath, context, capture);
+    if (capture.outcome.redirect != pe::TMachine::None) {
+        machine = capture.outcome.redirect;
+        capture = TCapture{};
+        session.For(machine).Capture(kind, fullPath, context, capture);
+        capture.outcome.redirect = pe::TMachine::None;
+    }
+    if (kind == TServerKind::Library) session.Remember(machine);
+    capture.file = path;
+    return capture;
+}
+
+}  // namespace engine

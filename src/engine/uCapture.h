@@ -1,0 +1,98 @@
+#pragma once
+// Capture: the registry entries a library's or a type library's registration
+// writes, found without registering it. In a helper of the server's bitness
+// the predefined keys HKEY_CLASSES_ROOT, HKEY_LOCAL_MACHINE,
+// HKEY_CURRENT_USER and HKEY_USERS are redirected (for that process only) to
+// fresh scratch keys under the real HKEY_CURRENT_USER, seeded with the few
+// keys registrations read while they work; the entry point runs; the capture
+// is what the scratch keys hold afterwards beyond the seed. The redirection
+// is then removed and the scratch keys deleted. The live registry is watched
+// while the server works: a server that undoes the redirection and writes
+// live fails its capture, naming what it wrote.
+//
+// A TCapture is what later writers (a .reg file today) and checkers consume:
+// its keys keep every value raw (type and bytes).
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "engine/uRegCore.h"
+
+namespace engine {
+
+// The predefined key a captured key was written under.
+enum class TCaptureRoot : std::uint8_t { ClassesRoot, LocalMachine, CurrentUser, Users };
+
+struct TCapturedValue {
+    std::string name;    // UTF-8; empty for the key's default value
+    std::uint32_t type;  // REG_SZ, REG_DWORD, ... as written
+    std::string data;    // the bytes as written (strings in UTF-16LE)
+    bool operator==(const TCapturedValue& o) const { return name == o.name && type == o.type && data == o.data; }
+};
+
+struct TCapturedKey {
+    TCaptureRoot root = TCaptureRoot::ClassesRoot;
+    std::string path;  // UTF-8, below the root, without a leading backslash
+    std::vector<TCapturedValue> values;
+    // Written by the system into the other registry view than the server's
+    // (a 32-bit type library's interfaces are mirrored into the 64-bit view).
+    bool otherView = false;
+};
+
+struct TCapture {
+    std::string file;           // the full path as named
+    TRegOutcome outcome;        // the registration's outcome, or why nothing was captured
+    // True when the keys are all the registration wrote and nothing reached
+    // the live registry.
+    bool clean = false;
+    // The server is a 32-bit one on 64-bit Windows: its keys belong to the
+    // 32-bit registry view.
+    bool wow64 = false;
+    std::vector<TCapturedKey> keys;
+    // Keys the server wrote to the live registry, full names
+    // ("HKEY_CLASSES_ROOT\CLSID\{...}"): the redirection was undone.
+    std::vector<std::string> liveKeys;
+    std::size_t ValueCount() const;
+};
+
+// Captures the registration of the library or type library at `path`
+// through the helper of its bitness (the helper session's, or one of its
+// own). An executable server is refused: the loader runs its code before
+// anything could redirect its registry.
+TCapture CaptureFile(const std::string& path, const TRegContext& context);
+
+// The helper's side: captures the registration of the library or type
+// library at `fullPath` in this process, with fresh scratch keys each time.
+// A file for the other bitness comes back with the outcome's `redirect` set
+// and nothing captured.
+TCapture CaptureInThisProcess(TServerKind kind, const std::string& fullPath, const TRegContext& context);
+
+// The capture's keys and values as bytes for the section, and back; false
+// when the bytes are damaged.
+std::string EncodeCapture(const TCapture& capture);
+bool DecodeCapture(const std::string& bytes, TCapture& capture);
+
+// Where a captured key stands in a .reg file: its full name.
+// HKEY_CLASSES_ROOT keys go under HKEY_LOCAL_MACHINE\SOFTWARE\Classes, as do
+// HKEY_LOCAL_MACHINE's Software\Classes keys; for a 32-bit server on 64-bit
+// Windows (`wow64`) the keys Windows keeps apart per view there (CLSID,
+// DirectShow, Interface, Media Type, MediaFoundation) go under WOW6432Node,
+// and so do its other HKEY_LOCAL_MACHINE\Software keys. HKEY_CURRENT_USER's
+// and HKEY_USERS' keys keep their roots.
+std::string PlacedKeyName(TCaptureRoot root, const std::string& path, bool wow64);
+
+// One value as the registry editor writes it in a .reg file, without the
+// line break at its end: "name"=... with "@" for the default value; long
+// hex data wrapped with "\" and continued on lines indented by two blanks.
+std::wstring RegValueLine(const std::wstring& name, std::uint32_t type, const std::string& data);
+
+// The whole .reg file of the captures: "Windows Registry Editor Version
+// 5.00", each key and its values, as UTF-16LE bytes with a byte-order mark
+// and CR LF line ends.
+std::string RegFileBytes(const std::vector<TCapture>& captures);
+
+// One capture as a JSON object on one line (UTF-8): file, outcome, message,
+// details, keys with their values.
+std::string CaptureJson(const TCapture& capture);
+
+}  // namespace engine
