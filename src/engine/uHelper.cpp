@@ -228,8 +228,9 @@ struct THelper::TImpl {
     double lastOwnMs = 0;
     std::function<void()> whileWorking;
     // Whom the running helper has registered for: -1 nobody yet, 0 all
-    // users, 1 the current user alone. oleaut32's per-user switch cannot be
-    // turned off, so a helper serves one of the two only.
+    // users, 1 the current user alone or captures (which turn the same
+    // switch on). oleaut32's per-user switch cannot be turned off, so a
+    // helper serves one of the two only.
     int scope = -1;
 
     THeader* Header() const { return HeaderOf(view.get()); }
@@ -345,7 +346,8 @@ TRegOutcome THelper::Request(TServerKind kind, const std::string& fullPath, bool
     // the file is not blamed for it.
     TWaitEnd end = TWaitEnd::Ended;
     double handedOver = 0;
-    if (impl.process.Process() && impl.scope != -1 && impl.scope != (context.perUser ? 1 : 0)) Close();
+    const int scope = context.perUser || capture ? 1 : 0;
+    if (impl.process.Process() && impl.scope != -1 && impl.scope != scope) Close();
     THeader* header = nullptr;
     for (int attempt = 0; attempt < 2 && end == TWaitEnd::Ended; ++attempt) {
         if (!impl.process.Process() && !impl.Start()) {
@@ -369,7 +371,7 @@ TRegOutcome THelper::Request(TServerKind kind, const std::string& fullPath, bool
         request.perUser = context.perUser;
         request.capture = capture != nullptr;
         PutMessage(impl.view.get(), EncodeRequest(request));
-        impl.scope = context.perUser ? 1 : 0;
+        impl.scope = scope;
         handedOver = qv::NowMs();
         SetEvent(impl.request.get());
         if (impl.whileWorking) impl.whileWorking();
