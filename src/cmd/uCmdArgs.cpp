@@ -217,7 +217,7 @@ bool ParseRunnerArguments(const std::vector<std::string>& args, TRunnerArgs& out
             error = "capture needs at least one file.";
             return false;
         }
-        if (out.unregister || out.unregisterFirst || out.install || out.noRegister || !out.log.empty()) {
+        if (out.unregister || out.unregisterFirst || out.install || out.noRegister || out.perUser || !out.log.empty()) {
             error = "capture takes only --reg, --json, --quiet and --timeout.";
             return false;
         }

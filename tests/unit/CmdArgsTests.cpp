@@ -95,6 +95,7 @@ TEST(RunnerArguments, WrongLinesAreRefusedWithTheirReason) {
         {{"capture", "a.dll", "--install"}, "capture takes only"},
         {{"capture", "a.dll", "--unregister-first"}, "capture takes only"},
         {{"capture", "a.dll", "--log", "e.log"}, "capture takes only"},
+        {{"capture", "a.dll", "--per-user"}, "capture takes only"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.first));
