@@ -21,7 +21,15 @@ if [ -z "${DISPLAY:-}" ] && [ -f "$_corv_build/display" ]; then
 fi
 if [ -z "${DISPLAY:-}" ] || ! xdotool getdisplaygeometry >/dev/null 2>&1; then
   for n in $(seq 91 120); do
-    [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] && continue
+    # A display whose server has ended leaves its lock and socket behind:
+    # those are taken over, a live server's display is skipped.
+    if [ -e "/tmp/.X$n-lock" ]; then
+      _corv_pid="$(tr -dc '0-9' <"/tmp/.X$n-lock" 2>/dev/null || true)"
+      if [ -n "$_corv_pid" ] && kill -0 "$_corv_pid" 2>/dev/null; then continue; fi
+      rm -f "/tmp/.X$n-lock" "/tmp/.X11-unix/X$n"
+    elif [ -e "/tmp/.X11-unix/X$n" ]; then
+      continue
+    fi
     Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp -noreset </dev/null >"$_corv_build/xvfb.log" 2>&1 &
     export DISPLAY=":$n"
     echo "$DISPLAY" >"$_corv_build/display"
