@@ -7,8 +7,10 @@
 #include <stdexcept>
 #include <vector>
 
+#include "common/QVCodePage.h"
 #include "common/QVExceptions.h"
 #include "common/QVHandles.h"
+#include "common/QVStrings.h"
 #include "common/QVSystem.h"
 #include "engine/uCapture.h"
 #include "engine/uHelper.h"
@@ -23,14 +25,6 @@ const char* Operation(bool register_) { return register_ ? "register" : "unregis
 
 // Text of the ANSI code page (UTF-8 when that is the process's code page)
 // as a wide string.
-std::wstring Wide(const std::string& ansi) {
-    if (ansi.empty()) return std::wstring();
-    int length = MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), nullptr, 0);
-    std::wstring wide(static_cast<size_t>(length > 0 ? length : 0), L'\0');
-    if (length > 0) MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), &wide[0], length);
-    return wide;
-}
-
 // The system registration tool's code for each kind of failure, in the
 // order of engine::TFailure.
 const struct {
@@ -51,39 +45,8 @@ const struct {
 static_assert(sizeof kRegsvr32Codes / sizeof kRegsvr32Codes[0] == engine::kFailureKinds,
               "every kind of failure has its code");
 
-// Text of the ANSI code page as UTF-8.
-std::string Utf8(const std::string& ansi) {
-    if (ansi.empty()) return ansi;
-    int wide = MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), nullptr, 0);
-    std::wstring buffer(static_cast<size_t>(wide), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), &buffer[0], wide);
-    int bytes = WideCharToMultiByte(CP_UTF8, 0, buffer.data(), wide, nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<size_t>(bytes), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, buffer.data(), wide, &out[0], bytes, nullptr, nullptr);
-    return out;
-}
-
-std::string JsonString(const std::string& ansi) {
-    std::string out = "\"";
-    for (unsigned char c : Utf8(ansi)) {
-        switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        default:
-            if (c < 0x20) {
-                char escape[8];
-                std::snprintf(escape, sizeof escape, "\\u%04X", c);
-                out += escape;
-            } else {
-                out += static_cast<char>(c);
-            }
-        }
-    }
-    return out + "\"";
-}
+// The program's text as a JSON string in UTF-8.
+std::string JsonString(const std::string& ansi) { return qv::JsonQuoted(qv::WideToUtf8(qv::TextToWide(ansi))); }
 
 // The same file under any of its names: its volume's serial number and its
 // index on that volume, which every spelling shares (another case, the short
@@ -227,6 +190,16 @@ std::string SummaryLine(int unregistered, int registered, int failed, int notRun
 
 namespace {
 
+// What every task of the command line shares: the runner's language, the
+// time-out, and the event that ends the server at work.
+engine::TRegContext RunContext(const TRunnerArgs& args, const TRunnerSettings& settings) {
+    engine::TRegContext context;
+    context.language = qlEnglish;
+    context.timeoutMs = static_cast<unsigned>(args.timeoutSeconds) * 1000u;
+    context.abortEvent = settings.abortEvent;
+    return context;
+}
+
 // capture FILE...: one line (or JSON object) per file, then the .reg file.
 int RunCaptures(const TRunnerArgs& args, const TRunnerSettings& settings, const TRunnerOutput& output) {
     std::vector<std::string> files = args.files;
@@ -242,10 +215,7 @@ int RunCaptures(const TRunnerArgs& args, const TRunnerSettings& settings, const 
     }
     std::optional<engine::THelperSession> helpers;
     if (!engine::THelperSession::Current()) helpers.emplace();
-    engine::TRegContext context;
-    context.language = qlEnglish;
-    context.timeoutMs = static_cast<unsigned>(args.timeoutSeconds) * 1000u;
-    context.abortEvent = settings.abortEvent;
+    engine::TRegContext context = RunContext(args, settings);
     const bool text = !args.quiet && !args.json;
     std::vector<engine::TCapture> captures;
     int failed = 0, notRun = 0;
@@ -343,14 +313,11 @@ int RunTasks(const TRunnerArgs& args, const TRunnerSettings& settings, const TRu
     // opened them already.
     std::optional<engine::THelperSession> helpers;
     if (!engine::THelperSession::Current()) helpers.emplace();
-    engine::TRegContext context;
-    context.language = qlEnglish;
-    context.timeoutMs = static_cast<unsigned>(args.timeoutSeconds) * 1000u;
-    context.abortEvent = settings.abortEvent;
+    engine::TRegContext context = RunContext(args, settings);
     context.entryPoints = !args.install        ? engine::TEntryPoints::Server
                           : args.noRegister ? engine::TEntryPoints::InstallOnly
                                             : engine::TEntryPoints::ServerAndInstall;
-    context.installText = Wide(args.installText);
+    context.installText = qv::TextToWide(args.installText);
     context.anySuccessCode = regsvr32;
     context.perUser = args.perUser;
     engine::UseHelpers(context);

@@ -1,5 +1,7 @@
 #include "common/QVStrings.h"
 
+#include <cstdio>
+
 #include <windows.h>
 
 namespace qv {
@@ -82,5 +84,26 @@ std::string UpperAscii(std::string text) {
     return text;
 }
 
-}  // namespace qv
+std::string JsonQuoted(const std::string& utf8) {
+    std::string out = "\"";
+    for (unsigned char c : utf8) {
+        switch (c) {
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        default:
+            if (c < 0x20) {
+                char escape[8];
+                std::snprintf(escape, sizeof escape, "\\u%04X", c);
+                out += escape;
+            } else {
+                out += static_cast<char>(c);
+            }
+        }
+    }
+    return out + "\"";
+}
 
+}  // namespace qv

@@ -42,6 +42,9 @@ std::string LoadFmt(unsigned id, const Args&... args) {
 // carriage return plus line feed as it stands, and drops one line feed that
 // ends the text.
 std::string NormalizeLineBreaks(const std::string& text);
+// UTF-8 text as a JSON string, quotes included: quote, backslash and the
+// control characters escaped, every other byte as it is.
+std::string JsonQuoted(const std::string& utf8);
 
 // Upper case of the letters a to z only.
 std::string UpperAscii(std::string text);

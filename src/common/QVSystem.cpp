@@ -42,15 +42,8 @@ std::string Utf8ToAnsi(const std::string& utf8) {
 }
 
 std::string TempFileIn(const std::string& folder, const char* prefix) {
-    auto wide = [](const std::string& text) {
-        int units = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
-        std::wstring out(static_cast<size_t>(units > 0 ? units : 1), L'\0');
-        if (units > 0) MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, &out[0], units);
-        out.resize(out.size() - 1);
-        return out;
-    };
     wchar_t name[MAX_PATH + 1] = {};
-    if (!GetTempFileNameW(wide(folder).c_str(), wide(prefix).c_str(), 0, name)) return std::string();
+    if (!GetTempFileNameW(TextToWide(folder).c_str(), TextToWide(prefix).c_str(), 0, name)) return std::string();
     std::string text;
     if (WideToAnsi(name, text)) return text;
     // A name the code page cannot hold cannot be used by the caller.

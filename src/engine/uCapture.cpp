@@ -8,21 +8,13 @@
 #include <optional>
 #include <set>
 
+#include "common/QVCodePage.h"
 #include "common/QVStrings.h"
 #include "engine/uHelper.h"
 
 namespace engine {
 
 namespace {
-
-std::string Utf8(const std::wstring& text) {
-    if (text.empty()) return std::string();
-    const int length = static_cast<int>(text.size());
-    const int bytes = WideCharToMultiByte(CP_UTF8, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<size_t>(bytes > 0 ? bytes : 0), '\0');
-    if (bytes > 0) WideCharToMultiByte(CP_UTF8, 0, text.data(), length, &out[0], bytes, nullptr, nullptr);
-    return out;
-}
 
 // ---------------------------------------------------------------------------
 // Reading a tree of keys.
@@ -245,7 +237,7 @@ public:
                 if (!watched_[v][i]) continue;
                 for (const std::wstring& name : SubkeyNames(watched_[v][i])) {
                     if (before_[v][i].count(name)) continue;
-                    const std::string below = (*kWatched[i].path ? Utf8(kWatched[i].path) + "\\" : std::string()) + Utf8(name);
+                    const std::string below = (*kWatched[i].path ? qv::WideToUtf8(kWatched[i].path) + "\\" : std::string()) + qv::WideToUtf8(name);
                     if (other && kWatched[i].root == HKEY_CLASSES_ROOT && Captured(captured, below)) {
                         HKEY mirror = nullptr;
                         if (RegOpenKeyExW(watched_[v][i], name.c_str(), 0, KEY_READ, &mirror) == ERROR_SUCCESS) {
@@ -255,10 +247,10 @@ public:
                             for (const auto& entry : tree) {
                                 TCapturedKey key;
                                 key.root = TCaptureRoot::ClassesRoot;
-                                key.path = below + (entry.first.empty() ? std::string() : "\\" + Utf8(entry.first));
+                                key.path = below + (entry.first.empty() ? std::string() : "\\" + qv::WideToUtf8(entry.first));
                                 key.otherView = true;
                                 for (const TRawValue& value : entry.second) {
-                                    key.values.push_back(TCapturedValue{Utf8(value.name), value.type, value.data});
+                                    key.values.push_back(TCapturedValue{qv::WideToUtf8(value.name), value.type, value.data});
                                 }
                                 mirrors.push_back(std::move(key));
                             }
@@ -267,7 +259,7 @@ public:
                         RegDeleteKeyW(watched_[v][i], name.c_str());
                         continue;
                     }
-                    std::string shown = std::string(kWatched[i].shown) + "\\" + Utf8(name);
+                    std::string shown = std::string(kWatched[i].shown) + "\\" + qv::WideToUtf8(name);
                     if (other) shown += v == 0 ? " (32-bit view)" : " (64-bit view)";
                     if (seen.insert(shown).second) found.push_back(shown);
                 }
@@ -288,7 +280,7 @@ public:
                 auto seeded = seed_[i].find(entry.first);
                 TCapturedKey key;
                 key.root = static_cast<TCaptureRoot>(i);
-                key.path = Utf8(entry.first);
+                key.path = qv::WideToUtf8(entry.first);
                 for (const TRawValue& value : entry.second) {
                     bool known = false;
                     if (seeded != seed_[i].end()) {
@@ -296,7 +288,7 @@ public:
                             known = known || (old.name == value.name && old.type == value.type && old.data == value.data);
                         }
                     }
-                    if (!known) key.values.push_back(TCapturedValue{Utf8(value.name), value.type, value.data});
+                    if (!known) key.values.push_back(TCapturedValue{qv::WideToUtf8(value.name), value.type, value.data});
                 }
                 if (seeded == seed_[i].end() || !key.values.empty()) keys.push_back(std::move(key));
             }

@@ -7,31 +7,10 @@
 #include <cstring>
 #include <cwchar>
 
+#include "common/QVCodePage.h"
 #include "common/QVStrings.h"
 
 namespace engine {
-
-namespace {
-
-std::string Utf8(const std::wstring& text) {
-    if (text.empty()) return std::string();
-    const int length = static_cast<int>(text.size());
-    const int bytes = WideCharToMultiByte(CP_UTF8, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<size_t>(bytes > 0 ? bytes : 0), '\0');
-    if (bytes > 0) WideCharToMultiByte(CP_UTF8, 0, text.data(), length, &out[0], bytes, nullptr, nullptr);
-    return out;
-}
-
-std::wstring Wide(const std::string& utf8) {
-    if (utf8.empty()) return std::wstring();
-    const int length = static_cast<int>(utf8.size());
-    const int chars = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), length, nullptr, 0);
-    std::wstring out(static_cast<size_t>(chars > 0 ? chars : 0), L'\0');
-    if (chars > 0) MultiByteToWideChar(CP_UTF8, 0, utf8.data(), length, &out[0], chars);
-    return out;
-}
-
-}  // namespace
 
 // ---------------------------------------------------------------------------
 // Placement and the .reg file.
@@ -152,9 +131,9 @@ std::string RegFileBytes(const std::vector<TCapture>& captures) {
     std::wstring text = L"Windows Registry Editor Version 5.00\r\n";
     for (const TCapture& capture : captures) {
         for (const TCapturedKey& key : capture.keys) {
-            text += L"\r\n[" + Wide(PlacedKeyName(key.root, key.path, key.otherView ? !capture.wow64 : capture.wow64)) + L"]\r\n";
+            text += L"\r\n[" + qv::Utf8ToWide(PlacedKeyName(key.root, key.path, key.otherView ? !capture.wow64 : capture.wow64)) + L"]\r\n";
             for (const TCapturedValue& value : key.values) {
-                text += RegValueLine(Wide(value.name), value.type, value.data) + L"\r\n";
+                text += RegValueLine(qv::Utf8ToWide(value.name), value.type, value.data) + L"\r\n";
             }
         }
     }
@@ -168,23 +147,6 @@ std::string RegFileBytes(const std::vector<TCapture>& captures) {
 }
 
 namespace {
-
-std::string JsonText(const std::string& utf8) {
-    std::string out = "\"";
-    for (unsigned char c : utf8) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c < 0x20) {
-            char escape[8];
-            std::snprintf(escape, sizeof escape, "\\u%04X", c);
-            out += escape;
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out + "\"";
-}
 
 const char* TypeName(std::uint32_t type) {
     switch (type) {
@@ -202,23 +164,23 @@ const char* TypeName(std::uint32_t type) {
 }  // namespace
 
 std::string CaptureJson(const TCapture& capture) {
-    std::string out = "{\"file\":" + JsonText(capture.file) + ",\"outcome\":\"" +
+    std::string out = "{\"file\":" + qv::JsonQuoted(capture.file) + ",\"outcome\":\"" +
                       (capture.clean ? "captured" : "failed") + "\",\"message\":" +
-                      JsonText(capture.outcome.message) + ",\"details\":" + JsonText(capture.outcome.details) +
+                      qv::JsonQuoted(capture.outcome.message) + ",\"details\":" + qv::JsonQuoted(capture.outcome.details) +
                       ",\"keys\":[";
     for (size_t k = 0; k < capture.keys.size(); ++k) {
         const TCapturedKey& key = capture.keys[k];
         if (k) out += ',';
-        out += "{\"key\":" + JsonText(PlacedKeyName(key.root, key.path, key.otherView ? !capture.wow64 : capture.wow64)) + ",\"values\":[";
+        out += "{\"key\":" + qv::JsonQuoted(PlacedKeyName(key.root, key.path, key.otherView ? !capture.wow64 : capture.wow64)) + ",\"values\":[";
         for (size_t v = 0; v < key.values.size(); ++v) {
             const TCapturedValue& value = key.values[v];
             if (v) out += ',';
             const char* name = TypeName(value.type);
-            out += "{\"name\":" + JsonText(value.name) + ",\"type\":" +
+            out += "{\"name\":" + qv::JsonQuoted(value.name) + ",\"type\":" +
                    (name ? "\"" + std::string(name) + "\"" : std::to_string(value.type));
             std::wstring text;
             if ((value.type == REG_SZ || value.type == REG_EXPAND_SZ) && PlainString(value.data, text)) {
-                out += ",\"data\":" + JsonText(Utf8(text));
+                out += ",\"data\":" + qv::JsonQuoted(qv::WideToUtf8(text));
             } else {
                 std::string hex;
                 for (unsigned char c : value.data) {
@@ -233,7 +195,7 @@ std::string CaptureJson(const TCapture& capture) {
         out += "]}";
     }
     out += "],\"liveKeys\":[";
-    for (size_t i = 0; i < capture.liveKeys.size(); ++i) out += (i ? "," : "") + JsonText(capture.liveKeys[i]);
+    for (size_t i = 0; i < capture.liveKeys.size(); ++i) out += (i ? "," : "") + qv::JsonQuoted(capture.liveKeys[i]);
     return out + "]}";
 }
 

@@ -7,6 +7,7 @@
 
 #include <windowsx.h>
 
+#include "common/QVCodePage.h"
 #include "common/QVSystem.h"
 #include "ui/ActionMenus.h"
 #include "ui/Application.h"
@@ -91,10 +92,7 @@ HFONT CreateFontWithFace(const LOGFONTA& lf, const std::string& face) {
 }
 
 int DrawTextAnsi(HDC dc, const std::string& text, RECT* rect, UINT format) {
-    std::wstring wide(text.size() + 1, L'\0');
-    const int units = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &wide[0],
-                                          static_cast<int>(wide.size()));
-    wide.resize(static_cast<size_t>(units));
+    const std::wstring wide = qv::TextToWide(text);
     return DrawTextW(dc, wide.c_str(), static_cast<int>(wide.size()), rect, format);
 }
 

@@ -102,19 +102,24 @@ void CheckButton(Walk& walk, HWND control, LONG style, SIZE client) {
     if (needed.cx > client.cx || needed.cy > client.cy) Report(walk, control, text, needed, client);
 }
 
+// The caption of a tab control's tab.
+std::string TabText(HWND control, int index) {
+    char text[256] = {};
+    TCITEMA info{};
+    info.mask = TCIF_TEXT;
+    info.pszText = text;
+    info.cchTextMax = sizeof text;
+    SendMessageA(control, TCM_GETITEMA, index, reinterpret_cast<LPARAM>(&info));
+    return text;
+}
+
 void CheckTabs(Walk& walk, HWND control, SIZE client) {
     int count = TabCtrl_GetItemCount(control);
     for (int i = 0; i < count; ++i) {
         RECT item{};
         TabCtrl_GetItemRect(control, i, &item);
-        char text[256] = {};
-        TCITEMA info{};
-        info.mask = TCIF_TEXT;
-        info.pszText = text;
-        info.cchTextMax = sizeof text;
-        SendMessageA(control, TCM_GETITEMA, i, reinterpret_cast<LPARAM>(&info));
         if (item.right > client.cx) {
-            Report(walk, control, std::string("tab ") + text, SIZE{item.right, item.bottom}, client);
+            Report(walk, control, "tab " + TabText(control, i), SIZE{item.right, item.bottom}, client);
         }
     }
     // The scroll arrows a tab control shows when its tabs do not fit.
@@ -152,13 +157,7 @@ BOOL CALLBACK CollectMnemonic(HWND control, LPARAM param) {
     std::vector<std::string> texts;
     if (lstrcmpiA(cls.c_str(), WC_TABCONTROLA) == 0) {
         for (int i = 0; i < TabCtrl_GetItemCount(control); ++i) {
-            char text[256] = {};
-            TCITEMA info{};
-            info.mask = TCIF_TEXT;
-            info.pszText = text;
-            info.cchTextMax = sizeof text;
-            SendMessageA(control, TCM_GETITEMA, i, reinterpret_cast<LPARAM>(&info));
-            texts.push_back(text);
+            texts.push_back(TabText(control, i));
         }
     } else if (lstrcmpiA(cls.c_str(), "Static") == 0 || lstrcmpiA(cls.c_str(), "Button") == 0) {
         texts.push_back(TextOf(control));
