@@ -1,0 +1,69 @@
+#pragma once
+// Verify: is a server registered as its own registration would register it,
+// in the registry view its clients read, pointing at this very file? The
+// server's registration is captured (nothing is changed) and every captured
+// value is compared with the live registry, the merged HKEY_CLASSES_ROOT
+// read as the system reads it: a key under the current user's
+// Software\Classes hides the machine's whole key of that name.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "engine/uCapture.h"
+
+namespace engine {
+
+enum class TVerifyState : std::uint8_t {
+    Registered,         // every value present and equal
+    NotRegistered,      // none present
+    OtherFile,          // its classes or its type library name another file
+    Partly,             // some values missing or different
+    UserOverride,       // per-user entries hide the machine's and differ
+    NotVerified,        // the capture failed or was refused
+};
+
+struct TVerifyDifference {
+    enum class TKind : std::uint8_t { Missing, Different, OtherFile, UserOverride };
+    TKind kind = TKind::Missing;
+    std::string key;       // the full name read ("HKEY_CLASSES_ROOT\CLSID\{...}\InprocServer32")
+    std::string value;     // the value's name; empty for the key's default value
+    std::string expected;  // the captured data as text
+    std::string found;     // the live data as text; empty when missing
+};
+
+struct TVerifyResult {
+    std::string file;  // as named
+    TVerifyState state = TVerifyState::NotVerified;
+    std::size_t compared = 0;  // values compared (the ignored ones left out)
+    std::size_t equal = 0;     // of those, present and equal
+    std::vector<TVerifyDifference> differences;
+    // OtherFile: the file the classes or the type library name instead.
+    std::string otherFile;
+    // NotVerified: why (the capture's message and details).
+    TRegOutcome capture;
+
+    // One line for the user: "'a.dll' is registered.", "'a.dll' is
+    // registered to another file: 'C:\old\a.dll'.", ...
+    std::string Message() const;
+    // The differences, one per line, and for NotVerified the reason.
+    std::string Details() const;
+};
+
+// The state's short name for a task row or a report: "Registered", "Not
+// registered", "Registered to another file", "Partly registered",
+// "Overridden for the current user", "Could not be verified".
+const char* VerifyStateText(TVerifyState state);
+
+// Captures the file's registration through the helpers and compares it
+// with the live registry.
+TVerifyResult VerifyFile(const std::string& path, const TRegContext& context);
+
+// The comparison alone: the capture against the live registry of this
+// computer, in the capture's view.
+TVerifyResult CompareWithLive(const TCapture& capture);
+
+// One result as a JSON object on one line (UTF-8): file, state, counts,
+// other file, differences; the reason for NotVerified.
+std::string VerifyJson(const TVerifyResult& result);
+
+}  // namespace engine
