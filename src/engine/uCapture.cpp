@@ -388,6 +388,71 @@ std::size_t TCapture::ValueCount() const {
     return count;
 }
 
+namespace {
+
+// Registry names compare ignoring case, beyond ASCII too.
+bool SameRegName(const std::string& a, const std::string& b) {
+    const std::wstring wa = qv::Utf8ToWide(a), wb = qv::Utf8ToWide(b);
+    return CompareStringOrdinal(wa.c_str(), static_cast<int>(wa.size()), wb.c_str(), static_cast<int>(wb.size()),
+                                TRUE) == CSTR_EQUAL;
+}
+
+bool IsBelow(const std::string& path, const std::string& parent) {
+    return path.size() > parent.size() + 1 && path[parent.size()] == '\\' &&
+           SameRegName(path.substr(0, parent.size()), parent);
+}
+
+}  // namespace
+
+void FoldUserClasses(std::vector<TCapturedKey>& keys) {
+    static const std::string kUserClasses = "Software\\Classes";
+    std::vector<TCapturedKey> folded;
+    for (TCapturedKey& key : keys) {
+        const bool fold = key.root == TCaptureRoot::CurrentUser && IsBelow(key.path, kUserClasses);
+        if (fold) {
+            key.root = TCaptureRoot::ClassesRoot;
+            key.path.erase(0, kUserClasses.size() + 1);
+        }
+        TCapturedKey* same = nullptr;
+        if (fold) {
+            for (TCapturedKey& earlier : folded) {
+                if (earlier.root == key.root && earlier.otherView == key.otherView && SameRegName(earlier.path, key.path)) {
+                    same = &earlier;
+                }
+            }
+        }
+        if (!same) {
+            folded.push_back(std::move(key));
+            continue;
+        }
+        for (TCapturedValue& value : key.values) {
+            bool replaced = false;
+            for (TCapturedValue& old : same->values) {
+                // The registry keeps the name as first written.
+                if (!replaced && SameRegName(old.name, value.name)) {
+                    old.type = value.type;
+                    old.data = value.data;
+                    replaced = true;
+                }
+            }
+            if (!replaced) same->values.push_back(std::move(value));
+        }
+    }
+    // A key of HKEY_CLASSES_ROOT without values may now hold folded keys
+    // below it: it is implied by them.
+    keys.clear();
+    for (size_t i = 0; i < folded.size(); ++i) {
+        bool implied = false;
+        if (folded[i].values.empty() && folded[i].root == TCaptureRoot::ClassesRoot) {
+            for (size_t j = 0; j < folded.size() && !implied; ++j) {
+                implied = folded[j].root == TCaptureRoot::ClassesRoot && folded[j].otherView == folded[i].otherView &&
+                          IsBelow(folded[j].path, folded[i].path);
+            }
+        }
+        if (!implied) keys.push_back(std::move(folded[i]));
+    }
+}
+
 TCapture CaptureInThisProcess(TServerKind kind, const std::string& fullPath, const TRegContext& context) {
     TCapture capture;
     capture.file = fullPath;
@@ -416,6 +481,9 @@ TCapture CaptureInThisProcess(TServerKind kind, const std::string& fullPath, con
     scratch.Restore();
     if (!ran) return capture;  // nothing of the server's ran (or another helper's file)
     capture.keys = scratch.Difference();
+    // Before the live registry is looked at: a folded type library's
+    // interfaces are then known by the names the system mirrors.
+    FoldUserClasses(capture.keys);
     // This process has another view when it is a 32-bit one on 64-bit
     // Windows or a 64-bit one.
     std::vector<TCapturedKey> mirrors;

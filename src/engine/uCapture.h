@@ -55,6 +55,20 @@ struct TCapture {
     std::size_t ValueCount() const;
 };
 
+// Folds the keys a registration wrote under HKEY_CURRENT_USER\Software\Classes
+// into HKEY_CLASSES_ROOT, in place: with oleaut32's per-user type library
+// registration on (which the capture turns on where it exists), a server's
+// own RegisterTypeLib writes its type library and interfaces there, and
+// they are its class registration all the same. A folded key keeps its
+// place in the list; one that names a key of HKEY_CLASSES_ROOT earlier in
+// the list (as the capture lists them: HKEY_CLASSES_ROOT's first; names
+// compared ignoring case) is merged into it, its values replacing values of
+// the same name. `Software\Classes` itself, and every other key
+// of HKEY_CURRENT_USER, stays where it is. A folded key without values that
+// holds other keys is left out, as the capture leaves such keys out: the
+// .reg file creates the keys above each key it names.
+void FoldUserClasses(std::vector<TCapturedKey>& keys);
+
 // Captures the registration of the library or type library at `path`
 // through the helper of its bitness (the helper session's, or one of its
 // own). An executable server is refused: the loader runs its code before

@@ -164,6 +164,78 @@ TEST(CaptureRegFile, TheFileIsUtf16WithItsHeaderAndCrLf) {
               L"\r\n");
 }
 
+// A key as "<root letter>:<path>[<name>=<data>;...]", the data as stored.
+std::string Shown(const engine::TCapturedKey& key) {
+    const char roots[] = "CMUS";
+    std::string text = std::string(1, roots[static_cast<int>(key.root)]) + ":" + key.path + (key.otherView ? "(other)" : "") + "[";
+    for (const engine::TCapturedValue& value : key.values) text += value.name + "=" + value.data + ";";
+    return text + "]";
+}
+
+struct TFoldCase {
+    const char* what;
+    std::vector<engine::TCapturedKey> keys;
+    std::vector<std::string> folded;
+};
+
+TEST(CaptureFold, UserClassesFoldIntoTheClassesRoot) {
+    using K = engine::TCapturedKey;
+    const TCaptureRoot C = TCaptureRoot::ClassesRoot, U = TCaptureRoot::CurrentUser, M = TCaptureRoot::LocalMachine;
+    const TFoldCase cases[] = {
+        {"a per-user type library becomes the classes' own",
+         {K{U, "Software\\Classes\\TypeLib\\{L}\\1.0", {{"", REG_SZ, "lib"}}},
+          K{U, "Software\\Classes\\Interface\\{I}", {{"", REG_SZ, "I"}}}},
+         {"C:TypeLib\\{L}\\1.0[=lib;]", "C:Interface\\{I}[=I;]"}},
+        {"the prefix is matched ignoring case, whole names only",
+         {K{U, "SOFTWARE\\CLASSES\\CLSID\\{X}", {{"", REG_SZ, "x"}}},
+          K{U, "Software\\ClassesX\\Y", {{"", REG_SZ, "y"}}},
+          K{U, "Software\\Classes", {{"v", REG_SZ, "c"}}},
+          K{U, "Software\\Maker", {{"", REG_SZ, "m"}}},
+          K{M, "Software\\Classes\\CLSID\\{Z}", {{"", REG_SZ, "z"}}}},
+         {"C:CLSID\\{X}[=x;]", "U:Software\\ClassesX\\Y[=y;]", "U:Software\\Classes[v=c;]", "U:Software\\Maker[=m;]",
+          "M:Software\\Classes\\CLSID\\{Z}[=z;]"}},
+        {"a key of both is merged, the folded values winning",
+         {K{C, "CLSID\\{X}", {{"", REG_SZ, "machine"}, {"T", REG_SZ, "t"}}},
+          K{C, "AppID\\{A}", {}},
+          K{U, "Software\\Classes\\clsid\\{x}", {{"", REG_SZ, "user"}, {"N", REG_DWORD, "n"}, {"t", REG_SZ, "u"}}}},
+         {"C:CLSID\\{X}[=user;T=u;N=n;]", "C:AppID\\{A}[]"}},
+        {"an empty classes key is implied by folded keys below it, not by a look-alike name",
+         {K{C, "TypeLib\\{L}", {}},
+          K{C, "TypeLib\\{L}X", {}},
+          K{U, "Software\\Classes\\TypeLib\\{L}\\1.0\\0\\win32", {{"", REG_SZ, "p"}}}},
+         {"C:TypeLib\\{L}X[]", "C:TypeLib\\{L}\\1.0\\0\\win32[=p;]"}},
+        {"a mirror in the other view stays apart",
+         {K{C, "Interface\\{I}", {{"", REG_SZ, "own"}}, true},
+          K{U, "Software\\Classes\\Interface\\{I}", {{"", REG_SZ, "user"}}}},
+         {"C:Interface\\{I}(other)[=own;]", "C:Interface\\{I}[=user;]"}},
+    };
+    for (const TFoldCase& c : cases) {
+        std::vector<engine::TCapturedKey> keys = c.keys;
+        engine::FoldUserClasses(keys);
+        std::vector<std::string> shown;
+        for (const engine::TCapturedKey& key : keys) shown.push_back(Shown(key));
+        EXPECT_EQ(shown, c.folded) << c.what;
+    }
+}
+
+// Folded keys stand in the .reg file under the machine's classes, in the
+// server's view.
+TEST(CaptureFold, FoldedKeysArePlacedAsTheMachinesClasses) {
+    engine::TCapture capture;
+    capture.wow64 = true;
+    capture.keys.push_back({TCaptureRoot::CurrentUser, "Software\\Classes\\Interface\\{I}", {{"", REG_SZ, Utf16(L"I")}}});
+    capture.keys.push_back({TCaptureRoot::CurrentUser, "Software\\Classes\\TypeLib\\{L}", {{"", REG_SZ, Utf16(L"L")}}});
+    engine::FoldUserClasses(capture.keys);
+    const std::string bytes = engine::RegFileBytes({capture});
+    std::wstring text;
+    for (size_t i = 2; i + 1 < bytes.size(); i += 2) {
+        text += static_cast<wchar_t>(static_cast<unsigned char>(bytes[i]) | static_cast<unsigned char>(bytes[i + 1]) << 8);
+    }
+    EXPECT_NE(text.find(L"[HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\WOW6432Node\\Interface\\{I}]"), std::wstring::npos) << std::string(text.begin(), text.end());
+    EXPECT_NE(text.find(L"[HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\TypeLib\\{L}]"), std::wstring::npos);
+    EXPECT_EQ(text.find(L"HKEY_CURRENT_USER"), std::wstring::npos);
+}
+
 TEST(CaptureHandOver, EncodedCapturesComeBackWhole) {
     engine::TCapture sample = SampleCapture();
     sample.keys.push_back({TCaptureRoot::Users, "x", {{"raw", 0x77, std::string("\0\x01\xFF", 3)}}});
