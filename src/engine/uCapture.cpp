@@ -496,6 +496,10 @@ TCapture CaptureInThisProcess(TServerKind kind, const std::string& fullPath, con
         } else {
             details += ", and wrote to the live registry:";
             for (const std::string& key : capture.liveKeys) details += "\n" + key;
+            // They stay: the capture cannot tell a key the server wrote from
+            // one another program wrote under the same name meanwhile.
+            details += "\nThese keys were left in the live registry; unregister the server, or delete them, to "
+                       "remove them.";
         }
         capture.outcome.success = false;
         capture.outcome.failure = TFailure::Returned;
