@@ -6,16 +6,17 @@
 #   run64  the task window over 1,000 64-bit servers against bench_loop64.exe
 #   batch  loading, adding and saving batches
 #   mainwin  the main window with 100,000 entries
-#   cmd    the console runner: cmd-run, one and hang below
+#   cmd    the console runner: cmd-run, one, hang and capture below
 #   cmd-run  CorvantisCmd run over 1,000 servers against the bare loop
 #   one    CorvantisCmd register FILE against regsvr32 /s FILE
 #   hang   a hung server's cost beyond the runner's --timeout
+#   capture  capturing 1,000 servers (and verifying them) against registering them
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${1:-$root/build}"
 only="${2:-}"
 case "$only" in
-  ""|run32|run64|batch|mainwin|cmd|cmd-run|one|hang) ;;
+  ""|run32|run64|batch|mainwin|cmd|cmd-run|one|hang|capture) ;;
   *) echo "unknown part '$only'" >&2; exit 2 ;;
 esac
 
@@ -42,6 +43,10 @@ alternating which runs first, every timed command warmed up once):
                           whole "regsvr32 /s FILE" process (SysWOW64), one file
   hang-run-minus-timeout  "CorvantisCmd register Hang.dll Ok.dll --timeout 2":
                           the whole run less the 2 s time-out, in seconds
+  capture/register        capturing 1,000 32-bit servers / registering the
+                          same 1,000, both through the helper of one session
+  verify/register         verifying them / registering them (once verification
+                          is built in)
 
 EOF
 
@@ -65,7 +70,7 @@ case "$only" in
   mainwin) run ./bench_mainwin.exe ;;
   cmd) run ./bench_cmd.exe ;;
   cmd-run) run ./bench_cmd.exe run ;;
-  one|hang) run ./bench_cmd.exe "$only" ;;
+  one|hang|capture) run ./bench_cmd.exe "$only" ;;
 esac
 
 echo "Headlines:"

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <cwchar>
+#include <iterator>
 #include <map>
 #include <optional>
 #include <set>
@@ -78,7 +79,7 @@ HKEY const kPredefined[4] = {HKEY_CLASSES_ROOT, HKEY_LOCAL_MACHINE, HKEY_CURRENT
 const wchar_t* const kScratchNames[4] = {L"HKCR", L"HKLM", L"HKCU", L"HKU"};
 const char* const kRootNames[4] = {"HKEY_CLASSES_ROOT", "HKEY_LOCAL_MACHINE", "HKEY_CURRENT_USER", "HKEY_USERS"};
 const wchar_t kScratchParent[] = L"Software\\Quorvandel\\Corvantis Capture";
-// A key each scratch root holds while the capture runs: found through the
+// A value each scratch root holds while the capture runs: found through the
 // predefined key afterwards, it shows that the redirection still stands.
 const wchar_t kCanary[] = L"Corvantis Capture Canary";
 
@@ -91,25 +92,183 @@ const wchar_t* const kSeedClasses[] = {
 
 // The live keys watched for names a server writes there after undoing the
 // redirection: (root, path, name shown).
+// `classes`: a key of HKEY_CLASSES_ROOT, named below it by `classesPath`.
+// The top of HKEY_CLASSES_ROOT is watched as the machine's classes (new
+// names there go to the machine's classes unless the user's classes hold
+// them, which are watched too): a handle opened from HKEY_CLASSES_ROOT
+// itself may be the very one RegOverridePredefKey replaces.
 struct TWatched {
     HKEY root;
     const wchar_t* path;
     const char* shown;
+    bool classes;
+    const char* classesPath;
 };
 const TWatched kWatched[] = {
-    {HKEY_CLASSES_ROOT, L"", "HKEY_CLASSES_ROOT"},
-    {HKEY_CLASSES_ROOT, L"CLSID", "HKEY_CLASSES_ROOT\\CLSID"},
-    {HKEY_CLASSES_ROOT, L"Interface", "HKEY_CLASSES_ROOT\\Interface"},
-    {HKEY_CLASSES_ROOT, L"TypeLib", "HKEY_CLASSES_ROOT\\TypeLib"},
-    {HKEY_CLASSES_ROOT, L"AppID", "HKEY_CLASSES_ROOT\\AppID"},
-    {HKEY_LOCAL_MACHINE, L"Software", "HKEY_LOCAL_MACHINE\\Software"},
-    {HKEY_CURRENT_USER, L"Software", "HKEY_CURRENT_USER\\Software"},
-    {HKEY_CURRENT_USER, L"Software\\Classes", "HKEY_CURRENT_USER\\Software\\Classes"},
+    {HKEY_LOCAL_MACHINE, L"Software\\Classes", "HKEY_CLASSES_ROOT", true, ""},
+    {HKEY_CLASSES_ROOT, L"CLSID", "HKEY_CLASSES_ROOT\\CLSID", true, "CLSID"},
+    {HKEY_CLASSES_ROOT, L"Interface", "HKEY_CLASSES_ROOT\\Interface", true, "Interface"},
+    {HKEY_CLASSES_ROOT, L"TypeLib", "HKEY_CLASSES_ROOT\\TypeLib", true, "TypeLib"},
+    {HKEY_CLASSES_ROOT, L"AppID", "HKEY_CLASSES_ROOT\\AppID", true, "AppID"},
+    {HKEY_LOCAL_MACHINE, L"Software", "HKEY_LOCAL_MACHINE\\Software", false, ""},
+    {HKEY_CURRENT_USER, L"Software", "HKEY_CURRENT_USER\\Software", false, ""},
+    {HKEY_CURRENT_USER, L"Software\\Classes", "HKEY_CURRENT_USER\\Software\\Classes", false, ""},
 };
 const size_t kWatchedCount = sizeof kWatched / sizeof kWatched[0];
 const REGSAM kViews[2] = {KEY_WOW64_32KEY, KEY_WOW64_64KEY};
 
 using TOaEnable = HRESULT(WINAPI*)(void);
+
+DWORD SubkeyCount(HKEY key) {
+    DWORD count = 0;
+    if (RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &count, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                         nullptr) != ERROR_SUCCESS) {
+        return 0xFFFFFFFF;
+    }
+    return count;
+}
+
+// The watched live keys of both views, open for the life of the process
+// with the names of their subkeys. Reading their thousands of names before
+// and after every capture would cost far more than the registration; so
+// each key carries a change notification (RegNotifyChangeKeyValue with
+// REG_NOTIFY_CHANGE_NAME: its event is signalled when a subkey is added or
+// deleted), and its names are read again only when its event was signalled
+// or its number of subkeys is not the number of names kept. A key whose
+// notification cannot be set is read every time.
+class TLiveWatch {
+public:
+    static TLiveWatch& Instance() {
+        static TLiveWatch watch;
+        return watch;
+    }
+
+    // Brings every key's names up to date, before the server runs: a key
+    // that may have changed is armed again, then read.
+    void Refresh() {
+        TFired fired;
+        Fired(fired);
+        for (int v = 0; v < 2; ++v) {
+            for (size_t i = 0; i < kWatchedCount; ++i) {
+                TOne& one = one_[v][i];
+                if (!one.key && !Open(v, i)) continue;
+                if (one.armed && !fired.at[v][i]) continue;
+                one.armed = false;
+                if (one.changed) {
+                    ResetEvent(one.changed);
+                    one.armed = RegNotifyChangeKeyValue(one.key, FALSE, REG_NOTIFY_CHANGE_NAME, one.changed, TRUE) ==
+                                ERROR_SUCCESS;
+                }
+                one.names = SubkeyNames(one.key);
+            }
+        }
+    }
+
+    HKEY Key(int v, size_t i) const { return one_[v][i].key; }
+    const std::set<std::wstring>& Names(int v, size_t i) const { return one_[v][i].names; }
+
+    // False only when no subkey can have been added or deleted since the
+    // last Refresh: its notification has not fired, and the number of its
+    // subkeys is that of the names kept (which would tell a notification
+    // lost on the way).
+    struct TFired {
+        bool at[2][kWatchedCount] = {};
+    };
+
+    bool MayHaveChanged(int v, size_t i, const TFired& fired) const {
+        const TOne& one = one_[v][i];
+        return !one.armed || fired.at[v][i] || SubkeyCount(one.key) != one.names.size();
+    }
+
+    // Which open keys' notifications have fired (or are not armed): one
+    // wait for all of them, then one more for each that has.
+    void Fired(TFired& fired) const {
+        HANDLE events[2 * kWatchedCount];
+        size_t where[2 * kWatchedCount];
+        DWORD count = 0;
+        for (int v = 0; v < 2; ++v) {
+            for (size_t i = 0; i < kWatchedCount; ++i) {
+                const TOne& one = one_[v][i];
+                fired.at[v][i] = one.key && !one.armed;
+                if (!one.key || !one.armed) continue;
+                events[count] = one.changed;
+                where[count++] = v * kWatchedCount + i;
+            }
+        }
+        while (count) {
+            const DWORD result = WaitForMultipleObjects(count, events, FALSE, 0);
+            if (result == WAIT_TIMEOUT) break;
+            if (result >= WAIT_OBJECT_0 + count) {
+                // The wait failed: every key counts as changed.
+                for (DWORD k = 0; k < count; ++k) fired.at[where[k] / kWatchedCount][where[k] % kWatchedCount] = true;
+                break;
+            }
+            const DWORD k = result - WAIT_OBJECT_0;
+            fired.at[where[k] / kWatchedCount][where[k] % kWatchedCount] = true;
+            events[k] = events[count - 1];
+            where[k] = where[count - 1];
+            --count;
+        }
+    }
+
+private:
+    struct TOne {
+        HKEY key = nullptr;
+        HANDLE changed = nullptr;  // manual-reset event of the notification
+        bool armed = false;
+        std::set<std::wstring> names;
+    };
+
+    // Opened while nothing is redirected: the live keys.
+    bool Open(int v, size_t i) {
+        TOne& one = one_[v][i];
+        if (RegOpenKeyExW(kWatched[i].root, kWatched[i].path, 0, KEY_ALL_ACCESS | kViews[v], &one.key) !=
+                ERROR_SUCCESS &&
+            RegOpenKeyExW(kWatched[i].root, kWatched[i].path, 0, KEY_READ | kViews[v], &one.key) != ERROR_SUCCESS) {
+            one.key = nullptr;
+            return false;
+        }
+        one.changed = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        return true;
+    }
+
+    TOne one_[2][kWatchedCount];
+};
+
+// Adds `path` to the tree with every key above it (the tree's top is "").
+void AddWithParents(TTree& tree, const std::wstring& path, const std::vector<TRawValue>& values = {}) {
+    tree[L""];
+    for (size_t cut = path.find(L'\\'); cut != std::wstring::npos; cut = path.find(L'\\', cut + 1)) {
+        tree[path.substr(0, cut)];
+    }
+    tree[path] = values;
+}
+
+// What every capture's scratch keys hold before the server runs, read from
+// the live registry once per process: a canary under each root, the seed
+// classes as the live registry has them, and Software\Classes under the
+// machine's and the user's roots. Written from memory each time, the seed
+// needs no reading back.
+const TTree* SeedTrees() {
+    static TTree trees[4];
+    static bool made = false;
+    if (made) return trees;
+    made = true;
+    for (TTree& tree : trees) tree[L""];
+    for (const wchar_t* seed : kSeedClasses) {
+        HKEY live = nullptr;
+        if (RegOpenKeyExW(HKEY_CLASSES_ROOT, seed, 0, KEY_READ, &live) != ERROR_SUCCESS) continue;
+        TTree copy;
+        ReadTree(live, L"", copy);
+        RegCloseKey(live);
+        for (const auto& entry : copy) {
+            AddWithParents(trees[0], entry.first.empty() ? std::wstring(seed) : std::wstring(seed) + L"\\" + entry.first,
+                           entry.second);
+        }
+    }
+    for (int i : {1, 2}) AddWithParents(trees[i], L"Software\\Classes");
+    return trees;
+}
 
 // One capture's scratch keys and redirection. Every way out of the capture
 // removes the redirection and deletes the keys (the destructor).
@@ -119,6 +278,7 @@ public:
         RemoveStale();
         base_ = std::wstring(kScratchParent) + L"\\" + std::to_wstring(GetCurrentProcessId()) + L"-" +
                 std::to_wstring(number);
+        const TTree* seeds = SeedTrees();
         // Opened before anything is redirected: the real HKEY_CURRENT_USER.
         for (int i = 0; i < 4; ++i) {
             const std::wstring path = base_ + L"\\" + kScratchNames[i];
@@ -128,61 +288,71 @@ public:
                 ok_ = false;
                 continue;
             }
-            HKEY canary = nullptr;
-            if (RegCreateKeyExW(keys_[i], kCanary, 0, nullptr, 0, KEY_READ, nullptr, &canary,
-                                nullptr) == ERROR_SUCCESS) {
-                RegCloseKey(canary);
+            const DWORD one = 1;
+            if (RegSetValueExW(keys_[i], kCanary, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), sizeof one) !=
+                ERROR_SUCCESS) {
+                ok_ = false;
+            }
+            // A key without values that the next key lies below is made
+            // with it.
+            for (auto entry = seeds[i].begin(); entry != seeds[i].end(); ++entry) {
+                if (entry->first.empty()) continue;
+                auto next = std::next(entry);
+                if (entry->second.empty() && next != seeds[i].end() && next->first.size() > entry->first.size() &&
+                    next->first.compare(0, entry->first.size(), entry->first) == 0 &&
+                    next->first[entry->first.size()] == L'\\') {
+                    continue;
+                }
+                HKEY key = nullptr;
+                if (RegCreateKeyExW(keys_[i], entry->first.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key,
+                                    nullptr) != ERROR_SUCCESS) {
+                    ok_ = false;
+                    continue;
+                }
+                for (const TRawValue& value : entry->second) {
+                    RegSetValueExW(key, value.name.c_str(), 0, value.type,
+                                   reinterpret_cast<const BYTE*>(value.data.data()), static_cast<DWORD>(value.data.size()));
+                }
+                RegCloseKey(key);
+            }
+            // Whatever is written below the root from now on signals its
+            // event; a root whose event stays unsignalled holds its seed.
+            static HANDLE written[4] = {};
+            if (!written[i]) written[i] = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+            written_[i] = written[i];
+            if (written_[i]) {
+                ResetEvent(written_[i]);
+                armed_[i] = RegNotifyChangeKeyValue(keys_[i], TRUE, REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET,
+                                                    written_[i], TRUE) == ERROR_SUCCESS;
             }
         }
         if (!ok_) return;
-        for (const wchar_t* seed : kSeedClasses) {
-            HKEY live = nullptr;
-            if (RegOpenKeyExW(HKEY_CLASSES_ROOT, seed, 0, KEY_READ, &live) != ERROR_SUCCESS) continue;
-            HKEY copy = nullptr;
-            if (RegCreateKeyExW(keys_[0], seed, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &copy,
-                                nullptr) == ERROR_SUCCESS) {
-                RegCopyTreeW(live, nullptr, copy);
-                RegCloseKey(copy);
-            }
-            RegCloseKey(live);
-        }
-        for (int i : {1, 2}) {
-            HKEY classes = nullptr;
-            if (RegCreateKeyExW(keys_[i], L"Software\\Classes", 0, nullptr, 0, KEY_READ, nullptr,
-                                &classes, nullptr) == ERROR_SUCCESS) {
-                RegCloseKey(classes);
-            }
-        }
-        for (int i = 0; i < 4; ++i) ReadTree(keys_[i], L"", seed_[i]);
         // Both registry views: the system's own code may write the other one
         // (a 32-bit process's type library registration mirrors its
         // interfaces into the 64-bit view) past any redirection.
-        for (int v = 0; v < 2; ++v) {
-            for (size_t i = 0; i < kWatchedCount; ++i) {
-                HKEY& key = watched_[v][i];
-                if (RegOpenKeyExW(kWatched[i].root, kWatched[i].path, 0, KEY_ALL_ACCESS | kViews[v], &key) !=
-                        ERROR_SUCCESS &&
-                    RegOpenKeyExW(kWatched[i].root, kWatched[i].path, 0, KEY_READ | kViews[v], &key) != ERROR_SUCCESS) {
-                    key = nullptr;
-                    continue;
-                }
-                before_[v][i] = SubkeyNames(key);
-            }
-        }
+        TLiveWatch::Instance().Refresh();
     }
 
+    // The keys are deleted one by one, deepest first, as the capture read
+    // them (or as seeded, for a root nothing was written to); anything left
+    // over (written after they were read) is deleted as a whole tree.
     ~TScratch() {
         Restore();
-        for (auto& view : watched_) {
-            for (HKEY& key : view) {
-                if (key) RegCloseKey(key);
+        const TTree* seeds = SeedTrees();
+        for (int i = 0; i < 4; ++i) {
+            if (!keys_[i]) continue;
+            const TTree& tree = read_[i] ? after_[i] : seeds[i];
+            for (auto entry = tree.rbegin(); entry != tree.rend(); ++entry) {
+                if (!entry->first.empty()) RegDeleteKeyW(keys_[i], entry->first.c_str());
             }
+            RegCloseKey(keys_[i]);
+            RegDeleteKeyW(HKEY_CURRENT_USER, (base_ + L"\\" + kScratchNames[i]).c_str());
         }
-        for (HKEY& key : keys_) {
-            if (key) RegCloseKey(key);
+        const LONG deleted = RegDeleteKeyW(HKEY_CURRENT_USER, base_.c_str());
+        if (deleted != ERROR_SUCCESS && deleted != ERROR_FILE_NOT_FOUND) {
+            RegDeleteTreeW(HKEY_CURRENT_USER, base_.c_str());
+            RegDeleteKeyW(HKEY_CURRENT_USER, base_.c_str());
         }
-        RegDeleteTreeW(HKEY_CURRENT_USER, base_.c_str());
-        RegDeleteKeyW(HKEY_CURRENT_USER, base_.c_str());
         // The parent goes when no other capture uses it (it fails otherwise).
         RegDeleteKeyW(HKEY_CURRENT_USER, kScratchParent);
         RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\Quorvandel");
@@ -209,9 +379,7 @@ public:
     // True while every predefined key still leads to its scratch key.
     bool StillRedirected() const {
         for (HKEY predefined : kPredefined) {
-            HKEY canary = nullptr;
-            if (RegOpenKeyExW(predefined, kCanary, 0, KEY_READ, &canary) != ERROR_SUCCESS) return false;
-            RegCloseKey(canary);
+            if (RegQueryValueExW(predefined, kCanary, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) return false;
         }
         return true;
     }
@@ -231,16 +399,20 @@ public:
                                          std::vector<TCapturedKey>& mirrors) const {
         std::vector<std::string> found;
         std::set<std::string> seen;
+        const TLiveWatch& watch = TLiveWatch::Instance();
+        TLiveWatch::TFired fired;
+        watch.Fired(fired);
         for (int v = 0; v < 2; ++v) {
             const bool other = otherView && v != OwnView();
             for (size_t i = 0; i < kWatchedCount; ++i) {
-                if (!watched_[v][i]) continue;
-                for (const std::wstring& name : SubkeyNames(watched_[v][i])) {
-                    if (before_[v][i].count(name)) continue;
-                    const std::string below = (*kWatched[i].path ? qv::WideToUtf8(kWatched[i].path) + "\\" : std::string()) + qv::WideToUtf8(name);
-                    if (other && kWatched[i].root == HKEY_CLASSES_ROOT && Captured(captured, below)) {
+                const HKEY watched = watch.Key(v, i);
+                if (!watched || !watch.MayHaveChanged(v, i, fired)) continue;
+                for (const std::wstring& name : SubkeyNames(watched)) {
+                    if (watch.Names(v, i).count(name)) continue;
+                    const std::string below = (*kWatched[i].classesPath ? std::string(kWatched[i].classesPath) + "\\" : std::string()) + qv::WideToUtf8(name);
+                    if (other && kWatched[i].classes && Captured(captured, below)) {
                         HKEY mirror = nullptr;
-                        if (RegOpenKeyExW(watched_[v][i], name.c_str(), 0, KEY_READ, &mirror) == ERROR_SUCCESS) {
+                        if (RegOpenKeyExW(watched, name.c_str(), 0, KEY_READ, &mirror) == ERROR_SUCCESS) {
                             TTree tree;
                             ReadTree(mirror, L"", tree);
                             RegCloseKey(mirror);
@@ -255,8 +427,8 @@ public:
                                 mirrors.push_back(std::move(key));
                             }
                         }
-                        RegDeleteTreeW(watched_[v][i], name.c_str());
-                        RegDeleteKeyW(watched_[v][i], name.c_str());
+                        RegDeleteTreeW(watched, name.c_str());
+                        RegDeleteKeyW(watched, name.c_str());
                         continue;
                     }
                     std::string shown = std::string(kWatched[i].shown) + "\\" + qv::WideToUtf8(name);
@@ -270,27 +442,30 @@ public:
 
     // What the scratch keys hold beyond the seed: new keys with all their
     // values, and keys of the seed with their new or changed values.
-    std::vector<TCapturedKey> Difference() const {
+    std::vector<TCapturedKey> Difference() {
         std::vector<TCapturedKey> keys;
+        const TTree* seeds = SeedTrees();
         for (int i = 0; i < 4; ++i) {
-            TTree after;
-            if (keys_[i]) ReadTree(keys_[i], L"", after);
+            if (!keys_[i] || (armed_[i] && WaitForSingleObject(written_[i], 0) == WAIT_TIMEOUT)) continue;
+            TTree& after = after_[i];
+            ReadTree(keys_[i], L"", after);
+            read_[i] = true;
             for (const auto& entry : after) {
-                if (entry.first.empty() || entry.first == kCanary) continue;
-                auto seeded = seed_[i].find(entry.first);
+                if (entry.first.empty()) continue;
+                auto seeded = seeds[i].find(entry.first);
                 TCapturedKey key;
                 key.root = static_cast<TCaptureRoot>(i);
                 key.path = qv::WideToUtf8(entry.first);
                 for (const TRawValue& value : entry.second) {
                     bool known = false;
-                    if (seeded != seed_[i].end()) {
+                    if (seeded != seeds[i].end()) {
                         for (const TRawValue& old : seeded->second) {
                             known = known || (old.name == value.name && old.type == value.type && old.data == value.data);
                         }
                     }
                     if (!known) key.values.push_back(TCapturedValue{qv::WideToUtf8(value.name), value.type, value.data});
                 }
-                if (seeded == seed_[i].end() || !key.values.empty()) keys.push_back(std::move(key));
+                if (seeded == seeds[i].end() || !key.values.empty()) keys.push_back(std::move(key));
             }
         }
         // A new key without values that holds captured keys is implied by
@@ -314,7 +489,10 @@ private:
     bool ok_ = true;
     bool redirected_ = false;
     HKEY keys_[4] = {};
-    TTree seed_[4];
+    HANDLE written_[4] = {};  // signalled when anything below a root is written
+    bool armed_[4] = {};
+    bool read_[4] = {};       // the root was read after the server ran, into after_
+    TTree after_[4];
     // Scratch keys of helpers that ended while they captured (a server that
     // faulted on a thread of its own, a time-out): named "<pid>-<n>", they
     // are deleted once no process of that id runs.
@@ -347,8 +525,6 @@ private:
         return false;
     }
 
-    HKEY watched_[2][kWatchedCount] = {};
-    std::set<std::wstring> before_[2][kWatchedCount];
 };
 
 unsigned CaptureNumber = 0;
