@@ -666,11 +666,16 @@ TCapture CaptureInThisProcess(TServerKind kind, const std::string& fullPath, con
     capture.liveKeys = scratch.NewLiveKeys(capture.keys, capture.wow64 || sizeof(void*) == 8, mirrors);
     capture.keys.insert(capture.keys.end(), mirrors.begin(), mirrors.end());
     if (!held || !capture.liveKeys.empty()) {
-        std::string details = "The server undid the redirection of the registry while it registered";
+        // With the redirection still in place, the keys came from DllMain
+        // (which runs before it starts) or from handles the server opened
+        // some other way.
+        std::string details = held ? "The server wrote to the live registry past the redirection (while it was "
+                                     "loaded, or through keys it opened some other way)"
+                                   : "The server undid the redirection of the registry while it registered";
         if (capture.liveKeys.empty()) {
             details += "; no key it wrote to the live registry was found.";
         } else {
-            details += ", and wrote to the live registry:";
+            details += held ? ":" : ", and wrote to the live registry:";
             for (const std::string& key : capture.liveKeys) details += "\n" + key;
             // They stay: the capture cannot tell a key the server wrote from
             // one another program wrote under the same name meanwhile.

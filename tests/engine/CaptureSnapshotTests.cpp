@@ -1,8 +1,9 @@
 // Capturing every test library and type library, of both bitnesses, leaves
 // HKEY_CLASSES_ROOT and HKEY_LOCAL_MACHINE\Software as they were in both
-// registry views, every value of every key compared. The one server that
-// undoes the redirection fails, naming the keys it wrote live; those keys
-// are left in place (see CaptureInThisProcess) and are the only difference.
+// registry views, every value of every key compared. The servers that write
+// live (one undoes the redirection, one writes from DllMain, before the
+// redirection starts) fail, naming the keys they wrote; those keys are left
+// in place (see CaptureInThisProcess) and are the only difference.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -159,12 +160,13 @@ TEST(CaptureSnapshot, CapturingEveryTestServerLeavesBothViewsAsTheyWere) {
     if (sizeof(void*) == 8) GTEST_SKIP() << "run by the 32-bit tests, through both helpers";
     std::vector<std::string> files;
     CollectServers(TestDataDir(), files);
-    // The server that undoes the redirection, and the one that reads its
-    // own key while it registers, are among them; a good server comes last,
+    // The servers that write live, and the one that reads its own key while
+    // it registers, are among them; a good server comes last,
     // so that the scratch keys of helpers that ended are removed.
     const std::string undo32 = TestDataDir() + "UndoServer.dll";
     const std::string reader = TestDataDir() + ts::kInstallServerFile;
     ASSERT_NE(std::find(files.begin(), files.end(), undo32), files.end());
+    ASSERT_NE(std::find(files.begin(), files.end(), TestDataDir() + "DllMainWriter.dll"), files.end());
     ASSERT_NE(std::find(files.begin(), files.end(), reader), files.end());
     files.push_back(TestDataDir() + ts::kOkServerFile);
     // The servers that hang cost the time-out; the slow one sleeps briefly.
@@ -181,7 +183,10 @@ TEST(CaptureSnapshot, CapturingEveryTestServerLeavesBothViewsAsTheyWere) {
     RegSetValueExW(installKey, L"Calls", 0, REG_SZ, reinterpret_cast<const BYTE*>(kEarlier), sizeof kEarlier);
     RegCloseKey(installKey);
 
-    for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) RegDeleteKeyExA(HKEY_CLASSES_ROOT, ts::kUndoServerClsidKey, view, 0);
+    for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
+        RegDeleteKeyExA(HKEY_CLASSES_ROOT, ts::kUndoServerClsidKey, view, 0);
+        RegDeleteKeyExA(HKEY_CLASSES_ROOT, ts::kDllMainWriterClsidKey, view, 0);
+    }
     const DWORD start = GetTickCount();
     const TSnapshot before = Snapshot();
     const DWORD snapshotMs = GetTickCount() - start;
@@ -193,31 +198,46 @@ TEST(CaptureSnapshot, CapturingEveryTestServerLeavesBothViewsAsTheyWere) {
     std::printf("  %u files captured; one snapshot of %u keys took %lu ms\n", static_cast<unsigned>(files.size()),
                 static_cast<unsigned>(before.size()), static_cast<unsigned long>(snapshotMs));
 
-    int undone = 0;
+    // The servers that write live: failed, never clean, naming the key; the
+    // key is left where the server put it, in the server's view.
+    struct TLiveWriter {
+        const char* file;
+        const char* key;
+        const char* why;
+    };
+    const TLiveWriter writers[] = {
+        {"\\UndoServer.dll", ts::kUndoServerClsidKey, "undid the redirection"},
+        {"\\DllMainWriter.dll", ts::kDllMainWriterClsidKey, "past the redirection"},
+    };
+    int writing = 0;
     for (const engine::TCapture& capture : captures) {
         SCOPED_TRACE(capture.file);
-        if (!EndsWith(capture.file, "\\UndoServer.dll")) {
+        const TLiveWriter* writer = nullptr;
+        for (const TLiveWriter& w : writers) {
+            if (EndsWith(capture.file, w.file)) writer = &w;
+        }
+        if (!writer) {
             EXPECT_TRUE(capture.liveKeys.empty()) << capture.outcome.details;
             continue;
         }
-        ++undone;
-        // Failed, never clean, naming the key it wrote live.
+        ++writing;
         EXPECT_FALSE(capture.clean);
         EXPECT_FALSE(capture.outcome.success);
-        const std::string named = std::string("HKEY_CLASSES_ROOT\\") + ts::kUndoServerClsidKey;
+        const std::string named = std::string("HKEY_CLASSES_ROOT\\") + writer->key;
         ASSERT_EQ(capture.liveKeys.size(), 1u) << capture.outcome.details;
         EXPECT_EQ(lstrcmpiA(capture.liveKeys[0].c_str(), named.c_str()), 0) << capture.liveKeys[0];
+        EXPECT_NE(capture.outcome.details.find(writer->why), std::string::npos) << capture.outcome.details;
         EXPECT_NE(capture.outcome.details.find("left in the live registry"), std::string::npos)
             << capture.outcome.details;
-        // The key is left where the server put it, in the server's view.
         const REGSAM view = capture.wow64 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
         HKEY key = nullptr;
-        EXPECT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, ts::kUndoServerClsidKey, 0, KEY_READ | view, &key), ERROR_SUCCESS);
+        EXPECT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, writer->key, 0, KEY_READ | view, &key), ERROR_SUCCESS);
         if (key) RegCloseKey(key);
-        RegDeleteKeyExA(HKEY_CLASSES_ROOT, ts::kUndoServerClsidKey, view, 0);
+        RegDeleteKeyExA(HKEY_CLASSES_ROOT, writer->key, view, 0);
     }
-    EXPECT_EQ(undone, 2);
-    // Apart from the undoing servers' keys, nothing changed.
+    // Both bitnesses of both.
+    EXPECT_EQ(writing, 4);
+    // Apart from those keys, nothing changed.
     const TSnapshot after = Snapshot();
     EXPECT_TRUE(before == after) << Differences(before, after);
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, "Software\\Quorvandel\\Corvantis Capture"));

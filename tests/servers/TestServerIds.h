@@ -217,6 +217,11 @@ inline constexpr DWORD kSleeperChildFailed = 1;
 // ---------------------------------------------------------------------------
 CORVANTIS_TEST_STRING(kUndoServerClsidKey, "CLSID\\{5B3E6C2A-8D41-4F7E-9A0B-2C6D1E8F4A37}")
 
+// ---------------------------------------------------------------------------
+// DllMainWriter.dll: creates this key below HKEY_CLASSES_ROOT from DllMain.
+// ---------------------------------------------------------------------------
+CORVANTIS_TEST_STRING(kDllMainWriterClsidKey, "CLSID\\{6A1D0C4E-3B7F-4C2A-9E51-D11A0B5C7E28}")
+
 }  // namespace TestServers
 
 #undef CORVANTIS_TEST_STRING
