@@ -90,13 +90,13 @@ const wchar_t* const kSeedClasses[] = {
     L"CLSID\\{44EC053A-400F-11D0-9DCD-00A0C90391D3}",
 };
 
-// The live keys watched for names a server writes there after undoing the
-// redirection: (root, path, name shown).
-// `classes`: a key of HKEY_CLASSES_ROOT, named below it by `classesPath`.
-// The top of HKEY_CLASSES_ROOT is watched as the machine's classes (new
-// names there go to the machine's classes unless the user's classes hold
-// them, which are watched too): a handle opened from HKEY_CLASSES_ROOT
-// itself may be the very one RegOverridePredefKey replaces.
+// The live keys watched for names a server writes there past the
+// redirection: (root, path, name shown, whether it is a key of
+// HKEY_CLASSES_ROOT, and its path there). The top of HKEY_CLASSES_ROOT is
+// watched as the machine's classes, where its new names go unless the
+// user's classes (watched too) hold them: a handle opened from
+// HKEY_CLASSES_ROOT itself may be the very one RegOverridePredefKey
+// replaces (Wine closes it, which fires its notification).
 struct TWatched {
     HKEY root;
     const wchar_t* path;
@@ -167,14 +167,14 @@ public:
     HKEY Key(int v, size_t i) const { return one_[v][i].key; }
     const std::set<std::wstring>& Names(int v, size_t i) const { return one_[v][i].names; }
 
-    // False only when no subkey can have been added or deleted since the
-    // last Refresh: its notification has not fired, and the number of its
-    // subkeys is that of the names kept (which would tell a notification
-    // lost on the way).
     struct TFired {
         bool at[2][kWatchedCount] = {};
     };
 
+    // False only when no subkey can have been added or deleted since the
+    // last Refresh: its notification has not fired, and the number of its
+    // subkeys is that of the names kept (which would tell a notification
+    // lost on the way).
     bool MayHaveChanged(int v, size_t i, const TFired& fired) const {
         const TOne& one = one_[v][i];
         return !one.armed || fired.at[v][i] || SubkeyCount(one.key) != one.names.size();
@@ -222,9 +222,12 @@ private:
     // Opened while nothing is redirected: the live keys.
     bool Open(int v, size_t i) {
         TOne& one = one_[v][i];
-        if (RegOpenKeyExW(kWatched[i].root, kWatched[i].path, 0, KEY_ALL_ACCESS | kViews[v], &one.key) !=
-                ERROR_SUCCESS &&
-            RegOpenKeyExW(kWatched[i].root, kWatched[i].path, 0, KEY_READ | kViews[v], &one.key) != ERROR_SUCCESS) {
+        // Full access lets the system's mirror of a captured key be deleted;
+        // a key that does not exist is not tried twice.
+        const LONG full = RegOpenKeyExW(kWatched[i].root, kWatched[i].path, 0, KEY_ALL_ACCESS | kViews[v], &one.key);
+        if (full != ERROR_SUCCESS &&
+            (full == ERROR_FILE_NOT_FOUND ||
+             RegOpenKeyExW(kWatched[i].root, kWatched[i].path, 0, KEY_READ | kViews[v], &one.key) != ERROR_SUCCESS)) {
             one.key = nullptr;
             return false;
         }
