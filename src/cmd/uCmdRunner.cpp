@@ -133,21 +133,7 @@ public:
     std::string WriteBytes(const std::string& text, const char* what) const {
         const std::string failed = std::string("The ") + what + " '" + name_ + "' could not be written.";
         if (device_) return WriteAll(device_.get(), text) ? std::string() : failed;
-        const size_t cut = path_.find_last_of('\\');
-        const std::string folder = cut == std::string::npos ? std::string(".") : path_.substr(0, cut + 1);
-        const std::string temp = qv::TempFileIn(folder, "cvl");
-        if (temp.empty()) return failed;
-        bool written = false;
-        {
-            qv::Handle file(
-                CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-            written = file && WriteAll(file.get(), text) && FlushFileBuffers(file.get());
-        }
-        if (written && MoveFileExA(temp.c_str(), path_.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-            return std::string();
-        }
-        DeleteFileA(temp.c_str());
-        return failed;
+        return qv::WriteFileReplacing(path_, text) == ERROR_SUCCESS ? std::string() : failed;
     }
 
 private:
