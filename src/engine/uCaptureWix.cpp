@@ -407,7 +407,7 @@ TWxsResult WxsFragment(const std::vector<TCapture>& captures, const std::string&
         const std::string shownFile = qv::WideToUtf8(wideFull);
         auto problem = [&](const std::string& text) { result.problems.push_back("'" + shownFile + "': " + text); };
         if (!capture.clean) {
-            problem("not captured, left out (" + capture.outcome.message + ").");
+            problem("not captured, left out (" + qv::WideToUtf8(qv::TextToWide(capture.outcome.message)) + ").");
             continue;
         }
         const std::wstring fileName = qv::TextToWide(ExtractFileName(fullPath));
@@ -443,7 +443,9 @@ TWxsResult WxsFragment(const std::vector<TCapture>& captures, const std::string&
                 if (form.empty()) continue;
                 const size_t cut = form.find_last_of(L'\\');
                 names.files.push_back(form);
-                if (cut != std::wstring::npos && cut > 0) names.folders.push_back(form.substr(0, cut));
+                // A drive's root ("C:") is no folder of the server's own.
+                const std::wstring folder = form.substr(0, cut == std::wstring::npos ? 0 : cut);
+                if (folder.find(L'\\') != std::wstring::npos) names.folders.push_back(folder);
             }
         }
         // Longest first, so that a longer form wins over its own beginning.

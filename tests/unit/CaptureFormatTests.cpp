@@ -420,6 +420,15 @@ TEST(CaptureWxs, IdsFollowTheFolderAndFileNameOnly) {
     EXPECT_NE(two.text.substr(second + 10, 19), "fil65D895AEFE8BE3F9");
 }
 
+TEST(CaptureWxs, ADrivesRootIsNoFolderOfTheServer) {
+    const engine::TWxsResult result = engine::WxsFragment({OneKey(
+        {TCaptureRoot::ClassesRoot, "CLSID\\{X}", {{"A", REG_SZ, Utf16(L"C:\\Windows\\x.dll")}, {"B", REG_SZ, Utf16(L"C:\\Server.dll")}}},
+        true, "C:\\Server.dll")});
+    EXPECT_NE(result.text.find("Name=\"A\" Type=\"string\" Value=\"C:\\Windows\\x.dll\" />"), std::string::npos) << result.text;
+    EXPECT_NE(result.text.find("Name=\"B\" Type=\"string\" Value=\"[#" + FileIdOf(result.text) + "]\" />"), std::string::npos)
+        << result.text;
+}
+
 TEST(CaptureWxs, WhatCannotBeInstalledIsReported) {
     const engine::TCapturedKey key{TCaptureRoot::ClassesRoot, "CLSID\\{X}", {{"", REG_SZ, Utf16(L"x")}}};
     // The same name twice in one folder: one file, the second left out.
