@@ -2,16 +2,19 @@
 # The WiX fragment of a capture, built into a real package and installed:
 # - CorvantisCmd capture --wxs takes a 32-bit and a 64-bit test server (the
 #   same class, one per registry view), a 32-bit server that writes numbers
-#   and a line break under HKEY_CURRENT_USER, and a type library, and writes
-#   the same fragment twice, byte for byte, with nothing to report;
+#   and a line break under HKEY_CURRENT_USER, one that writes a value of each
+#   shape to escape (brackets, braces, a leading "#", XML's characters, an
+#   expandable string, a multi-string, binary data, a negative DWORD) and two
+#   no package can hold, and a type library; it writes the same fragment
+#   twice, byte for byte, reporting exactly those two;
 # - the fragment, turned into wixl's WiX v3 dialect here (Win64="yes" for
 #   Bitness="always64"), wrapped in a minimal per-machine x64 product, is
 #   built with wixl and installed with msiexec in a fresh Wine prefix;
 # - the installed keys, in both registry views, are exactly those that
 #   registering the installed files there writes (uninstall, put the same
-#   files back, register them with CorvantisCmd, compare), except that a
-#   value naming the folder carries the trailing backslash every Windows
-#   Installer folder has;
+#   files back, register them with CorvantisCmd, compare), except the two
+#   values reported and a value naming the folder, which carries the
+#   trailing backslash every Windows Installer folder has;
 # - the test client creates the class through both views while installed.
 # Skipped (exit code 77) when wixl or python3 is missing.
 # Usage: wxs_package_test.sh <build dir>
@@ -33,7 +36,7 @@ fatal() { echo "$name: FAILED: $*" >&2; failures=$((failures + 1)); exit 1; }
 
 data="$build/bin/testdata"
 for file in CorvantisCmd.exe Corvantis32.exe Corvantis64.exe testdata/OkServer.dll testdata/x64/OkServer.dll \
-            testdata/InstallServer.dll testdata/TestLib.tlb testdata/ClassClient.exe testdata/x64/ClassClient.exe; do
+            testdata/InstallServer.dll testdata/ValueShapesServer.dll testdata/TestLib.tlb testdata/ClassClient.exe testdata/x64/ClassClient.exe; do
   [ -f "$build/bin/$file" ] || fatal "$build/bin/$file is missing; build first"
 done
 
@@ -42,7 +45,7 @@ xvfb_pid=""
 cleanup() {
   rm -rf "$build/wxs_package_test_logs"
   if [ "$failures" -ne 0 ]; then
-    mkdir -p "$build/wxs_package_test_logs" && cp "$work"/*.log "$work"/*.wxs "$work"/*.out "$work"/*.txt \
+    mkdir -p "$build/wxs_package_test_logs" && cp "$work"/*.log "$work"/*.wxs "$work"/*.out "$work"/*.txt "$work"/*.diff \
       "$build/wxs_package_test_logs/" 2>/dev/null
   fi
   if [ -n "${WINEPREFIX:-}" ] && [ "$WINEPREFIX" == "$work/prefix" ]; then
@@ -60,8 +63,8 @@ started=$SECONDS
 mkdir "$work/servers"
 cp "$data/OkServer.dll" "$work/servers/OkServer32.dll"
 cp "$data/x64/OkServer.dll" "$work/servers/OkServer64.dll"
-cp "$data/InstallServer.dll" "$data/TestLib.tlb" "$work/servers/"
-servers=(OkServer32.dll OkServer64.dll InstallServer.dll TestLib.tlb)
+cp "$data/InstallServer.dll" "$data/ValueShapesServer.dll" "$data/TestLib.tlb" "$work/servers/"
+servers=(OkServer32.dll OkServer64.dll InstallServer.dll ValueShapesServer.dll TestLib.tlb)
 
 had_display="${DISPLAY:-}"
 export CORVANTIS_PREFIX="$work/prefix"
@@ -88,11 +91,16 @@ done
 cmp -s "$work/fragment1.wxs" "$work/fragment2.wxs" || fail "two captures of the same servers gave different fragments"
 fragment="$work/fragment1.wxs"
 [ -s "$fragment" ] || fatal "no fragment was written: $(cat "$work/capture1.out")"
+shapes_json="$(windows_path "$work/servers/ValueShapesServer.dll" | sed 's/\\/\\\\/g')"
 expect_eq "the JSON object of the fragment" \
-  "{\"wxs\":\"$(windows_path "$work/fragment1.wxs" | sed 's/\\/\\\\/g')\",\"folder\":\"INSTALLFOLDER\",\"problems\":[]}" \
+  "{\"wxs\":\"$(windows_path "$work/fragment1.wxs" | sed 's/\\/\\\\/g')\",\"folder\":\"INSTALLFOLDER\",\"problems\":[\
+\"'$shapes_json': HKCU\\\\Software\\\\CorvantisTests\\\\ValueShapes value \\\"BracedBrackets\\\": holds braces around brackets \
+or the server's path, which Windows Installer would not keep; left out.\",\
+\"'$shapes_json': HKCU\\\\Software\\\\CorvantisTests\\\\ValueShapes value \\\"Qword\\\": Windows Installer cannot write a \
+REG_QWORD value; left out.\"]}" \
   "$(tr -d '\r' <"$work/capture1.out" | grep '^{"wxs"')"
 grep -qi 'WOW6432Node' "$fragment" && fail "the fragment names WOW6432Node"
-expect_eq "components of each bitness" "always32 3, always64 2" \
+expect_eq "components of each bitness" "always32 4, always64 2" \
   "$(printf 'always32 %s, always64 %s' "$(grep -c 'Bitness="always32"' "$fragment")" "$(grep -c 'Bitness="always64"' "$fragment")")"
 
 # wixl reads WiX v3: its namespace, Win64="yes" for a 64-bit component and
@@ -100,8 +108,19 @@ expect_eq "components of each bitness" "always32 3, always64 2" \
 python3 - "$fragment" "$work/fragment-v3.wxs" "$work" <<'EOF' || fatal "the fragment could not be converted"
 import re, sys
 text = open(sys.argv[1], encoding="utf-8").read()
-if "MultiStringValue" in text or "ForceCreateOnInstall" in text:
-    sys.exit("the test servers write no multi-strings and no empty keys; the conversion does not handle them")
+if "ForceCreateOnInstall" in text:
+    sys.exit("the test servers write no empty keys; the conversion does not handle them")
+# A multi-string's strings as one value, as WiX joins them: "[~]" between
+# them, and around a single one (and the type as wixl spells it).
+def joined(m):
+    items = re.findall(r'<MultiStringValue Value="([^"]*)" />', m.group(2))
+    value = "[~]".join(items) if len(items) > 1 else "[~]" + items[0] + "[~]"
+    return m.group(1).replace('Type="multiString"', 'Type="multistring"') + ' Value="' + value + '" />'
+text = re.sub(r'(<RegistryValue [^>]*Type="multiString")>(.*?)</RegistryValue>', joined, text, flags=re.S)
+# WiX puts "#x" before binary data and "#%" before an expandable string in
+# the Registry table; this wixl leaves both to the author.
+text = re.sub(r'(Type="binary" Value=")', r'\1#x', text)
+text = re.sub(r'(Type="expandable" Value=")', r'\1#%', text)
 text = text.replace("http://wixtoolset.org/schemas/v4/wxs", "http://schemas.microsoft.com/wix/2006/wi")
 text = text.replace(' Bitness="always64"', ' Win64="yes"').replace(' Bitness="always32"', "")
 # (relative to the work folder: this wixl finds no file by an absolute path).
@@ -138,7 +157,8 @@ install_dir_windows='C:\Program Files\Fragment Test'
 install_dir="$drive_c/Program Files/Fragment Test"
 clsid='{9EE2073F-F6EF-48CF-A9C7-38C2FFA1F91E}'
 keys=("HKLM\\Software\\Classes\\CLSID\\$clsid" 'HKLM\Software\Classes\Interface\{E5491C29-E684-497D-8A30-889E0C4E063A}'
-      'HKLM\Software\Classes\TypeLib\{E03C1807-4EB3-4450-866A-B20EEA5CBAD7}' 'HKCU\Software\CorvantisTests\InstallServer')
+      'HKLM\Software\Classes\TypeLib\{E03C1807-4EB3-4450-866A-B20EEA5CBAD7}' 'HKCU\Software\CorvantisTests\InstallServer'
+      'HKCU\Software\CorvantisTests\ValueShapes')
 # snapshot: every key above with its subkeys and values, through the 32-bit
 # and the 64-bit view, in one cmd run. Key names are upper-cased (Wine
 # keeps the case the first writer gave).
@@ -192,7 +212,14 @@ snapshot >"$work/registered.txt"
 helpdir() { sed -n '/\\HELPDIR$/{n;s/^ *(Default) *REG_SZ *//p;q}' "$1"; }
 expect_eq "HELPDIR as installed" "$(helpdir "$work/registered.txt")\\" "$(helpdir "$work/installed.txt")"
 sed '/\\HELPDIR$/{n;s/\\$//}' "$work/installed.txt" >"$work/installed-folder.txt"
-diff "$work/registered.txt" "$work/installed-folder.txt" >"$work/keys.diff" ||
+# The two values reported are the registration's alone (in both views;
+# Wine's reg shows no REG_QWORD's data).
+expect_eq "the values the fragment reported, as registered" \
+  "$(printf 'BracedBrackets REG_SZ {[z]}\nQword REG_QWORD\nBracedBrackets REG_SZ {[z]}\nQword REG_QWORD')" \
+  "$(grep -E '^    (BracedBrackets|Qword) ' "$work/registered.txt" | awk '{ print $1, $2, ($2 == "REG_SZ" ? $3 : "") }' |
+     sed 's/ $//')"
+grep -vE '^    (BracedBrackets|Qword) ' "$work/registered.txt" >"$work/registered-held.txt"
+diff "$work/registered-held.txt" "$work/installed-folder.txt" >"$work/keys.diff" ||
   fail "the installed keys differ from the registered ones (< registered, > installed): $(cat "$work/keys.diff")"
 expect_eq "keys compared" "yes" "$([ "$(grep -c '^HKEY_' "$work/registered.txt")" -ge 20 ] && echo yes || echo no)"
 
