@@ -907,44 +907,6 @@ TEST(ConsoleRunner, CaptureWritesTheRegFileAndJsonOfBothBitnesses) {
     EXPECT_NE(objects[1].find("before anything could redirect its registry"), std::string::npos) << objects[1];
 }
 
-TEST(ConsoleRunner, CaptureWritesTheWxsFragmentAndWarnsOfWhatItLeftOut) {
-    namespace ts = TestServers;
-    const std::string dir = testenv::MakeTempDir("cmd-capture-wxs");
-    const std::string wxs = dir + "servers.wxs";
-    // Two servers of one name cannot go to one folder: the second is left
-    // out of the fragment, with a warning, and the run still succeeds.
-    const std::string first = Data(ts::kOkServerFile), second = Data("x64\\OkServer.dll");
-    const std::string files = " " + Quoted(first) + " " + Quoted(second);
-    const TConsoleRun text = RunCmd("capture --wxs " + Quoted(wxs) + " --wxs-folder APPDIR" + files);
-    EXPECT_EQ(text.exitCode, 0u) << text.out << text.err;
-    EXPECT_EQ(text.err, "");
-    const Strings lines = text.Lines();
-    ASSERT_EQ(lines.size(), 4u) << text.out;
-    EXPECT_EQ(lines[2], "2 captured, 0 failed, 0 not run");
-    EXPECT_EQ(lines[3], "warning: '" + second + "': would be installed as the same file as '" + first +
-                            "' (OkServer.dll in APPDIR); left out.");
-    const std::string fragment = ReadWholeFile(wxs);
-    EXPECT_EQ(fragment.rfind("<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n", 0), 0u) << fragment;
-    EXPECT_NE(fragment.find("<DirectoryRef Id=\"APPDIR\">"), std::string::npos) << fragment;
-    EXPECT_NE(fragment.find("Bitness=\"always32\">\r\n        <File Id=\"fil"), std::string::npos) << fragment;
-    EXPECT_NE(fragment.find("Name=\"OkServer.dll\" Source=\"" + first + "\""), std::string::npos) << fragment;
-    EXPECT_NE(fragment.find("<RegistryValue Name=\"ThreadingModel\" Type=\"string\" Value=\"Apartment\" />"),
-              std::string::npos) << fragment;
-    EXPECT_EQ(fragment.find("x64"), std::string::npos) << fragment;
-    EXPECT_EQ(FolderNames(dir), (Strings{"servers.wxs"})) << "no temporary file is left";
-
-    const TConsoleRun json = RunCmd("capture --json --wxs " + Quoted(wxs) + files);
-    EXPECT_EQ(json.exitCode, 0u) << json.out << json.err;
-    const Strings objects = json.Lines();
-    ASSERT_EQ(objects.size(), 3u) << json.out;
-    std::string escaped;
-    for (char c : wxs + "|" + second) escaped += c == '\\' ? std::string("\\\\") : std::string(1, c);
-    const size_t bar = escaped.find('|');
-    EXPECT_EQ(objects[2].rfind("{\"wxs\":\"" + escaped.substr(0, bar) + "\",\"folder\":\"INSTALLFOLDER\",\"problems\":[\"'" +
-                                   escaped.substr(bar + 1) + "': would be installed as the same file as ", 0),
-              0u) << objects[2];
-}
-
 TEST(ConsoleRunner, CaptureCommandLineErrors) {
     const std::string dir = testenv::MakeTempDir("cmd-capture-errors");
     const std::string server = dir + "Ok.dll";
