@@ -33,8 +33,11 @@
 // [<folder id>] (a following backslash is taken into it; a folder at the end
 // of a value gains the trailing backslash every Windows Installer folder
 // has); every other "[" and "]" is written [\[] and [\]]; a string's leading
-// "#" is left as it is, since WiX itself doubles it. Key paths and value
-// names are escaped the same way. Values Windows Installer cannot hold are
+// "#" is left as it is, since WiX itself doubles it. WiX adds the type's
+// prefix ("#x", "#%", "#", the "[~]" between strings) and escapes nothing
+// else; key paths and value names are formatted text to Windows Installer
+// too, and are escaped the same way. A DWORD is written as a signed number,
+// as Windows Installer reads a "#" number. Values Windows Installer cannot hold are
 // left out and reported, never dropped silently: REG_QWORD, REG_NONE and
 // every other type but REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ, REG_DWORD and
 // REG_BINARY; strings with a NUL inside or of an odd length; empty or
