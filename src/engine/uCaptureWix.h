@@ -37,14 +37,15 @@
 // prefix ("#x", "#%", "#", the "[~]" between strings) and escapes nothing
 // else; key paths and value names are formatted text to Windows Installer
 // too, and are escaped the same way. A DWORD is written as a signed number,
-// as Windows Installer reads a "#" number. Values Windows Installer cannot hold are
-// left out and reported, never dropped silently: REG_QWORD, REG_NONE and
-// every other type but REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ, REG_DWORD and
-// REG_BINARY; strings with a NUL inside or of an odd length; empty or
-// NUL-holding multi-strings and multi-strings whose first string begins with
-// "#"; an empty binary value; a DWORD not of four bytes; text with
-// characters XML 1.0 cannot carry; and text whose braces would enclose a
-// bracketed part (Windows Installer drops braces around resolved brackets).
+// as Windows Installer reads a "#" number. Values Windows Installer cannot
+// hold are left out and reported, never dropped silently: REG_QWORD,
+// REG_NONE and every other type but REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ,
+// REG_DWORD and REG_BINARY; strings with a NUL inside or of an odd length;
+// empty multi-strings, ones with an empty string inside and ones whose first
+// string begins with "#"; an empty binary value; a DWORD not of four bytes;
+// text with characters XML 1.0 cannot carry; text whose braces would
+// enclose a bracketed part (Windows Installer drops braces around resolved
+// brackets); an empty value named "+", "-" or "*" (a key operation).
 // A string without its terminating NUL is written (with one) and reported.
 #include <string>
 #include <vector>
