@@ -24,12 +24,24 @@ bool ReadCount(const std::string& text, int& value) {
     return true;
 }
 
+// A Windows Installer identifier, as a WiX folder id must be one.
+bool IsInstallerIdentifier(const std::string& id) {
+    if (id.empty() || id.size() > 72) return false;
+    auto letter = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_'; };
+    if (!letter(id[0])) return false;
+    for (char c : id) {
+        if (!letter(c) && !(c >= '0' && c <= '9') && c != '.') return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 bool ParseRunnerArguments(const std::vector<std::string>& args, TRunnerArgs& out, std::string& error) {
     out = TRunnerArgs{};
     std::vector<std::string> plain;
-    bool help = false, version = false, stopGiven = false, logGiven = false, regGiven = false, timeoutGiven = false,
+    bool help = false, version = false, stopGiven = false, logGiven = false, regGiven = false, wxsGiven = false, wxsFolderGiven = false,
+         timeoutGiven = false,
          installGiven = false, optionsEnded = false;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
@@ -125,6 +137,31 @@ bool ParseRunnerArguments(const std::vector<std::string>& args, TRunnerArgs& out
             }
             regGiven = true;
             out.reg = value;
+        } else if (name == "--wxs") {
+            if (!takeValue("a file name")) return false;
+            if (wxsGiven) {
+                error = "--wxs is given twice.";
+                return false;
+            }
+            if (value.empty()) {
+                error = "--wxs needs a file name.";
+                return false;
+            }
+            wxsGiven = true;
+            out.wxs = value;
+        } else if (name == "--wxs-folder") {
+            if (!takeValue("a folder id")) return false;
+            if (wxsFolderGiven) {
+                error = "--wxs-folder is given twice.";
+                return false;
+            }
+            if (!IsInstallerIdentifier(value)) {
+                error = "--wxs-folder needs a folder id: a letter or \"_\", then letters, digits, \"_\" and \".\" "
+                        "(72 at most), not \"" + value + "\".";
+                return false;
+            }
+            wxsFolderGiven = true;
+            out.wxsFolder = value;
         } else if (name == "--timeout") {
             if (!takeValue("a number of seconds")) return false;
             if (timeoutGiven) {
@@ -194,6 +231,14 @@ bool ParseRunnerArguments(const std::vector<std::string>& args, TRunnerArgs& out
         error = "--reg belongs to capture.";
         return false;
     }
+    if (!out.wxs.empty() && command != "capture") {
+        error = "--wxs belongs to capture.";
+        return false;
+    }
+    if (wxsFolderGiven && out.wxs.empty()) {
+        error = "--wxs-folder belongs to --wxs.";
+        return false;
+    }
     if (command == "register" || command == "unregister") {
         out.command = command == "register" ? TCommand::Register : TCommand::Unregister;
         if (plain.empty()) {
@@ -218,7 +263,7 @@ bool ParseRunnerArguments(const std::vector<std::string>& args, TRunnerArgs& out
             return false;
         }
         if (out.unregister || out.unregisterFirst || out.install || out.noRegister || out.perUser || !out.log.empty()) {
-            error = "capture takes only --reg, --json, --quiet and --timeout.";
+            error = "capture takes only --reg, --wxs, --wxs-folder, --json, --quiet and --timeout.";
             return false;
         }
         out.files = std::move(plain);
@@ -271,6 +316,9 @@ std::string UsageText(const std::string& program) {
            "                       saves it, when the run ends (not the batch or a server)\n"
            "  --reg FILE           capture: write every captured key to FILE as the\n"
            "                       registry editor exports them\n"
+           "  --wxs FILE           capture: write the servers and their keys to FILE as\n"
+           "                       a WiX v4 fragment (values it cannot hold are listed)\n"
+           "  --wxs-folder ID      the fragment's folder id (default INSTALLFOLDER)\n"
            "  --timeout SECONDS    how long one server may work before it is ended and\n"
            "                       its task fails (default 60)\n"
            "  --quiet              print nothing but errors of the runner itself\n"

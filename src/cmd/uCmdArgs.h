@@ -20,6 +20,8 @@ struct TRunnerArgs {
     bool continueAll = false;        // never stop
     std::string log;                 // write the error list here
     std::string reg;                 // capture: write the captured keys here as a .reg file
+    std::string wxs;                 // capture: write the servers and keys here as a WiX fragment
+    std::string wxsFolder;           // the fragment's folder id; empty for INSTALLFOLDER
     int timeoutSeconds = 60;         // how long one server may work
     bool quiet = false;              // no task lines and no summary
     bool json = false;               // one JSON object per task instead of text

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <optional>
 #include <stdexcept>
+#include <tuple>
 #include <vector>
 
 #include "common/QVCodePage.h"
@@ -13,6 +14,7 @@
 #include "common/QVStrings.h"
 #include "common/QVSystem.h"
 #include "engine/uCapture.h"
+#include "engine/uCaptureWix.h"
 #include "engine/uHelper.h"
 #include "engine/uRegCore.h"
 #include "mainwin/uBatch.h"
@@ -186,18 +188,25 @@ engine::TRegContext RunContext(const TRunnerArgs& args, const TRunnerSettings& s
     return context;
 }
 
-// capture FILE...: one line (or JSON object) per file, then the .reg file.
+// capture FILE...: one line (or JSON object) per file, then the .reg file
+// and the WiX fragment, with what the fragment could not hold.
 int RunCaptures(const TRunnerArgs& args, const TRunnerSettings& settings, const TRunnerOutput& output) {
     std::vector<std::string> files = args.files;
     for (std::string& file : files) file = engine::FullPathOf(file);
-    TRunLog reg;
-    if (!args.reg.empty()) {
-        const std::string problem = reg.Check(args.reg, std::string(), files, "--reg");
+    if (!args.reg.empty() && !args.wxs.empty() &&
+        lstrcmpiA(engine::FullPathOf(args.reg).c_str(), engine::FullPathOf(args.wxs).c_str()) == 0) {
+        output.err("CorvantisCmd: --reg and --wxs name the same file \"" + args.wxs + "\".");
+        return ecUsage;
+    }
+    TRunLog reg, wxs;
+    for (auto [file, name, option] : {std::make_tuple(&reg, &args.reg, "--reg"), std::make_tuple(&wxs, &args.wxs, "--wxs")}) {
+        if (name->empty()) continue;
+        const std::string problem = file->Check(*name, std::string(), files, option);
         if (!problem.empty()) {
             output.err("CorvantisCmd: " + problem);
             return ecUsage;
         }
-        reg.RemoveStale();
+        file->RemoveStale();
     }
     std::optional<engine::THelperSession> helpers;
     if (!engine::THelperSession::Current()) helpers.emplace();
@@ -233,6 +242,29 @@ int RunCaptures(const TRunnerArgs& args, const TRunnerSettings& settings, const 
     int exitCode = stopped ? ecStopped : failed + notRun > 0 ? ecTaskFailed : ecSuccess;
     if (!args.reg.empty()) {
         const std::string problem = reg.WriteBytes(engine::RegFileBytes(captures), "registry file");
+        if (!problem.empty()) {
+            output.err(problem);
+            if (exitCode == ecSuccess) exitCode = ecTaskFailed;
+        }
+    }
+    if (!args.wxs.empty()) {
+        const std::string folder = args.wxsFolder.empty() ? std::string("INSTALLFOLDER") : args.wxsFolder;
+        const engine::TWxsResult fragment = engine::WxsFragment(captures, folder);
+        // What the fragment left out is a warning: the file is written all
+        // the same, and the run's outcome is the captures'.
+        if (text) {
+            for (const std::string& problem : fragment.problems) {
+                output.out("warning: " + qv::WideToText(qv::Utf8ToWide(problem)));
+            }
+        }
+        if (args.json && !args.quiet) {
+            std::string json = "{\"wxs\":" + JsonString(args.wxs) + ",\"folder\":" + JsonString(folder) + ",\"problems\":[";
+            for (size_t i = 0; i < fragment.problems.size(); ++i) {
+                json += (i ? "," : "") + qv::JsonQuoted(fragment.problems[i]);
+            }
+            output.json(json + "]}");
+        }
+        const std::string problem = wxs.WriteBytes(fragment.text, "WiX fragment");
         if (!problem.empty()) {
             output.err(problem);
             if (exitCode == ecSuccess) exitCode = ecTaskFailed;

@@ -922,6 +922,9 @@ TEST(ConsoleRunner, CaptureCommandLineErrors) {
         {"capture Ok.dll --reg OK.DLL", "the file would overwrite it."},
         {"register Ok.dll --reg out.reg", "--reg belongs to capture."},
         {"capture Ok.dll --log out.log", "capture takes only"},
+        {"capture Ok.dll --wxs ok.DLL", "--wxs \"ok.DLL\" is the server"},
+        {"capture Ok.dll --reg o.x --wxs O.X", "--reg and --wxs name the same file"},
+        {"capture Ok.dll --wxs-folder 1A --wxs o.wxs", "--wxs-folder needs a folder id"},
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.arguments);

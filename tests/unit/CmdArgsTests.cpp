@@ -96,6 +96,16 @@ TEST(RunnerArguments, WrongLinesAreRefusedWithTheirReason) {
         {{"capture", "a.dll", "--unregister-first"}, "capture takes only"},
         {{"capture", "a.dll", "--log", "e.log"}, "capture takes only"},
         {{"capture", "a.dll", "--per-user"}, "capture takes only"},
+        {{"capture", "a.dll", "--wxs"}, "--wxs needs a file name."},
+        {{"capture", "a.dll", "--wxs="}, "--wxs needs a file name."},
+        {{"capture", "a.dll", "--wxs", "a", "--wxs=b"}, "--wxs is given twice."},
+        {{"register", "a.dll", "--wxs", "o.wxs"}, "--wxs belongs to capture."},
+        {{"capture", "a.dll", "--wxs-folder", "APPDIR"}, "--wxs-folder belongs to --wxs."},
+        {{"capture", "a.dll", "--wxs", "o.wxs", "--wxs-folder"}, "--wxs-folder needs a folder id."},
+        {{"capture", "a.dll", "--wxs", "o.wxs", "--wxs-folder=A", "--wxs-folder=B"}, "--wxs-folder is given twice."},
+        {{"capture", "a.dll", "--wxs", "o.wxs", "--wxs-folder=9DIR"}, "--wxs-folder needs a folder id"},
+        {{"capture", "a.dll", "--wxs", "o.wxs", "--wxs-folder=MY-DIR"}, "not \"MY-DIR\"."},
+        {{"capture", "a.dll", "--wxs", "o.wxs", "--wxs-folder="}, "--wxs-folder needs a folder id"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.first));
@@ -112,10 +122,14 @@ TEST(RunnerArguments, CaptureTakesFilesAndARegFile) {
         Strings files;
         std::string reg;
         bool json;
+        std::string wxs = "", wxsFolder = "";
     } cases[] = {
         {{"capture", "a.dll"}, {"a.dll"}, "", false},
         {{"CAPTURE", "--reg", "o u.reg", "a.dll", "b.tlb", "--json"}, {"a.dll", "b.tlb"}, "o u.reg", true},
         {{"capture", "--REG=x.reg", "--", "--reg"}, {"--reg"}, "x.reg", false},
+        {{"capture", "a.dll", "--wxs", "o.wxs"}, {"a.dll"}, "", false, "o.wxs", ""},
+        {{"capture", "--WXS-FOLDER", "_App.Dir9", "a.dll", "--wxs=o.wxs", "--reg", "o.reg"}, {"a.dll"}, "o.reg", false,
+         "o.wxs", "_App.Dir9"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.args));
@@ -126,6 +140,8 @@ TEST(RunnerArguments, CaptureTakesFilesAndARegFile) {
         EXPECT_EQ(args.files, c.files);
         EXPECT_EQ(args.reg, c.reg);
         EXPECT_EQ(args.json, c.json);
+        EXPECT_EQ(args.wxs, c.wxs);
+        EXPECT_EQ(args.wxsFolder, c.wxsFolder);
     }
 }
 
