@@ -38,6 +38,11 @@ std::wstring Expanded(const std::wstring& text) {
     return length > 0 && length <= 2048 ? std::wstring(buffer) : text;
 }
 
+// A string value's text, environment variables expanded for REG_EXPAND_SZ.
+std::wstring StringOf(std::uint32_t type, const std::string& data) {
+    return type == REG_EXPAND_SZ ? Expanded(Units(data)) : Units(data);
+}
+
 // The data as the user reads it: strings as they are, numbers in hex and
 // decimal, anything else as hex bytes.
 std::string DataText(std::uint32_t type, const std::string& data) {
@@ -139,6 +144,13 @@ TFileValue SplitFileValue(TPathKind kind, const std::wstring& text) {
             value.file.resize(cut);
         }
     }
+    // The long-path form names the same file: "\\?\C:\x" is "C:\x", and
+    // "\\?\UNC\server\share" is "\\server\share".
+    if (value.file.compare(0, 8, L"\\\\?\\UNC\\") == 0) {
+        value.file = L"\\" + value.file.substr(7);
+    } else if (value.file.compare(0, 4, L"\\\\?\\") == 0) {
+        value.file = value.file.substr(4);
+    }
     while (value.file.size() > 3 && (value.file.back() == L'\\' || value.file.back() == L'/')) value.file.pop_back();
     return value;
 }
@@ -172,20 +184,23 @@ std::wstring ClientView(const std::wstring& path, bool wow64Server) {
     return qv::Utf8ToWide(NativeViewOf(qv::WideToUtf8(path)));
 }
 
-// True when the two values name the same file (in the same way): one name
-// in any spelling (case, short 8.3 names, environment variables), or two
-// names of one file on disk (its volume and index); the same arguments and
-// resource number.
-bool SameFileValue(TPathKind kind, const std::wstring& expected, const std::wstring& found, bool wow64Server) {
-    const TFileValue a = SplitFileValue(kind, expected), b = SplitFileValue(kind, found);
-    if (a.resource != b.resource || !SameText(a.arguments, b.arguments)) return false;
-    if (SameText(a.file, b.file)) return true;
-    if (a.file.empty() || b.file.empty()) return false;
-    const std::wstring viewA = ClientView(a.file, wow64Server), viewB = ClientView(b.file, wow64Server);
+// True when the two names are one file: one name in any spelling (case,
+// short 8.3 names), or two names of one file on disk (its volume and index).
+bool SameFile(const std::wstring& a, const std::wstring& b, bool wow64Server) {
+    if (SameText(a, b)) return true;
+    if (a.empty() || b.empty()) return false;
+    const std::wstring viewA = ClientView(a, wow64Server), viewB = ClientView(b, wow64Server);
     if (SameText(LongName(viewA), LongName(viewB))) return true;
     TFileIdentity idA, idB;
     return FileIdentityOf(viewA, idA) && FileIdentityOf(viewB, idB) && idA.volume == idB.volume &&
            idA.high == idB.high && idA.low == idB.low;
+}
+
+// True when the two values name the same file in the same way: the same
+// file, arguments and resource number.
+bool SameFileValue(TPathKind kind, const std::wstring& expected, const std::wstring& found, bool wow64Server) {
+    const TFileValue a = SplitFileValue(kind, expected), b = SplitFileValue(kind, found);
+    return a.resource == b.resource && SameText(a.arguments, b.arguments) && SameFile(a.file, b.file, wow64Server);
 }
 
 // ---------------------------------------------------------------------------
@@ -300,9 +315,7 @@ bool Ignored(const std::string& classesPath) {
 bool SameValue(const TCapturedValue& expected, const TLiveValue& live, TPathKind kind, bool wow64Server) {
     if (!live.present) return false;
     if (IsString(expected.type) && IsString(live.type)) {
-        std::wstring a = Units(expected.data), b = Units(live.data);
-        if (expected.type == REG_EXPAND_SZ) a = Expanded(a);
-        if (live.type == REG_EXPAND_SZ) b = Expanded(b);
+        const std::wstring a = StringOf(expected.type, expected.data), b = StringOf(live.type, live.data);
         if (kind != TPathKind::None) return SameFileValue(kind, a, b, wow64Server);
         return expected.type == live.type && SameText(a, b);
     }
@@ -416,13 +429,14 @@ TVerifyResult CompareWithLive(const TCapture& capture) {
                     userOverride = true;
                 }
             }
-            if (d.kind == TVerifyDifference::TKind::Different &&
+            // A class's server or a type library's file that is another
+            // file (not merely other arguments or another resource).
+            if (d.kind == TVerifyDifference::TKind::Different && IsString(live.type) && IsString(value.type) &&
                 (kind == TPathKind::Server || kind == TPathKind::LocalServer || kind == TPathKind::TypeLibrary)) {
-                d.kind = TVerifyDifference::TKind::OtherFile;
-                if (result.otherFile.empty()) {
-                    std::wstring text = Units(live.data);
-                    if (live.type == REG_EXPAND_SZ) text = Expanded(text);
-                    result.otherFile = qv::WideToUtf8(SplitFileValue(kind, text).file);
+                const std::wstring foundFile = SplitFileValue(kind, StringOf(live.type, live.data)).file;
+                if (!SameFile(SplitFileValue(kind, StringOf(value.type, value.data)).file, foundFile, capture.wow64)) {
+                    d.kind = TVerifyDifference::TKind::OtherFile;
+                    if (result.otherFile.empty()) result.otherFile = qv::WideToUtf8(foundFile);
                 }
             }
             result.differences.push_back(std::move(d));
