@@ -154,16 +154,19 @@ TEST(Verify, WalksOneServerThroughEveryState) {
                 EXPECT_NE(result.Details().find(copy), std::string::npos) << result.Details();
                 break;
             case TVerifyState::Partly:
-                ASSERT_EQ(result.differences.size(), 1u) << result.Details();
+                // Not fatal here: the walk goes on to remove its keys.
+                EXPECT_EQ(result.differences.size(), 1u) << result.Details();
                 EXPECT_EQ(result.equal + 1, result.compared);
-                EXPECT_EQ(result.differences[0].kind, TVerifyDifference::TKind::Missing);
-                EXPECT_EQ(result.differences[0].value, server.valueName);
+                for (const TVerifyDifference& d : result.differences) {
+                    EXPECT_EQ(d.kind, TVerifyDifference::TKind::Missing);
+                    EXPECT_EQ(d.value, server.valueName);
+                }
                 EXPECT_NE(result.Message().find(std::to_string(result.equal) + " of " + std::to_string(result.compared)),
                           std::string::npos)
                     << result.Message();
                 break;
             case TVerifyState::UserOverride: {
-                ASSERT_TRUE(HasKind(result, TVerifyDifference::TKind::UserOverride)) << result.Details();
+                EXPECT_TRUE(HasKind(result, TVerifyDifference::TKind::UserOverride)) << result.Details();
                 bool named = false;
                 for (const TVerifyDifference& d : result.differences) {
                     named = named || (d.key.rfind("HKEY_CURRENT_USER\\Software\\Classes\\", 0) == 0 &&
