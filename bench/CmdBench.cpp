@@ -7,6 +7,10 @@
 //   one   "CorvantisCmd register FILE" against "regsvr32 /s FILE" on the same
 //         file (the 32-bit test server and SysWOW64's regsvr32; the 64-bit
 //         server and System32's regsvr32 beside it);
+//   verify  "CorvantisCmd verify BATCH" over the same 1,000 servers,
+//         registered, against "CorvantisCmd run BATCH" registering them (the
+//         capture of each file is most of it; the comparison with the live
+//         registry is timed apart in this process);
 //   hang  "CorvantisCmd register Hang.dll Ok.dll --timeout 2": the run's time
 //         beyond the 2 s time-out (ending the hung helper, starting another
 //         for the next file).
@@ -35,6 +39,7 @@
 #include "engine/uHelper.h"
 #include "engine/uPeFile.h"
 #include "engine/uRegCore.h"
+#include "engine/uVerify.h"
 
 namespace {
 
@@ -147,25 +152,45 @@ double NothingProcessMs() {
 // ---------------------------------------------------------------------------
 // run: the runner over a batch of 1,000 against the bare loop
 
-bool BenchRun(const std::string& runner) {
-    const std::string bin = BinFolder();
-    const std::string server = bin + "testdata\\OkServer.dll";
+// The 1,000 copies of the 32-bit test server and a batch of them, in a
+// folder of their own; removed by RemoveServerBatch.
+struct TServerBatch {
+    std::string folder, batchFile;
+    std::vector<std::string> files;
+};
+
+TServerBatch MakeServerBatch(const std::string& name) {
+    const std::string server = BinFolder() + "testdata\\OkServer.dll";
     char temp[MAX_PATH] = {};
     GetTempPathA(MAX_PATH, temp);
-    const std::string folder = std::string(temp) + "corvantis-bench-cmd\\";
-    CreateDirectoryA(folder.c_str(), nullptr);
-    std::vector<std::string> files;
+    TServerBatch made;
+    made.folder = std::string(temp) + name + "\\";
+    CreateDirectoryA(made.folder.c_str(), nullptr);
     std::string batch = "; Quorvandel Corvantis File\r\n";
     for (int i = 0; i < kServers; ++i) {
-        files.push_back(folder + "server" + std::to_string(i) + ".dll");
-        if (!CopyFileA(server.c_str(), files.back().c_str(), FALSE)) throw std::runtime_error("cannot copy " + server);
-        batch += files.back() + "\r\n";
+        made.files.push_back(made.folder + "server" + std::to_string(i) + ".dll");
+        if (!CopyFileA(server.c_str(), made.files.back().c_str(), FALSE)) throw std::runtime_error("cannot copy " + server);
+        batch += made.files.back() + "\r\n";
     }
-    const std::string batchFile = folder + "servers.kvx";
-    HANDLE file = CreateFileA(batchFile.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    made.batchFile = made.folder + "servers.kvx";
+    HANDLE file = CreateFileA(made.batchFile.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     DWORD written = 0;
     WriteFile(file, batch.data(), static_cast<DWORD>(batch.size()), &written, nullptr);
     CloseHandle(file);
+    return made;
+}
+
+void RemoveServerBatch(const TServerBatch& made) {
+    for (const std::string& copy : made.files) DeleteFileA(copy.c_str());
+    DeleteFileA(made.batchFile.c_str());
+    RemoveDirectoryA(made.folder.c_str());
+}
+
+bool BenchRun(const std::string& runner) {
+    const std::string bin = BinFolder();
+    const TServerBatch made = MakeServerBatch("corvantis-bench-cmd");
+    const std::vector<std::string>& files = made.files;
+    const std::string& batchFile = made.batchFile;
 
     int failures = 0;
     const std::string self = bin + "bench_cmd.exe";
@@ -224,10 +249,66 @@ bool BenchRun(const std::string& runner) {
     if (tasks != kServers) std::printf("  warning: the --json run reported %d files\n", tasks);
     if (failures) std::printf("  warning: %d failure(s) during the measurements\n", failures);
     std::fflush(stdout);
-    for (const std::string& copy : files) DeleteFileA(copy.c_str());
-    DeleteFileA(batchFile.c_str());
-    RemoveDirectoryA(folder.c_str());
+    RemoveServerBatch(made);
     return failures == 0 && tasks == kServers;
+}
+
+// ---------------------------------------------------------------------------
+// verify: the runner's verification of 1,000 registered servers against
+// their registration by the same runner
+
+bool BenchVerify(const std::string& runner) {
+    const TServerBatch made = MakeServerBatch("corvantis-bench-verify");
+    const std::string registerRun = "run " + Quoted(made.batchFile) + " --quiet --continue";
+    const std::string verifyRun = "verify " + Quoted(made.batchFile) + " --quiet";
+    int failures = 0;
+    TPairs pairs;
+    auto timed = [&](const std::string& arguments, std::vector<double>* into) {
+        long code = 0;
+        const double ms = TimedRun(runner, arguments, &code);
+        if (code != 0) ++failures;
+        if (into) into->push_back(ms);
+    };
+    timed(registerRun, nullptr);
+    timed(verifyRun, nullptr);
+    for (int i = 0; i < kRunPairs; ++i) {
+        bench::RunPair(i, [&] { timed(registerRun, &pairs.base); }, [&] { timed(verifyRun, &pairs.measured); });
+    }
+
+    // Where verification's time goes: the capture of each file through the
+    // helper, and the comparison with the live registry, in this process.
+    double captureMs = 0, compareMs = 0;
+    size_t compared = 0;
+    {
+        engine::THelperSession helpers;
+        const engine::TRegContext context;
+        for (const std::string& file : made.files) {
+            const double start = NowMs();
+            const engine::TCapture capture = engine::CaptureFile(file, context);
+            const double captured = NowMs();
+            const engine::TVerifyResult result = engine::CompareWithLive(capture);
+            compareMs += NowMs() - captured;
+            captureMs += captured - start;
+            compared += result.compared;
+            if (result.state != engine::TVerifyState::Registered) ++failures;
+        }
+    }
+    TimedRun(runner, registerRun + " --unregister");
+
+    bench::PrintHeadline("cmd-verify/register", pairs.PairedRatio(), 2.0,
+                         "CorvantisCmd verify over a batch of " + std::to_string(kServers) +
+                             " registered 32-bit servers against CorvantisCmd run registering them (whole "
+                             "processes): verify " +
+                             Ms(pairs.Measured()) + ", register " + Ms(pairs.Base()) + "; median of " +
+                             std::to_string(kRunPairs) + " pairs' ratios (" + pairs.Each() + ")");
+    std::printf("  in one process: the %d captures through the helper %s, the comparisons with the live registry "
+                "%s (%zu values, %.1f us each)\n",
+                kServers, Ms(captureMs).c_str(), Ms(compareMs).c_str(), compared,
+                compared ? compareMs * 1000 / static_cast<double>(compared) : 0.0);
+    if (failures) std::printf("  warning: %d failure(s) during the measurements\n", failures);
+    std::fflush(stdout);
+    RemoveServerBatch(made);
+    return failures == 0;
 }
 
 // A stand-in for "CorvantisCmd register FILE", made of the same engine calls
@@ -436,6 +517,7 @@ int Run(const std::string& only) {
     const std::string runner = BinFolder() + "CorvantisCmd.exe";
     bool ok = true;
     if (only.empty() || only == "run") ok = BenchRun(runner) && ok;
+    if (only.empty() || only == "verify") ok = BenchVerify(runner) && ok;
     if (only.empty() || only == "one") ok = BenchOneFile(runner) && ok;
     if (only.empty() || only == "hang") ok = BenchHang(runner) && ok;
     return ok ? 0 : 1;
@@ -454,8 +536,8 @@ int main(int argc, char** argv) {
     if (argc == 4 && std::string(argv[1]) == "--mini-register") return MiniRegister(argv[2], argv[3]);
     if (argc == 3 && std::string(argv[1]) == "--bare-loop") return BareLoopChild(argv[2]);
     const std::string only = argc == 2 ? argv[1] : "";
-    if (!only.empty() && only != "run" && only != "one" && only != "hang") {
-        std::printf("usage: bench_cmd.exe [run|one|hang]\n");
+    if (!only.empty() && only != "run" && only != "verify" && only != "one" && only != "hang") {
+        std::printf("usage: bench_cmd.exe [run|verify|one|hang]\n");
         return 2;
     }
     try {

@@ -212,7 +212,7 @@ bool ParseRunnerArguments(const std::vector<std::string>& args, TRunnerArgs& out
         return true;
     }
     if (plain.empty()) {
-        error = "No command: give register, unregister, run or capture.";
+        error = "No command: give register, unregister, run, capture or verify.";
         return false;
     }
     if (out.noRegister && !out.install) {
@@ -269,6 +269,20 @@ bool ParseRunnerArguments(const std::vector<std::string>& args, TRunnerArgs& out
         out.files = std::move(plain);
         return true;
     }
+    if (command == "verify") {
+        out.command = TCommand::Verify;
+        if (plain.empty()) {
+            error = "verify needs at least one file.";
+            return false;
+        }
+        if (out.unregister || out.unregisterFirst || out.install || out.noRegister || out.perUser || !out.log.empty() ||
+            stopGiven || out.regsvr32ExitCodes) {
+            error = "verify takes only --json, --quiet and --timeout.";
+            return false;
+        }
+        out.files = std::move(plain);
+        return true;
+    }
     if (command == "run") {
         out.command = TCommand::Run;
         if (plain.size() != 1) {
@@ -282,7 +296,7 @@ bool ParseRunnerArguments(const std::vector<std::string>& args, TRunnerArgs& out
         out.batch = plain.front();
         return true;
     }
-    error = "Unknown command \"" + command + "\": give register, unregister, run or capture.";
+    error = "Unknown command \"" + command + "\": give register, unregister, run, capture or verify.";
     return false;
 }
 
@@ -304,6 +318,9 @@ std::string UsageText(const std::string& program) {
            "  " + program + " run BATCH.kvx         register every entry of a batch file\n"
            "  " + program + " capture FILE...       show the registry entries each library or\n"
            "                                  type library would write, without registering\n"
+           "  " + program + " verify FILE...        tell whether each library or type library is\n"
+           "                                  registered as its registration would register\n"
+           "                                  it (a .kvx batch stands for its entries)\n"
            "  " + program + " --help | --version\n"
            "\n"
            "Options:\n"
@@ -347,6 +364,8 @@ std::string UsageText(const std::string& program) {
            "  3  the batch file could not be read\n"
            "  4  stopped by the user (Ctrl+C or Ctrl+Break) or the end of the session\n"
            "  5  an internal error of the runner\n"
+           "  6  verify: a file is not registered, or not as its registration would\n"
+           "     register it\n"
            "\n"
            "With --regsvr32-exit-codes the exit code is that of regsvr32, for the last\n"
            "failure: 0 success (any success code, S_FALSE too, succeeds); 1 a wrong\n"

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <cctype>
 #include <cstdio>
 #include <optional>
 #include <stdexcept>
@@ -17,6 +18,7 @@
 #include "engine/uCaptureWix.h"
 #include "engine/uHelper.h"
 #include "engine/uRegCore.h"
+#include "engine/uVerify.h"
 #include "mainwin/uBatch.h"
 
 namespace cmd {
@@ -273,10 +275,87 @@ int RunCaptures(const TRunnerArgs& args, const TRunnerSettings& settings, const 
     return exitCode;
 }
 
+// Reads the batch at `path` into `files`; false, with the reason on
+// standard error, when it cannot be read or is no batch.
+bool ReadBatchInto(const std::string& path, std::vector<std::string>& files, const TRunnerOutput& output) {
+    std::vector<std::string> entries;
+    TBatchRead read;
+    try {
+        read = ReadBatchFile(path, &entries);
+    } catch (const std::exception& e) {
+        output.err("The batch file '" + path + "' could not be read: " + e.what());
+        return false;
+    }
+    if (read == TBatchRead::NotABatch) {
+        output.err("'" + path + "' is not a batch file: its first line is not \"" + kBatchHeader + "\".");
+        return false;
+    }
+    if (read == TBatchRead::TooLarge) {
+        output.err("'" + path + "' is too large to be a batch file (more than 64 MiB).");
+        return false;
+    }
+    files.insert(files.end(), entries.begin(), entries.end());
+    return true;
+}
+
+// verify FILE...: one line (or JSON object) per file with its state, the
+// differences indented below, and a summary. Exit code 0 when every file is
+// registered; ecTaskFailed when one could not be verified; ecNotRegistered
+// when all were verified and one is not registered as it would be.
+int RunVerifications(const TRunnerArgs& args, const TRunnerSettings& settings, const TRunnerOutput& output) {
+    std::vector<std::string> files;
+    for (const std::string& file : args.files) {
+        if (qv::UpperAscii(engine::ExtractFileExt(file)) == ".KVX") {
+            if (!ReadBatchInto(file, files, output)) return ecBatchUnread;
+        } else {
+            files.push_back(file);
+        }
+    }
+    for (std::string& file : files) file = engine::FullPathOf(file);
+    std::optional<engine::THelperSession> helpers;
+    if (!engine::THelperSession::Current()) helpers.emplace();
+    const engine::TRegContext context = RunContext(args, settings);
+    const bool text = !args.quiet && !args.json;
+    static_assert(static_cast<int>(engine::TVerifyState::Registered) == 0 &&
+                      static_cast<int>(engine::TVerifyState::NotVerified) == 5,
+                  "the states count from Registered to NotVerified");
+    int counts[6] = {};
+    int notRun = 0;
+    for (const std::string& file : files) {
+        const std::string subject = "verify \"" + file + "\": ";
+        if (settings.stopRequested && settings.stopRequested()) {
+            ++notRun;
+            if (text) output.out(subject + "not run.");
+            continue;
+        }
+        const engine::TVerifyResult result = engine::VerifyFile(file, context);
+        ++counts[static_cast<int>(result.state)];
+        if (text) {
+            output.out(subject + result.Message());
+            for (const std::string& line : IndentedDetailLines(result.Details())) output.out(line);
+        }
+        if (args.json && !args.quiet) output.json(engine::VerifyJson(result));
+    }
+    if (text) {
+        std::string summary = std::to_string(counts[0]) + " registered";
+        for (int state = 1; state < 6; ++state) {
+            if (!counts[state]) continue;
+            std::string name = engine::VerifyStateText(static_cast<engine::TVerifyState>(state));
+            name[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(name[0])));
+            summary += ", " + std::to_string(counts[state]) + " " + name;
+        }
+        output.out(summary + ", " + std::to_string(notRun) + " not run");
+    }
+    if (notRun) return ecStopped;
+    if (counts[static_cast<int>(engine::TVerifyState::NotVerified)]) return ecTaskFailed;
+    return counts[0] == static_cast<int>(files.size()) ? ecSuccess : ecNotRegistered;
+}
+
 }  // namespace
 
 int RunTasks(const TRunnerArgs& args, const TRunnerSettings& settings, const TRunnerOutput& output) {
     if (args.command == TCommand::Capture) return RunCaptures(args, settings, output);
+    if (args.command == TCommand::Verify) return RunVerifications(args, settings, output);
     // With the system registration tool's codes, the few of the runner's
     // own that are not a task's outcome.
     const bool regsvr32 = args.regsvr32ExitCodes;
