@@ -7,17 +7,21 @@
 //   one   "CorvantisCmd register FILE" against "regsvr32 /s FILE" on the same
 //         file (the 32-bit test server and SysWOW64's regsvr32; the 64-bit
 //         server and System32's regsvr32 beside it);
+//   verify  "CorvantisCmd verify BATCH" over the same 1,000 servers,
+//         registered, against "CorvantisCmd run BATCH" registering them (the
+//         capture of each file is most of it; the comparison with the live
+//         registry is timed apart in this process);
 //   hang  "CorvantisCmd register Hang.dll Ok.dll --timeout 2": the run's time
 //         beyond the 2 s time-out (ending the hung helper, starting another
 //         for the next file);
-//   capture  capturing 1,000 test servers against registering them, both
-//         through the helper of one session in this process (and verifying
-//         them against registering them, once verification is built in).
+//   capture  capturing 1,000 test servers, and verifying them while they
+//         are registered, against registering them, all through the helper
+//         of one session in this process (engine calls, no runner process).
 // Every timed command gets one untimed warm-up run; the two sides of a pair
 // alternate which runs first; a ratio is the median of the pairs' ratios.
 // Run by bench/run.sh from the build's bin folder; "bench_cmd.exe run",
-// "one", "hang" or "capture" runs that part alone. Started with "--bare-loop BATCH" it
-// is the bare loop's child; with "--nothing", "--nothing-sta" or
+// "verify", "one", "hang" or "capture" runs that part alone. Started with
+// "--bare-loop BATCH" it is the bare loop's child; with "--nothing", "--nothing-sta" or
 // "--nothing-mta" a process that does nothing (after initialising COM in a
 // single-threaded or the multithreaded apartment); with "--mini-register
 // VARIANT FILE" a stand-in for "CorvantisCmd register FILE" that shows what
@@ -39,6 +43,7 @@
 #include "engine/uHelper.h"
 #include "engine/uPeFile.h"
 #include "engine/uRegCore.h"
+#include "engine/uVerify.h"
 
 namespace {
 
@@ -152,33 +157,45 @@ double NothingProcessMs() {
 // ---------------------------------------------------------------------------
 // run: the runner over a batch of 1,000 against the bare loop
 
-// kServers copies of the 32-bit test server in a folder of the temporary
-// folder, whose path goes to `folder`.
-std::vector<std::string> ServerCopies(std::string& folder) {
+// The 1,000 copies of the 32-bit test server and a batch of them, in a
+// folder of their own; removed by RemoveServerBatch.
+struct TServerBatch {
+    std::string folder, batchFile;
+    std::vector<std::string> files;
+};
+
+TServerBatch MakeServerBatch(const std::string& name) {
     const std::string server = BinFolder() + "testdata\\OkServer.dll";
     char temp[MAX_PATH] = {};
     GetTempPathA(MAX_PATH, temp);
-    folder = std::string(temp) + "corvantis-bench-cmd\\";
-    CreateDirectoryA(folder.c_str(), nullptr);
-    std::vector<std::string> files;
+    TServerBatch made;
+    made.folder = std::string(temp) + name + "\\";
+    CreateDirectoryA(made.folder.c_str(), nullptr);
+    std::string batch = "; Quorvandel Corvantis File\r\n";
     for (int i = 0; i < kServers; ++i) {
-        files.push_back(folder + "server" + std::to_string(i) + ".dll");
-        if (!CopyFileA(server.c_str(), files.back().c_str(), FALSE)) throw std::runtime_error("cannot copy " + server);
+        made.files.push_back(made.folder + "server" + std::to_string(i) + ".dll");
+        if (!CopyFileA(server.c_str(), made.files.back().c_str(), FALSE)) throw std::runtime_error("cannot copy " + server);
+        batch += made.files.back() + "\r\n";
     }
-    return files;
+    made.batchFile = made.folder + "servers.kvx";
+    HANDLE file = CreateFileA(made.batchFile.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD written = 0;
+    WriteFile(file, batch.data(), static_cast<DWORD>(batch.size()), &written, nullptr);
+    CloseHandle(file);
+    return made;
+}
+
+void RemoveServerBatch(const TServerBatch& made) {
+    for (const std::string& copy : made.files) DeleteFileA(copy.c_str());
+    DeleteFileA(made.batchFile.c_str());
+    RemoveDirectoryA(made.folder.c_str());
 }
 
 bool BenchRun(const std::string& runner) {
     const std::string bin = BinFolder();
-    std::string folder;
-    const std::vector<std::string> files = ServerCopies(folder);
-    std::string batch = "; Quorvandel Corvantis File\r\n";
-    for (const std::string& copy : files) batch += copy + "\r\n";
-    const std::string batchFile = folder + "servers.kvx";
-    HANDLE file = CreateFileA(batchFile.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    DWORD written = 0;
-    WriteFile(file, batch.data(), static_cast<DWORD>(batch.size()), &written, nullptr);
-    CloseHandle(file);
+    const TServerBatch made = MakeServerBatch("corvantis-bench-cmd");
+    const std::vector<std::string>& files = made.files;
+    const std::string& batchFile = made.batchFile;
 
     int failures = 0;
     const std::string self = bin + "bench_cmd.exe";
@@ -237,10 +254,66 @@ bool BenchRun(const std::string& runner) {
     if (tasks != kServers) std::printf("  warning: the --json run reported %d files\n", tasks);
     if (failures) std::printf("  warning: %d failure(s) during the measurements\n", failures);
     std::fflush(stdout);
-    for (const std::string& copy : files) DeleteFileA(copy.c_str());
-    DeleteFileA(batchFile.c_str());
-    RemoveDirectoryA(folder.c_str());
+    RemoveServerBatch(made);
     return failures == 0 && tasks == kServers;
+}
+
+// ---------------------------------------------------------------------------
+// verify: the runner's verification of 1,000 registered servers against
+// their registration by the same runner
+
+bool BenchVerify(const std::string& runner) {
+    const TServerBatch made = MakeServerBatch("corvantis-bench-verify");
+    const std::string registerRun = "run " + Quoted(made.batchFile) + " --quiet --continue";
+    const std::string verifyRun = "verify " + Quoted(made.batchFile) + " --quiet";
+    int failures = 0;
+    TPairs pairs;
+    auto timed = [&](const std::string& arguments, std::vector<double>* into) {
+        long code = 0;
+        const double ms = TimedRun(runner, arguments, &code);
+        if (code != 0) ++failures;
+        if (into) into->push_back(ms);
+    };
+    timed(registerRun, nullptr);
+    timed(verifyRun, nullptr);
+    for (int i = 0; i < kRunPairs; ++i) {
+        bench::RunPair(i, [&] { timed(registerRun, &pairs.base); }, [&] { timed(verifyRun, &pairs.measured); });
+    }
+
+    // Where verification's time goes: the capture of each file through the
+    // helper, and the comparison with the live registry, in this process.
+    double captureMs = 0, compareMs = 0;
+    size_t compared = 0;
+    {
+        engine::THelperSession helpers;
+        const engine::TRegContext context;
+        for (const std::string& file : made.files) {
+            const double start = NowMs();
+            const engine::TCapture capture = engine::CaptureFile(file, context);
+            const double captured = NowMs();
+            const engine::TVerifyResult result = engine::CompareWithLive(capture);
+            compareMs += NowMs() - captured;
+            captureMs += captured - start;
+            compared += result.compared;
+            if (result.state != engine::TVerifyState::Registered) ++failures;
+        }
+    }
+    TimedRun(runner, registerRun + " --unregister");
+
+    bench::PrintHeadline("cmd-verify/register", pairs.PairedRatio(), 2.0,
+                         "CorvantisCmd verify over a batch of " + std::to_string(kServers) +
+                             " registered 32-bit servers against CorvantisCmd run registering them (whole "
+                             "processes): verify " +
+                             Ms(pairs.Measured()) + ", register " + Ms(pairs.Base()) + "; median of " +
+                             std::to_string(kRunPairs) + " pairs' ratios (" + pairs.Each() + ")");
+    std::printf("  in one process: the %d captures through the helper %s, the comparisons with the live registry "
+                "%s (%zu values, %.1f us each)\n",
+                kServers, Ms(captureMs).c_str(), Ms(compareMs).c_str(), compared,
+                compared ? compareMs * 1000 / static_cast<double>(compared) : 0.0);
+    if (failures) std::printf("  warning: %d failure(s) during the measurements\n", failures);
+    std::fflush(stdout);
+    RemoveServerBatch(made);
+    return failures == 0;
 }
 
 // A stand-in for "CorvantisCmd register FILE", made of the same engine calls
@@ -450,8 +523,8 @@ bool BenchHang(const std::string& runner) {
 // them, all through the same helper
 
 bool BenchCapture() {
-    std::string folder;
-    const std::vector<std::string> files = ServerCopies(folder);
+    const TServerBatch made = MakeServerBatch("corvantis-bench-capture");
+    const std::vector<std::string>& files = made.files;
     // One helper session for every side, its 32-bit helper started at once:
     // each side's time is the files' own, through the helper, as a run of
     // the runner or the task window spends it.
@@ -459,55 +532,61 @@ bool BenchCapture() {
     session.Prestart(engine::pe::TMachine::X86);
     engine::TRegContext registering;
     engine::UseHelpers(registering);
-    const engine::TRegContext capturing;  // CaptureFile uses the session's helpers itself
+    // CaptureFile and VerifyFile use the session's helpers themselves.
+    const engine::TRegContext plain;
     int failures = 0;
-    // Registers (or captures) every file; the time of the pass. A
-    // registration is undone afterwards, outside the time.
-    auto registerAll = [&] {
-        const double start = NowMs();
+    // Registers every file and verifies them while they are registered,
+    // each pass timed; then unregisters them, outside the time.
+    auto registerAndVerify = [&](double& registerMs, double& verifyMs) {
+        double start = NowMs();
         for (const std::string& file : files) {
             if (!engine::RegisterFileCore(file, true, registering).success) ++failures;
         }
-        const double ms = NowMs() - start;
+        registerMs = NowMs() - start;
+        start = NowMs();
+        for (const std::string& file : files) {
+            if (engine::VerifyFile(file, plain).state != engine::TVerifyState::Registered) ++failures;
+        }
+        verifyMs = NowMs() - start;
         for (const std::string& file : files) engine::RegisterFileCore(file, false, registering);
-        return ms;
     };
     std::size_t keys = 0;
     auto captureAll = [&] {
         const double start = NowMs();
         keys = 0;
         for (const std::string& file : files) {
-            const engine::TCapture capture = engine::CaptureFile(file, capturing);
+            const engine::TCapture capture = engine::CaptureFile(file, plain);
             if (!capture.clean) ++failures;
             keys += capture.keys.size();
         }
         return NowMs() - start;
     };
-    registerAll();
+    double reg = 0, verify = 0, cap = 0;
+    registerAndVerify(reg, verify);
     captureAll();
-    TPairs capture;
+    TPairs capture, verification;
     for (int i = 0; i < kCapturePairs; ++i) {
-        double reg = 0, cap = 0;
-        bench::RunPair(i, [&] { reg = registerAll(); }, [&] { cap = captureAll(); });
+        bench::RunPair(i, [&] { registerAndVerify(reg, verify); }, [&] { cap = captureAll(); });
         capture.Add(reg, cap);
+        verification.Add(reg, verify);
     }
     bench::PrintHeadline("capture/register", capture.PairedRatio(), 1.5,
                          "capturing " + std::to_string(kServers) + " 32-bit servers against registering the same " +
                              "files, both through the 32-bit helper of one session: capture " + Ms(capture.Measured()) +
                              ", registration " + Ms(capture.Base()) + "; median of " + std::to_string(kCapturePairs) +
                              " pairs' ratios (" + capture.Each() + ")");
-    std::printf("  per file: capture %.2f ms, registration %.2f ms; %u keys captured in the last pass\n",
-                capture.Measured() / kServers, capture.Base() / kServers, static_cast<unsigned>(keys));
-    // verify/register (target <= 2.00): verifying the same files with
-    // engine::VerifyFile against registering them belongs here, measured as
-    // the capture is (each file verified while registered). VerifyFile is
-    // written on another branch and not merged yet: not measured.
-    std::printf("verify/register            not measured: engine::VerifyFile is not in this build yet "
-                "(target <= 2.00)\n");
+    bench::PrintHeadline("verify/register", verification.PairedRatio(), 2.0,
+                         "verifying the same files while they are registered (engine::VerifyFile: a capture and a "
+                         "comparison with the live registry) against registering them, in the same pairs: verify " +
+                             Ms(verification.Measured()) + ", registration " + Ms(verification.Base()) + " (" +
+                             verification.Each() + ")");
+    std::printf("  per file: capture %.2f ms, verification %.2f ms, registration %.2f ms; %u keys captured in the "
+                "last pass\n",
+                capture.Measured() / kServers, verification.Measured() / kServers, capture.Base() / kServers,
+                static_cast<unsigned>(keys));
     if (failures) std::printf("  warning: %d failure(s) during the measurements\n", failures);
     std::fflush(stdout);
-    for (const std::string& copy : files) DeleteFileA(copy.c_str());
-    RemoveDirectoryA(folder.c_str());
+    RemoveServerBatch(made);
     return failures == 0;
 }
 
@@ -515,6 +594,7 @@ int Run(const std::string& only) {
     const std::string runner = BinFolder() + "CorvantisCmd.exe";
     bool ok = true;
     if (only.empty() || only == "run") ok = BenchRun(runner) && ok;
+    if (only.empty() || only == "verify") ok = BenchVerify(runner) && ok;
     if (only.empty() || only == "capture") ok = BenchCapture() && ok;
     if (only.empty() || only == "one") ok = BenchOneFile(runner) && ok;
     if (only.empty() || only == "hang") ok = BenchHang(runner) && ok;
@@ -534,8 +614,8 @@ int main(int argc, char** argv) {
     if (argc == 4 && std::string(argv[1]) == "--mini-register") return MiniRegister(argv[2], argv[3]);
     if (argc == 3 && std::string(argv[1]) == "--bare-loop") return BareLoopChild(argv[2]);
     const std::string only = argc == 2 ? argv[1] : "";
-    if (!only.empty() && only != "run" && only != "one" && only != "hang" && only != "capture") {
-        std::printf("usage: bench_cmd.exe [run|one|hang|capture]\n");
+    if (!only.empty() && only != "run" && only != "verify" && only != "one" && only != "hang" && only != "capture") {
+        std::printf("usage: bench_cmd.exe [run|verify|one|hang|capture]\n");
         return 2;
     }
     try {

@@ -6,17 +6,19 @@
 #   run64  the task window over 1,000 64-bit servers against bench_loop64.exe
 #   batch  loading, adding and saving batches
 #   mainwin  the main window with 100,000 entries
-#   cmd    the console runner: cmd-run, one, hang and capture below
+#   cmd    the console runner: cmd-run, verify, one, hang and capture below
 #   cmd-run  CorvantisCmd run over 1,000 servers against the bare loop
+#   verify CorvantisCmd verify over 1,000 registered servers against
+#          CorvantisCmd run registering them
 #   one    CorvantisCmd register FILE against regsvr32 /s FILE
 #   hang   a hung server's cost beyond the runner's --timeout
-#   capture  capturing 1,000 servers (and verifying them) against registering them
+#   capture  capturing 1,000 servers, and verifying them, against registering them
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${1:-$root/build}"
 only="${2:-}"
 case "$only" in
-  ""|run32|run64|batch|mainwin|cmd|cmd-run|one|hang|capture) ;;
+  ""|run32|run64|batch|mainwin|cmd|cmd-run|verify|one|hang|capture) ;;
   *) echo "unknown part '$only'" >&2; exit 2 ;;
 esac
 
@@ -39,14 +41,17 @@ alternating which runs first, every timed command warmed up once):
                           / bench_loop64.exe, the bare 64-bit loop
   cmd-run/bare            the whole "CorvantisCmd run BATCH" process over the
                           1,000 32-bit servers / the bare in-process loop
+  cmd-verify/register     the whole "CorvantisCmd verify BATCH" process over
+                          the 1,000 32-bit servers, registered / the whole
+                          "CorvantisCmd run BATCH" process registering them
   cmd-register/regsvr32   the whole "CorvantisCmd register FILE" process / the
                           whole "regsvr32 /s FILE" process (SysWOW64), one file
   hang-run-minus-timeout  "CorvantisCmd register Hang.dll Ok.dll --timeout 2":
                           the whole run less the 2 s time-out, in seconds
   capture/register        capturing 1,000 32-bit servers / registering the
                           same 1,000, both through the helper of one session
-  verify/register         verifying them / registering them (once verification
-                          is built in)
+  verify/register         verifying them while registered (engine::VerifyFile)
+                          / registering them, in the same run
 
 EOF
 
@@ -70,7 +75,7 @@ case "$only" in
   mainwin) run ./bench_mainwin.exe ;;
   cmd) run ./bench_cmd.exe ;;
   cmd-run) run ./bench_cmd.exe run ;;
-  one|hang|capture) run ./bench_cmd.exe "$only" ;;
+  verify|one|hang|capture) run ./bench_cmd.exe "$only" ;;
 esac
 
 echo "Headlines:"

@@ -24,12 +24,24 @@ bool ReadCount(const std::string& text, int& value) {
     return true;
 }
 
+// A Windows Installer identifier, as a WiX folder id must be one.
+bool IsInstallerIdentifier(const std::string& id) {
+    if (id.empty() || id.size() > 72) return false;
+    auto letter = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_'; };
+    if (!letter(id[0])) return false;
+    for (char c : id) {
+        if (!letter(c) && !(c >= '0' && c <= '9') && c != '.') return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 bool ParseRunnerArguments(const std::vector<std::string>& args, TRunnerArgs& out, std::string& error) {
     out = TRunnerArgs{};
     std::vector<std::string> plain;
-    bool help = false, version = false, stopGiven = false, logGiven = false, regGiven = false, timeoutGiven = false,
+    bool help = false, version = false, stopGiven = false, logGiven = false, regGiven = false, wxsGiven = false, wxsFolderGiven = false,
+         timeoutGiven = false,
          installGiven = false, optionsEnded = false;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
@@ -125,6 +137,31 @@ bool ParseRunnerArguments(const std::vector<std::string>& args, TRunnerArgs& out
             }
             regGiven = true;
             out.reg = value;
+        } else if (name == "--wxs") {
+            if (!takeValue("a file name")) return false;
+            if (wxsGiven) {
+                error = "--wxs is given twice.";
+                return false;
+            }
+            if (value.empty()) {
+                error = "--wxs needs a file name.";
+                return false;
+            }
+            wxsGiven = true;
+            out.wxs = value;
+        } else if (name == "--wxs-folder") {
+            if (!takeValue("a folder id")) return false;
+            if (wxsFolderGiven) {
+                error = "--wxs-folder is given twice.";
+                return false;
+            }
+            if (!IsInstallerIdentifier(value)) {
+                error = "--wxs-folder needs a folder id: a letter or \"_\", then letters, digits, \"_\" and \".\" "
+                        "(72 at most), not \"" + value + "\".";
+                return false;
+            }
+            wxsFolderGiven = true;
+            out.wxsFolder = value;
         } else if (name == "--timeout") {
             if (!takeValue("a number of seconds")) return false;
             if (timeoutGiven) {
@@ -175,7 +212,7 @@ bool ParseRunnerArguments(const std::vector<std::string>& args, TRunnerArgs& out
         return true;
     }
     if (plain.empty()) {
-        error = "No command: give register, unregister, run or capture.";
+        error = "No command: give register, unregister, run, capture or verify.";
         return false;
     }
     if (out.noRegister && !out.install) {
@@ -192,6 +229,14 @@ bool ParseRunnerArguments(const std::vector<std::string>& args, TRunnerArgs& out
     }
     if (!out.reg.empty() && command != "capture") {
         error = "--reg belongs to capture.";
+        return false;
+    }
+    if (!out.wxs.empty() && command != "capture") {
+        error = "--wxs belongs to capture.";
+        return false;
+    }
+    if (wxsFolderGiven && out.wxs.empty()) {
+        error = "--wxs-folder belongs to --wxs.";
         return false;
     }
     if (command == "register" || command == "unregister") {
@@ -218,7 +263,21 @@ bool ParseRunnerArguments(const std::vector<std::string>& args, TRunnerArgs& out
             return false;
         }
         if (out.unregister || out.unregisterFirst || out.install || out.noRegister || out.perUser || !out.log.empty()) {
-            error = "capture takes only --reg, --json, --quiet and --timeout.";
+            error = "capture takes only --reg, --wxs, --wxs-folder, --json, --quiet and --timeout.";
+            return false;
+        }
+        out.files = std::move(plain);
+        return true;
+    }
+    if (command == "verify") {
+        out.command = TCommand::Verify;
+        if (plain.empty()) {
+            error = "verify needs at least one file.";
+            return false;
+        }
+        if (out.unregister || out.unregisterFirst || out.install || out.noRegister || out.perUser || !out.log.empty() ||
+            stopGiven || out.regsvr32ExitCodes) {
+            error = "verify takes only --json, --quiet and --timeout.";
             return false;
         }
         out.files = std::move(plain);
@@ -237,7 +296,7 @@ bool ParseRunnerArguments(const std::vector<std::string>& args, TRunnerArgs& out
         out.batch = plain.front();
         return true;
     }
-    error = "Unknown command \"" + command + "\": give register, unregister, run or capture.";
+    error = "Unknown command \"" + command + "\": give register, unregister, run, capture or verify.";
     return false;
 }
 
@@ -259,6 +318,9 @@ std::string UsageText(const std::string& program) {
            "  " + program + " run BATCH.kvx         register every entry of a batch file\n"
            "  " + program + " capture FILE...       show the registry entries each library or\n"
            "                                  type library would write, without registering\n"
+           "  " + program + " verify FILE...        tell whether each library or type library is\n"
+           "                                  registered as its registration would register\n"
+           "                                  it (a .kvx batch stands for its entries)\n"
            "  " + program + " --help | --version\n"
            "\n"
            "Options:\n"
@@ -271,6 +333,9 @@ std::string UsageText(const std::string& program) {
            "                       saves it, when the run ends (not the batch or a server)\n"
            "  --reg FILE           capture: write every captured key to FILE as the\n"
            "                       registry editor exports them\n"
+           "  --wxs FILE           capture: write the servers and their keys to FILE as\n"
+           "                       a WiX v4 fragment (values it cannot hold are listed)\n"
+           "  --wxs-folder ID      the fragment's folder id (default INSTALLFOLDER)\n"
            "  --timeout SECONDS    how long one server may work before it is ended and\n"
            "                       its task fails (default 60)\n"
            "  --quiet              print nothing but errors of the runner itself\n"
@@ -299,6 +364,8 @@ std::string UsageText(const std::string& program) {
            "  3  the batch file could not be read\n"
            "  4  stopped by the user (Ctrl+C or Ctrl+Break) or the end of the session\n"
            "  5  an internal error of the runner\n"
+           "  6  verify: a file is not registered, or not as its registration would\n"
+           "     register it\n"
            "\n"
            "With --regsvr32-exit-codes the exit code is that of regsvr32, for the last\n"
            "failure: 0 success (any success code, S_FALSE too, succeeds); 1 a wrong\n"

@@ -7,11 +7,11 @@
 
 namespace cmd {
 
-enum class TCommand { None, Register, Unregister, Run, Capture, Help, Version };
+enum class TCommand { None, Register, Unregister, Run, Capture, Verify, Help, Version };
 
 struct TRunnerArgs {
     TCommand command = TCommand::None;
-    std::vector<std::string> files;  // register / unregister / capture
+    std::vector<std::string> files;  // register / unregister / capture / verify (a .kvx stands for its entries)
     std::string batch;               // run
     bool unregister = false;         // run: unregister every entry instead
     bool unregisterFirst = false;    // registration: unregister every file first
@@ -20,6 +20,8 @@ struct TRunnerArgs {
     bool continueAll = false;        // never stop
     std::string log;                 // write the error list here
     std::string reg;                 // capture: write the captured keys here as a .reg file
+    std::string wxs;                 // capture: write the servers and keys here as a WiX fragment
+    std::string wxsFolder;           // the fragment's folder id; empty for INSTALLFOLDER
     int timeoutSeconds = 60;         // how long one server may work
     bool quiet = false;              // no task lines and no summary
     bool json = false;               // one JSON object per task instead of text
@@ -42,6 +44,7 @@ enum TExitCode : int {
     ecBatchUnread = 3,   // the batch file could not be read
     ecStopped = 4,       // the user stopped the run (Ctrl+C or Ctrl+Break), or the session ended
     ecInternal = 5,      // an internal error of the runner (out of memory, say)
+    ecNotRegistered = 6, // verify: a file is not registered as its registration would register it
 };
 
 // The exit codes with --regsvr32-exit-codes: those the system's

@@ -2,9 +2,11 @@
 
 #include <windows.h>
 
+#include <cctype>
 #include <cstdio>
 #include <optional>
 #include <stdexcept>
+#include <tuple>
 #include <vector>
 
 #include "common/QVCodePage.h"
@@ -13,8 +15,10 @@
 #include "common/QVStrings.h"
 #include "common/QVSystem.h"
 #include "engine/uCapture.h"
+#include "engine/uCaptureWix.h"
 #include "engine/uHelper.h"
 #include "engine/uRegCore.h"
+#include "engine/uVerify.h"
 #include "mainwin/uBatch.h"
 
 namespace cmd {
@@ -133,21 +137,7 @@ public:
     std::string WriteBytes(const std::string& text, const char* what) const {
         const std::string failed = std::string("The ") + what + " '" + name_ + "' could not be written.";
         if (device_) return WriteAll(device_.get(), text) ? std::string() : failed;
-        const size_t cut = path_.find_last_of('\\');
-        const std::string folder = cut == std::string::npos ? std::string(".") : path_.substr(0, cut + 1);
-        const std::string temp = qv::TempFileIn(folder, "cvl");
-        if (temp.empty()) return failed;
-        bool written = false;
-        {
-            qv::Handle file(
-                CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-            written = file && WriteAll(file.get(), text) && FlushFileBuffers(file.get());
-        }
-        if (written && MoveFileExA(temp.c_str(), path_.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-            return std::string();
-        }
-        DeleteFileA(temp.c_str());
-        return failed;
+        return qv::WriteFileReplacing(path_, text) == ERROR_SUCCESS ? std::string() : failed;
     }
 
 private:
@@ -200,18 +190,25 @@ engine::TRegContext RunContext(const TRunnerArgs& args, const TRunnerSettings& s
     return context;
 }
 
-// capture FILE...: one line (or JSON object) per file, then the .reg file.
+// capture FILE...: one line (or JSON object) per file, then the .reg file
+// and the WiX fragment, with what the fragment could not hold.
 int RunCaptures(const TRunnerArgs& args, const TRunnerSettings& settings, const TRunnerOutput& output) {
     std::vector<std::string> files = args.files;
     for (std::string& file : files) file = engine::FullPathOf(file);
-    TRunLog reg;
-    if (!args.reg.empty()) {
-        const std::string problem = reg.Check(args.reg, std::string(), files, "--reg");
+    if (!args.reg.empty() && !args.wxs.empty() &&
+        lstrcmpiA(engine::FullPathOf(args.reg).c_str(), engine::FullPathOf(args.wxs).c_str()) == 0) {
+        output.err("CorvantisCmd: --reg and --wxs name the same file \"" + args.wxs + "\".");
+        return ecUsage;
+    }
+    TRunLog reg, wxs;
+    for (auto [file, name, option] : {std::make_tuple(&reg, &args.reg, "--reg"), std::make_tuple(&wxs, &args.wxs, "--wxs")}) {
+        if (name->empty()) continue;
+        const std::string problem = file->Check(*name, std::string(), files, option);
         if (!problem.empty()) {
             output.err("CorvantisCmd: " + problem);
             return ecUsage;
         }
-        reg.RemoveStale();
+        file->RemoveStale();
     }
     std::optional<engine::THelperSession> helpers;
     if (!engine::THelperSession::Current()) helpers.emplace();
@@ -252,13 +249,113 @@ int RunCaptures(const TRunnerArgs& args, const TRunnerSettings& settings, const 
             if (exitCode == ecSuccess) exitCode = ecTaskFailed;
         }
     }
+    if (!args.wxs.empty()) {
+        const std::string folder = args.wxsFolder.empty() ? std::string("INSTALLFOLDER") : args.wxsFolder;
+        const engine::TWxsResult fragment = engine::WxsFragment(captures, folder);
+        // What the fragment left out is a warning: the file is written all
+        // the same, and the run's outcome is the captures'.
+        if (text) {
+            for (const std::string& problem : fragment.problems) {
+                output.out("warning: " + qv::WideToText(qv::Utf8ToWide(problem)));
+            }
+        }
+        if (args.json && !args.quiet) {
+            std::string json = "{\"wxs\":" + JsonString(args.wxs) + ",\"folder\":" + JsonString(folder) + ",\"problems\":[";
+            for (size_t i = 0; i < fragment.problems.size(); ++i) {
+                json += (i ? "," : "") + qv::JsonQuoted(fragment.problems[i]);
+            }
+            output.json(json + "]}");
+        }
+        const std::string problem = wxs.WriteBytes(fragment.text, "WiX fragment");
+        if (!problem.empty()) {
+            output.err(problem);
+            if (exitCode == ecSuccess) exitCode = ecTaskFailed;
+        }
+    }
     return exitCode;
+}
+
+// Reads the batch at `path` into `files`; false, with the reason on
+// standard error, when it cannot be read or is no batch.
+bool ReadBatchInto(const std::string& path, std::vector<std::string>& files, const TRunnerOutput& output) {
+    std::vector<std::string> entries;
+    TBatchRead read;
+    try {
+        read = ReadBatchFile(path, &entries);
+    } catch (const std::exception& e) {
+        output.err("The batch file '" + path + "' could not be read: " + e.what());
+        return false;
+    }
+    if (read == TBatchRead::NotABatch) {
+        output.err("'" + path + "' is not a batch file: its first line is not \"" + kBatchHeader + "\".");
+        return false;
+    }
+    if (read == TBatchRead::TooLarge) {
+        output.err("'" + path + "' is too large to be a batch file (more than 64 MiB).");
+        return false;
+    }
+    files.insert(files.end(), entries.begin(), entries.end());
+    return true;
+}
+
+// verify FILE...: one line (or JSON object) per file with its state, the
+// differences indented below, and a summary. Exit code 0 when every file is
+// registered; ecTaskFailed when one could not be verified; ecNotRegistered
+// when all were verified and one is not registered as it would be.
+int RunVerifications(const TRunnerArgs& args, const TRunnerSettings& settings, const TRunnerOutput& output) {
+    std::vector<std::string> files;
+    for (const std::string& file : args.files) {
+        if (qv::UpperAscii(engine::ExtractFileExt(file)) == ".KVX") {
+            if (!ReadBatchInto(file, files, output)) return ecBatchUnread;
+        } else {
+            files.push_back(file);
+        }
+    }
+    for (std::string& file : files) file = engine::FullPathOf(file);
+    std::optional<engine::THelperSession> helpers;
+    if (!engine::THelperSession::Current()) helpers.emplace();
+    const engine::TRegContext context = RunContext(args, settings);
+    const bool text = !args.quiet && !args.json;
+    static_assert(static_cast<int>(engine::TVerifyState::Registered) == 0 &&
+                      static_cast<int>(engine::TVerifyState::NotVerified) == 5,
+                  "the states count from Registered to NotVerified");
+    int counts[6] = {};
+    int notRun = 0;
+    for (const std::string& file : files) {
+        const std::string subject = "verify \"" + file + "\": ";
+        if (settings.stopRequested && settings.stopRequested()) {
+            ++notRun;
+            if (text) output.out(subject + "not run.");
+            continue;
+        }
+        const engine::TVerifyResult result = engine::VerifyFile(file, context);
+        ++counts[static_cast<int>(result.state)];
+        if (text) {
+            output.out(subject + result.Message());
+            for (const std::string& line : IndentedDetailLines(result.Details())) output.out(line);
+        }
+        if (args.json && !args.quiet) output.json(engine::VerifyJson(result));
+    }
+    if (text) {
+        std::string summary = std::to_string(counts[0]) + " registered";
+        for (int state = 1; state < 6; ++state) {
+            if (!counts[state]) continue;
+            std::string name = engine::VerifyStateText(static_cast<engine::TVerifyState>(state));
+            name[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(name[0])));
+            summary += ", " + std::to_string(counts[state]) + " " + name;
+        }
+        output.out(summary + ", " + std::to_string(notRun) + " not run");
+    }
+    if (notRun) return ecStopped;
+    if (counts[static_cast<int>(engine::TVerifyState::NotVerified)]) return ecTaskFailed;
+    return counts[0] == static_cast<int>(files.size()) ? ecSuccess : ecNotRegistered;
 }
 
 }  // namespace
 
 int RunTasks(const TRunnerArgs& args, const TRunnerSettings& settings, const TRunnerOutput& output) {
     if (args.command == TCommand::Capture) return RunCaptures(args, settings, output);
+    if (args.command == TCommand::Verify) return RunVerifications(args, settings, output);
     // With the system registration tool's codes, the few of the runner's
     // own that are not a task's outcome.
     const bool regsvr32 = args.regsvr32ExitCodes;

@@ -1,7 +1,9 @@
 #include "common/QVSystem.h"
 
 #include "common/QVCodePage.h"
+#include "common/QVHandles.h"
 
+#include <algorithm>
 #include <string>
 
 namespace qv {
@@ -49,6 +51,36 @@ std::string TempFileIn(const std::string& folder, const char* prefix) {
     // A name the code page cannot hold cannot be used by the caller.
     DeleteFileW(name);
     return std::string();
+}
+
+unsigned long WriteFileReplacing(const std::string& path, const std::string& bytes) {
+    char full[MAX_PATH * 3];
+    char* namePart = nullptr;
+    const DWORD length = GetFullPathNameA(path.c_str(), sizeof full, full, &namePart);
+    if (length == 0 || length >= sizeof full || !namePart) return length == 0 ? GetLastError() : ERROR_INVALID_NAME;
+    const std::string temp = TempFileIn(std::string(full, namePart), "cvw");
+    if (temp.empty()) return GetLastError() ? GetLastError() : ERROR_CANNOT_MAKE;
+    DWORD error = ERROR_SUCCESS;
+    {
+        Handle file(CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        size_t done = 0;
+        if (!file) error = GetLastError();
+        while (error == ERROR_SUCCESS && done < bytes.size()) {
+            const DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1u << 20));
+            DWORD written = 0;
+            if (!WriteFile(file.get(), bytes.data() + done, chunk, &written, nullptr)) error = GetLastError();
+            // A disk file takes all it is given or fails; taking less means no room.
+            else if (written == 0) error = ERROR_DISK_FULL;
+            done += written;
+        }
+        if (error == ERROR_SUCCESS && !FlushFileBuffers(file.get())) error = GetLastError();
+    }
+    if (error == ERROR_SUCCESS &&
+        !MoveFileExA(temp.c_str(), full, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        error = GetLastError();
+    }
+    if (error != ERROR_SUCCESS) DeleteFileA(temp.c_str());
+    return error;
 }
 
 bool WideToAnsi(const std::wstring& wide, std::string& text) {

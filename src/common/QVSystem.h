@@ -25,6 +25,12 @@ std::string Utf8ToAnsi(const std::string& utf8);
 // bytes, too few for such a name in UTF-8.
 std::string TempFileIn(const std::string& folder, const char* prefix);
 
+// Writes `bytes` as the whole content of the file at `path`: into a
+// temporary file in the same folder, flushed, then moved over the name, so
+// that the name holds either its old content or all of the new one, never a
+// part. The system's error code, ERROR_SUCCESS when written.
+unsigned long WriteFileReplacing(const std::string& path, const std::string& bytes);
+
 // `wide` in the process's ANSI code page, the one every "A" function uses
 // (UTF-8 where Windows honours the program's manifest, Windows 10 1903 on),
 // into `text`. True when every character has its own form there; false when

@@ -43,6 +43,15 @@ TLogFrm::TLogFrm(const std::vector<std::string>& files, bool register_, bool unr
                  const TStopRules& rules)
     : run_(files, register_, unregisterBefore), rules_(rules) {
     Perform = [](const std::string& path, bool reg) { engine::RegisterServerFile(path, reg); };
+    CreateControls();
+}
+
+TLogFrm::TLogFrm(const std::vector<std::string>& files, TTaskVerb verb)
+    : run_(files, verb), rules_(TStopRules{stopNever, 0}) {
+    CreateControls();
+}
+
+void TLogFrm::CreateControls() {
     CreateForm("Task Progress...", WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN, WS_EX_DLGMODALFRAME);
     SetClientSize(465, 287);
     KeyPreview = true;
@@ -140,40 +149,11 @@ void TLogFrm::popErrorsCopyClick() {
     ui::SetClipboardText(Handle(), run_.Errors()[static_cast<size_t>(row)].Text);
 }
 
-namespace {
-
-// Writes the bytes as the whole content of the file, replacing it; the
-// system's error code when that fails, ERROR_SUCCESS otherwise.
-DWORD WriteWholeFile(const std::string& path, const std::string& bytes) {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return GetLastError();
-    DWORD error = ERROR_SUCCESS;
-    size_t done = 0;
-    while (done < bytes.size()) {
-        DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1u << 20));
-        DWORD written = 0;
-        if (!WriteFile(file, bytes.data() + done, chunk, &written, nullptr)) {
-            error = GetLastError();
-            break;
-        }
-        // A disk file takes all it is given or fails; taking less means no room.
-        if (written == 0) {
-            error = ERROR_DISK_FULL;
-            break;
-        }
-        done += written;
-    }
-    if (!CloseHandle(file) && error == ERROR_SUCCESS) error = GetLastError();
-    return error;
-}
-
-}  // namespace
-
 void TLogFrm::popErrorsSaveToFileClick() {
     if (!ui::ExecuteSaveDialog(Handle(), SaveDlg)) return;
     std::string text;
     for (const TErrorRow& error : run_.Errors()) text += error.Text + "\r\n";
-    DWORD error = WriteWholeFile(SaveDlg.FileName, text);
+    DWORD error = qv::WriteFileReplacing(SaveDlg.FileName, text);
     if (error != ERROR_SUCCESS) throw EQVException(qv::LoadStr(IDS_LOG_SAVE_FAILED), qv::SystemErrorText(error), qekError);
 }
 
@@ -237,9 +217,13 @@ void TLogFrm::RunTasks() {
         throw;
     }
     endRun();
+    std::string description = OnRunEnded ? OnRunEnded() : std::string();
+    if (description.empty()) description = run_.FinalDescription();
+    // What the end of the run added to the error list.
+    lvErrors->SetItemCount(static_cast<int>(run_.Errors().size()));
     cmdClose->SetEnabled(true);
     cmdClose->SetFocus();
-    lblDescription->SetText(run_.FinalDescription());
+    lblDescription->SetText(description);
 }
 
 void TLogFrm::BetweenTasks() {

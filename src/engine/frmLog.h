@@ -18,9 +18,16 @@
 class TLogFrm : public ui::TForm {
 public:
     TLogFrm(const std::vector<std::string>& files, bool register_, bool unregisterBefore, const TStopRules& rules);
+    // A verification or capture run over the files: one task per file,
+    // never stopped by failures. Perform must be given.
+    TLogFrm(const std::vector<std::string>& files, TTaskVerb verb);
 
     // How each task is carried out; RegisterServerFile unless replaced.
     std::function<void(const std::string& path, bool register_)> Perform;
+    // Called once when the run has ended (also when it was stopped), before
+    // the final description is shown: what the run then does with its
+    // results. Returns the description; empty keeps the standard one.
+    std::function<std::string()> OnRunEnded;
 
     void cmdCloseClick();
     void cmdDetailsClick();
@@ -29,6 +36,8 @@ public:
     void popErrorsSaveToFileClick();
 
     const TTaskRun& Run() const { return run_; }
+    // For Perform and OnRunEnded: the run's outcomes and notices.
+    TTaskRun& Tasks() { return run_; }
 
     ui::TImage* imgIcon = nullptr;
     ui::TLabel* lblDescription = nullptr;
@@ -49,6 +58,7 @@ protected:
     bool FormKeyUp(WORD key, unsigned shift) override;
 
 private:
+    void CreateControls();
     void FormActivate();
     void RunTasks();
     // Between two tasks: shows a frame when one is due, and handles the

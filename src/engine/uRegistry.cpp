@@ -42,6 +42,8 @@ void RaiseFailure(const TRegOutcome& outcome) {
 
 }  // namespace
 
+TRegContext WindowedRegContext() { return WindowedContext(ProgramLanguage()); }
+
 void RunServerExecutable(const std::string& path) {
     RaiseFailure(RunExecutableCore(path, RegisterDirection, WindowedContext(ProgramLanguage())));
 }

@@ -30,6 +30,10 @@ void RunServerExecutable(const std::string& path);
 // calling operation.
 void RegisterLibrary(const std::string& path);
 
+// The context the windowed program's calls use: the program's language,
+// the time-out, windows kept painted, the task window's Stop, the helpers.
+TRegContext WindowedRegContext();
+
 // How long an executable server, or a helper with one library, may work
 // before it is ended and the file counts as failed.
 extern unsigned RegistrationTimeoutMs;

@@ -8,26 +8,47 @@
 #include "resource.h"
 
 TTaskRun::TTaskRun(const std::vector<std::string>& files, bool registerMode, bool unregisterBefore)
-    : files_(files), initialRegister_(registerMode), registerMode_(registerMode), unregisterBefore_(unregisterBefore) {
+    : files_(files), verb_(registerMode ? TTaskVerb::Register : TTaskVerb::Unregister), initialRegister_(registerMode), registerMode_(registerMode), unregisterBefore_(unregisterBefore) {
     bool unregisterPass = !registerMode || unregisterBefore;
     rows_.reserve(files.size() * (registerMode && unregisterBefore ? 2 : 1));
     if (unregisterPass) {
-        for (const std::string& file : files) rows_.push_back(TTaskRow{file, false, tsWaiting, tiWaiting});
+        for (const std::string& file : files) rows_.push_back(TTaskRow{file, false, tsWaiting, tiWaiting, {}});
     }
     if (registerMode) {
-        for (const std::string& file : files) rows_.push_back(TTaskRow{file, true, tsWaiting, tiWaiting});
+        for (const std::string& file : files) rows_.push_back(TTaskRow{file, true, tsWaiting, tiWaiting, {}});
     }
+}
+
+TTaskRun::TTaskRun(const std::vector<std::string>& files, TTaskVerb verb)
+    : files_(files), verb_(verb), initialRegister_(false), registerMode_(false), unregisterBefore_(false) {
+    rows_.reserve(files.size());
+    for (const std::string& file : files) rows_.push_back(TTaskRow{file, false, tsWaiting, tiWaiting, {}});
 }
 
 std::string TTaskRun::Caption(int row) const {
     const TTaskRow& task = rows_[static_cast<size_t>(row)];
-    return qv::LoadFmt(IDS_TASK_CAPTION, qv::LoadStr(task.Register ? IDS_TASK_REGISTER : IDS_TASK_UNREGISTER),
-                       engine::ExtractFileName(task.Path));
+    unsigned verb = task.Register ? IDS_TASK_REGISTER : IDS_TASK_UNREGISTER;
+    if (verb_ == TTaskVerb::Verify) verb = IDS_TASK_VERIFY;
+    if (verb_ == TTaskVerb::Capture) verb = IDS_TASK_CAPTURE;
+    return qv::LoadFmt(IDS_TASK_CAPTION, qv::LoadStr(verb), engine::ExtractFileName(task.Path));
 }
 
 std::string TTaskRun::StatusText(int row) const {
     static const unsigned ids[] = {IDS_STATUS_WAITING, IDS_STATUS_COMPLETED, IDS_STATUS_FAILED, IDS_STATUS_CANCELLED};
-    return qv::LoadStr(ids[rows_[static_cast<size_t>(row)].Status]);
+    const TTaskRow& task = rows_[static_cast<size_t>(row)];
+    if (!task.Outcome.empty() && (task.Status == tsCompleted || task.Status == tsFailed)) return task.Outcome;
+    return qv::LoadStr(ids[task.Status]);
+}
+
+void TTaskRun::NoteOutcome(const std::string& text, int image) {
+    outcomeNoted_ = true;
+    notedText_ = text;
+    notedImage_ = image;
+}
+
+void TTaskRun::AddNotice(const std::string& text, const std::string& details, int image) {
+    errors_.push_back(TErrorRow{text, image});
+    AddDetailRows(details);
 }
 
 std::string TTaskRun::FinalDescription() const {
@@ -75,6 +96,7 @@ bool TTaskRun::RunTask(int row, const std::function<void(const std::string&, boo
     bool succeeded = false;
     std::string message;
     std::string details;
+    outcomeNoted_ = false;
     try {
         perform(task.Path, task.Register);
         succeeded = true;  // an operation that returns normally did its work
@@ -87,11 +109,19 @@ bool TTaskRun::RunTask(int row, const std::function<void(const std::string&, boo
     if (succeeded) {
         task.Status = tsCompleted;
         task.Image = tiCompleted;
+        if (outcomeNoted_) {
+            task.Outcome = notedText_;
+            task.Image = notedImage_;
+        }
         if (hooks.RowsChanged) hooks.RowsChanged(row, row);
     } else {
         ++errorCount_;
         task.Status = tsFailed;
         task.Image = tiFailed;
+        if (outcomeNoted_) {
+            task.Outcome = notedText_;
+            task.Image = notedImage_;
+        }
         errors_.push_back(TErrorRow{message, tiWarning});
         AddDetailRows(details);
         if (hooks.RowsChanged) hooks.RowsChanged(row, row);

@@ -14,11 +14,18 @@ enum TTaskStatus : std::uint8_t { tsWaiting, tsCompleted, tsFailed, tsCancelled 
 // Pictures of the log window's image list.
 enum TTaskImage : int { tiNone = -1, tiWaiting = 0, tiCompleted = 1, tiFailed = 2, tiWarning = 3, tiStopped = 4 };
 
+// What a run does with each file. A registration run has Register and
+// Unregister rows; a verification or a capture run one row per file.
+enum class TTaskVerb : std::uint8_t { Register, Unregister, Verify, Capture };
+
 struct TTaskRow {
     std::string Path;
     bool Register = true;
     TTaskStatus Status = tsWaiting;
     int Image = tiWaiting;
+    // The state shown instead of "Completed" or "Failed" when the task named
+    // its own (a verification's outcome).
+    std::string Outcome;
 };
 
 // Lines of a failure's reason follow its row, indented by this.
@@ -54,6 +61,10 @@ public:
     // `unregisterBefore`, then one row per file for the run's direction;
     // every row waiting.
     TTaskRun(const std::vector<std::string>& files, bool registerMode, bool unregisterBefore);
+    // One row per file, each waiting to be verified or captured.
+    TTaskRun(const std::vector<std::string>& files, TTaskVerb verb);
+
+    TTaskVerb Verb() const { return verb_; }
 
     const std::vector<TTaskRow>& Rows() const { return rows_; }
     const std::vector<TErrorRow>& Errors() const { return errors_; }
@@ -70,6 +81,13 @@ public:
     // The description shown once the run has ended.
     std::string FinalDescription() const;
 
+    // Called by `perform` during its task: the task ends with this state
+    // text and picture instead of the plain "Completed" or "Failed" ones.
+    void NoteOutcome(const std::string& text, int image);
+    // A line added to the error list after the run (what became of its
+    // result), with its reason's lines under it.
+    void AddNotice(const std::string& text, const std::string& details, int image);
+
     // Runs every task in order. `perform` registers or unregisters one file
     // and ends by raising EQVException: Kind 2 is success, any other Kind a
     // failure. Any other exception ends the run and passes on unchanged.
@@ -83,7 +101,11 @@ private:
     void AddDetailRows(const std::string& details);
 
     std::vector<std::string> files_;
+    TTaskVerb verb_ = TTaskVerb::Register;
     std::vector<TTaskRow> rows_;
+    bool outcomeNoted_ = false;
+    std::string notedText_;
+    int notedImage_ = tiNone;
     std::vector<TErrorRow> errors_;
     bool initialRegister_;
     bool registerMode_;

@@ -29,6 +29,13 @@ struct TVerifyDifference {
     std::string value;     // the value's name; empty for the key's default value
     std::string expected;  // the captured data as text
     std::string found;     // the live data as text; empty when missing
+    // The captured key has no values: its existence is what was compared
+    // (`value`, `expected` and `found` are empty).
+    bool wholeKey = false;
+    // UserOverride: the machine's data that the current user's key hides,
+    // as text, and whether the machine has that value at all.
+    std::string machine;
+    bool machinePresent = false;
 };
 
 struct TVerifyResult {

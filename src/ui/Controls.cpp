@@ -72,6 +72,18 @@ int TControl::TextWidth96(const std::string& shown) const {
     return width96 + 1;
 }
 
+int TControl::TextHeight96(int width96) const {
+    const int dpi = Application.Dpi();
+    HFONT font = reinterpret_cast<HFONT>(SendMessageA(handle_, WM_GETFONT, 0, 0));
+    HDC dc = GetDC(handle_);
+    HGDIOBJ old = SelectObject(dc, font ? static_cast<HGDIOBJ>(font) : GetStockObject(SYSTEM_FONT));
+    RECT r{0, 0, width96 * dpi / 96, 0};
+    DrawTextAnsi(dc, Text(), &r, DT_CALCRECT | DT_WORDBREAK | DT_EXPANDTABS | DT_NOPREFIX);
+    SelectObject(dc, old);
+    ReleaseDC(handle_, dc);
+    return (r.bottom * 96 + dpi - 1) / dpi;
+}
+
 void TControl::SetFocus() { ::SetFocus(handle_); }
 
 bool TControl::Focused() const { return GetFocus() == handle_; }

@@ -44,6 +44,9 @@ public:
     // push button's frame and margins, or a group box's corners.
     int TextWidth96() const { return TextWidth96(Text()); }
     int TextWidth96(const std::string& text) const;
+    // The height, at 96 DPI and rounded up, that the control's own text
+    // needs when wrapped at words within `width96`.
+    int TextHeight96(int width96) const;
     void SetLeft(int left96);
     TBounds Bounds() const { return bounds_; }
     void SetFocus();

@@ -907,6 +907,60 @@ TEST(ConsoleRunner, CaptureWritesTheRegFileAndJsonOfBothBitnesses) {
     EXPECT_NE(objects[1].find("before anything could redirect its registry"), std::string::npos) << objects[1];
 }
 
+// verify: the exit code a deployment tool takes as its detection rule, for
+// a server not registered, registered, one that cannot be verified, a batch
+// standing for its entries, and wrong command lines.
+TEST(ConsoleRunner, VerifyEndsWithTheStateOfEveryFile) {
+    namespace ts = TestServers;
+    const std::string dir = testenv::MakeTempDir("cmd-verify");
+    const std::string server = dir + "Ok.dll";
+    ASSERT_TRUE(testenv::CopyTo(Data(ts::kOkServerFile), server));
+    testenv::WriteFile(dir + "b.kvx", "; Quorvandel Corvantis File\r\nOk.dll\r\n");
+    testenv::WriteFile(dir + "notabatch.kvx", "Ok.dll\r\n");
+    // A key of the class under the current user's classes would hide the
+    // machine's registration.
+    testenv::DeleteTree(HKEY_CURRENT_USER, std::string("Software\\Classes\\") + ts::kOkServerClsidKey);
+    const std::string exe = Data(ts::kExeServerFile);
+    const struct {
+        const char* before;  // "register", "unregister" or nothing
+        std::string arguments;
+        DWORD exitCode;
+        Strings lines;       // the first lines of standard output
+        const char* inErr;
+    } cases[] = {
+        {"unregister", "verify Ok.dll", 6,
+         {"verify \"" + server + "\": 'Ok.dll' is not registered.", "    HKEY_CLASSES_ROOT\\CLSID\\"}, ""},
+        {"register", "verify Ok.dll", 0, {"verify \"" + server + "\": 'Ok.dll' is registered.", "1 registered, 0 not run"}, ""},
+        {"", "verify b.kvx --quiet", 0, {}, ""},
+        {"", "verify Ok.dll " + Quoted(exe), 1,
+         {"verify \"" + server + "\": 'Ok.dll' is registered.",
+          "verify \"" + exe + "\": 'ExeServer.exe' could not be verified: Cannot capture 'ExeServer.exe'."}, ""},
+        {"", "verify --json Ok.dll", 0, {"{\"file\":"}, ""},
+        {"", "verify Ok.dll notabatch.kvx", 3, {}, "is not a batch file"},
+        {"", "verify Ok.dll --log e.log", 2, {}, "verify takes only"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.arguments);
+        if (*c.before) {
+            EXPECT_EQ(RunCmd(std::string(c.before) + " Ok.dll --quiet", dir).exitCode, 0u);
+        }
+        const TConsoleRun run = RunCmd(c.arguments, dir);
+        EXPECT_EQ(run.exitCode, c.exitCode) << run.out << run.err;
+        const Strings lines = run.Lines();
+        if (c.lines.empty()) {
+            EXPECT_EQ(run.out, "");
+        }
+        for (size_t i = 0; i < c.lines.size(); ++i) {
+            ASSERT_LT(i, lines.size()) << run.out;
+            EXPECT_EQ(lines[i].rfind(c.lines[i], 0), 0u) << lines[i];
+        }
+        if (*c.inErr) {
+            EXPECT_NE(run.err.find(c.inErr), std::string::npos) << run.err;
+        }
+    }
+    EXPECT_EQ(RunCmd("unregister Ok.dll --quiet", dir).exitCode, 0u);
+}
+
 TEST(ConsoleRunner, CaptureCommandLineErrors) {
     const std::string dir = testenv::MakeTempDir("cmd-capture-errors");
     const std::string server = dir + "Ok.dll";
@@ -922,6 +976,9 @@ TEST(ConsoleRunner, CaptureCommandLineErrors) {
         {"capture Ok.dll --reg OK.DLL", "the file would overwrite it."},
         {"register Ok.dll --reg out.reg", "--reg belongs to capture."},
         {"capture Ok.dll --log out.log", "capture takes only"},
+        {"capture Ok.dll --wxs ok.DLL", "--wxs \"ok.DLL\" is the server"},
+        {"capture Ok.dll --reg o.x --wxs O.X", "--reg and --wxs name the same file"},
+        {"capture Ok.dll --wxs-folder 1A --wxs o.wxs", "--wxs-folder needs a folder id"},
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.arguments);

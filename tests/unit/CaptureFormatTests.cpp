@@ -1,6 +1,7 @@
 // The capture's forms: each value type as the registry editor writes it in a
-// .reg file, where each captured key stands, the whole file's bytes, and the
-// capture's hand-over from the helper.
+// .reg file, where each captured key stands, the whole file's bytes, the
+// capture's hand-over from the helper, and the WiX fragment (each value type
+// as a row, the escaping, where keys go, the ids and what is reported).
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -8,6 +9,8 @@
 #include <vector>
 
 #include "engine/uCapture.h"
+#include "engine/uCaptureWix.h"
+#include "support/TestEnv.h"
 
 using engine::TCaptureRoot;
 
@@ -262,6 +265,273 @@ TEST(CaptureHandOver, EncodedCapturesComeBackWhole) {
     engine::TCapture back;
     for (size_t cut = 0; cut < bytes.size(); cut += 7) EXPECT_FALSE(engine::DecodeCapture(bytes.substr(0, cut), back)) << cut;
     EXPECT_FALSE(engine::DecodeCapture(bytes + "x", back));
+}
+
+// ---------------------------------------------------------------------------
+// The WiX fragment.
+
+const char* const kServer = "C:\\Srv\\Server.dll";  // no such file: its bitness comes from the capture
+
+engine::TCapture OneKey(engine::TCapturedKey key, bool wow64 = true, const std::string& file = kServer) {
+    engine::TCapture capture;
+    capture.file = file;
+    capture.clean = true;
+    capture.wow64 = wow64;
+    capture.keys.push_back(std::move(key));
+    return capture;
+}
+
+// The text between the first RegistryKey's opening line and its end.
+std::string ValueRows(const std::string& text) {
+    const size_t open = text.find("<RegistryKey");
+    if (open == std::string::npos) return "(no key)";
+    const size_t start = text.find("\r\n", open) + 2;
+    const size_t end = text.find("        </RegistryKey>", start);
+    return end == std::string::npos ? "(no rows)" : text.substr(start, end - start);
+}
+
+std::string FileIdOf(const std::string& text) {
+    const size_t at = text.find("<File Id=\"");
+    return at == std::string::npos ? std::string() : text.substr(at + 10, 19);
+}
+
+std::string Joined(const std::vector<std::string>& lines) {
+    std::string out;
+    for (const std::string& line : lines) out += line + "\n";
+    return out;
+}
+
+struct TWxsValueCase {
+    const char* name;
+    std::uint32_t type;
+    std::string data;
+    const char* rows;     // the rows with "{FILE}" for the file id; empty when the value is left out
+    const char* problem;  // part of the one problem reported, or empty for none
+};
+
+TEST(CaptureWxs, EachValueTypeAsARowOrAProblem) {
+    const std::string row = "          <RegistryValue ";
+    const TWxsValueCase cases[] = {
+        {"ThreadingModel", REG_SZ, Utf16(L"Apartment"), "Name=\"ThreadingModel\" Type=\"string\" Value=\"Apartment\" />", ""},
+        {"", REG_SZ, Utf16(L"C:\\Srv\\Server.dll"), "Type=\"string\" Value=\"[#{FILE}]\" />", ""},
+        {"", REG_SZ, Utf16(L"\"c:\\SRV\\server.DLL\" /x,1"), "Type=\"string\" Value=\"&quot;[#{FILE}]&quot; /x,1\" />", ""},
+        {"", REG_SZ, Utf16(L"\\\\?\\C:\\Srv\\Server.dll"), "Type=\"string\" Value=\"\\\\?\\[#{FILE}]\" />", ""},
+        // Another file beside it, or a longer name, is no reference.
+        {"", REG_SZ, Utf16(L"C:\\Srv\\Server.dll2"), "Type=\"string\" Value=\"[INSTALLFOLDER]Server.dll2\" />", ""},
+        {"", REG_SZ, Utf16(L"XC:\\Srv\\Server.dll"), "Type=\"string\" Value=\"XC:\\Srv\\Server.dll\" />", ""},
+        {"HELPDIR", REG_SZ, Utf16(L"C:\\Srv"), "Name=\"HELPDIR\" Type=\"string\" Value=\"[INSTALLFOLDER]\" />", ""},
+        {"", REG_SZ, Utf16(L"C:\\Srv\\help\\a.chm"), "Type=\"string\" Value=\"[INSTALLFOLDER]help\\a.chm\" />", ""},
+        {"", REG_SZ, Utf16(L"C:\\Srv2\\a.chm"), "Type=\"string\" Value=\"C:\\Srv2\\a.chm\" />", ""},
+        {"", REG_SZ, Utf16(L"a[b]c[~]"), "Type=\"string\" Value=\"a[\\[]b[\\]]c[\\[]~[\\]]\" />", ""},
+        // WiX doubles a string's leading "#" itself.
+        {"", REG_SZ, Utf16(L"#1"), "Type=\"string\" Value=\"#1\" />", ""},
+        {"", REG_SZ, Utf16(L"<&>\"'"), "Type=\"string\" Value=\"&lt;&amp;&gt;&quot;'\" />", ""},
+        {"", REG_SZ, Utf16(L"a\r\nb\t"), "Type=\"string\" Value=\"a&#13;&#10;b&#9;\" />", ""},
+        {"", REG_SZ, Utf16(L"{9EE2073F-F6EF-48CF-A9C7-38C2FFA1F91E}"), "Type=\"string\" Value=\"{9EE2073F-F6EF-48CF-A9C7-38C2FFA1F91E}\" />", ""},
+        {"", REG_SZ, Utf16(L"\u00e9\u6f22"), "Type=\"string\" Value=\"\xC3\xA9\xE6\xBC\xA2\" />", ""},
+        {"a[1]", REG_SZ, Utf16(L"x"), "Name=\"a[\\[]1[\\]]\" Type=\"string\" Value=\"x\" />", ""},
+        {"", REG_SZ, std::string(), "Type=\"string\" Value=\"\" />", ""},
+        {"", REG_SZ, Utf16(L"ab", false), "Type=\"string\" Value=\"ab\" />", "terminating NUL"},
+        {"", REG_SZ, Utf16(L"a") + Utf16(L"b"), "", "NUL inside"},
+        {"", REG_SZ, Bytes({0x61, 0, 0}), "", "odd number of bytes"},
+        {"", REG_SZ, Utf16(L"{[x]}"), "", "braces"},
+        {"", REG_SZ, Utf16(L"{C:\\Srv\\Server.dll}"), "", "braces"},
+        {"", REG_SZ, Utf16(L"a\x01"), "", "XML"},
+        {"", REG_SZ, Utf16(std::wstring(1, wchar_t(0xD800))), "", "XML"},
+        {"-", REG_SZ, Utf16(L""), "", "key operation"},
+        {"E", REG_EXPAND_SZ, Utf16(L"%SystemRoot%\\x.dll"), "Name=\"E\" Type=\"expandable\" Value=\"%SystemRoot%\\x.dll\" />", ""},
+        {"E", REG_EXPAND_SZ, Utf16(L"%P%;C:\\Srv"), "Name=\"E\" Type=\"expandable\" Value=\"%P%;[INSTALLFOLDER]\" />", ""},
+        {"D", REG_DWORD, Bytes({1, 0, 0, 0}), "Name=\"D\" Type=\"integer\" Value=\"1\" />", ""},
+        {"D", REG_DWORD, Bytes({0xFF, 0xFF, 0xFF, 0x7F}), "Name=\"D\" Type=\"integer\" Value=\"2147483647\" />", ""},
+        {"D", REG_DWORD, Bytes({0, 0, 0, 0x80}), "Name=\"D\" Type=\"integer\" Value=\"-2147483648\" />", ""},
+        {"D", REG_DWORD, Bytes({0xFF, 0xFF, 0xFF, 0xFF}), "Name=\"D\" Type=\"integer\" Value=\"-1\" />", ""},
+        {"D", REG_DWORD, Bytes({1, 2}), "", "REG_DWORD of 2 bytes"},
+        {"B", REG_BINARY, Bytes({0, 0xAB, 0x5f}), "Name=\"B\" Type=\"binary\" Value=\"00AB5F\" />", ""},
+        {"B", REG_BINARY, std::string(), "", "empty REG_BINARY"},
+        {"M", REG_MULTI_SZ, Utf16(L"a") + Utf16(L"C:\\Srv\\Server.dll") + Utf16(L""),
+         "Name=\"M\" Type=\"multiString\">\r\n            <MultiStringValue Value=\"a\" />\r\n"
+         "            <MultiStringValue Value=\"[#{FILE}]\" />\r\n          </RegistryValue>", ""},
+        {"M", REG_MULTI_SZ, Utf16(L"[x]"), "Name=\"M\" Type=\"multiString\">\r\n            <MultiStringValue Value=\"[\\[]x[\\]]\" />\r\n          </RegistryValue>", ""},
+        {"M", REG_MULTI_SZ, Utf16(L"") + Utf16(L""), "", "empty REG_MULTI_SZ"},
+        {"M", REG_MULTI_SZ, Utf16(L"a") + Utf16(L"") + Utf16(L"b") + Utf16(L""), "", "empty string inside"},
+        {"M", REG_MULTI_SZ, Utf16(L"#a") + Utf16(L""), "", "begins with \"#\""},
+        {"Q", REG_QWORD, Bytes({1, 0, 0, 0, 0, 0, 0, 0}), "", "cannot write a REG_QWORD"},
+        {"N", REG_NONE, std::string(), "", "cannot write a REG_NONE"},
+        {"L", REG_LINK, Utf16(L"x"), "", "cannot write a REG_LINK"},
+        {"X", 0x1234, Bytes({9}), "", "cannot write a type 4660"},
+    };
+    for (const TWxsValueCase& c : cases) {
+        SCOPED_TRACE(std::string(c.name) + " " + std::to_string(c.type) + " " + std::to_string(c.data.size()));
+        const engine::TWxsResult result = engine::WxsFragment(
+            {OneKey({TCaptureRoot::ClassesRoot, "CLSID\\{X}", {{"P", REG_SZ, Utf16(L"p")}, {c.name, c.type, c.data}}})});
+        std::string expected = row + "Name=\"P\" Type=\"string\" Value=\"p\" />\r\n";
+        if (*c.rows) {
+            std::string rows = row + c.rows;
+            const size_t file = rows.find("{FILE}");
+            if (file != std::string::npos) rows.replace(file, 6, FileIdOf(result.text));
+            expected += rows + "\r\n";
+        }
+        EXPECT_EQ(ValueRows(result.text), expected);
+        if (*c.problem) {
+            ASSERT_EQ(result.problems.size(), 1u) << Joined(result.problems);
+            EXPECT_NE(result.problems[0].find(c.problem), std::string::npos) << result.problems[0];
+            // The problem names the file, the key and the value.
+            EXPECT_NE(result.problems[0].find("'C:\\Srv\\Server.dll': HKLM\\Software\\Classes\\CLSID\\{X}"),
+                      std::string::npos) << result.problems[0];
+        } else {
+            EXPECT_TRUE(result.problems.empty()) << Joined(result.problems);
+        }
+    }
+}
+
+struct TWxsKeyCase {
+    TCaptureRoot root;
+    const char* path;
+    bool otherView;
+    bool wow64;      // with no file to read, the capture's view is the server's bitness
+    const char* key;      // the RegistryKey's opening, after "<RegistryKey "
+    const char* bitness;  // the bitness of the component holding it
+    bool ownComponent;    // in the server's component (with its file), or in the other one
+};
+
+TEST(CaptureWxs, KeysGoUnderTheirRootsWithTheBitnessDecidingTheView) {
+    const TWxsKeyCase cases[] = {
+        {TCaptureRoot::ClassesRoot, "CLSID\\{X}", false, true, "Root=\"HKLM\" Key=\"Software\\Classes\\CLSID\\{X}\"", "always32", true},
+        {TCaptureRoot::ClassesRoot, "CLSID\\{X}", false, false, "Root=\"HKLM\" Key=\"Software\\Classes\\CLSID\\{X}\"", "always64", true},
+        {TCaptureRoot::ClassesRoot, "", false, true, "Root=\"HKLM\" Key=\"Software\\Classes\"", "always32", true},
+        // Mirrored by the system into the other view.
+        {TCaptureRoot::ClassesRoot, "Interface\\{I}", true, true, "Root=\"HKLM\" Key=\"Software\\Classes\\Interface\\{I}\"", "always64", false},
+        {TCaptureRoot::ClassesRoot, "Interface\\{I}", true, false, "Root=\"HKLM\" Key=\"Software\\Classes\\Interface\\{I}\"", "always32", false},
+        // Named under WOW6432Node by the server: the 32-bit view, without the node.
+        {TCaptureRoot::ClassesRoot, "Wow6432Node\\CLSID\\{X}", false, false, "Root=\"HKLM\" Key=\"Software\\Classes\\CLSID\\{X}\"", "always32", false},
+        {TCaptureRoot::ClassesRoot, "WOW6432Node\\CLSID\\{X}", false, true, "Root=\"HKLM\" Key=\"Software\\Classes\\CLSID\\{X}\"", "always32", true},
+        {TCaptureRoot::LocalMachine, "SOFTWARE\\Classes\\WOW6432Node\\CLSID\\{X}", false, false, "Root=\"HKLM\" Key=\"Software\\Classes\\CLSID\\{X}\"", "always32", false},
+        {TCaptureRoot::LocalMachine, "Software\\WOW6432Node\\Maker\\App", false, false, "Root=\"HKLM\" Key=\"Software\\Maker\\App\"", "always32", false},
+        {TCaptureRoot::LocalMachine, "Software\\Classes\\TypeLib\\{L}", false, true, "Root=\"HKLM\" Key=\"Software\\Classes\\TypeLib\\{L}\"", "always32", true},
+        {TCaptureRoot::LocalMachine, "Software\\Maker\\App", false, false, "Root=\"HKLM\" Key=\"Software\\Maker\\App\"", "always64", true},
+        {TCaptureRoot::LocalMachine, "System\\X", false, true, "Root=\"HKLM\" Key=\"System\\X\"", "always32", true},
+        {TCaptureRoot::CurrentUser, "Software\\Classes\\CLSID\\{X}", false, true, "Root=\"HKCU\" Key=\"Software\\Classes\\CLSID\\{X}\"", "always32", true},
+        {TCaptureRoot::CurrentUser, "Software\\Classes\\Wow6432Node\\CLSID\\{X}", false, false, "Root=\"HKCU\" Key=\"Software\\Classes\\CLSID\\{X}\"", "always32", false},
+        {TCaptureRoot::Users, ".DEFAULT\\Software\\X", false, true, "Root=\"HKU\" Key=\".DEFAULT\\Software\\X\"", "always32", true},
+        {TCaptureRoot::ClassesRoot, "a[1]&b", false, true, "Root=\"HKLM\" Key=\"Software\\Classes\\a[\\[]1[\\]]&amp;b\"", "always32", true},
+    };
+    for (const TWxsKeyCase& c : cases) {
+        SCOPED_TRACE(std::string(c.path) + (c.otherView ? " other view" : "") + (c.wow64 ? " wow64" : ""));
+        for (bool empty : {false, true}) {
+            engine::TCapturedKey key{c.root, c.path, {}, c.otherView};
+            if (!empty) key.values.push_back({"V", REG_SZ, Utf16(L"v")});
+            const engine::TWxsResult result = engine::WxsFragment({OneKey(key, c.wow64)});
+            EXPECT_TRUE(result.problems.empty()) << Joined(result.problems);
+            EXPECT_EQ(result.text.find("WOW6432Node"), std::string::npos);
+            EXPECT_EQ(result.text.find("Wow6432Node"), std::string::npos);
+            // An empty key is created; a key with values gets its rows.
+            const std::string opening = std::string("<RegistryKey ") + c.key + (empty ? " ForceCreateOnInstall=\"yes\" />" : ">");
+            const size_t at = result.text.find(opening);
+            ASSERT_NE(at, std::string::npos) << result.text;
+            // The component around the key: the last one opened before it.
+            const size_t component = result.text.rfind("<Component Id=\"", at);
+            ASSERT_NE(component, std::string::npos);
+            const std::string head = result.text.substr(component, result.text.find('>', component) - component);
+            EXPECT_NE(head.find(std::string("Bitness=\"") + c.bitness + "\""), std::string::npos) << head;
+            EXPECT_EQ(head.substr(15, 3), c.ownComponent ? "cmp" : "cmo") << head;
+            // A component without a file takes its first value as key path.
+            if (!c.ownComponent && !empty) {
+                EXPECT_NE(result.text.find("Value=\"v\" KeyPath=\"yes\" />"), std::string::npos) << result.text;
+            }
+            // The server's own component always holds its file, in the server's bitness.
+            const size_t own = result.text.find("<Component Id=\"cmp");
+            const std::string ownHead = result.text.substr(own, result.text.find('>', own) - own);
+            EXPECT_NE(ownHead.find(c.wow64 ? "always32" : "always64"), std::string::npos) << ownHead;
+        }
+    }
+}
+
+TEST(CaptureWxs, BitnessComesFromTheServersHeader) {
+    // Each build's own test server, with the capture's view saying the
+    // opposite: the header decides.
+    const std::string server = testenv::TestDataDir() + "OkServer.dll";
+    const bool is64 = sizeof(void*) == 8;
+    const engine::TWxsResult result =
+        engine::WxsFragment({OneKey({TCaptureRoot::ClassesRoot, "CLSID\\{X}", {}}, /*wow64=*/is64, server)});
+    EXPECT_NE(result.text.find(std::string("Bitness=\"") + (is64 ? "always64" : "always32") + "\">\r\n        <File "),
+              std::string::npos) << result.text;
+    EXPECT_NE(result.text.find("Name=\"OkServer.dll\" Source=\"" + server + "\" KeyPath=\"yes\""), std::string::npos)
+        << result.text;
+}
+
+TEST(CaptureWxs, IdsFollowTheFolderAndFileNameOnly) {
+    const engine::TCapturedKey key{TCaptureRoot::ClassesRoot, "CLSID\\{X}", {{"", REG_SZ, Utf16(L"C:\\Srv\\Server.dll")}}};
+    const engine::TWxsResult first = engine::WxsFragment({OneKey(key)});
+    // The documented rule, pinned: FNV-1a of "INSTALLFOLDER\SERVER.DLL".
+    EXPECT_NE(first.text.find("<Component Id=\"cmp65D895AEFE8BE3F9\" Guid=\"{A580E3CC-9E33-83EA-AD86-ECB0D1890808}\" "
+                              "Bitness=\"always32\">"),
+              std::string::npos) << first.text;
+    EXPECT_NE(first.text.find("<File Id=\"fil65D895AEFE8BE3F9\""), std::string::npos);
+    EXPECT_NE(first.text.find("Value=\"[#fil65D895AEFE8BE3F9]\""), std::string::npos);
+    EXPECT_NE(first.text.find("<DirectoryRef Id=\"INSTALLFOLDER\">"), std::string::npos);
+    EXPECT_NE(first.text.find("<ComponentGroup Id=\"CapturedServers.INSTALLFOLDER\">\r\n      <ComponentRef Id=\"cmp65D895AEFE8BE3F9\" />"),
+              std::string::npos);
+    EXPECT_NE(first.text.find("<Wix xmlns=\"http://wixtoolset.org/schemas/v4/wxs\">"), std::string::npos);
+    // Run after run, the same text.
+    EXPECT_EQ(engine::WxsFragment({OneKey(key)}).text, first.text);
+    // The same name captured elsewhere, in other case: the same ids.
+    engine::TCapturedKey moved = key;
+    moved.values[0].data = Utf16(L"D:\\Build\\SERVER.dll");
+    const engine::TWxsResult elsewhere = engine::WxsFragment({OneKey(moved, true, "D:\\Build\\SERVER.dll")});
+    EXPECT_EQ(FileIdOf(elsewhere.text), "fil65D895AEFE8BE3F9");
+    EXPECT_NE(elsewhere.text.find("Value=\"[#fil65D895AEFE8BE3F9]\""), std::string::npos);
+    // Another folder id or another name: other ids, each its own.
+    const engine::TWxsResult otherFolder = engine::WxsFragment({OneKey(key)}, "APPDIR");
+    EXPECT_NE(FileIdOf(otherFolder.text), "fil65D895AEFE8BE3F9");
+    EXPECT_NE(otherFolder.text.find("<DirectoryRef Id=\"APPDIR\">"), std::string::npos);
+    EXPECT_NE(otherFolder.text.find("<ComponentGroup Id=\"CapturedServers.APPDIR\">"), std::string::npos);
+    const engine::TWxsResult two = engine::WxsFragment({OneKey(key), OneKey(key, true, "C:\\Srv\\Other.dll")});
+    EXPECT_TRUE(two.problems.empty()) << Joined(two.problems);
+    const size_t second = two.text.find("<File Id=\"", two.text.find("<File Id=\"") + 1);
+    ASSERT_NE(second, std::string::npos);
+    EXPECT_NE(two.text.substr(second + 10, 19), "fil65D895AEFE8BE3F9");
+}
+
+TEST(CaptureWxs, ADrivesRootIsNoFolderOfTheServer) {
+    const engine::TWxsResult result = engine::WxsFragment({OneKey(
+        {TCaptureRoot::ClassesRoot, "CLSID\\{X}", {{"A", REG_SZ, Utf16(L"C:\\Windows\\x.dll")}, {"B", REG_SZ, Utf16(L"C:\\Server.dll")}}},
+        true, "C:\\Server.dll")});
+    EXPECT_NE(result.text.find("Name=\"A\" Type=\"string\" Value=\"C:\\Windows\\x.dll\" />"), std::string::npos) << result.text;
+    EXPECT_NE(result.text.find("Name=\"B\" Type=\"string\" Value=\"[#" + FileIdOf(result.text) + "]\" />"), std::string::npos)
+        << result.text;
+}
+
+TEST(CaptureWxs, WhatCannotBeInstalledIsReported) {
+    const engine::TCapturedKey key{TCaptureRoot::ClassesRoot, "CLSID\\{X}", {{"", REG_SZ, Utf16(L"x")}}};
+    // The same name twice in one folder: one file, the second left out.
+    engine::TWxsResult result = engine::WxsFragment({OneKey(key), OneKey(key, false, "D:\\Other\\server.DLL")});
+    ASSERT_EQ(result.problems.size(), 1u) << Joined(result.problems);
+    EXPECT_NE(result.problems[0].find("'D:\\Other\\server.DLL': would be installed as the same file as 'C:\\Srv\\Server.dll'"),
+              std::string::npos) << result.problems[0];
+    EXPECT_EQ(result.text.find("D:\\Other"), std::string::npos);
+    // A capture that failed is named, not written.
+    engine::TCapture failed = OneKey(key, true, "C:\\Srv\\Bad.dll");
+    failed.clean = false;
+    failed.outcome.message = "It wrote live.";
+    result = engine::WxsFragment({failed});
+    ASSERT_EQ(result.problems.size(), 1u);
+    EXPECT_EQ(result.problems[0], "'C:\\Srv\\Bad.dll': not captured, left out (It wrote live.).");
+    EXPECT_EQ(result.text.find("Bad.dll"), std::string::npos);
+    // A folder id that is no identifier gives no fragment.
+    for (const char* id : {"", "1DIR", "MY-DIR", "A B", "X[Y]"}) {
+        result = engine::WxsFragment({OneKey(key)}, id);
+        EXPECT_TRUE(result.text.empty()) << id;
+        ASSERT_EQ(result.problems.size(), 1u) << id;
+        EXPECT_NE(result.problems[0].find("not an identifier"), std::string::npos);
+    }
+    EXPECT_TRUE(engine::IsWixIdentifier("_a.B9"));
+    EXPECT_FALSE(engine::IsWixIdentifier(std::string(73, 'A')));
+    EXPECT_TRUE(engine::IsWixIdentifier(std::string(72, 'A')));
+    // A key that braces would change is left out with its values, and said.
+    result = engine::WxsFragment({OneKey({TCaptureRoot::ClassesRoot, "{[x]}", {{"", REG_SZ, Utf16(L"x")}}})});
+    ASSERT_EQ(result.problems.size(), 1u);
+    EXPECT_NE(result.problems[0].find("left out with its values"), std::string::npos) << result.problems[0];
+    EXPECT_EQ(result.text.find("<RegistryKey"), std::string::npos);
 }
 
 }  // namespace

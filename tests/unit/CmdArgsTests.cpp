@@ -96,6 +96,26 @@ TEST(RunnerArguments, WrongLinesAreRefusedWithTheirReason) {
         {{"capture", "a.dll", "--unregister-first"}, "capture takes only"},
         {{"capture", "a.dll", "--log", "e.log"}, "capture takes only"},
         {{"capture", "a.dll", "--per-user"}, "capture takes only"},
+        {{"capture", "a.dll", "--wxs"}, "--wxs needs a file name."},
+        {{"capture", "a.dll", "--wxs="}, "--wxs needs a file name."},
+        {{"capture", "a.dll", "--wxs", "a", "--wxs=b"}, "--wxs is given twice."},
+        {{"register", "a.dll", "--wxs", "o.wxs"}, "--wxs belongs to capture."},
+        {{"capture", "a.dll", "--wxs-folder", "APPDIR"}, "--wxs-folder belongs to --wxs."},
+        {{"capture", "a.dll", "--wxs", "o.wxs", "--wxs-folder"}, "--wxs-folder needs a folder id."},
+        {{"capture", "a.dll", "--wxs", "o.wxs", "--wxs-folder=A", "--wxs-folder=B"}, "--wxs-folder is given twice."},
+        {{"capture", "a.dll", "--wxs", "o.wxs", "--wxs-folder=9DIR"}, "--wxs-folder needs a folder id"},
+        {{"capture", "a.dll", "--wxs", "o.wxs", "--wxs-folder=MY-DIR"}, "not \"MY-DIR\"."},
+        {{"capture", "a.dll", "--wxs", "o.wxs", "--wxs-folder="}, "--wxs-folder needs a folder id"},
+        {{"verify"}, "verify needs at least one file."},
+        {{"verify", "a.dll", "--reg", "o.reg"}, "--reg belongs to capture."},
+        {{"verify", "a.dll", "--log", "e.log"}, "verify takes only --json, --quiet and --timeout."},
+        {{"verify", "a.dll", "--per-user"}, "verify takes only"},
+        {{"verify", "a.dll", "--install"}, "verify takes only"},
+        {{"verify", "a.dll", "--unregister"}, "verify takes only"},
+        {{"verify", "a.dll", "--continue"}, "verify takes only"},
+        {{"verify", "a.dll", "--stop-after=2"}, "verify takes only"},
+        {{"verify", "a.dll", "--regsvr32-exit-codes"}, "verify takes only"},
+        {{"verify", "a.dll", "--timeout", "0"}, "--timeout needs a whole number of seconds"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.first));
@@ -112,10 +132,14 @@ TEST(RunnerArguments, CaptureTakesFilesAndARegFile) {
         Strings files;
         std::string reg;
         bool json;
+        std::string wxs = "", wxsFolder = "";
     } cases[] = {
         {{"capture", "a.dll"}, {"a.dll"}, "", false},
         {{"CAPTURE", "--reg", "o u.reg", "a.dll", "b.tlb", "--json"}, {"a.dll", "b.tlb"}, "o u.reg", true},
         {{"capture", "--REG=x.reg", "--", "--reg"}, {"--reg"}, "x.reg", false},
+        {{"capture", "a.dll", "--wxs", "o.wxs"}, {"a.dll"}, "", false, "o.wxs", ""},
+        {{"capture", "--WXS-FOLDER", "_App.Dir9", "a.dll", "--wxs=o.wxs", "--reg", "o.reg"}, {"a.dll"}, "o.reg", false,
+         "o.wxs", "_App.Dir9"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.args));
@@ -126,7 +150,36 @@ TEST(RunnerArguments, CaptureTakesFilesAndARegFile) {
         EXPECT_EQ(args.files, c.files);
         EXPECT_EQ(args.reg, c.reg);
         EXPECT_EQ(args.json, c.json);
+        EXPECT_EQ(args.wxs, c.wxs);
+        EXPECT_EQ(args.wxsFolder, c.wxsFolder);
     }
+}
+
+TEST(RunnerArguments, VerifyTakesFilesAndBatches) {
+    const struct {
+        Strings args;
+        Strings files;
+        bool json, quiet;
+        int timeout;
+    } cases[] = {
+        {{"verify", "a.dll"}, {"a.dll"}, false, false, 60},
+        {{"VERIFY", "--json", "a.dll", "b.kvx", "c.tlb", "--timeout=5"}, {"a.dll", "b.kvx", "c.tlb"}, true, false, 5},
+        {{"-q", "verify", "--", "--json"}, {"--json"}, false, true, 60},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.args));
+        TRunnerArgs args;
+        std::string error;
+        ASSERT_TRUE(ParseRunnerArguments(c.args, args, error)) << error;
+        EXPECT_EQ(args.command, TCommand::Verify);
+        EXPECT_EQ(args.files, c.files);
+        EXPECT_EQ(args.json, c.json);
+        EXPECT_EQ(args.quiet, c.quiet);
+        EXPECT_EQ(args.timeoutSeconds, c.timeout);
+    }
+    // Its own exit code, listed by --help.
+    EXPECT_NE(cmd::UsageText("CorvantisCmd").find("\n  " + std::to_string(cmd::ecNotRegistered) + "  verify: "),
+              std::string::npos);
 }
 
 TEST(RunnerArguments, InstallOptionsAndTheirExitCodes) {
