@@ -535,8 +535,13 @@ bool BenchCapture() {
     // CaptureFile and VerifyFile use the session's helpers themselves.
     const engine::TRegContext plain;
     int failures = 0;
-    // Registers every file and verifies them while they are registered,
-    // each pass timed; then unregisters them, outside the time.
+    // Registers every file, then verifies them all while they are
+    // registered, each pass timed; then unregisters them, outside the time.
+    // (A file verified right after its own registration would cost two
+    // helper starts: a helper that has captured serves no registration for
+    // all users.) The copies share one class, which names the last file
+    // registered: the others are found registered to it, a comparison of
+    // the same values.
     auto registerAndVerify = [&](double& registerMs, double& verifyMs) {
         double start = NowMs();
         for (const std::string& file : files) {
@@ -545,7 +550,8 @@ bool BenchCapture() {
         registerMs = NowMs() - start;
         start = NowMs();
         for (const std::string& file : files) {
-            if (engine::VerifyFile(file, plain).state != engine::TVerifyState::Registered) ++failures;
+            const engine::TVerifyState state = engine::VerifyFile(file, plain).state;
+            if (state != engine::TVerifyState::Registered && state != engine::TVerifyState::OtherFile) ++failures;
         }
         verifyMs = NowMs() - start;
         for (const std::string& file : files) engine::RegisterFileCore(file, false, registering);
