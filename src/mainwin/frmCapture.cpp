@@ -62,7 +62,9 @@ std::string CaptureFileBytes(const std::vector<engine::TCapture>& captures, TCap
 // ------------------------------------------------------------ the dialog
 
 TCaptureFrm::TCaptureFrm(const std::string& selected, int count) {
-    CreateForm("Capture Registration", WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN, WS_EX_DLGMODALFRAME);
+    // No WS_CLIPCHILDREN: the group box paints only its frame, and the form
+    // paints the group's inside.
+    CreateForm("Capture Registration...", WS_POPUP | WS_CAPTION | WS_SYSMENU, WS_EX_DLGMODALFRAME);
     KeyPreview = true;
     gbScope = Add<ui::TGroupBox>(" Capture the registration of ", ui::TBounds{kMargin, 6, 300, 70});
     rdSelected = Add<ui::TRadioButton>(
@@ -148,15 +150,18 @@ void RunCaptureList(const std::vector<std::string>& files, const std::string& pa
         for (const std::string& problem : problems) {
             run.AddNotice(qv::LoadStr(IDS_CAPTURE_WIX_PROBLEM), problem, tiWarning);
         }
+        // The description names the file alone: it has three lines, and the
+        // user has just chosen the folder. The error list has the whole path.
+        const std::string name = engine::ExtractFileName(path);
         const unsigned long error = qv::WriteFileReplacing(path, bytes);
         if (error != 0) {
-            run.AddNotice(qv::LoadFmt(IDS_CAPTURE_WRITE_FAILED, path.c_str()), qv::SystemErrorText(error), tiFailed);
-            return qv::LoadFmt(IDS_CAPTURE_WRITE_FAILED, path.c_str());
+            run.AddNotice(qv::LoadFmt(IDS_CAPTURE_WRITE_FAILED, path), qv::SystemErrorText(error), tiFailed);
+            return qv::LoadFmt(IDS_CAPTURE_WRITE_FAILED, name);
         }
         const int total = static_cast<int>(files.size());
         const int done = static_cast<int>(captured.size());
-        if (done == total) return qv::LoadFmt(IDS_CAPTURE_DONE, done, path.c_str());
-        return qv::LoadFmt(IDS_CAPTURE_DONE_ERRORS, done, total, path.c_str());
+        if (done == total) return qv::LoadFmt(IDS_CAPTURE_DONE, done, name);
+        return qv::LoadFmt(IDS_CAPTURE_DONE_ERRORS, done, total, name);
     };
     log.CenterOnMainForm();
     log.ShowModal();

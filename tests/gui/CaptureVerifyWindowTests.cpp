@@ -77,30 +77,45 @@ TEST(CaptureWindow, TheDialogOffersTheSelectedFileFirstAndFitsItsTexts) {
 
 TEST(CaptureWindow, ARunWritesWhatWasCapturedListsTheRestAndRegistersNothing) {
     ASSERT_FALSE(OkServerRegistered());
-    const std::string file = MakeTempDir("capture-window") + "out.json";
-    std::vector<std::string> rows;
-    std::string description, errors;
-    DriveDialog({WaitUntil([] {
-                     HWND active = GetActiveWindow();
-                     return active && ui::TForm::FromHandle(active) && LogOf(active).Run().Finished();
-                 }),
-                 [&](HWND dialog) {
-                     TLogFrm& log = LogOf(dialog);
-                     rows = Statuses(log);
-                     description = log.lblDescription->Text();
-                     SaveShot(dialog, "capture_run");
-                     for (const TErrorRow& error : log.Run().Errors()) errors += error.Text + "\n";
-                     Click(log.cmdClose->Handle());
-                 }},
-                [&] { RunCaptureList({Ok(), Exe()}, file, TCaptureFormat::Json); });
-    EXPECT_EQ(rows, (std::vector<std::string>{"Completed", "Failed"}));
-    EXPECT_EQ(description, "The registration of 1 of 2 files was captured and written to '" + file +
-                               "'. Please review the list of errors below for the files left out.");
-    EXPECT_NE(errors.find("Cannot capture 'ExeServer.exe'."), std::string::npos) << errors;
-    const std::string json = ReadWholeFile(file);
-    EXPECT_EQ(json.substr(0, 3), "[\r\n");
-    EXPECT_NE(json.find(ts::kOkServerClsidString), std::string::npos);
-    EXPECT_EQ(json.find("ExeServer"), std::string::npos);
+    const std::string dir = MakeTempDir("capture-window");
+    struct TCase {
+        std::string file;
+        std::string description;
+        std::string error;  // a line of the error list
+        bool written;
+    };
+    for (const TCase& c :
+         {TCase{dir + "out.json",
+                "1 of 2 files were captured and written to 'out.json'. The list of errors below names the others.",
+                "Cannot capture 'ExeServer.exe'.", true},
+          TCase{dir + "gone\\out.json", "The captured registration could not be written to 'out.json'.",
+                "The captured registration could not be written to '" + dir + "gone\\out.json'.", false}}) {
+        SCOPED_TRACE(c.file);
+        std::vector<std::string> rows;
+        std::string description, errors;
+        DriveDialog({WaitUntil([] {
+                         HWND active = GetActiveWindow();
+                         return active && ui::TForm::FromHandle(active) && LogOf(active).Run().Finished();
+                     }),
+                     [&](HWND dialog) {
+                         TLogFrm& log = LogOf(dialog);
+                         rows = Statuses(log);
+                         description = log.lblDescription->Text();
+                         if (c.written) SaveShot(dialog, "capture_run");
+                         for (const TErrorRow& error : log.Run().Errors()) errors += error.Text + "\n";
+                         Click(log.cmdClose->Handle());
+                     }},
+                    [&] { RunCaptureList({Ok(), Exe()}, c.file, TCaptureFormat::Json); });
+        EXPECT_EQ(rows, (std::vector<std::string>{"Completed", "Failed"}));
+        EXPECT_EQ(description, c.description);
+        EXPECT_NE(errors.find(c.error + "\n"), std::string::npos) << errors;
+        ASSERT_EQ(GetFileAttributesA(c.file.c_str()) != INVALID_FILE_ATTRIBUTES, c.written);
+        if (!c.written) continue;
+        const std::string json = ReadWholeFile(c.file);
+        EXPECT_EQ(json.substr(0, 3), "[\r\n");
+        EXPECT_NE(json.find(ts::kOkServerClsidString), std::string::npos);
+        EXPECT_EQ(json.find("ExeServer"), std::string::npos);
+    }
     EXPECT_FALSE(OkServerRegistered());
 }
 
