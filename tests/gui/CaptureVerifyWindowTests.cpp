@@ -149,6 +149,12 @@ TEST(VerifyWindow, EachRowShowsItsFilesStateAndTheErrorsTheDifferences) {
                      [&](HWND dialog) {
                          TLogFrm& log = LogOf(dialog);
                          rows = Statuses(log);
+                         // Every state shows whole in its column, the longest too.
+                         for (const char* state : {"Overridden for the current user", "Registered to another file"}) {
+                             EXPECT_LE(SendMessageA(log.lvTasks->Handle(), LVM_GETSTRINGWIDTHA, 0,
+                                                    reinterpret_cast<LPARAM>(state)) + 12,
+                                       log.lvTasks->ColumnWidth(1)) << state;
+                         }
                          description = log.lblDescription->Text();
                          errorRows = static_cast<size_t>(log.lvErrors->ItemCount());
                          SaveShot(dialog, c.registerFirst ? "verify_registered" : "verify_not_registered");
