@@ -58,8 +58,17 @@ unsigned long WriteFileReplacing(const std::string& path, const std::string& byt
     char* namePart = nullptr;
     const DWORD length = GetFullPathNameA(path.c_str(), sizeof full, full, &namePart);
     if (length == 0 || length >= sizeof full || !namePart) return length == 0 ? GetLastError() : ERROR_INVALID_NAME;
-    const std::string temp = TempFileIn(std::string(full, namePart), "cvw");
-    if (temp.empty()) return GetLastError() ? GetLastError() : ERROR_CANNOT_MAKE;
+    const std::string folder(full, namePart);
+    const std::string temp = TempFileIn(folder, "cvw");
+    if (temp.empty()) {
+        // A folder that is not there says so, rather than "directory name
+        // invalid" from the temporary name.
+        if (GetFileAttributesA(folder.c_str()) == INVALID_FILE_ATTRIBUTES) {
+            const DWORD error = GetLastError();
+            return error == ERROR_FILE_NOT_FOUND ? ERROR_PATH_NOT_FOUND : error;
+        }
+        return GetLastError() ? GetLastError() : ERROR_CANNOT_MAKE;
+    }
     DWORD error = ERROR_SUCCESS;
     {
         Handle file(CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));

@@ -7,6 +7,7 @@
 #include "common/QVSystem.h"
 #include "engine/uHelper.h"
 #include "engine/uRegistry.h"
+#include "engine/uVerify.h"
 #include "resource.h"
 #include "ui/Application.h"
 
@@ -82,6 +83,21 @@ void TLogFrm::CreateControls() {
         return column == 0 ? run_.Caption(row) : run_.StatusText(row);
     };
     lvTasks->OnGetImage = [this](int row) { return run_.Rows()[static_cast<size_t>(row)].Image; };
+    if (run_.Verb() == TTaskVerb::Verify) {
+        // A verification's states are longer than "Completed": the Status
+        // column takes the longest whole, the Task column the rest.
+        int status = 0;
+        for (int state = 0; state <= static_cast<int>(engine::TVerifyState::NotVerified); ++state) {
+            const char* text = engine::VerifyStateText(static_cast<engine::TVerifyState>(state));
+            status = std::max(status, static_cast<int>(SendMessageA(lvTasks->Handle(), LVM_GETSTRINGWIDTHA, 0,
+                                                                    reinterpret_cast<LPARAM>(text))));
+        }
+        // The cell's margins, as the list view leaves them on both sides.
+        status += Scale(14);
+        const int total = lvTasks->ColumnWidth(0) + lvTasks->ColumnWidth(1);
+        ListView_SetColumnWidth(lvTasks->Handle(), 1, status);
+        ListView_SetColumnWidth(lvTasks->Handle(), 0, std::max(Scale(120), total - status));
+    }
     lvTasks->SetItemCount(run_.ProgressMax());
     pcTasks->AddToPage(tsTasks, lvTasks);
 

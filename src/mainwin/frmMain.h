@@ -77,7 +77,8 @@ public:
         *actEditMoveDown, *actEditMoveLast;
     ui::TAction *actViewToolbar, *actViewStatusBar, *actViewAlwaysOnTop;
     ui::TAction *actRegistryRegisterAll, *actRegistryUnregisterAll, *actRegistryRegisterSelected,
-        *actRegistryUnregisterSelected, *actRegistryRegisterFile, *actRegistryUnregisterFile, *actRegistryRunRegistry;
+        *actRegistryUnregisterSelected, *actRegistryRegisterFile, *actRegistryUnregisterFile, *actRegistryRunRegistry,
+        *actRegistryVerifyAll, *actRegistryVerifySelected, *actRegistryCapture;
     ui::TAction *actHelpContents, *actHelpTipOfTheDay, *actHelpOnTheWeb, *actHelpSendEmail, *actHelpAbout;
 
     void alMainUpdate();
@@ -111,6 +112,9 @@ public:
     void actRegistryRegisterFileExecute();
     void actRegistryUnregisterFileExecute();
     void actRegistryRunRegistryExecute();
+    void actRegistryVerifyAllExecute();
+    void actRegistryVerifySelectedExecute();
+    void actRegistryCaptureExecute();
     void actHelpContentsExecute();
     void actHelpTipOfTheDayExecute();
     void actHelpOnTheWebExecute();
@@ -180,6 +184,9 @@ private:
     void HandleDropFiles(HDROP drop);
     void RegisterOne(const std::string& path, bool register_);
     void RunTasks(bool register_);
+    // Where a capture is saved: the save dialog kept between uses, so that
+    // it opens with the last format chosen.
+    ui::TFileDialog captureDialog_;
     void MoveSelected(int to);
     void BeginRowDrag(int row);
     void RowDragMove(POINT screen);

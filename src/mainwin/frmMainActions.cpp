@@ -14,6 +14,7 @@
 #include "common/QVSystem.h"
 #include "common/QVTipOfTheDay.h"
 #include "engine/frmLog.h"
+#include "mainwin/frmCapture.h"
 #include "engine/uRegistry.h"
 #include "mainwin/frmMain.h"
 #include "options/frmOptions.h"
@@ -110,6 +111,15 @@ void TZEPHMain::CreateActions() {
                                   "Register one specific file", &TZEPHMain::actRegistryRegisterFileExecute);
     actRegistryUnregisterFile = add("actRegistryUnregisterFile", "U&nregister File...", kNone, 21,
                                     "Unregister one specific file", &TZEPHMain::actRegistryUnregisterFileExecute);
+    actRegistryVerifyAll = add("actRegistryVerifyAll", "&Verify All", Key(VK_F8), -1,
+                               "Check that every file is registered as its own registration registers it",
+                               &TZEPHMain::actRegistryVerifyAllExecute);
+    actRegistryVerifySelected = add("actRegistryVerifySelected", "Verify Selec&ted File", Ctrl(VK_F8), -1,
+                                    "Check that the selected file is registered as its own registration registers it",
+                                    &TZEPHMain::actRegistryVerifySelectedExecute);
+    actRegistryCapture = add("actRegistryCapture", "&Capture Registration...", kNone, -1,
+                             "Save the registry entries the files would write, without registering them",
+                             &TZEPHMain::actRegistryCaptureExecute);
     actRegistryRunRegistry = add("actRegistryRunRegistry", "&Windows Registry", Key(VK_F9), 15,
                                  "Run the Windows Registry", &TZEPHMain::actRegistryRunRegistryExecute);
 
@@ -150,7 +160,8 @@ void TZEPHMain::CreateBars() {
     Entries registry{item(actRegistryRegisterAll),      item(actRegistryUnregisterAll),   sep,
                      item(actRegistryRegisterSelected), item(actRegistryUnregisterSelected), sep,
                      item(actRegistryRegisterFile),     item(actRegistryUnregisterFile), sep,
-                     item(actRegistryRunRegistry)};
+                     item(actRegistryVerifyAll),        item(actRegistryVerifySelected),  item(actRegistryCapture),
+                     sep,                               item(actRegistryRunRegistry)};
     Entries help{item(actHelpContents), item(actHelpTipOfTheDay), sep, item(actHelpOnTheWeb),
                  item(actHelpSendEmail), sep, item(actHelpAbout)};
     tbMenu = std::make_unique<ui::TMenuBar>(
@@ -206,12 +217,13 @@ void TZEPHMain::alMainUpdate() {
 
     for (ui::TAction* action : {actFileClose, actFileSave, actFileSaveAs, actFileAddFile}) set(action, open);
     for (ui::TAction* action : {actFileRemoveFile, actFileProperties, actEditCut, actEditCopy,
-                                actRegistryRegisterSelected, actRegistryUnregisterSelected}) {
+                                actRegistryRegisterSelected, actRegistryUnregisterSelected, actRegistryVerifySelected}) {
         set(action, selected);
     }
     set(actFileRecent, recent);
     set(actEditPaste, open && !busy && ClipboardHoldsFile());
-    for (ui::TAction* action : {actEditClearAll, actRegistryRegisterAll, actRegistryUnregisterAll}) {
+    for (ui::TAction* action :
+         {actEditClearAll, actRegistryRegisterAll, actRegistryUnregisterAll, actRegistryVerifyAll, actRegistryCapture}) {
         set(action, open && rows > 0);
     }
     set(actEditMoveFirst, selected && row > 0);
@@ -352,6 +364,50 @@ void TZEPHMain::actRegistryRunRegistryExecute() {
         throw EQVException(qv::LoadFmt(IDS_EXEC_ERROR, kEditor), qv::LoadFmt(IDS_EXEC_ERROR_DETAILS, kEditor),
                            qekError);
     }
+}
+
+void TZEPHMain::actRegistryVerifyAllExecute() {
+    std::vector<std::string> files = EntryPaths();
+    ui::TActionLock busy(alMain);
+    RunVerifyList(files);
+}
+
+void TZEPHMain::actRegistryVerifySelectedExecute() {
+    const TBatchEntry* entry = SelectedEntry();
+    if (!entry) return;
+    std::vector<std::string> files{entry->Path};
+    ui::TActionLock busy(alMain);
+    RunVerifyList(files);
+}
+
+void TZEPHMain::actRegistryCaptureExecute() {
+    const TBatchEntry* entry = SelectedEntry();
+    std::vector<std::string> files = EntryPaths();
+    {
+        TCaptureFrm scope(entry ? engine::ExtractFileName(entry->Path) : std::string(), static_cast<int>(files.size()));
+        scope.CenterOnMainForm();
+        if (scope.ShowModal() != ui::mrOk) return;
+        if (!scope.WholeBatch() && entry) files = {entry->Path};
+    }
+    if (files.empty()) return;
+    // The file is named after the batch, or after the one file captured.
+    std::string base = files.size() == 1 ? files.front() : batch_->CurrentBatch();
+    base = engine::ExtractFileName(base);
+    if (base.empty()) base = "Registration";
+    const size_t dot = base.find_last_of('.');
+    if (dot != std::string::npos && dot > 0) base.resize(dot);
+    captureDialog_.Title = "Capture Registration As...";
+    captureDialog_.Filter =
+        "Registry Files (*.reg)|*.reg|WiX Fragments (*.wxs)|*.wxs|JSON Files (*.json)|*.json";
+    captureDialog_.DefaultExt = "reg";
+    captureDialog_.Options = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_ENABLESIZING;
+    static const char* const kExtensions[] = {".reg", ".wxs", ".json"};
+    const DWORD index = captureDialog_.FilterIndex >= 1 && captureDialog_.FilterIndex <= 3 ? captureDialog_.FilterIndex : 1;
+    captureDialog_.FileName = base + kExtensions[index - 1];
+    if (!ui::ExecuteSaveDialog(Handle(), captureDialog_)) return;
+    const TCaptureFormat format = CaptureFormatOf(captureDialog_.FileName, captureDialog_.FilterIndex);
+    ui::TActionLock busy(alMain);
+    RunCaptureList(files, captureDialog_.FileName, format);
 }
 
 void TZEPHMain::actHelpContentsExecute() {
