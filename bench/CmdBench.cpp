@@ -49,6 +49,7 @@ using bench::TPairs;
 
 const int kServers = 1000;
 const int kRunPairs = 5;
+const int kVerifyPairs = 3;
 const int kOnePairs = 11;
 const int kHangRuns = 3;
 const double kHangTimeoutMs = 2000;
@@ -189,7 +190,6 @@ void RemoveServerBatch(const TServerBatch& made) {
 bool BenchRun(const std::string& runner) {
     const std::string bin = BinFolder();
     const TServerBatch made = MakeServerBatch("corvantis-bench-cmd");
-    const std::vector<std::string>& files = made.files;
     const std::string& batchFile = made.batchFile;
 
     int failures = 0;
@@ -255,7 +255,10 @@ bool BenchRun(const std::string& runner) {
 
 // ---------------------------------------------------------------------------
 // verify: the runner's verification of 1,000 registered servers against
-// their registration by the same runner
+// their registration by the same runner. The copies share one class, so the
+// last one registered is "registered" and every other "registered to another
+// file": each comparison then also opens both files for their identity, the
+// dearer way.
 
 bool BenchVerify(const std::string& runner) {
     const TServerBatch made = MakeServerBatch("corvantis-bench-verify");
@@ -266,12 +269,14 @@ bool BenchVerify(const std::string& runner) {
     auto timed = [&](const std::string& arguments, std::vector<double>* into) {
         long code = 0;
         const double ms = TimedRun(runner, arguments, &code);
-        if (code != 0) ++failures;
+        // Registering succeeds; verifying ends with "not registered as it
+        // would be" (6) for the copies registered over.
+        if (code != 0 && !(code == 6 && arguments == verifyRun)) ++failures;
         if (into) into->push_back(ms);
     };
     timed(registerRun, nullptr);
     timed(verifyRun, nullptr);
-    for (int i = 0; i < kRunPairs; ++i) {
+    for (int i = 0; i < kVerifyPairs; ++i) {
         bench::RunPair(i, [&] { timed(registerRun, &pairs.base); }, [&] { timed(verifyRun, &pairs.measured); });
     }
 
@@ -290,7 +295,8 @@ bool BenchVerify(const std::string& runner) {
             compareMs += NowMs() - captured;
             captureMs += captured - start;
             compared += result.compared;
-            if (result.state != engine::TVerifyState::Registered) ++failures;
+            const bool last = &file == &made.files.back();
+            if (result.state != (last ? engine::TVerifyState::Registered : engine::TVerifyState::OtherFile)) ++failures;
         }
     }
     TimedRun(runner, registerRun + " --unregister");
@@ -300,7 +306,7 @@ bool BenchVerify(const std::string& runner) {
                              " registered 32-bit servers against CorvantisCmd run registering them (whole "
                              "processes): verify " +
                              Ms(pairs.Measured()) + ", register " + Ms(pairs.Base()) + "; median of " +
-                             std::to_string(kRunPairs) + " pairs' ratios (" + pairs.Each() + ")");
+                             std::to_string(kVerifyPairs) + " pairs' ratios (" + pairs.Each() + ")");
     std::printf("  in one process: the %d captures through the helper %s, the comparisons with the live registry "
                 "%s (%zu values, %.1f us each)\n",
                 kServers, Ms(captureMs).c_str(), Ms(compareMs).c_str(), compared,

@@ -170,12 +170,6 @@ bool FileIdentityOf(const std::wstring& path, TFileIdentity& id) {
     return ok;
 }
 
-std::wstring LongName(const std::wstring& path) {
-    wchar_t buffer[MAX_PATH * 2];
-    const DWORD length = GetLongPathNameW(path.c_str(), buffer, MAX_PATH * 2);
-    return length > 0 && length < MAX_PATH * 2 ? std::wstring(buffer, length) : path;
-}
-
 // The name a client of the server's bitness opens: a 64-bit server's
 // System32 is the real one, which this 32-bit process reaches through
 // Sysnative; a 32-bit server's is the one this process sees.
@@ -184,23 +178,29 @@ std::wstring ClientView(const std::wstring& path, bool wow64Server) {
     return qv::Utf8ToWide(NativeViewOf(qv::WideToUtf8(path)));
 }
 
-// True when the two names are one file: one name in any spelling (case,
-// short 8.3 names), or two names of one file on disk (its volume and index).
+// True when the two names are one file: one spelling but for case, or,
+// when both exist, one file on disk (its volume and index), which every
+// name of it shares (short 8.3 names, hard links, other spellings). A name
+// that does not exist equals only its own spelling.
 bool SameFile(const std::wstring& a, const std::wstring& b, bool wow64Server) {
     if (SameText(a, b)) return true;
     if (a.empty() || b.empty()) return false;
-    const std::wstring viewA = ClientView(a, wow64Server), viewB = ClientView(b, wow64Server);
-    if (SameText(LongName(viewA), LongName(viewB))) return true;
     TFileIdentity idA, idB;
-    return FileIdentityOf(viewA, idA) && FileIdentityOf(viewB, idB) && idA.volume == idB.volume &&
-           idA.high == idB.high && idA.low == idB.low;
+    return FileIdentityOf(ClientView(a, wow64Server), idA) && FileIdentityOf(ClientView(b, wow64Server), idB) &&
+           idA.volume == idB.volume && idA.high == idB.high && idA.low == idB.low;
 }
 
-// True when the two values name the same file in the same way: the same
-// file, arguments and resource number.
-bool SameFileValue(TPathKind kind, const std::wstring& expected, const std::wstring& found, bool wow64Server) {
+// How a value compares.
+enum class TMatch : std::uint8_t { Equal, OtherFile, Different };
+
+// Two values that name files: equal when they name the same file with the
+// same arguments and resource number; another file when the files differ.
+TMatch CompareFileValues(TPathKind kind, const std::wstring& expected, const std::wstring& found, bool wow64Server) {
     const TFileValue a = SplitFileValue(kind, expected), b = SplitFileValue(kind, found);
-    return a.resource == b.resource && SameText(a.arguments, b.arguments) && SameFile(a.file, b.file, wow64Server);
+    if (!SameFile(a.file, b.file, wow64Server)) {
+        return kind == TPathKind::Folder ? TMatch::Different : TMatch::OtherFile;
+    }
+    return a.resource == b.resource && SameText(a.arguments, b.arguments) ? TMatch::Equal : TMatch::Different;
 }
 
 // ---------------------------------------------------------------------------
@@ -312,16 +312,16 @@ bool Ignored(const std::string& classesPath) {
     return StartsWithFolder(classesPath, "Component Categories", rest) && !rest.empty();
 }
 
-bool SameValue(const TCapturedValue& expected, const TLiveValue& live, TPathKind kind, bool wow64Server) {
-    if (!live.present) return false;
+TMatch CompareValue(const TCapturedValue& expected, const TLiveValue& live, TPathKind kind, bool wow64Server) {
+    if (!live.present) return TMatch::Different;
     if (IsString(expected.type) && IsString(live.type)) {
         const std::wstring a = StringOf(expected.type, expected.data), b = StringOf(live.type, live.data);
-        if (kind != TPathKind::None) return SameFileValue(kind, a, b, wow64Server);
-        return expected.type == live.type && SameText(a, b);
+        if (kind != TPathKind::None) return CompareFileValues(kind, a, b, wow64Server);
+        return expected.type == live.type && SameText(a, b) ? TMatch::Equal : TMatch::Different;
     }
-    if (expected.type != live.type) return false;
-    if (expected.type == REG_MULTI_SZ) return Units(expected.data) == Units(live.data);
-    return expected.data == live.data;
+    if (expected.type != live.type) return TMatch::Different;
+    if (expected.type == REG_MULTI_SZ) return Units(expected.data) == Units(live.data) ? TMatch::Equal : TMatch::Different;
+    return expected.data == live.data ? TMatch::Equal : TMatch::Different;
 }
 
 std::string ViewSuffix(bool otherView, bool wow64) {
@@ -406,7 +406,8 @@ TVerifyResult CompareWithLive(const TCapture& capture) {
             ++result.compared;
             const TPathKind kind = place == TPlace::Classes ? PathKindOf(path, value.name) : TPathKind::None;
             const TLiveValue live = read.Read(value.name);
-            if (SameValue(value, live, kind, capture.wow64)) {
+            const TMatch match = CompareValue(value, live, kind, capture.wow64);
+            if (match == TMatch::Equal) {
                 ++result.equal;
                 ++present;
                 continue;
@@ -431,12 +432,10 @@ TVerifyResult CompareWithLive(const TCapture& capture) {
             }
             // A class's server or a type library's file that is another
             // file (not merely other arguments or another resource).
-            if (d.kind == TVerifyDifference::TKind::Different && IsString(live.type) && IsString(value.type) &&
-                (kind == TPathKind::Server || kind == TPathKind::LocalServer || kind == TPathKind::TypeLibrary)) {
-                const std::wstring foundFile = SplitFileValue(kind, StringOf(live.type, live.data)).file;
-                if (!SameFile(SplitFileValue(kind, StringOf(value.type, value.data)).file, foundFile, capture.wow64)) {
-                    d.kind = TVerifyDifference::TKind::OtherFile;
-                    if (result.otherFile.empty()) result.otherFile = qv::WideToUtf8(foundFile);
+            if (d.kind == TVerifyDifference::TKind::Different && match == TMatch::OtherFile) {
+                d.kind = TVerifyDifference::TKind::OtherFile;
+                if (result.otherFile.empty()) {
+                    result.otherFile = qv::WideToUtf8(SplitFileValue(kind, StringOf(live.type, live.data)).file);
                 }
             }
             result.differences.push_back(std::move(d));
