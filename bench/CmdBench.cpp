@@ -284,12 +284,15 @@ bool BenchVerify(const std::string& runner) {
     // helper, and the comparison with the live registry, in this process.
     double captureMs = 0, compareMs = 0;
     size_t compared = 0;
+    engine::TCapture first, last;  // another file's registration, and its own
     {
         engine::THelperSession helpers;
         const engine::TRegContext context;
         for (const std::string& file : made.files) {
             const double start = NowMs();
             const engine::TCapture capture = engine::CaptureFile(file, context);
+            if (&file == &made.files.front()) first = capture;
+            if (&file == &made.files.back()) last = capture;
             const double captured = NowMs();
             const engine::TVerifyResult result = engine::CompareWithLive(capture);
             compareMs += NowMs() - captured;
@@ -299,6 +302,16 @@ bool BenchVerify(const std::string& runner) {
             if (result.state != (last ? engine::TVerifyState::Registered : engine::TVerifyState::OtherFile)) ++failures;
         }
     }
+    // One comparison alone, repeated: of a registered file (the values
+    // compare as text), and of one registered to another file (both files
+    // opened for their identity).
+    auto eachUs = [](const engine::TCapture& capture) {
+        const int rounds = 200;
+        const double start = NowMs();
+        for (int i = 0; i < rounds; ++i) engine::CompareWithLive(capture);
+        return (NowMs() - start) * 1000 / rounds;
+    };
+    const double registeredUs = eachUs(last), otherUs = eachUs(first);
     TimedRun(runner, registerRun + " --unregister");
 
     bench::PrintHeadline("cmd-verify/register", pairs.PairedRatio(), 2.0,
@@ -311,6 +324,8 @@ bool BenchVerify(const std::string& runner) {
                 "%s (%zu values, %.1f us each)\n",
                 kServers, Ms(captureMs).c_str(), Ms(compareMs).c_str(), compared,
                 compared ? compareMs * 1000 / static_cast<double>(compared) : 0.0);
+    std::printf("  one comparison repeated: a registered file %.0f us, a file registered to another %.0f us\n",
+                registeredUs, otherUs);
     if (failures) std::printf("  warning: %d failure(s) during the measurements\n", failures);
     std::fflush(stdout);
     RemoveServerBatch(made);

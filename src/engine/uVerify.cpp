@@ -155,18 +155,44 @@ TFileValue SplitFileValue(TPathKind kind, const std::wstring& text) {
     return value;
 }
 
+// A file's identity on disk: its volume's serial number and its index
+// there. The 128-bit form (Windows 8 and later, and the file systems whose
+// 64-bit index is not unique) is asked first, the 64-bit one otherwise.
 struct TFileIdentity {
-    DWORD volume = 0, high = 0, low = 0;
+    bool wide = false;
+    ULONGLONG volume = 0;
+    BYTE index[16] = {};
+    bool operator==(const TFileIdentity& o) const {
+        return wide == o.wide && volume == o.volume && std::memcmp(index, o.index, sizeof index) == 0;
+    }
 };
+
+// FileIdInfo, which the Windows 7 headers do not declare.
+const FILE_INFO_BY_HANDLE_CLASS kFileIdInfo = static_cast<FILE_INFO_BY_HANDLE_CLASS>(18);
 
 bool FileIdentityOf(const std::wstring& path, TFileIdentity& id) {
     HANDLE file = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
+    bool ok = GetFileType(file) == FILE_TYPE_DISK;
+    // FILE_ID_INFO, declared here for the Windows 7 headers.
+    struct {
+        ULONGLONG volume;
+        BYTE index[16];
+    } wide;
     BY_HANDLE_FILE_INFORMATION info;
-    const bool ok = GetFileType(file) == FILE_TYPE_DISK && GetFileInformationByHandle(file, &info);
+    if (ok && GetFileInformationByHandleEx(file, kFileIdInfo, &wide, sizeof wide)) {
+        id.wide = true;
+        id.volume = wide.volume;
+        std::memcpy(id.index, wide.index, sizeof id.index);
+    } else if (ok && GetFileInformationByHandle(file, &info)) {
+        id.volume = info.dwVolumeSerialNumber;
+        std::memcpy(id.index, &info.nFileIndexLow, 4);
+        std::memcpy(id.index + 4, &info.nFileIndexHigh, 4);
+    } else {
+        ok = false;
+    }
     CloseHandle(file);
-    if (ok) id = TFileIdentity{info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
     return ok;
 }
 
@@ -187,7 +213,7 @@ bool SameFile(const std::wstring& a, const std::wstring& b, bool wow64Server) {
     if (a.empty() || b.empty()) return false;
     TFileIdentity idA, idB;
     return FileIdentityOf(ClientView(a, wow64Server), idA) && FileIdentityOf(ClientView(b, wow64Server), idB) &&
-           idA.volume == idB.volume && idA.high == idB.high && idA.low == idB.low;
+           idA == idB;
 }
 
 // How a value compares.
