@@ -80,7 +80,8 @@ TEST(Verify, WalksOneServerThroughEveryState) {
     const std::string libid = std::string("TypeLib\\") + ts::kTestLibLibidString;
     const std::string version = libid + "\\" + ts::kTestLibVersionString;
     std::vector<TServer> servers = {
-        {sizeof(void*) == 8 ? "x64\\OkServer.dll" : ts::kOkServerFile, ts::kOkServerInprocKey,
+        // The test data of the 64-bit build holds the 64-bit server.
+        {ts::kOkServerFile, ts::kOkServerInprocKey,
          ts::kOkServerThreadingModelValue, ts::kOkServerInprocKey},
     };
     // The test type library is a 32-bit one: the 32-bit tests have its helper.
