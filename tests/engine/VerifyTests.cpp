@@ -99,7 +99,7 @@ TEST(Verify, WalksOneServerThroughEveryState) {
     engine::THelperSession helpers;
     for (const TServer& server : servers) {
         SCOPED_TRACE(server.file);
-        const std::string fileName = std::string(server.file).substr(std::string(server.file).find_last_of('\\') + 1);
+        const std::string fileName = server.file;
         const std::string own = MakeTempDir("verify-own-" + fileName) + fileName;
         const std::string copy = MakeTempDir("verify-copy-" + fileName) + fileName;
         ASSERT_TRUE(CopyTo(TestDataDir() + server.file, own));
