@@ -155,25 +155,45 @@ TFileValue SplitFileValue(TPathKind kind, const std::wstring& text) {
     return value;
 }
 
+// A file's identity on disk: its volume's serial number and its index
+// there. The 128-bit form (Windows 8 and later, and the file systems whose
+// 64-bit index is not unique) is asked first, the 64-bit one otherwise.
 struct TFileIdentity {
-    DWORD volume = 0, high = 0, low = 0;
+    bool wide = false;
+    ULONGLONG volume = 0;
+    BYTE index[16] = {};
+    bool operator==(const TFileIdentity& o) const {
+        return wide == o.wide && volume == o.volume && std::memcmp(index, o.index, sizeof index) == 0;
+    }
 };
+
+// FileIdInfo, which the Windows 7 headers do not declare.
+const FILE_INFO_BY_HANDLE_CLASS kFileIdInfo = static_cast<FILE_INFO_BY_HANDLE_CLASS>(18);
 
 bool FileIdentityOf(const std::wstring& path, TFileIdentity& id) {
     HANDLE file = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
+    bool ok = GetFileType(file) == FILE_TYPE_DISK;
+    // FILE_ID_INFO, declared here for the Windows 7 headers.
+    struct {
+        ULONGLONG volume;
+        BYTE index[16];
+    } wide;
     BY_HANDLE_FILE_INFORMATION info;
-    const bool ok = GetFileType(file) == FILE_TYPE_DISK && GetFileInformationByHandle(file, &info);
+    if (ok && GetFileInformationByHandleEx(file, kFileIdInfo, &wide, sizeof wide)) {
+        id.wide = true;
+        id.volume = wide.volume;
+        std::memcpy(id.index, wide.index, sizeof id.index);
+    } else if (ok && GetFileInformationByHandle(file, &info)) {
+        id.volume = info.dwVolumeSerialNumber;
+        std::memcpy(id.index, &info.nFileIndexLow, 4);
+        std::memcpy(id.index + 4, &info.nFileIndexHigh, 4);
+    } else {
+        ok = false;
+    }
     CloseHandle(file);
-    if (ok) id = TFileIdentity{info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
     return ok;
-}
-
-std::wstring LongName(const std::wstring& path) {
-    wchar_t buffer[MAX_PATH * 2];
-    const DWORD length = GetLongPathNameW(path.c_str(), buffer, MAX_PATH * 2);
-    return length > 0 && length < MAX_PATH * 2 ? std::wstring(buffer, length) : path;
 }
 
 // The name a client of the server's bitness opens: a 64-bit server's
@@ -184,23 +204,29 @@ std::wstring ClientView(const std::wstring& path, bool wow64Server) {
     return qv::Utf8ToWide(NativeViewOf(qv::WideToUtf8(path)));
 }
 
-// True when the two names are one file: one name in any spelling (case,
-// short 8.3 names), or two names of one file on disk (its volume and index).
+// True when the two names are one file: one spelling but for case, or,
+// when both exist, one file on disk (its volume and index), which every
+// name of it shares (short 8.3 names, hard links, other spellings). A name
+// that does not exist equals only its own spelling.
 bool SameFile(const std::wstring& a, const std::wstring& b, bool wow64Server) {
     if (SameText(a, b)) return true;
     if (a.empty() || b.empty()) return false;
-    const std::wstring viewA = ClientView(a, wow64Server), viewB = ClientView(b, wow64Server);
-    if (SameText(LongName(viewA), LongName(viewB))) return true;
     TFileIdentity idA, idB;
-    return FileIdentityOf(viewA, idA) && FileIdentityOf(viewB, idB) && idA.volume == idB.volume &&
-           idA.high == idB.high && idA.low == idB.low;
+    return FileIdentityOf(ClientView(a, wow64Server), idA) && FileIdentityOf(ClientView(b, wow64Server), idB) &&
+           idA == idB;
 }
 
-// True when the two values name the same file in the same way: the same
-// file, arguments and resource number.
-bool SameFileValue(TPathKind kind, const std::wstring& expected, const std::wstring& found, bool wow64Server) {
+// How a value compares.
+enum class TMatch : std::uint8_t { Equal, OtherFile, Different };
+
+// Two values that name files: equal when they name the same file with the
+// same arguments and resource number; another file when the files differ.
+TMatch CompareFileValues(TPathKind kind, const std::wstring& expected, const std::wstring& found, bool wow64Server) {
     const TFileValue a = SplitFileValue(kind, expected), b = SplitFileValue(kind, found);
-    return a.resource == b.resource && SameText(a.arguments, b.arguments) && SameFile(a.file, b.file, wow64Server);
+    if (!SameFile(a.file, b.file, wow64Server)) {
+        return kind == TPathKind::Folder ? TMatch::Different : TMatch::OtherFile;
+    }
+    return a.resource == b.resource && SameText(a.arguments, b.arguments) ? TMatch::Equal : TMatch::Different;
 }
 
 // ---------------------------------------------------------------------------
@@ -312,16 +338,16 @@ bool Ignored(const std::string& classesPath) {
     return StartsWithFolder(classesPath, "Component Categories", rest) && !rest.empty();
 }
 
-bool SameValue(const TCapturedValue& expected, const TLiveValue& live, TPathKind kind, bool wow64Server) {
-    if (!live.present) return false;
+TMatch CompareValue(const TCapturedValue& expected, const TLiveValue& live, TPathKind kind, bool wow64Server) {
+    if (!live.present) return TMatch::Different;
     if (IsString(expected.type) && IsString(live.type)) {
         const std::wstring a = StringOf(expected.type, expected.data), b = StringOf(live.type, live.data);
-        if (kind != TPathKind::None) return SameFileValue(kind, a, b, wow64Server);
-        return expected.type == live.type && SameText(a, b);
+        if (kind != TPathKind::None) return CompareFileValues(kind, a, b, wow64Server);
+        return expected.type == live.type && SameText(a, b) ? TMatch::Equal : TMatch::Different;
     }
-    if (expected.type != live.type) return false;
-    if (expected.type == REG_MULTI_SZ) return Units(expected.data) == Units(live.data);
-    return expected.data == live.data;
+    if (expected.type != live.type) return TMatch::Different;
+    if (expected.type == REG_MULTI_SZ) return Units(expected.data) == Units(live.data) ? TMatch::Equal : TMatch::Different;
+    return expected.data == live.data ? TMatch::Equal : TMatch::Different;
 }
 
 std::string ViewSuffix(bool otherView, bool wow64) {
@@ -406,7 +432,8 @@ TVerifyResult CompareWithLive(const TCapture& capture) {
             ++result.compared;
             const TPathKind kind = place == TPlace::Classes ? PathKindOf(path, value.name) : TPathKind::None;
             const TLiveValue live = read.Read(value.name);
-            if (SameValue(value, live, kind, capture.wow64)) {
+            const TMatch match = CompareValue(value, live, kind, capture.wow64);
+            if (match == TMatch::Equal) {
                 ++result.equal;
                 ++present;
                 continue;
@@ -431,12 +458,10 @@ TVerifyResult CompareWithLive(const TCapture& capture) {
             }
             // A class's server or a type library's file that is another
             // file (not merely other arguments or another resource).
-            if (d.kind == TVerifyDifference::TKind::Different && IsString(live.type) && IsString(value.type) &&
-                (kind == TPathKind::Server || kind == TPathKind::LocalServer || kind == TPathKind::TypeLibrary)) {
-                const std::wstring foundFile = SplitFileValue(kind, StringOf(live.type, live.data)).file;
-                if (!SameFile(SplitFileValue(kind, StringOf(value.type, value.data)).file, foundFile, capture.wow64)) {
-                    d.kind = TVerifyDifference::TKind::OtherFile;
-                    if (result.otherFile.empty()) result.otherFile = qv::WideToUtf8(foundFile);
+            if (d.kind == TVerifyDifference::TKind::Different && match == TMatch::OtherFile) {
+                d.kind = TVerifyDifference::TKind::OtherFile;
+                if (result.otherFile.empty()) {
+                    result.otherFile = qv::WideToUtf8(SplitFileValue(kind, StringOf(live.type, live.data)).file);
                 }
             }
             result.differences.push_back(std::move(d));

@@ -66,7 +66,16 @@ const char* VerifyStateText(TVerifyState state);
 TVerifyResult VerifyFile(const std::string& path, const TRegContext& context);
 
 // The comparison alone: the capture against the live registry of this
-// computer, in the capture's view.
+// computer, in the capture's view (`wow64`: the 32-bit view; keys marked
+// `otherView` in the other one). Classes keys (HKEY_CLASSES_ROOT, and
+// Software\Classes of HKEY_LOCAL_MACHINE or HKEY_CURRENT_USER) are read in
+// the merged classes root; other HKEY_LOCAL_MACHINE keys where they stand;
+// other HKEY_CURRENT_USER keys and HKEY_USERS keys, which belong to the
+// account that registered, and component category descriptions, which any
+// server of the category rewrites in its own language, are not compared.
+// Each key is opened once. The state is the first that holds: NotVerified
+// (a capture that is not clean), Registered (no difference), NotRegistered
+// (nothing present), UserOverride, OtherFile, Partly.
 TVerifyResult CompareWithLive(const TCapture& capture);
 
 // One result as a JSON object on one line (UTF-8): file, state, counts,

@@ -80,7 +80,8 @@ TEST(Verify, WalksOneServerThroughEveryState) {
     const std::string libid = std::string("TypeLib\\") + ts::kTestLibLibidString;
     const std::string version = libid + "\\" + ts::kTestLibVersionString;
     std::vector<TServer> servers = {
-        {sizeof(void*) == 8 ? "x64\\OkServer.dll" : ts::kOkServerFile, ts::kOkServerInprocKey,
+        // The test data of the 64-bit build holds the 64-bit server.
+        {ts::kOkServerFile, ts::kOkServerInprocKey,
          ts::kOkServerThreadingModelValue, ts::kOkServerInprocKey},
     };
     // The test type library is a 32-bit one: the 32-bit tests have its helper.
@@ -98,7 +99,7 @@ TEST(Verify, WalksOneServerThroughEveryState) {
     engine::THelperSession helpers;
     for (const TServer& server : servers) {
         SCOPED_TRACE(server.file);
-        const std::string fileName = std::string(server.file).substr(std::string(server.file).find_last_of('\\') + 1);
+        const std::string fileName = server.file;
         const std::string own = MakeTempDir("verify-own-" + fileName) + fileName;
         const std::string copy = MakeTempDir("verify-copy-" + fileName) + fileName;
         ASSERT_TRUE(CopyTo(TestDataDir() + server.file, own));
