@@ -223,9 +223,11 @@ TEST_F(MainWindow, EnablingRules) {
                                        "RegistryRunRegistry", "HelpContents", "HelpTipOfTheDay", "HelpOnTheWeb",
                                        "HelpSendEmail", "HelpAbout"};
     const std::set<std::string> open{"FileClose", "FileSave", "FileSaveAs", "FileAddFile"};
-    const std::set<std::string> rows{"EditClearAll", "RegistryRegisterAll", "RegistryUnregisterAll"};
+    const std::set<std::string> rows{"EditClearAll", "RegistryRegisterAll", "RegistryUnregisterAll", "RegistryVerifyAll",
+                                     "RegistryCapture"};
     const std::set<std::string> selected{"FileRemoveFile", "FileProperties", "EditCut", "EditCopy",
-                                         "RegistryRegisterSelected", "RegistryUnregisterSelected"};
+                                         "RegistryRegisterSelected", "RegistryUnregisterSelected",
+                                         "RegistryVerifySelected"};
     auto with = [](std::initializer_list<std::set<std::string>> parts, std::set<std::string> extra = {}) {
         for (auto& part : parts) extra.insert(part.begin(), part.end());
         return extra;
