@@ -28,8 +28,11 @@ struct TRawValue {
 // Key path below the tree's top ("" for the top itself) -> its values.
 using TTree = std::map<std::wstring, std::vector<TRawValue>>;
 
-// `complete`, when given, is cleared when any part could not be read.
-void ReadTree(HKEY key, const std::wstring& path, TTree& tree, bool* complete = nullptr) {
+// `complete`, when given, is cleared when any part could not be read. Keys
+// named in `skip` are not read (nor the keys below them): their paths go
+// to `skipped`.
+void ReadTree(HKEY key, const std::wstring& path, TTree& tree, bool* complete = nullptr,
+              const std::set<std::wstring>* skip = nullptr, std::vector<std::wstring>* skipped = nullptr) {
     bool unused = true;
     bool& whole = complete ? *complete : unused;
     std::vector<TRawValue>& values = tree[path];
@@ -58,12 +61,17 @@ void ReadTree(HKEY key, const std::wstring& path, TTree& tree, bool* complete = 
             continue;
         }
         const std::wstring child(subName.data(), length);
+        const std::wstring childPath = path.empty() ? child : path + L"\\" + child;
+        if (skip && skip->count(childPath)) {
+            skipped->push_back(childPath);
+            continue;
+        }
         HKEY sub = nullptr;
         if (RegOpenKeyExW(key, child.c_str(), 0, KEY_READ, &sub) != ERROR_SUCCESS) {
             whole = false;
             continue;
         }
-        ReadTree(sub, path.empty() ? child : path + L"\\" + child, tree, complete);
+        ReadTree(sub, childPath, tree, complete, skip, skipped);
         RegCloseKey(sub);
     }
 }
@@ -313,15 +321,12 @@ public:
             removedStale_ = true;
             Make();
         }
+        Fired();
         for (int i = 0; ok_ && i < 4; ++i) {
-            if (armed_[i] && WaitForSingleObject(written_[i], 0) == WAIT_TIMEOUT) continue;
             // Not armed (a notification that could not be set) or written:
             // read and put back.
-            after_[i].clear();
-            bool complete = true;
-            ReadTree(keys_[i], L"", after_[i], &complete);
-            if (!complete) ok_ = false;
-            read_[i] = true;
+            if (!fired_[i]) continue;
+            ReadRoot(i);
             if (ok_) PutBack(i);
         }
         if (!ok_) {
@@ -336,21 +341,15 @@ public:
         return true;
     }
 
-    // Puts every root the capture wrote to back to its seed (read by
-    // Difference, or now for a root written but not read), and arms it
-    // again. A root that cannot be put back gives up the whole set.
+    // Puts every root the capture wrote to (as Difference read it) back to
+    // its seed, and arms it again. A root that cannot be put back gives up
+    // the whole set.
     void Clean() {
         Restore();
+        // A root written but not read (the server's code did not run) is
+        // put back by the next Prepare, which sees its notification.
         for (int i = 0; made_ && ok_ && i < 4; ++i) {
-            if (!read_[i]) {
-                if (armed_[i] && WaitForSingleObject(written_[i], 0) == WAIT_TIMEOUT) continue;
-                after_[i].clear();
-                bool complete = true;
-                ReadTree(keys_[i], L"", after_[i], &complete);
-                if (!complete) ok_ = false;
-                read_[i] = true;
-            }
-            if (ok_) PutBack(i);
+            if (read_[i]) PutBack(i);
         }
         if (made_ && !ok_) Remove();
     }
@@ -361,6 +360,11 @@ public:
         Restore();
         if (!made_) return;
         made_ = false;
+        for (TSealed& sealed : sealed_) {
+            if (sealed.key) RegCloseKey(sealed.key);
+            sealed.key = nullptr;
+            sealed.armed = false;
+        }
         for (int i = 0; i < 4; ++i) {
             if (!keys_[i]) continue;
             RegCloseKey(keys_[i]);
@@ -480,16 +484,13 @@ public:
     std::vector<TCapturedKey> Difference() {
         std::vector<TCapturedKey> keys;
         const TTree* seeds = SeedTrees();
+        Fired();
         for (int i = 0; i < 4; ++i) {
-            if (!keys_[i] || (armed_[i] && WaitForSingleObject(written_[i], 0) == WAIT_TIMEOUT)) continue;
-            TTree& after = after_[i];
-            after.clear();
-            bool complete = true;
-            ReadTree(keys_[i], L"", after, &complete);
+            if (!keys_[i] || !fired_[i]) continue;
             // A key that could not be read cannot be put back: the set is
             // given up after the capture.
-            if (!complete) ok_ = false;
-            read_[i] = true;
+            ReadRoot(i);
+            const TTree& after = after_[i];
             for (const auto& entry : after) {
                 if (entry.first.empty()) continue;
                 auto seeded = seeds[i].find(entry.first);
@@ -557,6 +558,108 @@ private:
             }
             Arm(i);
         }
+        sealed_.clear();
+        for (const wchar_t* seed : kSeedClasses) {
+            if (!seeds[0].count(seed)) continue;
+            sealed_.emplace_back();
+            sealed_.back().path = seed;
+            Seal(sealed_.back());
+        }
+    }
+
+    // The seed classes below the HKEY_CLASSES_ROOT root, each watched on its
+    // own: registrations read them and do not write them, so they are
+    // rarely read back. A subtree whose notification has not fired since
+    // it was put back, and whose key was not deleted (a notification does
+    // not tell that), holds its seed.
+    struct TSealed {
+        std::wstring path;
+        HKEY key = nullptr;
+        HANDLE changed = nullptr;  // manual-reset event of the notification
+        bool armed = false;
+        bool fired = true;    // as Fired found it
+        bool read = false;    // read with its root, not taken from the seed: seal again
+    };
+
+    // Opens the seed class's key afresh (it may have been made again) and
+    // arms it.
+    void Seal(TSealed& sealed) {
+        if (sealed.key) RegCloseKey(sealed.key);
+        sealed.key = nullptr;
+        sealed.armed = false;
+        sealed.read = false;
+        if (!sealed.changed) sealed.changed = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        if (!sealed.changed || !keys_[0] ||
+            RegOpenKeyExW(keys_[0], sealed.path.c_str(), 0, KEY_READ, &sealed.key) != ERROR_SUCCESS) {
+            sealed.key = nullptr;
+            return;
+        }
+        ResetEvent(sealed.changed);
+        sealed.armed = RegNotifyChangeKeyValue(sealed.key, TRUE, REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET,
+                                               sealed.changed, TRUE) == ERROR_SUCCESS;
+    }
+
+    // Which roots and seed classes were written since they were armed (or
+    // are not armed): one wait for all of them, then one more for each that
+    // was.
+    void Fired() {
+        HANDLE events[4 + sizeof kSeedClasses / sizeof kSeedClasses[0]];
+        bool* fired[4 + sizeof kSeedClasses / sizeof kSeedClasses[0]];
+        DWORD count = 0;
+        for (int i = 0; i < 4; ++i) {
+            fired_[i] = !armed_[i];
+            if (!armed_[i]) continue;
+            events[count] = written_[i];
+            fired[count++] = &fired_[i];
+        }
+        for (TSealed& sealed : sealed_) {
+            sealed.fired = !sealed.armed;
+            if (!sealed.armed) continue;
+            events[count] = sealed.changed;
+            fired[count++] = &sealed.fired;
+        }
+        while (count) {
+            const DWORD result = WaitForMultipleObjects(count, events, FALSE, 0);
+            if (result == WAIT_TIMEOUT) break;
+            if (result >= WAIT_OBJECT_0 + count) {
+                // The wait failed: everything counts as written.
+                for (DWORD k = 0; k < count; ++k) *fired[k] = true;
+                break;
+            }
+            const DWORD k = result - WAIT_OBJECT_0;
+            *fired[k] = true;
+            events[k] = events[count - 1];
+            fired[k] = fired[count - 1];
+            --count;
+        }
+    }
+
+    // Reads root `i` into after_[i]; a seed class still sealed is taken
+    // from the seed instead. A key that cannot be read gives up the set.
+    void ReadRoot(int i) {
+        TTree& after = after_[i];
+        after.clear();
+        std::set<std::wstring> skip;
+        if (i == 0) {
+            for (TSealed& sealed : sealed_) {
+                sealed.read = !(sealed.armed && !sealed.fired &&
+                                RegQueryInfoKeyW(sealed.key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                                 nullptr, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS);
+                if (!sealed.read) skip.insert(sealed.path);
+            }
+        }
+        bool complete = true;
+        std::vector<std::wstring> skipped;
+        ReadTree(keys_[i], L"", after, &complete, &skip, &skipped);
+        if (!complete) ok_ = false;
+        const TTree& seed = SeedTrees()[i];
+        for (const std::wstring& path : skipped) {
+            for (auto entry = seed.lower_bound(path);
+                 entry != seed.end() && (entry->first == path || IsBelowW(entry->first, path)); ++entry) {
+                after[entry->first] = entry->second;
+            }
+        }
+        read_[i] = true;
     }
 
     // Whatever is written below the root from now on signals its event; a
@@ -659,6 +762,11 @@ private:
         after.clear();
         read_[i] = false;
         Arm(i);
+        if (i == 0) {
+            for (TSealed& sealed : sealed_) {
+                if (sealed.read || !sealed.armed) Seal(sealed);
+            }
+        }
     }
 
     static int OwnView() { return sizeof(void*) == 8 ? 1 : 0; }
@@ -684,7 +792,9 @@ private:
     HANDLE written_[4] = {};   // signalled when anything below a root is written
     bool armed_[4] = {};
     bool read_[4] = {};        // the root was read after the server ran, into after_
+    bool fired_[4] = {};       // as Fired found it
     TTree after_[4];
+    std::vector<TSealed> sealed_;
 };
 
 void PutU32(std::string& out, std::uint32_t value) {
