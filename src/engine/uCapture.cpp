@@ -28,11 +28,18 @@ struct TRawValue {
 // Key path below the tree's top ("" for the top itself) -> its values.
 using TTree = std::map<std::wstring, std::vector<TRawValue>>;
 
-void ReadTree(HKEY key, const std::wstring& path, TTree& tree) {
+// `complete`, when given, is cleared when any part could not be read. Keys
+// named in `skip` are not read (nor the keys below them): their paths go
+// to `skipped`.
+void ReadTree(HKEY key, const std::wstring& path, TTree& tree, bool* complete = nullptr,
+              const std::set<std::wstring>* skip = nullptr, std::vector<std::wstring>* skipped = nullptr) {
+    bool unused = true;
+    bool& whole = complete ? *complete : unused;
     std::vector<TRawValue>& values = tree[path];
     DWORD subkeys = 0, maxSubkey = 0, count = 0, maxName = 0, maxData = 0;
     if (RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, &maxSubkey, nullptr, &count, &maxName, &maxData,
                          nullptr, nullptr) != ERROR_SUCCESS) {
+        whole = false;
         return;
     }
     std::vector<wchar_t> name(maxName + 2);
@@ -40,6 +47,7 @@ void ReadTree(HKEY key, const std::wstring& path, TTree& tree) {
     for (DWORD i = 0; i < count; ++i) {
         DWORD nameLength = static_cast<DWORD>(name.size()), dataSize = static_cast<DWORD>(data.size()), type = 0;
         if (RegEnumValueW(key, i, name.data(), &nameLength, nullptr, &type, data.data(), &dataSize) != ERROR_SUCCESS) {
+            whole = false;
             continue;
         }
         values.push_back(TRawValue{std::wstring(name.data(), nameLength), type,
@@ -49,12 +57,21 @@ void ReadTree(HKEY key, const std::wstring& path, TTree& tree) {
     for (DWORD i = 0; i < subkeys; ++i) {
         DWORD length = static_cast<DWORD>(subName.size());
         if (RegEnumKeyExW(key, i, subName.data(), &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
+            whole = false;
             continue;
         }
         const std::wstring child(subName.data(), length);
+        const std::wstring childPath = path.empty() ? child : path + L"\\" + child;
+        if (skip && skip->count(childPath)) {
+            skipped->push_back(childPath);
+            continue;
+        }
         HKEY sub = nullptr;
-        if (RegOpenKeyExW(key, child.c_str(), 0, KEY_READ, &sub) != ERROR_SUCCESS) continue;
-        ReadTree(sub, path.empty() ? child : path + L"\\" + child, tree);
+        if (RegOpenKeyExW(key, child.c_str(), 0, KEY_READ, &sub) != ERROR_SUCCESS) {
+            whole = false;
+            continue;
+        }
+        ReadTree(sub, childPath, tree, complete, skip, skipped);
         RegCloseKey(sub);
     }
 }
@@ -273,102 +290,121 @@ const TTree* SeedTrees() {
     return trees;
 }
 
-// One capture's scratch keys and redirection. Every way out of the capture
-// removes the redirection and deletes the keys (the destructor).
+// The process's scratch keys and the redirection to them. They are made and
+// seeded at the first capture and kept for the life of the process: after
+// each capture every root the server wrote to is put back to exactly its
+// seed (what the server added is deleted, seed values it changed or deleted
+// are written again), so every capture starts from the seed without the
+// cost of creating, seeding and deleting the keys each time. A root that
+// cannot be put back is given up: the whole set is deleted and the next
+// capture makes a fresh one. Remove deletes them; the process does so before
+// it ends (a helper that crashed leaves them to the next capture's removal
+// of stale keys, or to the program, which deletes the keys of a helper it
+// stopped).
 class TScratch {
 public:
-    explicit TScratch(unsigned number) {
-        RemoveStale();
-        base_ = std::wstring(kScratchParent) + L"\\" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-                std::to_wstring(number);
-        const TTree* seeds = SeedTrees();
-        // Opened before anything is redirected: the real HKEY_CURRENT_USER.
-        for (int i = 0; i < 4; ++i) {
-            const std::wstring path = base_ + L"\\" + kScratchNames[i];
-            if (RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                                nullptr, &keys_[i], nullptr) != ERROR_SUCCESS) {
-                keys_[i] = nullptr;
-                ok_ = false;
-                continue;
-            }
-            const DWORD one = 1;
-            if (RegSetValueExW(keys_[i], kCanary, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), sizeof one) !=
-                ERROR_SUCCESS) {
-                ok_ = false;
-            }
-            // A key without values that the next key lies below is made
-            // with it.
-            for (auto entry = seeds[i].begin(); entry != seeds[i].end(); ++entry) {
-                if (entry->first.empty()) continue;
-                auto next = std::next(entry);
-                if (entry->second.empty() && next != seeds[i].end() && next->first.size() > entry->first.size() &&
-                    next->first.compare(0, entry->first.size(), entry->first) == 0 &&
-                    next->first[entry->first.size()] == L'\\') {
-                    continue;
-                }
-                HKEY key = nullptr;
-                if (RegCreateKeyExW(keys_[i], entry->first.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key,
-                                    nullptr) != ERROR_SUCCESS) {
-                    ok_ = false;
-                    continue;
-                }
-                for (const TRawValue& value : entry->second) {
-                    RegSetValueExW(key, value.name.c_str(), 0, value.type,
-                                   reinterpret_cast<const BYTE*>(value.data.data()), static_cast<DWORD>(value.data.size()));
-                }
-                RegCloseKey(key);
-            }
-            // Whatever is written below the root from now on signals its
-            // event; a root whose event stays unsignalled holds its seed.
-            static HANDLE written[4] = {};
-            if (!written[i]) written[i] = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-            written_[i] = written[i];
-            if (written_[i]) {
-                ResetEvent(written_[i]);
-                armed_[i] = RegNotifyChangeKeyValue(keys_[i], TRUE, REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET,
-                                                    written_[i], TRUE) == ERROR_SUCCESS;
-            }
+    static TScratch& Instance() {
+        static TScratch scratch;
+        return scratch;
+    }
+    ~TScratch() { Remove(); }
+    TScratch(const TScratch&) = delete;
+    TScratch& operator=(const TScratch&) = delete;
+
+    // Readies the keys for a capture: made and seeded when there are none,
+    // a root written since it was last put back (by anything, at any time)
+    // put back now; every root armed to tell whether the server writes to
+    // it. False when the keys could not be made.
+    bool Prepare() {
+        if (!made_) {
+            if (!removedStale_) RemoveStale(0);
+            removedStale_ = true;
+            Make();
         }
-        if (!ok_) return;
+        Fired();
+        for (int i = 0; ok_ && i < 4; ++i) {
+            // Not armed (a notification that could not be set) or written:
+            // read and put back.
+            if (!fired_[i]) continue;
+            ReadRoot(i);
+            if (ok_) PutBack(i);
+        }
+        if (!ok_) {
+            Remove();
+            Make();
+            if (!ok_) return false;
+        }
         // Both registry views: the system's own code may write the other one
         // (a 32-bit process's type library registration mirrors its
         // interfaces into the 64-bit view) past any redirection.
         TLiveWatch::Instance().Refresh();
+        return true;
     }
 
-    // The keys are deleted one by one, deepest first, as the capture read
-    // them (or as seeded, for a root nothing was written to); anything left
-    // over (written after they were read) is deleted as a whole tree.
-    ~TScratch() {
+    // Puts every root the capture wrote to (as Difference read it) back to
+    // its seed, and arms it again. A root that cannot be put back gives up
+    // the whole set.
+    void Clean() {
         Restore();
-        const TTree* seeds = SeedTrees();
+        // A root written but not read (the server's code did not run) is
+        // put back by the next Prepare, which sees its notification.
+        for (int i = 0; made_ && ok_ && i < 4; ++i) {
+            if (read_[i]) PutBack(i);
+        }
+        if (made_ && !ok_) Remove();
+    }
+
+    // Deletes the keys and the parents no other process uses; the next
+    // capture makes them afresh.
+    void Remove() {
+        Restore();
+        if (!made_) return;
+        made_ = false;
+        for (TSealed& sealed : sealed_) {
+            if (sealed.key) RegCloseKey(sealed.key);
+            sealed.key = nullptr;
+            sealed.armed = false;
+        }
         for (int i = 0; i < 4; ++i) {
             if (!keys_[i]) continue;
-            const TTree& tree = read_[i] ? after_[i] : seeds[i];
-            for (auto entry = tree.rbegin(); entry != tree.rend(); ++entry) {
-                if (!entry->first.empty()) RegDeleteKeyW(keys_[i], entry->first.c_str());
-            }
             RegCloseKey(keys_[i]);
-            RegDeleteKeyW(HKEY_CURRENT_USER, (base_ + L"\\" + kScratchNames[i]).c_str());
+            keys_[i] = nullptr;
         }
-        const LONG deleted = RegDeleteKeyW(HKEY_CURRENT_USER, base_.c_str());
-        if (deleted != ERROR_SUCCESS && deleted != ERROR_FILE_NOT_FOUND) {
-            RegDeleteTreeW(HKEY_CURRENT_USER, base_.c_str());
-            RegDeleteKeyW(HKEY_CURRENT_USER, base_.c_str());
-        }
+        RegDeleteTreeW(HKEY_CURRENT_USER, base_.c_str());
+        RegDeleteKeyW(HKEY_CURRENT_USER, base_.c_str());
         // The parent goes when no other capture uses it (it fails otherwise).
         RegDeleteKeyW(HKEY_CURRENT_USER, kScratchParent);
         RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\Quorvandel");
     }
-    TScratch(const TScratch&) = delete;
-    TScratch& operator=(const TScratch&) = delete;
 
-    bool Ok() const { return ok_; }
+    // Scratch keys of helpers that ended while they captured (a server that
+    // faulted on a thread of its own, a time-out): named "<pid>-<n>", they
+    // are deleted once no process of that id runs; with `only`, those of
+    // that process alone, which has ended.
+    static void RemoveStale(DWORD only) {
+        HKEY parent = nullptr;
+        if (RegOpenKeyExW(HKEY_CURRENT_USER, kScratchParent, 0, KEY_ALL_ACCESS, &parent) != ERROR_SUCCESS) return;
+        for (const std::wstring& name : SubkeyNames(parent)) {
+            const DWORD pid = static_cast<DWORD>(std::wcstoul(name.c_str(), nullptr, 10));
+            if (pid == GetCurrentProcessId() || (only && pid != only)) continue;
+            if (!only) {
+                HANDLE process = pid ? OpenProcess(SYNCHRONIZE, FALSE, pid) : nullptr;
+                const bool running = process && WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+                if (process) CloseHandle(process);
+                if (running) continue;
+            }
+            RegDeleteTreeW(parent, name.c_str());
+            RegDeleteKeyW(parent, name.c_str());
+        }
+        RegCloseKey(parent);
+        RegDeleteKeyW(HKEY_CURRENT_USER, kScratchParent);
+        RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\Quorvandel");
+    }
 
     // Redirects the four predefined keys of this process to the scratch
     // keys; once.
     void Redirect() {
-        if (redirected_ || !ok_) return;
+        if (redirected_ || !ok_ || !made_) return;
         redirected_ = true;
         for (int i = 0; i < 4; ++i) RegOverridePredefKey(kPredefined[i], keys_[i]);
         // Type libraries registered per user land in HKEY_CURRENT_USER's
@@ -448,11 +484,13 @@ public:
     std::vector<TCapturedKey> Difference() {
         std::vector<TCapturedKey> keys;
         const TTree* seeds = SeedTrees();
+        Fired();
         for (int i = 0; i < 4; ++i) {
-            if (!keys_[i] || (armed_[i] && WaitForSingleObject(written_[i], 0) == WAIT_TIMEOUT)) continue;
-            TTree& after = after_[i];
-            ReadTree(keys_[i], L"", after);
-            read_[i] = true;
+            if (!keys_[i] || !fired_[i]) continue;
+            // A key that could not be read cannot be put back: the set is
+            // given up after the capture.
+            ReadRoot(i);
+            const TTree& after = after_[i];
             for (const auto& entry : after) {
                 if (entry.first.empty()) continue;
                 auto seeded = seeds[i].find(entry.first);
@@ -488,31 +526,247 @@ public:
     }
 
 private:
-    std::wstring base_;
-    bool ok_ = true;
-    bool redirected_ = false;
-    HKEY keys_[4] = {};
-    HANDLE written_[4] = {};  // signalled when anything below a root is written
-    bool armed_[4] = {};
-    bool read_[4] = {};       // the root was read after the server ran, into after_
-    TTree after_[4];
-    // Scratch keys of helpers that ended while they captured (a server that
-    // faulted on a thread of its own, a time-out): named "<pid>-<n>", they
-    // are deleted once no process of that id runs.
-    static void RemoveStale() {
-        HKEY parent = nullptr;
-        if (RegOpenKeyExW(HKEY_CURRENT_USER, kScratchParent, 0, KEY_ALL_ACCESS, &parent) != ERROR_SUCCESS) return;
-        for (const std::wstring& name : SubkeyNames(parent)) {
-            const DWORD pid = static_cast<DWORD>(std::wcstoul(name.c_str(), nullptr, 10));
-            if (pid == GetCurrentProcessId()) continue;
-            HANDLE process = pid ? OpenProcess(SYNCHRONIZE, FALSE, pid) : nullptr;
-            const bool running = process && WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
-            if (process) CloseHandle(process);
-            if (running) continue;
-            RegDeleteTreeW(parent, name.c_str());
-            RegDeleteKeyW(parent, name.c_str());
+    TScratch() = default;
+
+    // Creates the four roots under a new name and seeds them; ok_ tells
+    // whether all of it was written.
+    void Make() {
+        ok_ = true;
+        made_ = true;
+        base_ = std::wstring(kScratchParent) + L"\\" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                std::to_wstring(++number_);
+        const TTree* seeds = SeedTrees();
+        // Opened while nothing is redirected: the real HKEY_CURRENT_USER.
+        for (int i = 0; i < 4; ++i) {
+            read_[i] = false;
+            after_[i].clear();
+            const std::wstring path = base_ + L"\\" + kScratchNames[i];
+            if (RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &keys_[i],
+                                nullptr) != ERROR_SUCCESS) {
+                keys_[i] = nullptr;
+                ok_ = false;
+                continue;
+            }
+            if (!SetCanary(keys_[i])) ok_ = false;
+            // A key without values that the next key lies below is made
+            // with it.
+            for (auto entry = seeds[i].begin(); entry != seeds[i].end(); ++entry) {
+                if (entry->first.empty()) continue;
+                auto next = std::next(entry);
+                if (entry->second.empty() && next != seeds[i].end() && IsBelowW(next->first, entry->first)) continue;
+                if (!WriteKey(keys_[i], entry->first, entry->second)) ok_ = false;
+            }
+            Arm(i);
         }
-        RegCloseKey(parent);
+        sealed_.clear();
+        for (const wchar_t* seed : kSeedClasses) {
+            if (!seeds[0].count(seed)) continue;
+            sealed_.emplace_back();
+            sealed_.back().path = seed;
+            Seal(sealed_.back());
+        }
+    }
+
+    // The seed classes below the HKEY_CLASSES_ROOT root, each watched on its
+    // own: registrations read them and do not write them, so they are
+    // rarely read back. A subtree whose notification has not fired since
+    // it was put back, and whose key was not deleted (a notification does
+    // not tell that), holds its seed.
+    struct TSealed {
+        std::wstring path;
+        HKEY key = nullptr;
+        HANDLE changed = nullptr;  // manual-reset event of the notification
+        bool armed = false;
+        bool fired = true;    // as Fired found it
+        bool read = false;    // read with its root, not taken from the seed: seal again
+    };
+
+    // Opens the seed class's key afresh (it may have been made again) and
+    // arms it.
+    void Seal(TSealed& sealed) {
+        if (sealed.key) RegCloseKey(sealed.key);
+        sealed.key = nullptr;
+        sealed.armed = false;
+        sealed.read = false;
+        if (!sealed.changed) sealed.changed = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        if (!sealed.changed || !keys_[0] ||
+            RegOpenKeyExW(keys_[0], sealed.path.c_str(), 0, KEY_READ, &sealed.key) != ERROR_SUCCESS) {
+            sealed.key = nullptr;
+            return;
+        }
+        ResetEvent(sealed.changed);
+        sealed.armed = RegNotifyChangeKeyValue(sealed.key, TRUE, REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET,
+                                               sealed.changed, TRUE) == ERROR_SUCCESS;
+    }
+
+    // Which roots and seed classes were written since they were armed (or
+    // are not armed): one wait for all of them, then one more for each that
+    // was.
+    void Fired() {
+        HANDLE events[4 + sizeof kSeedClasses / sizeof kSeedClasses[0]];
+        bool* fired[4 + sizeof kSeedClasses / sizeof kSeedClasses[0]];
+        DWORD count = 0;
+        for (int i = 0; i < 4; ++i) {
+            fired_[i] = !armed_[i];
+            if (!armed_[i]) continue;
+            events[count] = written_[i];
+            fired[count++] = &fired_[i];
+        }
+        for (TSealed& sealed : sealed_) {
+            sealed.fired = !sealed.armed;
+            if (!sealed.armed) continue;
+            events[count] = sealed.changed;
+            fired[count++] = &sealed.fired;
+        }
+        while (count) {
+            const DWORD result = WaitForMultipleObjects(count, events, FALSE, 0);
+            if (result == WAIT_TIMEOUT) break;
+            if (result >= WAIT_OBJECT_0 + count) {
+                // The wait failed: everything counts as written.
+                for (DWORD k = 0; k < count; ++k) *fired[k] = true;
+                break;
+            }
+            const DWORD k = result - WAIT_OBJECT_0;
+            *fired[k] = true;
+            events[k] = events[count - 1];
+            fired[k] = fired[count - 1];
+            --count;
+        }
+    }
+
+    // Reads root `i` into after_[i]; a seed class still sealed is taken
+    // from the seed instead. A key that cannot be read gives up the set.
+    void ReadRoot(int i) {
+        TTree& after = after_[i];
+        after.clear();
+        std::set<std::wstring> skip;
+        if (i == 0) {
+            for (TSealed& sealed : sealed_) {
+                sealed.read = !(sealed.armed && !sealed.fired &&
+                                RegQueryInfoKeyW(sealed.key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                                 nullptr, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS);
+                if (!sealed.read) skip.insert(sealed.path);
+            }
+        }
+        bool complete = true;
+        std::vector<std::wstring> skipped;
+        ReadTree(keys_[i], L"", after, &complete, &skip, &skipped);
+        if (!complete) ok_ = false;
+        const TTree& seed = SeedTrees()[i];
+        for (const std::wstring& path : skipped) {
+            for (auto entry = seed.lower_bound(path);
+                 entry != seed.end() && (entry->first == path || IsBelowW(entry->first, path)); ++entry) {
+                after[entry->first] = entry->second;
+            }
+        }
+        read_[i] = true;
+    }
+
+    // Whatever is written below the root from now on signals its event; a
+    // root whose event stays unsignalled holds its seed.
+    void Arm(int i) {
+        if (!written_[i]) written_[i] = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        armed_[i] = false;
+        if (!written_[i] || !keys_[i]) return;
+        ResetEvent(written_[i]);
+        armed_[i] = RegNotifyChangeKeyValue(keys_[i], TRUE, REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET,
+                                            written_[i], TRUE) == ERROR_SUCCESS;
+    }
+
+    static bool SetCanary(HKEY key) {
+        const DWORD one = 1;
+        return RegSetValueExW(key, kCanary, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), sizeof one) ==
+               ERROR_SUCCESS;
+    }
+
+    static bool IsBelowW(const std::wstring& path, const std::wstring& parent) {
+        return path.size() > parent.size() + 1 && path.compare(0, parent.size(), parent) == 0 &&
+               path[parent.size()] == L'\\';
+    }
+
+    // Creates `path` below `root` (and the keys above it) with `values`.
+    static bool WriteKey(HKEY root, const std::wstring& path, const std::vector<TRawValue>& values) {
+        HKEY key = nullptr;
+        if (RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr) != ERROR_SUCCESS) {
+            return false;
+        }
+        bool ok = true;
+        for (const TRawValue& value : values) ok = SetValue(key, value) && ok;
+        RegCloseKey(key);
+        return ok;
+    }
+
+    static bool SetValue(HKEY key, const TRawValue& value) {
+        return RegSetValueExW(key, value.name.c_str(), 0, value.type, reinterpret_cast<const BYTE*>(value.data.data()),
+                              static_cast<DWORD>(value.data.size())) == ERROR_SUCCESS;
+    }
+
+    // Puts root `i` back to its seed from what was read of it (after_[i]):
+    // keys not in the seed are deleted, deepest first; the seed's keys get
+    // back exactly their values (and the top its canary); seed keys that
+    // were deleted are made again. Then the root is armed again. Anything
+    // that fails gives up the set (ok_).
+    void PutBack(int i) {
+        const TTree& seed = SeedTrees()[i];
+        TTree& after = after_[i];
+        for (auto entry = after.rbegin(); entry != after.rend(); ++entry) {
+            if (entry->first.empty() || seed.count(entry->first)) continue;
+            if (RegDeleteKeyW(keys_[i], entry->first.c_str()) == ERROR_SUCCESS) continue;
+            // Keys below it that were not read (written since).
+            RegDeleteTreeW(keys_[i], entry->first.c_str());
+            if (RegDeleteKeyW(keys_[i], entry->first.c_str()) != ERROR_SUCCESS) ok_ = false;
+        }
+        for (const auto& entry : seed) {
+            std::vector<TRawValue> want = entry.second;
+            if (entry.first.empty()) {
+                const DWORD one = 1;
+                want.push_back(TRawValue{kCanary, REG_DWORD, std::string(reinterpret_cast<const char*>(&one), sizeof one)});
+            }
+            auto found = after.find(entry.first);
+            if (found == after.end()) {
+                if (!WriteKey(keys_[i], entry.first, want)) ok_ = false;
+                continue;
+            }
+            std::vector<const TRawValue*> wrong;  // values to delete
+            std::vector<const TRawValue*> missing;  // values to write
+            for (const TRawValue& value : found->second) {
+                bool same = false, named = false;
+                for (const TRawValue& w : want) {
+                    same = same || (w.name == value.name && w.type == value.type && w.data == value.data);
+                    named = named || w.name == value.name;
+                }
+                if (!same && !named) wrong.push_back(&value);
+            }
+            for (const TRawValue& w : want) {
+                bool same = false;
+                for (const TRawValue& value : found->second) {
+                    same = same || (w.name == value.name && w.type == value.type && w.data == value.data);
+                }
+                if (!same) missing.push_back(&w);
+            }
+            if (wrong.empty() && missing.empty()) continue;
+            HKEY key = keys_[i];
+            if (!entry.first.empty() &&
+                RegOpenKeyExW(keys_[i], entry.first.c_str(), 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) {
+                ok_ = false;
+                continue;
+            }
+            for (const TRawValue* value : wrong) {
+                if (RegDeleteValueW(key, value->name.c_str()) != ERROR_SUCCESS) ok_ = false;
+            }
+            for (const TRawValue* value : missing) {
+                if (!SetValue(key, *value)) ok_ = false;
+            }
+            if (key != keys_[i]) RegCloseKey(key);
+        }
+        after.clear();
+        read_[i] = false;
+        Arm(i);
+        if (i == 0) {
+            for (TSealed& sealed : sealed_) {
+                if (sealed.read || !sealed.armed) Seal(sealed);
+            }
+        }
     }
 
     static int OwnView() { return sizeof(void*) == 8 ? 1 : 0; }
@@ -528,9 +782,20 @@ private:
         return false;
     }
 
+    std::wstring base_;
+    unsigned number_ = 0;      // the sets made by this process, for their names
+    bool made_ = false;        // the keys exist (base_ names them)
+    bool ok_ = true;           // all of them were written, and put back, as meant
+    bool removedStale_ = false;
+    bool redirected_ = false;
+    HKEY keys_[4] = {};
+    HANDLE written_[4] = {};   // signalled when anything below a root is written
+    bool armed_[4] = {};
+    bool read_[4] = {};        // the root was read after the server ran, into after_
+    bool fired_[4] = {};       // as Fired found it
+    TTree after_[4];
+    std::vector<TSealed> sealed_;
 };
-
-unsigned CaptureNumber = 0;
 
 void PutU32(std::string& out, std::uint32_t value) {
     for (int i = 0; i < 4; ++i) out += static_cast<char>((value >> (8 * i)) & 0xFF);
@@ -632,13 +897,24 @@ void FoldUserClasses(std::vector<TCapturedKey>& keys) {
     }
 }
 
+void EndCaptures() { TScratch::Instance().Remove(); }
+
+void RemoveCaptureKeysOf(unsigned long processId) {
+    if (processId) TScratch::RemoveStale(static_cast<DWORD>(processId));
+}
+
 TCapture CaptureInThisProcess(TServerKind kind, const std::string& fullPath, const TRegContext& context) {
     TCapture capture;
     capture.file = fullPath;
     BOOL wow64 = FALSE;
     capture.wow64 = IsWow64Process(GetCurrentProcess(), &wow64) && wow64;
-    TScratch scratch(++CaptureNumber);
-    if (!scratch.Ok()) {
+    TScratch& scratch = TScratch::Instance();
+    // Every way out puts the keys back to their seed.
+    struct TClean {
+        TScratch& scratch;
+        ~TClean() { scratch.Clean(); }
+    } clean{scratch};
+    if (!scratch.Prepare()) {
         capture.outcome.message = "Could not capture '" + ExtractFileName(fullPath) + "'.";
         capture.outcome.details = "The scratch keys under HKEY_CURRENT_USER could not be created.";
         capture.outcome.failure = TFailure::Helper;

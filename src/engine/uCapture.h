@@ -3,10 +3,12 @@
 // writes, found without registering it. In a helper of the server's bitness
 // the predefined keys HKEY_CLASSES_ROOT, HKEY_LOCAL_MACHINE,
 // HKEY_CURRENT_USER and HKEY_USERS are redirected (for that process only) to
-// fresh scratch keys under the real HKEY_CURRENT_USER, seeded with the few
-// keys registrations read while they work; the entry point runs; the capture
-// is what the scratch keys hold afterwards beyond the seed. The redirection
-// is then removed and the scratch keys deleted. The live registry is watched
+// scratch keys under the real HKEY_CURRENT_USER, seeded with the few keys
+// registrations read while they work; the entry point runs; the capture is
+// what the scratch keys hold afterwards beyond the seed. The redirection is
+// then removed and the scratch keys put back to exactly their seed for the
+// process's next capture; they are deleted when the process ends its
+// captures (EndCaptures, or its normal end). The live registry is watched
 // while the server works: a server that undoes the redirection and writes
 // live fails its capture, naming what it wrote.
 //
@@ -76,10 +78,19 @@ void FoldUserClasses(std::vector<TCapturedKey>& keys);
 TCapture CaptureFile(const std::string& path, const TRegContext& context);
 
 // The helper's side: captures the registration of the library or type
-// library at `fullPath` in this process, with fresh scratch keys each time.
+// library at `fullPath` in this process; each capture starts from the seed.
 // A file for the other bitness comes back with the outcome's `redirect` set
 // and nothing captured.
 TCapture CaptureInThisProcess(TServerKind kind, const std::string& fullPath, const TRegContext& context);
+
+// Deletes this process's scratch keys (a process ends its captures so,
+// before it ends; its normal end does it too). The next capture makes them
+// afresh.
+void EndCaptures();
+
+// Deletes the scratch keys of the process `processId`, which has ended (a
+// helper stopped or crashed while it held them).
+void RemoveCaptureKeysOf(unsigned long processId);
 
 // The capture's keys and values as bytes for the section, and back; false
 // when the bytes are damaged.

@@ -312,7 +312,12 @@ void THelper::Close() {
     // The job ends it should it not end by itself.
     AskToEnd();
     if (impl_->process.Process()) WaitForSingleObject(impl_->process.Process(), 2000);
+    // One that served captures deletes its scratch keys as it ends; should
+    // it have to be stopped, they are deleted here.
+    const unsigned long id = impl_->process.ProcessId();
+    const bool scratch = impl_->scope == 1;
     impl_->Reset();
+    if (scratch) RemoveCaptureKeysOf(id);
 }
 
 TRegOutcome THelper::Run(TServerKind kind, const std::string& fullPath, bool register_, const TRegContext& context) {
@@ -334,6 +339,14 @@ TRegOutcome THelper::Request(TServerKind kind, const std::string& fullPath, bool
         impl.lastOwnMs = result.ms;
         result.ms = qv::NowMs() - start;
         return result;
+    };
+    // A helper that served captures and is stopped, or has ended, may have
+    // left its scratch keys behind: they go with it.
+    auto stop = [&] {
+        const unsigned long id = impl.process.ProcessId();
+        const bool scratch = impl.scope == 1;
+        impl.Reset();
+        if (scratch) RemoveCaptureKeysOf(id);
     };
     auto failure = [&](TFailure why, std::string message, std::string details) {
         TRegOutcome failed{false, std::move(message), std::move(details), 0};
@@ -380,7 +393,7 @@ TRegOutcome THelper::Request(TServerKind kind, const std::string& fullPath, bool
         // Ended without taking this request: it had ended before.
         if (end == TWaitEnd::Ended && InterlockedCompareExchange(&header->taken, 0, 0) == taken && impl.SameVersion() &&
             attempt == 0) {
-            impl.Reset();
+            stop();
             continue;
         }
         break;
@@ -393,7 +406,7 @@ TRegOutcome THelper::Request(TServerKind kind, const std::string& fullPath, bool
         const bool sameVersion = impl.SameVersion();
         const DWORD exitCode = impl.process.ExitCode();
         const std::string helperPath = impl.helperPath;
-        impl.Reset();
+        stop();
         if (!sameVersion && exitCode == kExitArguments) {
             // It could not take the handles over from this process.
             return failure(TFailure::Helper, qv::LoadFmt(IDS_LIB_LOAD_FAILED, fileName),
@@ -408,11 +421,11 @@ TRegOutcome THelper::Request(TServerKind kind, const std::string& fullPath, bool
                        HelperEndedReason(fileName, impl.machine, exitCode, context.language));
     }
     case TWaitEnd::TimedOut:
-        impl.Reset();
+        stop();
         return failure(TFailure::TimedOut, FailureMessage(kind, register_, entries, phase, context.perUser, fileName),
                        HelperTimeoutReason(fileName, entry, phase, context.timeoutMs, context.language));
     case TWaitEnd::Aborted:
-        impl.Reset();
+        stop();
         return failure(TFailure::Stopped, FailureMessage(kind, register_, entries, phase, context.perUser, fileName),
                        HelperStoppedReason(fileName, entry, phase, static_cast<unsigned>(qv::NowMs() - handedOver),
                                            context.language));
@@ -433,7 +446,7 @@ TRegOutcome THelper::Request(TServerKind kind, const std::string& fullPath, bool
         }
     }
     if (damage) {
-        impl.Reset();
+        stop();
         return failure(TFailure::Helper, qv::LoadFmt(IDS_CALL_FAILED, entry, fileName),
                        HelperMalformedReason(fileName, damage, context.language));
     }
@@ -442,7 +455,7 @@ TRegOutcome THelper::Request(TServerKind kind, const std::string& fullPath, bool
     // A helper that ends itself after a fault has said so; it is replaced.
     if (InterlockedCompareExchange(&header->ending, 0, 0)) {
         WaitForSingleObject(impl.process.Process(), 5000);
-        impl.Reset();
+        stop();
     }
     return finish(outcome);
 }
@@ -605,10 +618,16 @@ int ServeHelperRequests(const std::string& arguments) {
     context.redirectOtherBitness = true;
     HANDLE waits[2] = {request.get(), program.get()};
     for (;;) {
-        if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0) return 0;  // the program ended
+        if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0) {
+            EndCaptures();
+            return 0;  // the program ended
+        }
         std::string message;
         if (!TakeMessage(view.get(), message)) return static_cast<int>(kExitRequest);
-        if (message.empty()) return 0;  // told to end
+        if (message.empty()) {
+            EndCaptures();
+            return 0;  // told to end
+        }
         THelperRequest request;
         if (!DecodeRequest(message, request)) return static_cast<int>(kExitRequest);
         const TServerKind kind = request.kind;
@@ -662,7 +681,10 @@ int ServeHelperRequests(const std::string& arguments) {
         InterlockedExchange(&header->phase, static_cast<LONG>(TPhase::Idle));
         // After a fault the server's state, and the process's, is unknown:
         // the helper ends and the next file gets a new one.
-        if (outcome.serverFaulted) InterlockedExchange(&header->ending, 1);
+        if (outcome.serverFaulted) {
+            EndCaptures();
+            InterlockedExchange(&header->ending, 1);
+        }
         SetEvent(reply.get());
         if (outcome.serverFaulted) TerminateProcess(GetCurrentProcess(), 0);
     }

@@ -5,6 +5,8 @@
 #include <windows.h>
 
 #include <cstring>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -50,14 +52,20 @@ void Dump(HKEY root, const std::string& path, REGSAM view, int depth, std::strin
     }
 }
 
-// The registry a registration would change, in both views.
-std::string Snapshot() {
+const char kScratchParent[] = "Software\\Quorvandel\\Corvantis Capture";
+
+// The registry a registration would change, in both views. While a helper
+// that captured runs, its scratch keys stand under HKEY_CURRENT_USER\Software:
+// `withScratch` false leaves out the vendor key that holds them.
+std::string Snapshot(bool withScratch = true) {
     std::string out;
     for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
         for (const char* path : {"CLSID", "TypeLib", "Interface"}) Dump(HKEY_CLASSES_ROOT, path, view, 8, out);
         Dump(HKEY_LOCAL_MACHINE, "Software\\Classes", view, 0, out);
         Dump(HKEY_CURRENT_USER, "Software", view, 0, out);
     }
+    const std::string vendor = "[Software\\Quorvandel]\n";
+    for (size_t at; !withScratch && (at = out.find(vendor)) != std::string::npos;) out.erase(at, vendor.size());
     return out;
 }
 
@@ -113,16 +121,17 @@ TEST(Capture, GivesTheServersKeysAndLeavesBothViewsUnchanged) {
         {ts::kTestLibFile, false,
          std::string("TypeLib\\") + ts::kTestLibLibidString + "\\" + ts::kTestLibVersionString, "", ts::kTestLibHelpString},
     };
-    engine::THelperSession helpers;
+    const std::string first = Snapshot();
+    auto helpers = std::make_unique<engine::THelperSession>();
     engine::TRegContext context;
     for (const TCaptureCase& c : cases) {
         SCOPED_TRACE(c.file);
         if (c.x64 && !Win64()) continue;
         if (!c.x64 && sizeof(void*) == 8) continue;  // a 64-bit build of the tests has no 32-bit helper
         const std::string path = TestDataDir() + c.file;
-        const std::string before = Snapshot();
+        const std::string before = Snapshot(false);
         const engine::TCapture capture = engine::CaptureFile(path, context);
-        const std::string after = Snapshot();
+        const std::string after = Snapshot(false);
         EXPECT_TRUE(before == after) << FirstDifference(before, after);
         ASSERT_TRUE(capture.clean) << capture.outcome.message << "\n" << capture.outcome.details;
         EXPECT_TRUE(capture.outcome.success);
@@ -152,9 +161,99 @@ TEST(Capture, GivesTheServersKeysAndLeavesBothViewsUnchanged) {
             EXPECT_TRUE(own);
             EXPECT_TRUE(mirrored);
         }
-        // Nothing is left of the scratch keys.
-        EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, "Software\\Quorvandel\\Corvantis Capture"));
     }
+    // The helpers end with the session: nothing is left of the scratch keys.
+    helpers.reset();
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kScratchParent));
+    const std::string last = Snapshot();
+    EXPECT_TRUE(first == last) << FirstDifference(first, last);
+}
+
+// The path of this process's scratch root `root` ("HKCR", "HKLM", "HKCU",
+// "HKU") below HKEY_CURRENT_USER, found by its process id; "" when none.
+std::string ScratchRoot(const char* root) {
+    HKEY parent = nullptr;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, kScratchParent, 0, KEY_READ, &parent) != ERROR_SUCCESS) return "";
+    const std::string mine = std::to_string(GetCurrentProcessId()) + "-";
+    std::string found;
+    char name[256];
+    for (DWORD i = 0;; ++i) {
+        DWORD length = sizeof name;
+        if (RegEnumKeyExA(parent, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+        if (std::string(name, length).compare(0, mine.size(), mine) == 0) found = name;
+    }
+    RegCloseKey(parent);
+    return found.empty() ? "" : std::string(kScratchParent) + "\\" + found + "\\" + root;
+}
+
+TEST(Capture, EveryCaptureStartsFromTheSeed) {
+    // The servers of this build's bitness, in this process, as a helper
+    // captures: the scratch keys stay between
+    // captures. Whatever changes them between two captures (a server's
+    // thread writing late, as this test does) is put back before the next
+    // one, and the next capture holds its server's keys alone.
+    engine::TRegContext context;
+    const std::string ok = TestDataDir() + ts::kOkServerFile, lib = TestDataDir() + ts::kTestLibFile;
+    const std::string seedClass = "CLSID\\{0002E005-0000-0000-C000-000000000046}";
+    struct TChange {
+        const char* what;
+        std::function<void(const std::string& hkcr, const std::string& hkcu)> make;
+    };
+    const TChange changes[] = {
+        {"nothing", [](const std::string&, const std::string&) {}},
+        {"a key added below the seed",
+         [](const std::string& hkcr, const std::string&) {
+             HKEY key = nullptr;
+             RegCreateKeyExA(HKEY_CURRENT_USER, (hkcr + "\\CLSID\\{11111111-2222-3333-4444-555555555555}\\Sub").c_str(),
+                             0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr);
+             RegCloseKey(key);
+         }},
+        {"a seed key deleted, the canary changed",
+         [&](const std::string& hkcr, const std::string&) {
+             DeleteTree(HKEY_CURRENT_USER, hkcr + "\\" + seedClass);
+             const DWORD two = 2;
+             RegSetKeyValueA(HKEY_CURRENT_USER, hkcr.c_str(), "Corvantis Capture Canary", REG_DWORD, &two, sizeof two);
+         }},
+        {"a value added to a seed key",
+         [](const std::string&, const std::string& hkcu) {
+             RegSetKeyValueA(HKEY_CURRENT_USER, (hkcu + "\\Software\\Classes").c_str(), "Late", REG_SZ, "x", 2);
+         }},
+    };
+    // The seed as the first capture found it.
+    const engine::TCapture first = engine::CaptureInThisProcess(engine::TServerKind::TypeLibrary, lib, context);
+    ASSERT_TRUE(first.clean) << first.outcome.details;
+    const std::string hkcr = ScratchRoot("HKCR"), hkcu = ScratchRoot("HKCU");
+    ASSERT_FALSE(hkcr.empty());
+    std::string seedDump, userDump;
+    Dump(HKEY_CURRENT_USER, hkcr, 0, 8, seedDump);
+    Dump(HKEY_CURRENT_USER, hkcu, 0, 8, userDump);
+    int n = 0;
+    for (const TChange& change : changes) {
+        SCOPED_TRACE(change.what);
+        change.make(hkcr, hkcu);
+        // Two servers in turn: neither capture holds the other's keys.
+        const bool okNow = n++ % 2 == 0;
+        const engine::TCapture capture =
+            okNow ? engine::CaptureInThisProcess(engine::TServerKind::Library, ok, context)
+                  : engine::CaptureInThisProcess(engine::TServerKind::TypeLibrary, lib, context);
+        ASSERT_TRUE(capture.clean) << capture.outcome.details;
+        EXPECT_EQ(FindKey(capture, ts::kOkServerClsidKey) != nullptr, okNow);
+        const std::string libKey = std::string("TypeLib\\") + ts::kTestLibLibidString + "\\" + ts::kTestLibVersionString;
+        EXPECT_EQ(FindKey(capture, libKey) != nullptr, !okNow);
+        for (const engine::TCapturedKey& key : capture.keys) {
+            EXPECT_EQ(key.path.find("11111111-2222"), std::string::npos) << key.path;
+            EXPECT_NE(lstrcmpiA(key.path.c_str(), seedClass.c_str()), 0) << key.path;
+            for (const engine::TCapturedValue& value : key.values) EXPECT_NE(value.name, "Late") << key.path;
+        }
+        // After it, the scratch keys hold the seed again.
+        std::string dump, user;
+        Dump(HKEY_CURRENT_USER, hkcr, 0, 8, dump);
+        Dump(HKEY_CURRENT_USER, hkcu, 0, 8, user);
+        EXPECT_EQ(dump, seedDump);
+        EXPECT_EQ(user, userDump);
+    }
+    engine::EndCaptures();
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kScratchParent));
 }
 
 TEST(Capture, AHelperServesManyCaptures) {
