@@ -97,6 +97,14 @@ void RemoveCaptureKeysOf(unsigned long processId);
 std::string EncodeCapture(const TCapture& capture);
 bool DecodeCapture(const std::string& bytes, TCapture& capture);
 
+// True when the key path `path` is `folder` or lies below it (ASCII letters
+// in any case); `rest` then holds what follows "folder\".
+bool StartsWithFolder(const std::string& path, const char* folder, std::string& rest);
+
+// A value type's name ("REG_SZ", "REG_QWORD", ...); null for a type that
+// has none.
+const char* RegTypeName(std::uint32_t type);
+
 // Where a captured key stands in a .reg file: its full name.
 // HKEY_CLASSES_ROOT keys go under HKEY_LOCAL_MACHINE\SOFTWARE\Classes, as do
 // HKEY_LOCAL_MACHINE's Software\Classes keys; for a 32-bit server on 64-bit

@@ -13,9 +13,7 @@
 namespace engine {
 
 // ---------------------------------------------------------------------------
-// Placement and the .reg file.
-
-namespace {
+// Key paths and value types.
 
 bool StartsWithFolder(const std::string& path, const char* folder, std::string& rest) {
     const size_t length = std::strlen(folder);
@@ -24,6 +22,30 @@ bool StartsWithFolder(const std::string& path, const char* folder, std::string& 
     rest = path.size() > length ? path.substr(length + 1) : std::string();
     return true;
 }
+
+const char* RegTypeName(std::uint32_t type) {
+    switch (type) {
+    case REG_NONE: return "REG_NONE";
+    case REG_SZ: return "REG_SZ";
+    case REG_EXPAND_SZ: return "REG_EXPAND_SZ";
+    case REG_BINARY: return "REG_BINARY";
+    case REG_DWORD: return "REG_DWORD";
+    case REG_DWORD_BIG_ENDIAN: return "REG_DWORD_BIG_ENDIAN";
+    case REG_LINK: return "REG_LINK";
+    case REG_MULTI_SZ: return "REG_MULTI_SZ";
+    case REG_RESOURCE_LIST: return "REG_RESOURCE_LIST";
+    case REG_FULL_RESOURCE_DESCRIPTOR: return "REG_FULL_RESOURCE_DESCRIPTOR";
+    case REG_RESOURCE_REQUIREMENTS_LIST: return "REG_RESOURCE_REQUIREMENTS_LIST";
+    case REG_QWORD: return "REG_QWORD";
+    default: return nullptr;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Placement and the .reg file.
+
+namespace {
+
 
 // The keys under Software\Classes that Windows keeps apart for 32-bit
 // programs (the others, ProgIDs, TypeLib and AppID among them, are shared).
@@ -146,23 +168,6 @@ std::string RegFileBytes(const std::vector<TCapture>& captures) {
     return bytes;
 }
 
-namespace {
-
-const char* TypeName(std::uint32_t type) {
-    switch (type) {
-    case REG_NONE: return "REG_NONE";
-    case REG_SZ: return "REG_SZ";
-    case REG_EXPAND_SZ: return "REG_EXPAND_SZ";
-    case REG_BINARY: return "REG_BINARY";
-    case REG_DWORD: return "REG_DWORD";
-    case REG_MULTI_SZ: return "REG_MULTI_SZ";
-    case REG_QWORD: return "REG_QWORD";
-    default: return nullptr;
-    }
-}
-
-}  // namespace
-
 std::string CaptureJson(const TCapture& capture) {
     std::string out = "{\"file\":" + qv::JsonQuoted(capture.file) + ",\"outcome\":\"" +
                       (capture.clean ? "captured" : "failed") + "\",\"message\":" +
@@ -175,7 +180,7 @@ std::string CaptureJson(const TCapture& capture) {
         for (size_t v = 0; v < key.values.size(); ++v) {
             const TCapturedValue& value = key.values[v];
             if (v) out += ',';
-            const char* name = TypeName(value.type);
+            const char* name = RegTypeName(value.type);
             out += "{\"name\":" + qv::JsonQuoted(value.name) + ",\"type\":" +
                    (name ? "\"" + std::string(name) + "\"" : std::to_string(value.type));
             std::wstring text;

@@ -84,13 +84,6 @@ std::wstring Units(const std::string& data) {
     return units;
 }
 
-bool StartsWithFolder(const std::string& path, const char* folder, std::string& rest) {
-    const size_t length = std::strlen(folder);
-    if (path.size() < length || qv::UpperAscii(path.substr(0, length)) != qv::UpperAscii(folder)) return false;
-    if (path.size() > length && path[length] != '\\') return false;
-    rest = path.size() > length ? path.substr(length + 1) : std::string();
-    return true;
-}
 
 // Where a captured key goes: its root and key in the fragment, and whether
 // it names the 32-bit view itself (under WOW6432Node, which is left out).
@@ -203,26 +196,9 @@ bool BracesAroundBrackets(const std::wstring& formatted) {
     return false;
 }
 
-const char* TypeName(std::uint32_t type) {
-    switch (type) {
-    case REG_NONE: return "REG_NONE";
-    case REG_SZ: return "REG_SZ";
-    case REG_EXPAND_SZ: return "REG_EXPAND_SZ";
-    case REG_BINARY: return "REG_BINARY";
-    case REG_DWORD: return "REG_DWORD";
-    case REG_DWORD_BIG_ENDIAN: return "REG_DWORD_BIG_ENDIAN";
-    case REG_LINK: return "REG_LINK";
-    case REG_MULTI_SZ: return "REG_MULTI_SZ";
-    case REG_RESOURCE_LIST: return "REG_RESOURCE_LIST";
-    case REG_FULL_RESOURCE_DESCRIPTOR: return "REG_FULL_RESOURCE_DESCRIPTOR";
-    case REG_RESOURCE_REQUIREMENTS_LIST: return "REG_RESOURCE_REQUIREMENTS_LIST";
-    case REG_QWORD: return "REG_QWORD";
-    default: return nullptr;
-    }
-}
 
 std::string TypeText(std::uint32_t type) {
-    const char* name = TypeName(type);
+    const char* name = RegTypeName(type);
     return name ? name : "type " + std::to_string(type);
 }
 

@@ -295,13 +295,6 @@ bool Win64() {
 // Where a captured key is compared.
 enum class TPlace : std::uint8_t { Classes, Machine, Skipped };
 
-bool StartsWithFolder(const std::string& path, const char* folder, std::string& rest) {
-    const size_t length = std::strlen(folder);
-    if (path.size() < length || qv::UpperAscii(path.substr(0, length)) != qv::UpperAscii(folder)) return false;
-    if (path.size() > length && path[length] != '\\') return false;
-    rest = path.size() > length ? path.substr(length + 1) : std::string();
-    return true;
-}
 
 // The classes (below the merged HKEY_CLASSES_ROOT) or machine path of a
 // captured key. HKEY_CURRENT_USER keys outside Software\Classes and
