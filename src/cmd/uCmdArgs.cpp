@@ -1,4 +1,5 @@
 #include "cmd/uCmdArgs.h"
+#include "common/QVIdentifiers.h"
 
 #include <cctype>
 
@@ -24,16 +25,6 @@ bool ReadCount(const std::string& text, int& value) {
     return true;
 }
 
-// A Windows Installer identifier, as a WiX folder id must be one.
-bool IsInstallerIdentifier(const std::string& id) {
-    if (id.empty() || id.size() > 72) return false;
-    auto letter = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_'; };
-    if (!letter(id[0])) return false;
-    for (char c : id) {
-        if (!letter(c) && !(c >= '0' && c <= '9') && c != '.') return false;
-    }
-    return true;
-}
 
 }  // namespace
 
@@ -155,7 +146,7 @@ bool ParseRunnerArguments(const std::vector<std::string>& args, TRunnerArgs& out
                 error = "--wxs-folder is given twice.";
                 return false;
             }
-            if (!IsInstallerIdentifier(value)) {
+            if (!qv::IsInstallerIdentifier(value)) {
                 error = "--wxs-folder needs a folder id: a letter or \"_\", then letters, digits, \"_\" and \".\" "
                         "(72 at most), not \"" + value + "\".";
                 return false;

@@ -1,6 +1,8 @@
 // The capture as a WiX v4 fragment (the rules are in uCaptureWix.h).
 #include "engine/uCaptureWix.h"
 
+#include "common/QVIdentifiers.h"
+
 #include <windows.h>
 
 #include <algorithm>
@@ -358,15 +360,7 @@ struct TComponent {
 
 }  // namespace
 
-bool IsWixIdentifier(const std::string& id) {
-    if (id.empty() || id.size() > 72) return false;
-    auto letter = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_'; };
-    if (!letter(id[0])) return false;
-    for (char c : id) {
-        if (!letter(c) && !(c >= '0' && c <= '9') && c != '.') return false;
-    }
-    return true;
-}
+bool IsWixIdentifier(const std::string& id) { return qv::IsInstallerIdentifier(id); }
 
 TWxsResult WxsFragment(const std::vector<TCapture>& captures, const std::string& folderId) {
     TWxsResult result;

@@ -41,6 +41,14 @@ void UnregisterOkServer() {
 // The task window that a run opened, from the step's window.
 TLogFrm& LogOf(HWND dialog) { return *static_cast<TLogFrm*>(ui::TForm::FromHandle(dialog)); }
 
+// A step that waits until the task window a run opened has finished.
+DialogStep RunFinished() {
+    return WaitUntil([] {
+        HWND active = GetActiveWindow();
+        return active && ui::TForm::FromHandle(active) && LogOf(active).Run().Finished();
+    });
+}
+
 std::vector<std::string> Statuses(const TLogFrm& log) {
     std::vector<std::string> texts;
     for (int row = 0; row < log.Run().ProgressMax(); ++row) texts.push_back(log.Run().StatusText(row));
@@ -102,10 +110,7 @@ TEST(CaptureWindow, ARunWritesWhatWasCapturedListsTheRestAndRegistersNothing) {
         SCOPED_TRACE(c.file);
         std::vector<std::string> rows;
         std::string description, errors;
-        DriveDialog({WaitUntil([] {
-                         HWND active = GetActiveWindow();
-                         return active && ui::TForm::FromHandle(active) && LogOf(active).Run().Finished();
-                     }),
+        DriveDialog({RunFinished(),
                      [&](HWND dialog) {
                          TLogFrm& log = LogOf(dialog);
                          rows = Statuses(log);
@@ -151,10 +156,7 @@ TEST(VerifyWindow, EachRowShowsItsFilesStateAndTheErrorsTheDifferences) {
         std::vector<std::string> rows;
         std::string description;
         size_t errorRows = 0;
-        DriveDialog({WaitUntil([] {
-                         HWND active = GetActiveWindow();
-                         return active && ui::TForm::FromHandle(active) && LogOf(active).Run().Finished();
-                     }),
+        DriveDialog({RunFinished(),
                      [&](HWND dialog) {
                          TLogFrm& log = LogOf(dialog);
                          rows = Statuses(log);
