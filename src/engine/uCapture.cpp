@@ -28,22 +28,35 @@ struct TRawValue {
 // Key path below the tree's top ("" for the top itself) -> its values.
 using TTree = std::map<std::wstring, std::vector<TRawValue>>;
 
-// `complete`, when given, is cleared when any part could not be read. Keys
-// named in `skip` are not read (nor the keys below them): their paths go
-// to `skipped`.
-void ReadTree(HKEY key, const std::wstring& path, TTree& tree, bool* complete = nullptr,
-              const std::set<std::wstring>* skip = nullptr, std::vector<std::wstring>* skipped = nullptr) {
-    bool unused = true;
-    bool& whole = complete ? *complete : unused;
+// How ReadTree reads a tree, beyond its keys and values.
+struct TReadOptions {
+    bool complete = true;  // cleared when any part could not be read
+    // Keys not read (nor the keys below them): their paths go to `skipped`.
+    const std::set<std::wstring>* skip = nullptr;
+    std::vector<std::wstring> skipped;
+    // When the top holds exactly one value, it is taken to be this one
+    // without reading it.
+    const TRawValue* loneTopValue = nullptr;
+    // When given, the subkeys' handles are left open here, for the caller
+    // to close when time matters less.
+    std::vector<HKEY>* opened = nullptr;
+};
+
+void ReadTree(HKEY key, const std::wstring& path, TTree& tree, TReadOptions& options) {
     std::vector<TRawValue>& values = tree[path];
     DWORD subkeys = 0, maxSubkey = 0, count = 0, maxName = 0, maxData = 0;
     if (RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, &maxSubkey, nullptr, &count, &maxName, &maxData,
                          nullptr, nullptr) != ERROR_SUCCESS) {
-        whole = false;
+        options.complete = false;
         return;
     }
+    bool& whole = options.complete;
     std::vector<wchar_t> name(maxName + 2);
     std::vector<BYTE> data(maxData + 2);
+    if (path.empty() && count == 1 && options.loneTopValue) {
+        values.push_back(*options.loneTopValue);
+        count = 0;
+    }
     for (DWORD i = 0; i < count; ++i) {
         DWORD nameLength = static_cast<DWORD>(name.size()), dataSize = static_cast<DWORD>(data.size()), type = 0;
         if (RegEnumValueW(key, i, name.data(), &nameLength, nullptr, &type, data.data(), &dataSize) != ERROR_SUCCESS) {
@@ -62,8 +75,8 @@ void ReadTree(HKEY key, const std::wstring& path, TTree& tree, bool* complete = 
         }
         const std::wstring child(subName.data(), length);
         const std::wstring childPath = path.empty() ? child : path + L"\\" + child;
-        if (skip && skip->count(childPath)) {
-            skipped->push_back(childPath);
+        if (options.skip && options.skip->count(childPath)) {
+            options.skipped.push_back(childPath);
             continue;
         }
         HKEY sub = nullptr;
@@ -71,9 +84,18 @@ void ReadTree(HKEY key, const std::wstring& path, TTree& tree, bool* complete = 
             whole = false;
             continue;
         }
-        ReadTree(sub, childPath, tree, complete, skip, skipped);
-        RegCloseKey(sub);
+        ReadTree(sub, childPath, tree, options);
+        if (options.opened) {
+            options.opened->push_back(sub);
+        } else {
+            RegCloseKey(sub);
+        }
     }
+}
+
+void ReadTree(HKEY key, TTree& tree) {
+    TReadOptions options;
+    ReadTree(key, L"", tree, options);
 }
 
 // The names of a key's direct subkeys.
@@ -136,23 +158,50 @@ const REGSAM kViews[2] = {KEY_WOW64_32KEY, KEY_WOW64_64KEY};
 
 using TOaEnable = HRESULT(WINAPI*)(void);
 
-DWORD SubkeyCount(HKEY key) {
-    DWORD count = 0;
-    if (RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &count, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                         nullptr) != ERROR_SUCCESS) {
-        return 0xFFFFFFFF;
+// Notification events polled together. A wait reports the first signalled
+// event of those it is given, so the events before it are not: the next
+// wait starts after it, and one that ends the list ends the poll. Each sets
+// its flag when it is signalled (or when the wait fails).
+class TPoll {
+public:
+    void Add(HANDLE event, bool* fired) {
+        if (count_ == kMost) {
+            *fired = true;
+            return;
+        }
+        events_[count_] = event;
+        fired_[count_++] = fired;
     }
-    return count;
-}
+
+    void Run() {
+        for (DWORD from = 0; from < count_;) {
+            const DWORD result = WaitForMultipleObjects(count_ - from, events_ + from, FALSE, 0);
+            if (result == WAIT_TIMEOUT) break;
+            if (result >= WAIT_OBJECT_0 + count_ - from) {
+                for (DWORD k = from; k < count_; ++k) *fired_[k] = true;
+                break;
+            }
+            const DWORD k = from + (result - WAIT_OBJECT_0);
+            *fired_[k] = true;
+            from = k + 1;
+        }
+        count_ = 0;
+    }
+
+private:
+    static const DWORD kMost = MAXIMUM_WAIT_OBJECTS;
+    HANDLE events_[kMost];
+    bool* fired_[kMost];
+    DWORD count_ = 0;
+};
 
 // The watched live keys of both views, open for the life of the process
 // with the names of their subkeys. Reading their thousands of names before
 // and after every capture would cost far more than the registration; so
 // each key carries a change notification (RegNotifyChangeKeyValue with
-// REG_NOTIFY_CHANGE_NAME: its event is signalled when a subkey is added or
-// deleted), and its names are read again only when its event was signalled
-// or its number of subkeys is not the number of names kept. A key whose
-// notification cannot be set is read every time.
+// REG_NOTIFY_CHANGE_NAME: the change itself signals its event when a subkey
+// is added or deleted), and its names are read again only when its event
+// was signalled. A key whose notification cannot be set is read every time.
 class TLiveWatch {
 public:
     static TLiveWatch& Instance() {
@@ -160,11 +209,14 @@ public:
         return watch;
     }
 
+    struct TFired {
+        bool at[2][kWatchedCount] = {};
+    };
+
     // Brings every key's names up to date, before the server runs: a key
-    // that may have changed is armed again, then read.
-    void Refresh() {
-        TFired fired;
-        Fired(fired);
+    // that may have changed (`fired`, as polled just before) is armed again,
+    // then read.
+    void Refresh(const TFired& fired) {
         for (int v = 0; v < 2; ++v) {
             for (size_t i = 0; i < kWatchedCount; ++i) {
                 TOne& one = one_[v][i];
@@ -184,47 +236,19 @@ public:
     HKEY Key(int v, size_t i) const { return one_[v][i].key; }
     const std::set<std::wstring>& Names(int v, size_t i) const { return one_[v][i].names; }
 
-    struct TFired {
-        bool at[2][kWatchedCount] = {};
-    };
-
     // False only when no subkey can have been added or deleted since the
-    // last Refresh: its notification has not fired, and the number of its
-    // subkeys is that of the names kept (which would tell a notification
-    // lost on the way).
-    bool MayHaveChanged(int v, size_t i, const TFired& fired) const {
-        const TOne& one = one_[v][i];
-        return !one.armed || fired.at[v][i] || SubkeyCount(one.key) != one.names.size();
-    }
+    // last Refresh: its notification is armed and has not fired.
+    bool MayHaveChanged(int v, size_t i, const TFired& fired) const { return !one_[v][i].armed || fired.at[v][i]; }
 
-    // Which open keys' notifications have fired (or are not armed): one
-    // wait for all of them, then one more for each that has.
-    void Fired(TFired& fired) const {
-        HANDLE events[2 * kWatchedCount];
-        size_t where[2 * kWatchedCount];
-        DWORD count = 0;
+    // Adds the open keys' notifications to `poll`, which marks in `fired`
+    // those that have fired; keys not armed count as fired.
+    void AddTo(TPoll& poll, TFired& fired) const {
         for (int v = 0; v < 2; ++v) {
             for (size_t i = 0; i < kWatchedCount; ++i) {
                 const TOne& one = one_[v][i];
                 fired.at[v][i] = one.key && !one.armed;
-                if (!one.key || !one.armed) continue;
-                events[count] = one.changed;
-                where[count++] = v * kWatchedCount + i;
+                if (one.key && one.armed) poll.Add(one.changed, &fired.at[v][i]);
             }
-        }
-        while (count) {
-            const DWORD result = WaitForMultipleObjects(count, events, FALSE, 0);
-            if (result == WAIT_TIMEOUT) break;
-            if (result >= WAIT_OBJECT_0 + count) {
-                // The wait failed: every key counts as changed.
-                for (DWORD k = 0; k < count; ++k) fired.at[where[k] / kWatchedCount][where[k] % kWatchedCount] = true;
-                break;
-            }
-            const DWORD k = result - WAIT_OBJECT_0;
-            fired.at[where[k] / kWatchedCount][where[k] % kWatchedCount] = true;
-            events[k] = events[count - 1];
-            where[k] = where[count - 1];
-            --count;
         }
     }
 
@@ -279,7 +303,7 @@ const TTree* SeedTrees() {
         HKEY live = nullptr;
         if (RegOpenKeyExW(HKEY_CLASSES_ROOT, seed, 0, KEY_READ, &live) != ERROR_SUCCESS) continue;
         TTree copy;
-        ReadTree(live, L"", copy);
+        ReadTree(live, copy);
         RegCloseKey(live);
         for (const auto& entry : copy) {
             AddWithParents(trees[0], entry.first.empty() ? std::wstring(seed) : std::wstring(seed) + L"\\" + entry.first,
@@ -311,17 +335,24 @@ public:
     TScratch(const TScratch&) = delete;
     TScratch& operator=(const TScratch&) = delete;
 
-    // Readies the keys for a capture: made and seeded when there are none,
-    // a root written since it was last put back (by anything, at any time)
-    // put back now; every root armed to tell whether the server writes to
-    // it. False when the keys could not be made.
+    // Readies the keys for a capture: the last capture settled if it was
+    // not; the keys made and seeded when there are none; a root written
+    // since it was last put back (by anything, at any time) put back now;
+    // every root armed to tell whether the server writes to it. False when
+    // the keys could not be made.
     bool Prepare() {
+        Settle();
         if (!made_) {
             if (!removedStale_) RemoveStale(0);
             removedStale_ = true;
             Make();
         }
-        Fired();
+        // The scratch roots and the watched live keys in one poll.
+        TPoll poll;
+        TLiveWatch::TFired live;
+        TLiveWatch::Instance().AddTo(poll, live);
+        AddTo(poll);
+        poll.Run();
         for (int i = 0; ok_ && i < 4; ++i) {
             // Not armed (a notification that could not be set) or written:
             // read and put back.
@@ -337,14 +368,24 @@ public:
         // Both registry views: the system's own code may write the other one
         // (a 32-bit process's type library registration mirrors its
         // interfaces into the 64-bit view) past any redirection.
-        TLiveWatch::Instance().Refresh();
+        TLiveWatch::Instance().Refresh(live);
         return true;
     }
 
-    // Puts every root the capture wrote to (as Difference read it) back to
-    // its seed, and arms it again. A root that cannot be put back gives up
-    // the whole set.
-    void Clean() {
+    // After the server ran: which scratch roots and seed classes were
+    // written, for Difference, and which watched live keys may have
+    // changed (`live`), in one poll.
+    void Poll(TLiveWatch::TFired& live) {
+        TPoll poll;
+        TLiveWatch::Instance().AddTo(poll, live);
+        AddTo(poll);
+        poll.Run();
+    }
+
+    // Ends the redirection and puts every root the capture wrote to (as
+    // Difference read it) back to its seed, and arms it again. A root that
+    // cannot be put back gives up the whole set.
+    void Settle() {
         Restore();
         // A root written but not read (the server's code did not run) is
         // put back by the next Prepare, which sees its notification.
@@ -406,6 +447,7 @@ public:
     void Redirect() {
         if (redirected_ || !ok_ || !made_) return;
         redirected_ = true;
+        for (bool& canary : canaries_) canary = false;
         for (int i = 0; i < 4; ++i) RegOverridePredefKey(kPredefined[i], keys_[i]);
         // Type libraries registered per user land in HKEY_CURRENT_USER's
         // classes, which are redirected too; older oleaut32 lack it.
@@ -415,15 +457,23 @@ public:
     }
     bool Redirected() const { return redirected_; }
 
-    // True while every predefined key still leads to its scratch key.
-    bool StillRedirected() const {
-        for (HKEY predefined : kPredefined) {
-            if (RegQueryValueExW(predefined, kCanary, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) return false;
+    // True while every predefined key still leads to its scratch key. A
+    // canary found as it was written is noted: Difference need not read it.
+    bool StillRedirected() {
+        for (int i = 0; i < 4; ++i) {
+            DWORD type = 0, data = 0, size = sizeof data;
+            const LONG result =
+                RegQueryValueExW(kPredefined[i], kCanary, nullptr, &type, reinterpret_cast<BYTE*>(&data), &size);
+            if (result != ERROR_SUCCESS && result != ERROR_MORE_DATA) return false;
+            canaries_[i] = result == ERROR_SUCCESS && type == REG_DWORD && size == sizeof data && data == 1;
         }
         return true;
     }
 
+    // Ends the redirection, and closes the keys Difference read.
     void Restore() {
+        for (HKEY key : opened_) RegCloseKey(key);
+        opened_.clear();
         if (!redirected_) return;
         redirected_ = false;
         for (HKEY predefined : kPredefined) RegOverridePredefKey(predefined, nullptr);
@@ -434,13 +484,12 @@ public:
     // has one) under the name of a key in `captured` is the system's mirror
     // of a captured key: it did not exist before, so it is read into
     // `mirrors` (marked as of the other view), deleted, and not listed.
+    // `fired` is what Poll found.
     std::vector<std::string> NewLiveKeys(const std::vector<TCapturedKey>& captured, bool otherView,
-                                         std::vector<TCapturedKey>& mirrors) const {
+                                         const TLiveWatch::TFired& fired, std::vector<TCapturedKey>& mirrors) const {
         std::vector<std::string> found;
         std::set<std::string> seen;
         const TLiveWatch& watch = TLiveWatch::Instance();
-        TLiveWatch::TFired fired;
-        watch.Fired(fired);
         for (int v = 0; v < 2; ++v) {
             const bool other = otherView && v != OwnView();
             for (size_t i = 0; i < kWatchedCount; ++i) {
@@ -453,7 +502,7 @@ public:
                         HKEY mirror = nullptr;
                         if (RegOpenKeyExW(watched, name.c_str(), 0, KEY_READ, &mirror) == ERROR_SUCCESS) {
                             TTree tree;
-                            ReadTree(mirror, L"", tree);
+                            ReadTree(mirror, tree);
                             RegCloseKey(mirror);
                             for (const auto& entry : tree) {
                                 TCapturedKey key;
@@ -480,11 +529,11 @@ public:
     }
 
     // What the scratch keys hold beyond the seed: new keys with all their
-    // values, and keys of the seed with their new or changed values.
+    // values, and keys of the seed with their new or changed values. The
+    // roots written are those Poll found.
     std::vector<TCapturedKey> Difference() {
         std::vector<TCapturedKey> keys;
         const TTree* seeds = SeedTrees();
-        Fired();
         for (int i = 0; i < 4; ++i) {
             if (!keys_[i] || !fired_[i]) continue;
             // A key that could not be read cannot be put back: the set is
@@ -599,38 +648,18 @@ private:
                                                sealed.changed, TRUE) == ERROR_SUCCESS;
     }
 
-    // Which roots and seed classes were written since they were armed (or
-    // are not armed): one wait for all of them, then one more for each that
-    // was.
-    void Fired() {
-        HANDLE events[4 + sizeof kSeedClasses / sizeof kSeedClasses[0]];
-        bool* fired[4 + sizeof kSeedClasses / sizeof kSeedClasses[0]];
-        DWORD count = 0;
-        for (int i = 0; i < 4; ++i) {
-            fired_[i] = !armed_[i];
-            if (!armed_[i]) continue;
-            events[count] = written_[i];
-            fired[count++] = &fired_[i];
-        }
+    // Adds the roots' and seed classes' notifications to `poll`, which
+    // marks those written since they were armed; those not armed count as
+    // written.
+    // The classes root comes last, as the one a registration writes.
+    void AddTo(TPoll& poll) {
         for (TSealed& sealed : sealed_) {
             sealed.fired = !sealed.armed;
-            if (!sealed.armed) continue;
-            events[count] = sealed.changed;
-            fired[count++] = &sealed.fired;
+            if (sealed.armed) poll.Add(sealed.changed, &sealed.fired);
         }
-        while (count) {
-            const DWORD result = WaitForMultipleObjects(count, events, FALSE, 0);
-            if (result == WAIT_TIMEOUT) break;
-            if (result >= WAIT_OBJECT_0 + count) {
-                // The wait failed: everything counts as written.
-                for (DWORD k = 0; k < count; ++k) *fired[k] = true;
-                break;
-            }
-            const DWORD k = result - WAIT_OBJECT_0;
-            *fired[k] = true;
-            events[k] = events[count - 1];
-            fired[k] = fired[count - 1];
-            --count;
+        for (int i = 3; i >= 0; --i) {
+            fired_[i] = !armed_[i];
+            if (armed_[i]) poll.Add(written_[i], &fired_[i]);
         }
     }
 
@@ -648,12 +677,17 @@ private:
                 if (!sealed.read) skip.insert(sealed.path);
             }
         }
-        bool complete = true;
-        std::vector<std::wstring> skipped;
-        ReadTree(keys_[i], L"", after, &complete, &skip, &skipped);
-        if (!complete) ok_ = false;
+        TReadOptions options;
+        options.skip = &skip;
+        // The canary, when StillRedirected found it there.
+        const DWORD one = 1;
+        const TRawValue canary{kCanary, REG_DWORD, std::string(reinterpret_cast<const char*>(&one), sizeof one)};
+        if (canaries_[i]) options.loneTopValue = &canary;
+        options.opened = &opened_;
+        ReadTree(keys_[i], L"", after, options);
+        if (!options.complete) ok_ = false;
         const TTree& seed = SeedTrees()[i];
-        for (const std::wstring& path : skipped) {
+        for (const std::wstring& path : options.skipped) {
             for (auto entry = seed.lower_bound(path);
                  entry != seed.end() && (entry->first == path || IsBelowW(entry->first, path)); ++entry) {
                 after[entry->first] = entry->second;
@@ -792,7 +826,9 @@ private:
     HANDLE written_[4] = {};   // signalled when anything below a root is written
     bool armed_[4] = {};
     bool read_[4] = {};        // the root was read after the server ran, into after_
-    bool fired_[4] = {};       // as Fired found it
+    bool fired_[4] = {};       // as the last poll found it
+    bool canaries_[4] = {};    // StillRedirected found the canary there as written
+    std::vector<HKEY> opened_; // keys Difference read, closed as the capture is settled
     TTree after_[4];
     std::vector<TSealed> sealed_;
 };
@@ -899,21 +935,28 @@ void FoldUserClasses(std::vector<TCapturedKey>& keys) {
 
 void EndCaptures() { TScratch::Instance().Remove(); }
 
+void SettleCapture() { TScratch::Instance().Settle(); }
+
 void RemoveCaptureKeysOf(unsigned long processId) {
     if (processId) TScratch::RemoveStale(static_cast<DWORD>(processId));
 }
 
-TCapture CaptureInThisProcess(TServerKind kind, const std::string& fullPath, const TRegContext& context) {
+TCapture CaptureInThisProcess(TServerKind kind, const std::string& fullPath, const TRegContext& context,
+                              bool settleLater) {
     TCapture capture;
     capture.file = fullPath;
     BOOL wow64 = FALSE;
     capture.wow64 = IsWow64Process(GetCurrentProcess(), &wow64) && wow64;
     TScratch& scratch = TScratch::Instance();
-    // Every way out puts the keys back to their seed.
-    struct TClean {
+    // Every way out ends the redirection and puts the keys back to their
+    // seed, unless the caller does so later.
+    struct TSettle {
         TScratch& scratch;
-        ~TClean() { scratch.Clean(); }
-    } clean{scratch};
+        bool later;
+        ~TSettle() {
+            if (!later) scratch.Settle();
+        }
+    } settle{scratch, settleLater};
     if (!scratch.Prepare()) {
         capture.outcome.message = "Could not capture '" + ExtractFileName(fullPath) + "'.";
         capture.outcome.details = "The scratch keys under HKEY_CURRENT_USER could not be created.";
@@ -933,8 +976,11 @@ TCapture CaptureInThisProcess(TServerKind kind, const std::string& fullPath, con
                                                        : RegisterLibraryCore(fullPath, true, local);
     const bool ran = scratch.Redirected();
     const bool held = !ran || scratch.StillRedirected();
-    scratch.Restore();
     if (!ran) return capture;  // nothing of the server's ran (or another helper's file)
+    // What follows reads through handles of its own: the redirection may
+    // stand until the capture is settled.
+    TLiveWatch::TFired live;
+    scratch.Poll(live);
     capture.keys = scratch.Difference();
     // Before the live registry is looked at: a folded type library's
     // interfaces are then known by the names the system mirrors.
@@ -942,7 +988,7 @@ TCapture CaptureInThisProcess(TServerKind kind, const std::string& fullPath, con
     // This process has another view when it is a 32-bit one on 64-bit
     // Windows or a 64-bit one.
     std::vector<TCapturedKey> mirrors;
-    capture.liveKeys = scratch.NewLiveKeys(capture.keys, capture.wow64 || sizeof(void*) == 8, mirrors);
+    capture.liveKeys = scratch.NewLiveKeys(capture.keys, capture.wow64 || sizeof(void*) == 8, live, mirrors);
     capture.keys.insert(capture.keys.end(), mirrors.begin(), mirrors.end());
     if (!held || !capture.liveKeys.empty()) {
         // With the redirection still in place, the keys came from DllMain

@@ -7,7 +7,7 @@
 // registrations read while they work; the entry point runs; the capture is
 // what the scratch keys hold afterwards beyond the seed. The redirection is
 // then removed and the scratch keys put back to exactly their seed for the
-// process's next capture; they are deleted when the process ends its
+// process's next capture (see SettleCapture); they are deleted when the process ends its
 // captures (EndCaptures, or its normal end). The live registry is watched
 // while the server works: a server that undoes the redirection and writes
 // live fails its capture, naming what it wrote.
@@ -80,8 +80,16 @@ TCapture CaptureFile(const std::string& path, const TRegContext& context);
 // The helper's side: captures the registration of the library or type
 // library at `fullPath` in this process; each capture starts from the seed.
 // A file for the other bitness comes back with the outcome's `redirect` set
-// and nothing captured.
-TCapture CaptureInThisProcess(TServerKind kind, const std::string& fullPath, const TRegContext& context);
+// and nothing captured. With `settleLater`, the redirection may still stand
+// when it returns, and the scratch keys still hold what the server wrote:
+// the caller settles the capture with SettleCapture (the helper does so once
+// its reply is on its way), or the next capture does.
+TCapture CaptureInThisProcess(TServerKind kind, const std::string& fullPath, const TRegContext& context,
+                              bool settleLater = false);
+
+// Ends the redirection of the last capture and puts the scratch keys back to
+// their seed.
+void SettleCapture();
 
 // Deletes this process's scratch keys (a process ends its captures so,
 // before it ends; its normal end does it too). The next capture makes them

@@ -649,7 +649,8 @@ int ServeHelperRequests(const std::string& arguments) {
         const double start = qv::NowMs();
         TRegOutcome outcome;
         if (request.capture) {
-            const TCapture capture = CaptureInThisProcess(kind, path, context);
+            // Settled once the reply is on its way, while the program reads it.
+            const TCapture capture = CaptureInThisProcess(kind, path, context, true);
             outcome = capture.outcome;
             std::string bytes = EncodeCapture(capture);
             if (bytes.size() > kMaxCapture) {
@@ -687,6 +688,7 @@ int ServeHelperRequests(const std::string& arguments) {
         }
         SetEvent(reply.get());
         if (outcome.serverFaulted) TerminateProcess(GetCurrentProcess(), 0);
+        if (request.capture) SettleCapture();
     }
 }
 
