@@ -35,8 +35,10 @@ struct TReadOptions {
     const std::set<std::wstring>* skip = nullptr;
     std::vector<std::wstring> skipped;
     // When the top holds exactly one value, it is taken to be this one
-    // without reading it.
+    // without reading it (and `tookTopValue` is set).
     const TRawValue* loneTopValue = nullptr;
+    bool tookTopValue = false;
+    bool valuesOnly = false;  // the top's values alone
     // When given, the subkeys' handles are left open here, for the caller
     // to close when time matters less.
     std::vector<HKEY>* opened = nullptr;
@@ -55,6 +57,7 @@ void ReadTree(HKEY key, const std::wstring& path, TTree& tree, TReadOptions& opt
     std::vector<BYTE> data(maxData + 2);
     if (path.empty() && count == 1 && options.loneTopValue) {
         values.push_back(*options.loneTopValue);
+        options.tookTopValue = true;
         count = 0;
     }
     for (DWORD i = 0; i < count; ++i) {
@@ -66,6 +69,7 @@ void ReadTree(HKEY key, const std::wstring& path, TTree& tree, TReadOptions& opt
         values.push_back(TRawValue{std::wstring(name.data(), nameLength), type,
                                    std::string(reinterpret_cast<const char*>(data.data()), dataSize)});
     }
+    if (options.valuesOnly) return;
     std::vector<wchar_t> subName(maxSubkey + 2);
     for (DWORD i = 0; i < subkeys; ++i) {
         DWORD length = static_cast<DWORD>(subName.size());
@@ -214,9 +218,13 @@ public:
     };
 
     // Brings every key's names up to date, before the server runs: a key
-    // that may have changed (`fired`, as polled just before) is armed again,
-    // then read.
+    // that may have changed (`fired`, as polled just before) is armed again
+    // on this thread, which runs the server, then read. Several keys (the
+    // first time, all of them: thousands of names) are read by several
+    // threads at once: each name costs a round trip to the registry, and
+    // the trips overlap.
     void Refresh(const TFired& fired) {
+        std::vector<TOne*> stale;
         for (int v = 0; v < 2; ++v) {
             for (size_t i = 0; i < kWatchedCount; ++i) {
                 TOne& one = one_[v][i];
@@ -228,9 +236,24 @@ public:
                     one.armed = RegNotifyChangeKeyValue(one.key, FALSE, REG_NOTIFY_CHANGE_NAME, one.changed, TRUE) ==
                                 ERROR_SUCCESS;
                 }
-                one.names = SubkeyNames(one.key);
+                stale.push_back(&one);
             }
         }
+        if (stale.size() < 2) {
+            for (TOne* one : stale) one->names = SubkeyNames(one->key);
+            return;
+        }
+        // Each thread, this one too, takes the next key not taken.
+        TReading reading{stale, -1};
+        HANDLE threads[3];
+        DWORD started = 0;
+        for (; started < 3 && started + 1 < stale.size(); ++started) {
+            threads[started] = CreateThread(nullptr, 64 << 10, ReadNames, &reading, 0, nullptr);
+            if (!threads[started]) break;
+        }
+        ReadNames(&reading);
+        if (started) WaitForMultipleObjects(started, threads, TRUE, INFINITE);
+        for (DWORD t = 0; t < started; ++t) CloseHandle(threads[t]);
     }
 
     HKEY Key(int v, size_t i) const { return one_[v][i].key; }
@@ -259,6 +282,19 @@ private:
         bool armed = false;
         std::set<std::wstring> names;
     };
+
+    struct TReading {
+        std::vector<TOne*>& stale;
+        volatile LONG next;  // the last key taken
+    };
+
+    static DWORD WINAPI ReadNames(void* parameter) {
+        TReading& reading = *static_cast<TReading*>(parameter);
+        for (LONG k; (k = InterlockedIncrement(&reading.next)) < static_cast<LONG>(reading.stale.size());) {
+            reading.stale[k]->names = SubkeyNames(reading.stale[k]->key);
+        }
+        return 0;
+    }
 
     // Opened while nothing is redirected: the live keys.
     bool Open(int v, size_t i) {
@@ -335,46 +371,73 @@ public:
     TScratch(const TScratch&) = delete;
     TScratch& operator=(const TScratch&) = delete;
 
-    // Readies the keys for a capture: the last capture settled if it was
-    // not; the keys made and seeded when there are none; a root written
-    // since it was last put back (by anything, at any time) put back now;
-    // every root armed to tell whether the server writes to it. False when
-    // the keys could not be made.
+    // Readies a capture before the server is loaded: the redirection of a
+    // capture nobody settled ended; the keys made and seeded when there are
+    // none, or when the last capture could not put them back; the live keys
+    // armed to tell whether anything is written past the redirection from
+    // now on. The keys themselves are readied as the redirection starts
+    // (see Redirect), so that putting the last capture's keys back may go on
+    // meanwhile. False when the keys could not be made.
     bool Prepare() {
-        Settle();
+        WaitRestored();
+        Restore();
+        // Keys the thread still puts back are checked as the redirection
+        // starts.
+        if (made_ && !InterlockedCompareExchange(&pending_, 0, 0) && !ok_) Remove();
         if (!made_) {
             if (!removedStale_) RemoveStale(0);
             removedStale_ = true;
             Make();
-        }
-        // The scratch roots and the watched live keys in one poll.
-        TPoll poll;
-        TLiveWatch::TFired live;
-        TLiveWatch::Instance().AddTo(poll, live);
-        AddTo(poll);
-        poll.Run();
-        for (int i = 0; ok_ && i < 4; ++i) {
-            // Not armed (a notification that could not be set) or written:
-            // read and put back.
-            if (!fired_[i]) continue;
-            ReadRoot(i);
-            if (ok_) PutBack(i);
-        }
-        if (!ok_) {
-            Remove();
-            Make();
-            if (!ok_) return false;
+            if (!ok_) {
+                Remove();
+                return false;
+            }
         }
         // Both registry views: the system's own code may write the other one
         // (a 32-bit process's type library registration mirrors its
         // interfaces into the 64-bit view) past any redirection.
+        TPoll poll;
+        TLiveWatch::TFired live;
+        TLiveWatch::Instance().AddTo(poll, live);
+        poll.Run();
         TLiveWatch::Instance().Refresh(live);
         return true;
     }
 
-    // After the server ran: which scratch roots and seed classes were
-    // written, for Difference, and which watched live keys may have
-    // changed (`live`), in one poll.
+    // False when the keys the capture was redirected to did not hold their
+    // seed: its keys cannot be told from what was there.
+    bool StartedFromSeed() const { return fromSeed_; }
+
+    // After the server ran, while the redirection stands: whether it still
+    // does (the canaries, the result), which roots, seed classes and live
+    // keys were written (`live`), and what the classes root, which
+    // registrations write, holds now. The thread does the first three while
+    // this one reads the classes root; a root not written is not kept.
+    bool Examine(TLiveWatch::TFired& live) {
+        bool held = false;
+        auto check = [this, &held, &live] {
+            held = StillRedirected();
+            Poll(live);
+            CheckSeals();
+        };
+        if (!StartWorker()) {
+            check();
+            return held;
+        }
+        Hand(check);
+        ReadRoot(0, true);
+        Join();
+        if (fired_[0]) {
+            FinishRoot(0);
+        } else {
+            after_[0].clear();
+            read_[0] = false;
+        }
+        return held;
+    }
+
+    // Which scratch roots and seed classes were written, for Difference, and
+    // which watched live keys may have changed (`live`), in one poll.
     void Poll(TLiveWatch::TFired& live) {
         TPoll poll;
         TLiveWatch::Instance().AddTo(poll, live);
@@ -386,19 +449,44 @@ public:
     // Difference read it) back to its seed, and arms it again. A root that
     // cannot be put back gives up the whole set.
     void Settle() {
+        Join();
         Restore();
-        // A root written but not read (the server's code did not run) is
-        // put back by the next Prepare, which sees its notification.
-        for (int i = 0; made_ && ok_ && i < 4; ++i) {
-            if (read_[i]) PutBack(i);
-        }
+        PutBackRead();
         if (made_ && !ok_) Remove();
+    }
+
+    // Settle, done by a thread of this process's own while the program
+    // reads the reply and the next server loads: the next capture waits for
+    // the redirection to end before it loads its server (WaitRestored), and
+    // for the keys to be put back before it redirects (Join).
+    void SettleSoon() {
+        Join();
+        if (!made_ || !ok_ || !StartWorker()) {
+            Settle();
+            return;
+        }
+        InterlockedExchange(&restoring_, redirected_ ? 1 : 0);
+        Hand([this] {
+            if (InterlockedCompareExchange(&restoring_, 0, 0)) {
+                Restore();
+                InterlockedExchange(&restoring_, 0);
+                SetEvent(restored_);
+            }
+            PutBackRead();
+        });
+    }
+
+    // Waits until a settle's thread has ended the redirection.
+    void WaitRestored() {
+        while (InterlockedCompareExchange(&restoring_, 0, 0)) WaitForSingleObject(restored_, INFINITE);
     }
 
     // Deletes the keys and the parents no other process uses; the next
     // capture makes them afresh.
     void Remove() {
+        Join();
         Restore();
+        CloseOpened();
         if (!made_) return;
         made_ = false;
         for (TSealed& sealed : sealed_) {
@@ -442,10 +530,27 @@ public:
         RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\Quorvandel");
     }
 
-    // Redirects the four predefined keys of this process to the scratch
-    // keys; once.
+    // Readies the keys and redirects the four predefined keys of this
+    // process to them; once. The keys are readied now: the last capture's
+    // put back if that has not been done, and a root written since it was
+    // put back (by anything, at any time) put back too. Should that fail,
+    // the redirection still starts, to keys that exist, and the capture
+    // fails (StartedFromSeed).
     void Redirect() {
-        if (redirected_ || !ok_ || !made_) return;
+        if (redirected_ || !made_) return;
+        Join();
+        PutBackRead();
+        TPoll poll;
+        AddTo(poll);
+        poll.Run();
+        for (int i = 0; ok_ && i < 4; ++i) {
+            // Not armed (a notification that could not be set) or written:
+            // read and put back.
+            if (!fired_[i]) continue;
+            ReadRoot(i);
+            if (ok_) PutBack(i);
+        }
+        fromSeed_ = ok_;
         redirected_ = true;
         for (bool& canary : canaries_) canary = false;
         for (int i = 0; i < 4; ++i) RegOverridePredefKey(kPredefined[i], keys_[i]);
@@ -470,10 +575,7 @@ public:
         return true;
     }
 
-    // Ends the redirection, and closes the keys Difference read.
     void Restore() {
-        for (HKEY key : opened_) RegCloseKey(key);
-        opened_.clear();
         if (!redirected_) return;
         redirected_ = false;
         for (HKEY predefined : kPredefined) RegOverridePredefKey(predefined, nullptr);
@@ -537,8 +639,8 @@ public:
         for (int i = 0; i < 4; ++i) {
             if (!keys_[i] || !fired_[i]) continue;
             // A key that could not be read cannot be put back: the set is
-            // given up after the capture.
-            ReadRoot(i);
+            // given up after the capture. Examine may have read it.
+            if (!read_[i]) ReadRoot(i);
             const TTree& after = after_[i];
             for (const auto& entry : after) {
                 if (entry.first.empty()) continue;
@@ -576,6 +678,54 @@ public:
 
 private:
     TScratch() = default;
+
+    bool StartWorker() {
+        if (worker_) return true;
+        if (!go_) go_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+        if (!restored_) restored_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+        if (!done_) done_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+        if (go_ && restored_ && done_) worker_ = CreateThread(nullptr, 64 << 10, Work, this, 0, nullptr);
+        return worker_ != nullptr;
+    }
+
+    // The settle's thread. Its flags tell whether it is through; its events
+    // (auto-reset) wake a wait for them, which looks at the flag again: a
+    // signal nobody waited for may still be set from an earlier settle.
+    static DWORD WINAPI Work(void* parameter) {
+        TScratch& scratch = *static_cast<TScratch*>(parameter);
+        while (WaitForSingleObject(scratch.go_, INFINITE) == WAIT_OBJECT_0) {
+            scratch.job_();
+            InterlockedExchange(&scratch.pending_, 0);
+            SetEvent(scratch.done_);
+        }
+        return 0;
+    }
+
+    // Hands `job` to the thread (started), which alone uses the keys until
+    // Join.
+    void Hand(std::function<void()> job) {
+        job_ = std::move(job);
+        InterlockedExchange(&pending_, 1);
+        SetEvent(go_);
+    }
+
+    // Waits for a settle's thread, if it is at work.
+    void Join() {
+        while (InterlockedCompareExchange(&pending_, 0, 0)) WaitForSingleObject(done_, INFINITE);
+    }
+
+    // Closes the keys Difference read and puts back every root it read.
+    void PutBackRead() {
+        CloseOpened();
+        for (int i = 0; made_ && ok_ && i < 4; ++i) {
+            if (read_[i]) PutBack(i);
+        }
+    }
+
+    void CloseOpened() {
+        for (HKEY key : opened_) RegCloseKey(key);
+        opened_.clear();
+    }
 
     // Creates the four roots under a new name and seeds them; ok_ tells
     // whether all of it was written.
@@ -665,35 +815,78 @@ private:
 
     // Reads root `i` into after_[i]; a seed class still sealed is taken
     // from the seed instead. A key that cannot be read gives up the set.
-    void ReadRoot(int i) {
+    // Which seed classes still hold their seed: armed, not written, and
+    // not deleted (which a notification does not tell).
+    void CheckSeals() {
+        for (TSealed& sealed : sealed_) {
+            sealed.read = !(sealed.armed && !sealed.fired &&
+                            RegQueryInfoKeyW(sealed.key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                             nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS);
+        }
+    }
+
+    // Reads root `i` into after_[i]. Seed classes that hold their seed are
+    // taken from it, and so is the canary when StillRedirected found it as
+    // written. Read `early` (before the seals and the canaries are checked),
+    // every armed seed class is left out and a lone value taken for the
+    // canary; FinishRoot then mends what did not hold. A key that cannot be
+    // read gives up the set.
+    void ReadRoot(int i, bool early = false) {
         TTree& after = after_[i];
         after.clear();
+        if (i == 0 && !early) CheckSeals();
         std::set<std::wstring> skip;
-        if (i == 0) {
-            for (TSealed& sealed : sealed_) {
-                sealed.read = !(sealed.armed && !sealed.fired &&
-                                RegQueryInfoKeyW(sealed.key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                                                 nullptr, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS);
-                if (!sealed.read) skip.insert(sealed.path);
-            }
+        for (TSealed& sealed : sealed_) {
+            if (i == 0 && (early ? sealed.armed : !sealed.read)) skip.insert(sealed.path);
         }
         TReadOptions options;
         options.skip = &skip;
-        // The canary, when StillRedirected found it there.
         const DWORD one = 1;
         const TRawValue canary{kCanary, REG_DWORD, std::string(reinterpret_cast<const char*>(&one), sizeof one)};
-        if (canaries_[i]) options.loneTopValue = &canary;
+        if (early || canaries_[i]) options.loneTopValue = &canary;
         options.opened = &opened_;
         ReadTree(keys_[i], L"", after, options);
         if (!options.complete) ok_ = false;
+        skipped_[i] = std::move(options.skipped);
+        tookCanary_[i] = options.tookTopValue;
+        read_[i] = true;
+        if (!early) FinishRoot(i);
+    }
+
+    // Completes the read of root `i`: the seed classes left out are taken
+    // from the seed when they hold it, read now when they do not; a value
+    // taken for the canary that is not the canary as written is read.
+    void FinishRoot(int i) {
+        TTree& after = after_[i];
+        if (tookCanary_[i] && !canaries_[i]) {
+            TTree top;
+            TReadOptions options;
+            options.valuesOnly = true;
+            ReadTree(keys_[i], L"", top, options);
+            if (!options.complete) ok_ = false;
+            after[L""] = top[L""];
+        }
         const TTree& seed = SeedTrees()[i];
-        for (const std::wstring& path : options.skipped) {
+        for (const std::wstring& path : skipped_[i]) {
+            bool holds = true;
+            for (const TSealed& sealed : sealed_) holds = holds && !(sealed.path == path && sealed.read);
+            if (!holds) {
+                HKEY sub = nullptr;
+                TReadOptions options;
+                options.opened = &opened_;
+                if (RegOpenKeyExW(keys_[i], path.c_str(), 0, KEY_READ, &sub) == ERROR_SUCCESS) {
+                    opened_.push_back(sub);
+                    ReadTree(sub, path, after, options);
+                }
+                if (!sub || !options.complete) ok_ = false;
+                continue;
+            }
             for (auto entry = seed.lower_bound(path);
                  entry != seed.end() && (entry->first == path || IsBelowW(entry->first, path)); ++entry) {
                 after[entry->first] = entry->second;
             }
         }
-        read_[i] = true;
+        skipped_[i].clear();
     }
 
     // Whatever is written below the root from now on signals its event; a
@@ -828,7 +1021,21 @@ private:
     bool read_[4] = {};        // the root was read after the server ran, into after_
     bool fired_[4] = {};       // as the last poll found it
     bool canaries_[4] = {};    // StillRedirected found the canary there as written
+    std::vector<std::wstring> skipped_[4];  // seed classes ReadRoot left out, for FinishRoot
+    bool tookCanary_[4] = {};  // ReadRoot took a lone value for the canary
     std::vector<HKEY> opened_; // keys Difference read, closed as the capture is settled
+    bool fromSeed_ = true;     // the keys held their seed as the redirection started
+    // The thread that settles a capture (SettleSoon), started by `go_`. It
+    // ends the redirection when `restoring_` is set, then clears it and
+    // signals `restored_`; it puts the keys back, then clears `pending_` and
+    // signals `done_`. While `pending_` is set, it alone uses the keys.
+    HANDLE worker_ = nullptr;
+    std::function<void()> job_;
+    HANDLE go_ = nullptr;
+    HANDLE restored_ = nullptr;
+    HANDLE done_ = nullptr;
+    volatile LONG restoring_ = 0;
+    volatile LONG pending_ = 0;
     TTree after_[4];
     std::vector<TSealed> sealed_;
 };
@@ -935,7 +1142,9 @@ void FoldUserClasses(std::vector<TCapturedKey>& keys) {
 
 void EndCaptures() { TScratch::Instance().Remove(); }
 
-void SettleCapture() { TScratch::Instance().Settle(); }
+void SettleCapture() { TScratch::Instance().SettleSoon(); }
+
+void AwaitSettledCapture() { TScratch::Instance().Settle(); }
 
 void RemoveCaptureKeysOf(unsigned long processId) {
     if (processId) TScratch::RemoveStale(static_cast<DWORD>(processId));
@@ -974,13 +1183,11 @@ TCapture CaptureInThisProcess(TServerKind kind, const std::string& fullPath, con
     };
     capture.outcome = kind == TServerKind::TypeLibrary ? RegisterTypeLibraryCore(fullPath, true, local)
                                                        : RegisterLibraryCore(fullPath, true, local);
-    const bool ran = scratch.Redirected();
-    const bool held = !ran || scratch.StillRedirected();
-    if (!ran) return capture;  // nothing of the server's ran (or another helper's file)
+    if (!scratch.Redirected()) return capture;  // nothing of the server's ran (or another helper's file)
     // What follows reads through handles of its own: the redirection may
     // stand until the capture is settled.
     TLiveWatch::TFired live;
-    scratch.Poll(live);
+    const bool held = scratch.Examine(live);
     capture.keys = scratch.Difference();
     // Before the live registry is looked at: a folded type library's
     // interfaces are then known by the names the system mirrors.
@@ -1011,6 +1218,15 @@ TCapture CaptureInThisProcess(TServerKind kind, const std::string& fullPath, con
         capture.outcome.failure = TFailure::Returned;
         capture.outcome.message = "The capture of '" + ExtractFileName(fullPath) + "' failed.";
         capture.outcome.details = details;
+        return capture;
+    }
+    if (!scratch.StartedFromSeed()) {
+        // What the server wrote cannot be told from what was left there.
+        capture.outcome.success = false;
+        capture.outcome.message = "Could not capture '" + ExtractFileName(fullPath) + "'.";
+        capture.outcome.details =
+            "The scratch keys under HKEY_CURRENT_USER could not be put back to their first state before the server ran.";
+        capture.outcome.failure = TFailure::Helper;
         return capture;
     }
     capture.clean = capture.outcome.success;

@@ -87,9 +87,14 @@ TCapture CaptureFile(const std::string& path, const TRegContext& context);
 TCapture CaptureInThisProcess(TServerKind kind, const std::string& fullPath, const TRegContext& context,
                               bool settleLater = false);
 
-// Ends the redirection of the last capture and puts the scratch keys back to
-// their seed.
+// Settles the last capture: a thread of this process's own ends its
+// redirection and puts the scratch keys back to their seed, while the caller
+// goes on. The next capture waits for what it needs of that.
 void SettleCapture();
+
+// Waits until the last capture is settled (settling it now if nobody did):
+// before this process does anything else with the predefined keys.
+void AwaitSettledCapture();
 
 // Deletes this process's scratch keys (a process ends its captures so,
 // before it ends; its normal end does it too). The next capture makes them

@@ -668,6 +668,8 @@ int ServeHelperRequests(const std::string& arguments) {
             const size_t room = kCaptureOffset - kMessageOffset - 4 - 1024;
             if (outcome.details.size() > room) outcome.details.resize(room);
         } else {
+            // A per-user registration redirects the predefined keys itself.
+            AwaitSettledCapture();
             outcome = kind == TServerKind::TypeLibrary ? RegisterTypeLibraryCore(path, register_, context)
                                                        : RegisterLibraryCore(path, register_, context);
         }

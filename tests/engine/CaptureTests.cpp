@@ -256,6 +256,73 @@ TEST(Capture, EveryCaptureStartsFromTheSeed) {
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kScratchParent));
 }
 
+TEST(Capture, WritesIntoTheSeedAreCapturedAndPutBack) {
+    // What a server writes into the seed while it registers (made here as
+    // the redirection starts, through the redirected predefined keys) is
+    // captured as written, and put back after the capture: settled at once,
+    // or by the settling thread as a helper does.
+    const std::string ok = TestDataDir() + ts::kOkServerFile;
+    const char* const seedClass = "CLSID\\{0002E005-0000-0000-C000-000000000046}";
+    struct TCase {
+        const char* what;
+        std::function<void()> write;
+        const char* value;     // the value of the seed class the capture holds; null: none of it
+        const char* expected;  // its text
+    };
+    const TCase cases[] = {
+        {"a value added to a seed class",
+         [&] { RegSetKeyValueA(HKEY_CLASSES_ROOT, seedClass, "Extra", REG_SZ, "x", 2); }, "Extra", "x"},
+        {"a seed class made again with another name",
+         [&] {
+             DeleteTree(HKEY_CLASSES_ROOT, seedClass);
+             RegSetKeyValueA(HKEY_CLASSES_ROOT, seedClass, nullptr, REG_SZ, "Other", 6);
+         },
+         "", "Other"},
+        {"the canary changed",
+         [] {
+             const DWORD two = 2;
+             RegSetValueExA(HKEY_CLASSES_ROOT, "Corvantis Capture Canary", 0, REG_DWORD,
+                            reinterpret_cast<const BYTE*>(&two), sizeof two);
+         },
+         nullptr, nullptr},
+    };
+    std::function<void()> during;
+    engine::TRegContext context;
+    context.onPhase = [&during](engine::TPhase phase) {
+        if (phase == engine::TPhase::Calling && during) during();
+    };
+    ASSERT_TRUE(engine::CaptureInThisProcess(engine::TServerKind::Library, ok, context).clean);
+    const std::string hkcr = ScratchRoot("HKCR");
+    std::string seedDump;
+    Dump(HKEY_CURRENT_USER, hkcr, 0, 8, seedDump);
+    for (int later = 0; later < 2; ++later) {
+        for (const TCase& c : cases) {
+            SCOPED_TRACE(std::string(c.what) + (later ? ", settled by the thread" : ", settled at once"));
+            during = c.write;
+            const engine::TCapture capture =
+                engine::CaptureInThisProcess(engine::TServerKind::Library, ok, context, later != 0);
+            during = nullptr;
+            if (later) {
+                engine::SettleCapture();
+                engine::AwaitSettledCapture();
+            }
+            ASSERT_TRUE(capture.clean) << capture.outcome.details;
+            EXPECT_NE(FindKey(capture, ts::kOkServerClsidKey), nullptr);
+            const engine::TCapturedKey* seed = FindKey(capture, seedClass);
+            ASSERT_EQ(seed != nullptr, c.value != nullptr);
+            if (seed) {
+                ASSERT_EQ(seed->values.size(), 1u);
+                EXPECT_EQ(seed->values[0].name, c.value);
+                EXPECT_EQ(Text(seed->values[0]), c.expected);
+            }
+            std::string dump;
+            Dump(HKEY_CURRENT_USER, hkcr, 0, 8, dump);
+            EXPECT_EQ(dump, seedDump);
+        }
+    }
+    engine::EndCaptures();
+}
+
 TEST(Capture, AHelperServesManyCaptures) {
     if (sizeof(void*) == 8) GTEST_SKIP() << "the 32-bit server needs the 32-bit helper";
     engine::THelperSession helpers;
