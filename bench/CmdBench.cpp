@@ -58,7 +58,7 @@ const int kRunPairs = 5;
 const int kVerifyPairs = 3;
 const int kOnePairs = 11;
 const int kHangRuns = 3;
-const int kCapturePairs = 5;
+const int kCapturePairs = 7;
 const double kHangTimeoutMs = 2000;
 
 std::string BinFolder() {
