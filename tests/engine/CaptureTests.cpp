@@ -339,6 +339,23 @@ TEST(Capture, AHelperServesManyCaptures) {
         }
         helper = id;
     }
+    // The same helper then registers for the current user, which redirects
+    // the classes root itself: the last capture's settling is over by then,
+    // so the registration lands in the user's classes, and the next capture
+    // starts from the seed again.
+    engine::TRegContext perUser;
+    perUser.perUser = true;
+    engine::UseHelpers(perUser);
+    const std::string classesKey = std::string("Software\\Classes\\") + ts::kOkServerClsidKey;
+    ASSERT_TRUE(engine::RegisterFileCore(path, true, perUser).success);
+    EXPECT_EQ(helpers.For(engine::pe::TMachine::X86).ProcessId(), helper);
+    EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, classesKey));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, classesKey));
+    ASSERT_TRUE(engine::RegisterFileCore(path, false, perUser).success);
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, classesKey));
+    const engine::TCapture again = engine::CaptureFile(path, context);
+    EXPECT_TRUE(again.clean) << again.outcome.details;
+    EXPECT_EQ(again.keys.size(), 2u);
 }
 
 TEST(Capture, AServerThatUndoesTheRedirectionFailsNamingItsKey) {
