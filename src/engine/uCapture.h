@@ -7,10 +7,10 @@
 // registrations read while they work; the entry point runs; the capture is
 // what the scratch keys hold afterwards beyond the seed. The redirection is
 // then removed and the scratch keys put back to exactly their seed for the
-// process's next capture (see SettleCapture); they are deleted when the process ends its
-// captures (EndCaptures, or its normal end). The live registry is watched
-// while the server works: a server that undoes the redirection and writes
-// live fails its capture, naming what it wrote.
+// process's next capture (see SettleCapture); they are deleted when the
+// process ends its captures (EndCaptures, or its normal end). The live
+// registry is watched while the server works: a server that undoes the
+// redirection and writes live fails its capture, naming what it wrote.
 //
 // A TCapture is what later writers (a .reg file today) and checkers consume:
 // its keys keep every value raw (type and bytes).
