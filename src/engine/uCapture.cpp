@@ -126,6 +126,13 @@ const wchar_t kScratchParent[] = L"Software\\Quorvandel\\Corvantis Capture";
 // predefined key afterwards, it shows that the redirection still stands.
 const wchar_t kCanary[] = L"Corvantis Capture Canary";
 
+// The canary as each root holds it: a REG_DWORD 1.
+const TRawValue& Canary() {
+    static const DWORD one = 1;
+    static const TRawValue canary{kCanary, REG_DWORD, std::string(reinterpret_cast<const char*>(&one), sizeof one)};
+    return canary;
+}
+
 // Classes that registrations use while they work: the component categories
 // manager and the ATL registrar. Copied from the live registry when present.
 const wchar_t* const kSeedClasses[] = {
@@ -570,7 +577,8 @@ public:
             const LONG result =
                 RegQueryValueExW(kPredefined[i], kCanary, nullptr, &type, reinterpret_cast<BYTE*>(&data), &size);
             if (result != ERROR_SUCCESS && result != ERROR_MORE_DATA) return false;
-            canaries_[i] = result == ERROR_SUCCESS && type == REG_DWORD && size == sizeof data && data == 1;
+            canaries_[i] = result == ERROR_SUCCESS && type == Canary().type &&
+                           std::string(reinterpret_cast<const char*>(&data), size) == Canary().data;
         }
         return true;
     }
@@ -746,7 +754,7 @@ private:
                 ok_ = false;
                 continue;
             }
-            if (!SetCanary(keys_[i])) ok_ = false;
+            if (!SetValue(keys_[i], Canary())) ok_ = false;
             // A key without values that the next key lies below is made
             // with it.
             for (auto entry = seeds[i].begin(); entry != seeds[i].end(); ++entry) {
@@ -800,8 +808,8 @@ private:
 
     // Adds the roots' and seed classes' notifications to `poll`, which
     // marks those written since they were armed; those not armed count as
-    // written.
-    // The classes root comes last, as the one a registration writes.
+    // written. The classes root comes last, as the one a registration
+    // writes.
     void AddTo(TPoll& poll) {
         for (TSealed& sealed : sealed_) {
             sealed.fired = !sealed.armed;
@@ -841,9 +849,7 @@ private:
         }
         TReadOptions options;
         options.skip = &skip;
-        const DWORD one = 1;
-        const TRawValue canary{kCanary, REG_DWORD, std::string(reinterpret_cast<const char*>(&one), sizeof one)};
-        if (early || canaries_[i]) options.loneTopValue = &canary;
+        if (early || canaries_[i]) options.loneTopValue = &Canary();
         options.opened = &opened_;
         ReadTree(keys_[i], L"", after, options);
         if (!options.complete) ok_ = false;
@@ -900,12 +906,6 @@ private:
                                             written_[i], TRUE) == ERROR_SUCCESS;
     }
 
-    static bool SetCanary(HKEY key) {
-        const DWORD one = 1;
-        return RegSetValueExW(key, kCanary, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), sizeof one) ==
-               ERROR_SUCCESS;
-    }
-
     static bool IsBelowW(const std::wstring& path, const std::wstring& parent) {
         return path.size() > parent.size() + 1 && path.compare(0, parent.size(), parent) == 0 &&
                path[parent.size()] == L'\\';
@@ -946,8 +946,7 @@ private:
         for (const auto& entry : seed) {
             std::vector<TRawValue> want = entry.second;
             if (entry.first.empty()) {
-                const DWORD one = 1;
-                want.push_back(TRawValue{kCanary, REG_DWORD, std::string(reinterpret_cast<const char*>(&one), sizeof one)});
+                want.push_back(Canary());
             }
             auto found = after.find(entry.first);
             if (found == after.end()) {
