@@ -1237,10 +1237,12 @@ std::string EncodeCapture(const TCapture& capture) {
     out += static_cast<char>((capture.clean ? 1 : 0) | (capture.wow64 ? 2 : 0));
     PutU32(out, static_cast<std::uint32_t>(capture.keys.size()));
     for (const TCapturedKey& key : capture.keys) {
-        out += static_cast<char>(static_cast<unsigned>(key.root) | (key.otherView ? 0x80u : 0u));
+        out += static_cast<char>(static_cast<unsigned>(key.root) | (key.otherView ? 0x80u : 0u) |
+                                 (key.deleted ? 0x40u : 0u));
         PutText(out, key.path);
         PutU32(out, static_cast<std::uint32_t>(key.values.size()));
         for (const TCapturedValue& value : key.values) {
+            out += value.deleted ? '\1' : '\0';
             PutText(out, value.name);
             PutU32(out, value.type);
             PutText(out, value.data);
@@ -1261,15 +1263,18 @@ bool DecodeCapture(const std::string& bytes, TCapture& capture) {
     if (!in.U32(keys) || keys > bytes.size()) return false;
     std::vector<TCapturedKey> read;
     for (std::uint32_t k = 0; k < keys; ++k) {
-        if (in.at >= bytes.size() || (static_cast<unsigned char>(bytes[in.at]) & 0x7F) > 3) return false;
+        if (in.at >= bytes.size() || (static_cast<unsigned char>(bytes[in.at]) & 0x3F) > 3) return false;
         TCapturedKey key;
         const unsigned char root = static_cast<unsigned char>(bytes[in.at++]);
-        key.root = static_cast<TCaptureRoot>(root & 0x7F);
+        key.root = static_cast<TCaptureRoot>(root & 0x3F);
         key.otherView = (root & 0x80) != 0;
+        key.deleted = (root & 0x40) != 0;
         std::uint32_t values = 0;
         if (!in.Text(key.path) || !in.U32(values) || values > bytes.size()) return false;
         for (std::uint32_t v = 0; v < values; ++v) {
             TCapturedValue value;
+            if (in.at >= bytes.size() || static_cast<unsigned char>(bytes[in.at]) > 1) return false;
+            value.deleted = bytes[in.at++] == '\1';
             if (!in.Text(value.name) || !in.U32(value.type) || !in.Text(value.data)) return false;
             key.values.push_back(std::move(value));
         }

@@ -29,16 +29,30 @@ struct TCapturedValue {
     std::string name;    // UTF-8; empty for the key's default value
     std::uint32_t type;  // REG_SZ, REG_DWORD, ... as written
     std::string data;    // the bytes as written (strings in UTF-16LE)
-    bool operator==(const TCapturedValue& o) const { return name == o.name && type == o.type && data == o.data; }
+    // The registration deleted this value (type and data are empty): a .reg
+    // file says "name"=-, a fragment removes it on install, and a
+    // verification requires it absent.
+    bool deleted = false;
+    bool operator==(const TCapturedValue& o) const {
+        return name == o.name && type == o.type && data == o.data && deleted == o.deleted;
+    }
 };
 
 struct TCapturedKey {
     TCaptureRoot root = TCaptureRoot::ClassesRoot;
     std::string path;  // UTF-8, below the root, without a leading backslash
     std::vector<TCapturedValue> values;
-    // Written by the system into the other registry view than the server's
-    // (a 32-bit type library's interfaces are mirrored into the 64-bit view).
+    // Written into the other registry view than the server's: by the system
+    // (a 32-bit type library's interfaces are mirrored into the 64-bit view)
+    // or by the server, which named that view (KEY_WOW64_64KEY,
+    // KEY_WOW64_32KEY).
     bool otherView = false;
+    // The registration deleted this key with everything below it. Keys
+    // listed after it may make it again (a key deleted, then written anew):
+    // a .reg file says [-key] first, a fragment removes it on install before
+    // writing, and a verification requires it absent unless a later key
+    // names it or a key below it.
+    bool deleted = false;
 };
 
 struct TCapture {
