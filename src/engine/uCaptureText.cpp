@@ -90,6 +90,27 @@ bool PlainString(const std::string& data, std::wstring& text) {
     return true;
 }
 
+// A REG_SZ that a quoted string in a .reg file gives back byte for byte:
+// a plain string of at least its terminating NUL (the importer adds one to
+// "", so a value of no bytes is not one), holding no line break or other
+// control character and no surrogate out of its pair, which the importer
+// would not read back as they are.
+bool QuotableString(const std::string& data, std::wstring& text) {
+    if (data.empty() || !PlainString(data, text)) return false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const wchar_t c = text[i];
+        if (c < 0x20 || (c >= 0x7F && c <= 0x9F) || (c >= 0xDC00 && c <= 0xDFFF)) return false;
+        if (c >= 0xD800 && c <= 0xDBFF) {
+            if (i + 1 == text.size() || text[i + 1] < 0xDC00 || text[i + 1] > 0xDFFF) return false;
+            ++i;
+        }
+    }
+    return true;
+}
+
+// A value's name as it stands before "=": "@" for the default value.
+std::wstring RegValueName(const std::wstring& name) { return name.empty() ? L"@" : Quoted(name); }
+
 }  // namespace
 
 std::string PlacedKeyName(TCaptureRoot root, const std::string& path, bool wow64) {
@@ -114,16 +135,19 @@ std::string PlacedKeyName(TCaptureRoot root, const std::string& path, bool wow64
 }
 
 std::wstring RegValueLine(const std::wstring& name, std::uint32_t type, const std::string& data) {
-    std::wstring line = name.empty() ? L"@" : Quoted(name);
-    line += L'=';
+    std::wstring line = RegValueName(name) + L'=';
     std::wstring text;
-    if (type == REG_SZ && PlainString(data, text)) return line + Quoted(text);
+    if (type == REG_SZ && QuotableString(data, text)) return line + Quoted(text);
     if (type == REG_DWORD && data.size() == 4) {
         const unsigned char* b = reinterpret_cast<const unsigned char*>(data.data());
         wchar_t number[16];
         std::swprintf(number, 16, L"dword:%08x", b[0] | b[1] << 8 | b[2] << 16 | static_cast<unsigned>(b[3]) << 24);
         return line + number;
     }
+    // Every other value as its bytes. A string's bytes without their
+    // terminating NUL are written as they are, though no form imports them
+    // so: the importer ends string data (hex(1), hex(2), hex(7)) that lacks
+    // its NUL with one, which readers of the string do not see.
     if (type == REG_BINARY) {
         line += L"hex:";
     } else {
@@ -153,9 +177,14 @@ std::string RegFileBytes(const std::vector<TCapture>& captures) {
     std::wstring text = L"Windows Registry Editor Version 5.00\r\n";
     for (const TCapture& capture : captures) {
         for (const TCapturedKey& key : capture.keys) {
-            text += L"\r\n[" + qv::Utf8ToWide(PlacedKeyName(key.root, key.path, key.otherView ? !capture.wow64 : capture.wow64)) + L"]\r\n";
+            // A deleted key is "[-name]", in its place in the list: a key
+            // written after it makes it anew.
+            text += std::wstring(L"\r\n[") + (key.deleted ? L"-" : L"") +
+                    qv::Utf8ToWide(PlacedKeyName(key.root, key.path, key.otherView ? !capture.wow64 : capture.wow64)) + L"]\r\n";
+            if (key.deleted) continue;
             for (const TCapturedValue& value : key.values) {
-                text += RegValueLine(qv::Utf8ToWide(value.name), value.type, value.data) + L"\r\n";
+                const std::wstring name = qv::Utf8ToWide(value.name);
+                text += (value.deleted ? RegValueName(name) + L"=-" : RegValueLine(name, value.type, value.data)) + L"\r\n";
             }
         }
     }
@@ -176,10 +205,15 @@ std::string CaptureJson(const TCapture& capture) {
     for (size_t k = 0; k < capture.keys.size(); ++k) {
         const TCapturedKey& key = capture.keys[k];
         if (k) out += ',';
-        out += "{\"key\":" + qv::JsonQuoted(PlacedKeyName(key.root, key.path, key.otherView ? !capture.wow64 : capture.wow64)) + ",\"values\":[";
-        for (size_t v = 0; v < key.values.size(); ++v) {
+        out += "{\"key\":" + qv::JsonQuoted(PlacedKeyName(key.root, key.path, key.otherView ? !capture.wow64 : capture.wow64)) +
+               (key.deleted ? ",\"deleted\":true" : "") + ",\"values\":[";
+        for (size_t v = 0; v < key.values.size() && !key.deleted; ++v) {
             const TCapturedValue& value = key.values[v];
             if (v) out += ',';
+            if (value.deleted) {
+                out += "{\"name\":" + qv::JsonQuoted(value.name) + ",\"deleted\":true}";
+                continue;
+            }
             const char* name = RegTypeName(value.type);
             out += "{\"name\":" + qv::JsonQuoted(value.name) + ",\"type\":" +
                    (name ? "\"" + std::string(name) + "\"" : std::to_string(value.type));

@@ -439,13 +439,37 @@ TWxsResult WxsFragment(const std::vector<TCapture>& captures, const std::string&
                 problem(Where(placed, nullptr) + ": the key " + why + "; left out with its values.");
                 continue;
             }
-            const std::string open = "        <RegistryKey Root=\"" + std::string(placed.root) + "\" Key=\"" + keyAttribute + "\"";
+            // Deletions are rows of the component itself (the schema allows
+            // them nowhere else), each before the key's own RegistryKey.
+            // Windows Installer removes (RemoveRegistryValues) before it
+            // writes (WriteRegistryValues) whatever their order here, which
+            // is what a capture means: it lists a key's deletion before
+            // any key that writes it anew.
+            const std::string where = " Root=\"" + std::string(placed.root) + "\" Key=\"" + keyAttribute + "\"";
+            if (captured.deleted) {
+                component.body += "        <RemoveRegistryKey" + where + " Action=\"removeOnInstall\" />\r\n";
+                continue;
+            }
+            const std::string open = "        <RegistryKey" + where;
             if (captured.values.empty()) {
                 component.body += open + " ForceCreateOnInstall=\"yes\" />\r\n";
                 continue;
             }
-            std::string rows;
+            std::string rows, removals;
             for (const TCapturedValue& value : captured.values) {
+                if (value.deleted) {
+                    std::string name, why;
+                    if (value.name == "-") {
+                        problem(Where(placed, &value) + ": a value named \"-\" cannot be removed alone, Windows Installer "
+                                "would remove the key; left out.");
+                    } else if (!FormattedAttribute(qv::Utf8ToWide(value.name), nullptr, name, why)) {
+                        problem(Where(placed, &value) + ": its name " + why + "; left out.");
+                    } else {
+                        removals += "        <RemoveRegistryValue" + where + (value.name.empty() ? "" : " Name=\"" + name + "\"") +
+                                    " />\r\n";
+                    }
+                    continue;
+                }
                 // A registry-only component takes its first value as key path.
                 const bool keyPath = &component == &other && !component.keyPathGiven;
                 TValueRow row = ValueRow(value, names, "          ", keyPath);
@@ -457,8 +481,8 @@ TWxsResult WxsFragment(const std::vector<TCapture>& captures, const std::string&
                 if (keyPath) component.keyPathGiven = true;
                 rows += row.xml;
             }
-            component.body += rows.empty() ? open + " ForceCreateOnInstall=\"yes\" />\r\n"
-                                           : open + ">\r\n" + rows + "        </RegistryKey>\r\n";
+            component.body += removals + (rows.empty() ? open + " ForceCreateOnInstall=\"yes\" />\r\n"
+                                                       : open + ">\r\n" + rows + "        </RegistryKey>\r\n");
         }
         auto bitness = [](bool is64) { return is64 ? "always64" : "always32"; };
         directory += "      <Component Id=\"" + own.id + "\" Guid=\"" + own.guid + "\" Bitness=\"" + bitness(own.is64) + "\">\r\n" +

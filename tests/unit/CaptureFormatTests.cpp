@@ -37,16 +37,36 @@ struct TValueCase {
     const wchar_t* name;
     std::uint32_t type;
     std::string data;
-    const wchar_t* line;
+    std::wstring line;
 };
 
 TEST(CaptureRegFile, EachValueTypeInItsRegForm) {
     const TValueCase cases[] = {
         {L"", REG_SZ, Utf16(L"C:\\a b\\x.dll"), L"@=\"C:\\\\a b\\\\x.dll\""},
         {L"Threading\"Model", REG_SZ, Utf16(L"Apartment"), L"\"Threading\\\"Model\"=\"Apartment\""},
-        {L"Empty", REG_SZ, std::string(), L"\"Empty\"=\"\""},
-        // Without its terminating NUL a string is kept byte for byte.
+        {L"\\a\"\\\"", REG_SZ, Utf16(L"\"\\"), L"\"\\\\a\\\"\\\\\\\"\"=\"\\\"\\\\\""},
+        {L"Nul", REG_SZ, Utf16(L""), L"\"Nul\"=\"\""},
+        {L"Long", REG_SZ, Utf16(std::wstring(5000, L'x') + L"\u00e9\U0001F600"),
+         L"\"Long\"=\"" + std::wstring(5000, L'x') + L"\u00e9\U0001F600\""},
+        // A string a quoted form would not give back is kept byte for byte:
+        // no bytes at all, no terminating NUL, a NUL inside or a second one
+        // at the end, an odd byte, a line break or other control character,
+        // a surrogate out of its pair.
+        {L"Empty", REG_SZ, std::string(), L"\"Empty\"=hex(1):"},
         {L"Odd", REG_SZ, Utf16(L"ab", false), L"\"Odd\"=hex(1):61,00,62,00"},
+        {L"Inner", REG_SZ, Utf16(L"a") + Utf16(L"b"), L"\"Inner\"=hex(1):61,00,00,00,62,00,00,00"},
+        {L"Twice", REG_SZ, Utf16(L"a") + Utf16(L""), L"\"Twice\"=hex(1):61,00,00,00,00,00"},
+        {L"OddByte", REG_SZ, Bytes({0x61, 0, 0}), L"\"OddByte\"=hex(1):61,00,00"},
+        {L"Lines", REG_SZ, Utf16(L"a\r\nb"), L"\"Lines\"=hex(1):61,00,0d,00,0a,00,62,00,00,00"},
+        {L"Tab", REG_SZ, Utf16(L"\t"), L"\"Tab\"=hex(1):09,00,00,00"},
+        {L"C1", REG_SZ, Utf16(L"\x85"), L"\"C1\"=hex(1):85,00,00,00"},
+        {L"High", REG_SZ, Utf16(L"\xD83D"), L"\"High\"=hex(1):3d,d8,00,00"},
+        {L"Low", REG_SZ, Utf16(L"\xDE00" L"a"), L"\"Low\"=hex(1):00,de,61,00,00,00"},
+        {L"E0", REG_EXPAND_SZ, std::string(), L"\"E0\"=hex(2):"},
+        {L"M0", REG_MULTI_SZ, std::string(), L"\"M0\"=hex(7):"},
+        {L"B0", REG_BINARY, std::string(), L"\"B0\"=hex:"},
+        {L"Be", REG_DWORD_BIG_ENDIAN, Bytes({0x12, 0x34, 0x56, 0x78}), L"\"Be\"=hex(5):12,34,56,78"},
+        {L"Link", REG_LINK, Utf16(L"x", false), L"\"Link\"=hex(6):78,00"},
         {L"D", REG_DWORD, Bytes({0x78, 0x56, 0x34, 0x12}), L"\"D\"=dword:12345678"},
         {L"Short", REG_DWORD, Bytes({1, 2}), L"\"Short\"=hex(4):01,02"},
         {L"B", REG_BINARY, Bytes({0, 0xAB, 0xFF}), L"\"B\"=hex:00,ab,ff"},
@@ -58,7 +78,7 @@ TEST(CaptureRegFile, EachValueTypeInItsRegForm) {
         {L"Big", 0x1234, Bytes({9}), L"\"Big\"=hex(1234):09"},
     };
     for (const TValueCase& c : cases) {
-        EXPECT_EQ(engine::RegValueLine(c.name, c.type, c.data), std::wstring(c.line)) << std::string(c.data.size(), '.');
+        EXPECT_EQ(engine::RegValueLine(c.name, c.type, c.data), c.line) << std::string(c.data.size(), '.');
     }
 }
 
@@ -141,6 +161,12 @@ engine::TCapture SampleCapture() {
                             {{"", REG_EXPAND_SZ, Utf16(L"%S%")}, {"ThreadingModel", REG_SZ, Utf16(L"Both")}}});
     capture.keys.push_back({TCaptureRoot::ClassesRoot, "CLSID\\{X}\\Implemented Categories", {}});
     capture.keys.push_back({TCaptureRoot::ClassesRoot, "Interface\\{I}", {{"", REG_SZ, Utf16(L"IThing")}}, true});
+    // Deletions: a key in each view, one deleted and then written anew, and
+    // values among the written ones.
+    capture.keys.push_back({TCaptureRoot::ClassesRoot, "Interface\\{I}\\Old", {}, true, true});
+    capture.keys.push_back({TCaptureRoot::ClassesRoot, "CLSID\\{X}\\Again", {}, false, true});
+    capture.keys.push_back({TCaptureRoot::ClassesRoot, "CLSID\\{X}\\Again",
+                            {{"", 0, "", true}, {"A\"\\", 0, "", true}, {"N", REG_SZ, Utf16(L"new")}}});
     return capture;
 }
 
@@ -164,7 +190,25 @@ TEST(CaptureRegFile, TheFileIsUtf16WithItsHeaderAndCrLf) {
               // Mirrored into the 64-bit view: no WOW6432Node.
               L"\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\Interface\\{I}]\r\n"
               L"@=\"IThing\"\r\n"
+              L"\r\n[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\Interface\\{I}\\Old]\r\n"
+              L"\r\n[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\WOW6432Node\\CLSID\\{X}\\Again]\r\n"
+              L"\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\WOW6432Node\\CLSID\\{X}\\Again]\r\n"
+              L"@=-\r\n"
+              L"\"A\\\"\\\\\"=-\r\n"
+              L"\"N\"=\"new\"\r\n"
               L"\r\n");
+}
+
+TEST(CaptureJson, DeletedKeysAndValuesAreMarkedWithoutData) {
+    const std::string json = engine::CaptureJson(SampleCapture());
+    const size_t deletions = json.find("{\"key\":\"HKEY_LOCAL_MACHINE\\\\SOFTWARE\\\\Classes\\\\Interface\\\\{I}\\\\Old");
+    ASSERT_NE(deletions, std::string::npos) << json;
+    EXPECT_EQ(json.substr(deletions),
+              "{\"key\":\"HKEY_LOCAL_MACHINE\\\\SOFTWARE\\\\Classes\\\\Interface\\\\{I}\\\\Old\",\"deleted\":true,\"values\":[]},"
+              "{\"key\":\"HKEY_LOCAL_MACHINE\\\\SOFTWARE\\\\Classes\\\\WOW6432Node\\\\CLSID\\\\{X}\\\\Again\",\"deleted\":true,\"values\":[]},"
+              "{\"key\":\"HKEY_LOCAL_MACHINE\\\\SOFTWARE\\\\Classes\\\\WOW6432Node\\\\CLSID\\\\{X}\\\\Again\",\"values\":["
+              "{\"name\":\"\",\"deleted\":true},{\"name\":\"A\\\"\\\\\",\"deleted\":true},{\"name\":\"N\",\"type\":\"REG_SZ\",\"data\":\"new\"}]}"
+              "],\"liveKeys\":[]}");
 }
 
 // A key as "<root letter>:<path>[<name>=<data>;...]", the data as stored.
@@ -257,6 +301,7 @@ TEST(CaptureHandOver, EncodedCapturesComeBackWhole) {
             EXPECT_EQ(back.keys[i].root, original.keys[i].root);
             EXPECT_EQ(back.keys[i].path, original.keys[i].path);
             EXPECT_EQ(back.keys[i].otherView, original.keys[i].otherView);
+            EXPECT_EQ(back.keys[i].deleted, original.keys[i].deleted);
             EXPECT_TRUE(back.keys[i].values == original.keys[i].values) << i;
         }
     }
@@ -417,15 +462,20 @@ TEST(CaptureWxs, KeysGoUnderTheirRootsWithTheBitnessDecidingTheView) {
     };
     for (const TWxsKeyCase& c : cases) {
         SCOPED_TRACE(std::string(c.path) + (c.otherView ? " other view" : "") + (c.wow64 ? " wow64" : ""));
-        for (bool empty : {false, true}) {
-            engine::TCapturedKey key{c.root, c.path, {}, c.otherView};
-            if (!empty) key.values.push_back({"V", REG_SZ, Utf16(L"v")});
+        // A key with a value, an empty key, a deleted key: each in the same place.
+        for (int form : {0, 1, 2}) {
+            const bool empty = form == 1, deleted = form == 2;
+            engine::TCapturedKey key{c.root, c.path, {}, c.otherView, deleted};
+            if (form == 0) key.values.push_back({"V", REG_SZ, Utf16(L"v")});
             const engine::TWxsResult result = engine::WxsFragment({OneKey(key, c.wow64)});
             EXPECT_TRUE(result.problems.empty()) << Joined(result.problems);
             EXPECT_EQ(result.text.find("WOW6432Node"), std::string::npos);
             EXPECT_EQ(result.text.find("Wow6432Node"), std::string::npos);
-            // An empty key is created; a key with values gets its rows.
-            const std::string opening = std::string("<RegistryKey ") + c.key + (empty ? " ForceCreateOnInstall=\"yes\" />" : ">");
+            // An empty key is created; a key with values gets its rows; a
+            // deleted one is removed.
+            const std::string opening = deleted ? std::string("<RemoveRegistryKey ") + c.key + " Action=\"removeOnInstall\" />"
+                                                : std::string("<RegistryKey ") + c.key +
+                                                      (empty ? " ForceCreateOnInstall=\"yes\" />" : ">");
             const size_t at = result.text.find(opening);
             ASSERT_NE(at, std::string::npos) << result.text;
             // The component around the key: the last one opened before it.
@@ -435,7 +485,7 @@ TEST(CaptureWxs, KeysGoUnderTheirRootsWithTheBitnessDecidingTheView) {
             EXPECT_NE(head.find(std::string("Bitness=\"") + c.bitness + "\""), std::string::npos) << head;
             EXPECT_EQ(head.substr(15, 3), c.ownComponent ? "cmp" : "cmo") << head;
             // A component without a file takes its first value as key path.
-            if (!c.ownComponent && !empty) {
+            if (!c.ownComponent && form == 0) {
                 EXPECT_NE(result.text.find("Value=\"v\" KeyPath=\"yes\" />"), std::string::npos) << result.text;
             }
             // The server's own component always holds its file, in the server's bitness.
@@ -444,6 +494,34 @@ TEST(CaptureWxs, KeysGoUnderTheirRootsWithTheBitnessDecidingTheView) {
             EXPECT_NE(ownHead.find(c.wow64 ? "always32" : "always64"), std::string::npos) << ownHead;
         }
     }
+}
+
+TEST(CaptureWxs, DeletionsAreRemovedOnInstallInTheirOrder) {
+    engine::TCapture capture = OneKey({TCaptureRoot::ClassesRoot, "CLSID\\{X}\\Again", {}, false, true});
+    capture.keys.push_back({TCaptureRoot::ClassesRoot, "CLSID\\{X}\\Again",
+                            {{"", 0, "", true}, {"N", REG_SZ, Utf16(L"n")}, {"a[1]&", 0, "", true}, {"-", 0, "", true},
+                             {"x\x01", 0, "", true}}});
+    capture.keys.push_back({TCaptureRoot::ClassesRoot, "CLSID\\{X}\\Gone", {{"G", 0, "", true}}});
+    const engine::TWxsResult result = engine::WxsFragment({capture});
+    const std::string key = "Root=\"HKLM\" Key=\"Software\\Classes\\CLSID\\{X}\\";
+    // The server's component, after its file.
+    const std::string fileEnd = "KeyPath=\"yes\" />\r\n";
+    const size_t body = result.text.find(fileEnd) + fileEnd.size();
+    ASSERT_GE(body, fileEnd.size()) << result.text;
+    EXPECT_EQ(result.text.substr(body, result.text.find("      </Component>") - body),
+              "        <RemoveRegistryKey " + key + "Again\" Action=\"removeOnInstall\" />\r\n"
+              "        <RemoveRegistryValue " + key + "Again\" />\r\n"
+              "        <RemoveRegistryValue " + key + "Again\" Name=\"a[\\[]1[\\]]&amp;\" />\r\n"
+              "        <RegistryKey " + key + "Again\">\r\n"
+              "          <RegistryValue Name=\"N\" Type=\"string\" Value=\"n\" />\r\n"
+              "        </RegistryKey>\r\n"
+              "        <RemoveRegistryValue " + key + "Gone\" Name=\"G\" />\r\n"
+              "        <RegistryKey " + key + "Gone\" ForceCreateOnInstall=\"yes\" />\r\n");
+    ASSERT_EQ(result.problems.size(), 2u) << Joined(result.problems);
+    EXPECT_NE(result.problems[0].find("Again value \"-\": a value named \"-\" cannot be removed alone"), std::string::npos)
+        << result.problems[0];
+    EXPECT_NE(result.problems[1].find("Again value \"x\x01\": its name holds characters XML cannot carry"), std::string::npos)
+        << result.problems[1];
 }
 
 TEST(CaptureWxs, BitnessComesFromTheServersHeader) {
