@@ -8,6 +8,7 @@
 #include "common/QVMsgDetailsFrm.h"
 #include "common/QVStrings.h"
 #include "common/QVSystem.h"
+#include "engine/uCapture.h"
 #include "engine/uRegistry.h"
 #include "mainwin/frmMain.h"
 #include "resource.h"
@@ -53,6 +54,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     // Before anything loads a library by name: none comes from the current
     // folder (a batch's or a download's folder).
     qv::HardenDllSearch();
+    // Scratch keys a capture left when its helper was killed are not kept.
+    engine::RemoveStaleCaptureKeys();
     HRESULT com = CoInitialize(nullptr);
     int exitCode = 1;
     try {

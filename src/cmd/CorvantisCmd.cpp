@@ -17,6 +17,7 @@
 #include "common/QVApp.h"
 #include "common/QVHandles.h"
 #include "common/QVSystem.h"
+#include "engine/uCapture.h"
 #include "engine/uHelper.h"
 #include "engine/uRegCore.h"
 #include "common/QVVerInf.h"
@@ -160,6 +161,8 @@ int main(int argc, char** argv) {
     // Nothing is loaded from the current folder, and no system box may stop
     // an unattended run for a disk or a crash.
     qv::HardenDllSearch();
+    // Scratch keys a capture left when its helper was killed are not kept.
+    engine::RemoveStaleCaptureKeys();
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
     std::set_terminate(OnTerminate);
     cmd::TRunnerOutput output;

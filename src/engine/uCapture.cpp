@@ -12,6 +12,7 @@
 #include "common/QVCodePage.h"
 #include "common/QVStrings.h"
 #include "engine/uHelper.h"
+#include "engine/uRegIntercept.h"
 
 namespace engine {
 
@@ -120,6 +121,10 @@ std::set<std::wstring> SubkeyNames(HKEY key) {
 
 HKEY const kPredefined[4] = {HKEY_CLASSES_ROOT, HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER, HKEY_USERS};
 const wchar_t* const kScratchNames[4] = {L"HKCR", L"HKLM", L"HKCU", L"HKU"};
+// The roots that stand for the other registry view, where a write meant for
+// it is made instead (see uRegIntercept).
+const wchar_t* const kScratchOtherNames[4] = {L"HKCR (other view)", L"HKLM (other view)", L"HKCU (other view)",
+                                              L"HKU (other view)"};
 const char* const kRootNames[4] = {"HKEY_CLASSES_ROOT", "HKEY_LOCAL_MACHINE", "HKEY_CURRENT_USER", "HKEY_USERS"};
 const wchar_t kScratchParent[] = L"Software\\Quorvandel\\Corvantis Capture";
 // A value each scratch root holds while the capture runs: found through the
@@ -297,6 +302,7 @@ private:
 
     static DWORD WINAPI ReadNames(void* parameter) {
         TReading& reading = *static_cast<TReading*>(parameter);
+        TInterceptExempt own;
         for (LONG k; (k = InterlockedIncrement(&reading.next)) < static_cast<LONG>(reading.stale.size());) {
             reading.stale[k]->names = SubkeyNames(reading.stale[k]->key);
         }
@@ -502,6 +508,8 @@ public:
             sealed.armed = false;
         }
         for (int i = 0; i < 4; ++i) {
+            if (others_[i]) RegCloseKey(others_[i]);
+            others_[i] = nullptr;
             if (!keys_[i]) continue;
             RegCloseKey(keys_[i]);
             keys_[i] = nullptr;
@@ -513,19 +521,26 @@ public:
         RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\Quorvandel");
     }
 
-    // Scratch keys of helpers that ended while they captured (a server that
-    // faulted on a thread of its own, a time-out): named "<pid>-<n>", they
-    // are deleted once no process of that id runs; with `only`, those of
-    // that process alone, which has ended.
+    // Scratch keys of processes that ended while they captured (a server
+    // that faulted on a thread of its own, a time-out, a process killed):
+    // named "<pid>-<creation time>-<n>", they are deleted once no process
+    // of that id and creation time runs (a process id is reused, its
+    // creation time is not); with `only`, those of that process alone,
+    // which has ended.
     static void RemoveStale(DWORD only) {
         HKEY parent = nullptr;
         if (RegOpenKeyExW(HKEY_CURRENT_USER, kScratchParent, 0, KEY_ALL_ACCESS, &parent) != ERROR_SUCCESS) return;
+        const std::wstring own = ScratchName(GetCurrentProcessId(), CreationOf(GetCurrentProcess())) + L"-";
         for (const std::wstring& name : SubkeyNames(parent)) {
-            const DWORD pid = static_cast<DWORD>(std::wcstoul(name.c_str(), nullptr, 10));
-            if (pid == GetCurrentProcessId() || (only && pid != only)) continue;
+            if (name.compare(0, own.size(), own) == 0) continue;
+            wchar_t* end = nullptr;
+            const DWORD pid = static_cast<DWORD>(std::wcstoul(name.c_str(), &end, 10));
+            if (only && pid != only) continue;
             if (!only) {
-                HANDLE process = pid ? OpenProcess(SYNCHRONIZE, FALSE, pid) : nullptr;
-                const bool running = process && WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+                const unsigned long long created = *end == L'-' ? std::wcstoull(end + 1, nullptr, 16) : 0;
+                HANDLE process = pid ? OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid) : nullptr;
+                const bool running = process && WaitForSingleObject(process, 0) == WAIT_TIMEOUT &&
+                                     CreationOf(process) == created;
                 if (process) CloseHandle(process);
                 if (running) continue;
             }
@@ -537,6 +552,19 @@ public:
         RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\Quorvandel");
     }
 
+    // A process's creation time, as its scratch keys' names carry it.
+    static unsigned long long CreationOf(HANDLE process) {
+        FILETIME created{}, exited{}, kernel{}, user{};
+        if (!GetProcessTimes(process, &created, &exited, &kernel, &user)) return 0;
+        return (static_cast<unsigned long long>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
+    }
+
+    static std::wstring ScratchName(DWORD pid, unsigned long long created) {
+        wchar_t name[64];
+        std::swprintf(name, 64, L"%lu-%llx", static_cast<unsigned long>(pid), created);
+        return name;
+    }
+
     // Readies the keys and redirects the four predefined keys of this
     // process to them; once. The keys are readied now: the last capture's
     // put back if that has not been done, and a root written since it was
@@ -545,6 +573,8 @@ public:
     // fails (StartedFromSeed).
     void Redirect() {
         if (redirected_ || !made_) return;
+        // The program's own writes, not the server's.
+        TInterceptExempt own;
         Join();
         PutBackRead();
         TPoll poll;
@@ -568,6 +598,26 @@ public:
         if (enable) enable();
     }
     bool Redirected() const { return redirected_; }
+
+    // The keys writes are made in while the interception records them.
+    TScratchRoots Roots() const {
+        TScratchRoots roots;
+        for (int i = 0; i < 4; ++i) {
+            roots.keys[i][0] = keys_[i];
+            roots.keys[i][1] = others_[i];
+        }
+        roots.base = base_;
+        return roots;
+    }
+
+    // Notes which of the other view's roots the capture wrote to: they are
+    // emptied as the capture is settled.
+    void NoteWrites(const std::vector<TRegWrite>& writes) {
+        for (const TRegWrite& write : writes) {
+            if (write.otherView) otherWritten_[static_cast<int>(write.root)] = true;
+        }
+    }
+
 
     // True while every predefined key still leads to its scratch key. A
     // canary found as it was written is noted: Difference need not read it.
@@ -701,6 +751,7 @@ private:
     // signal nobody waited for may still be set from an earlier settle.
     static DWORD WINAPI Work(void* parameter) {
         TScratch& scratch = *static_cast<TScratch*>(parameter);
+        TInterceptExempt own(false);
         while (WaitForSingleObject(scratch.go_, INFINITE) == WAIT_OBJECT_0) {
             scratch.job_();
             InterlockedExchange(&scratch.pending_, 0);
@@ -727,6 +778,11 @@ private:
         CloseOpened();
         for (int i = 0; made_ && ok_ && i < 4; ++i) {
             if (read_[i]) PutBack(i);
+            // The other view's roots hold nothing between captures.
+            if (otherWritten_[i] && others_[i]) {
+                if (RegDeleteTreeW(others_[i], nullptr) != ERROR_SUCCESS) ok_ = false;
+                otherWritten_[i] = false;
+            }
         }
     }
 
@@ -740,8 +796,8 @@ private:
     void Make() {
         ok_ = true;
         made_ = true;
-        base_ = std::wstring(kScratchParent) + L"\\" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-                std::to_wstring(++number_);
+        base_ = std::wstring(kScratchParent) + L"\\" + ScratchName(GetCurrentProcessId(), CreationOf(GetCurrentProcess())) +
+                L"-" + std::to_wstring(++number_);
         const TTree* seeds = SeedTrees();
         // Opened while nothing is redirected: the real HKEY_CURRENT_USER.
         for (int i = 0; i < 4; ++i) {
@@ -764,6 +820,13 @@ private:
                 if (!WriteKey(keys_[i], entry->first, entry->second)) ok_ = false;
             }
             Arm(i);
+            const std::wstring other = base_ + L"\\" + kScratchOtherNames[i];
+            otherWritten_[i] = false;
+            if (RegCreateKeyExW(HKEY_CURRENT_USER, other.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &others_[i],
+                                nullptr) != ERROR_SUCCESS) {
+                others_[i] = nullptr;
+                ok_ = false;
+            }
         }
         sealed_.clear();
         for (const wchar_t* seed : kSeedClasses) {
@@ -1015,6 +1078,8 @@ private:
     bool removedStale_ = false;
     bool redirected_ = false;
     HKEY keys_[4] = {};
+    HKEY others_[4] = {};      // the other view's roots
+    bool otherWritten_[4] = {};
     HANDLE written_[4] = {};   // signalled when anything below a root is written
     bool armed_[4] = {};
     bool read_[4] = {};        // the root was read after the server ran, into after_
@@ -1090,6 +1155,34 @@ bool IsBelow(const std::string& path, const std::string& parent) {
 
 }  // namespace
 
+namespace {
+
+// Adds to `keys` what `found` (read from the scratch keys) holds beyond
+// them: keys and values that reached the scratch keys without being
+// recorded.
+void AddUnrecorded(std::vector<TCapturedKey>& keys, const std::vector<TCapturedKey>& found) {
+    for (const TCapturedKey& key : found) {
+        TCapturedKey* same = nullptr;
+        for (TCapturedKey& known : keys) {
+            if (!known.deleted && known.root == key.root && known.otherView == key.otherView &&
+                SameRegName(known.path, key.path)) {
+                same = &known;
+            }
+        }
+        if (!same) {
+            keys.push_back(key);
+            continue;
+        }
+        for (const TCapturedValue& value : key.values) {
+            bool have = false;
+            for (const TCapturedValue& known : same->values) have = have || SameRegName(known.name, value.name);
+            if (!have) same->values.push_back(value);
+        }
+    }
+}
+
+}  // namespace
+
 void FoldUserClasses(std::vector<TCapturedKey>& keys) {
     static const std::string kUserClasses = "Software\\Classes";
     std::vector<TCapturedKey> folded;
@@ -1145,6 +1238,8 @@ void SettleCapture() { TScratch::Instance().SettleSoon(); }
 
 void AwaitSettledCapture() { TScratch::Instance().Settle(); }
 
+void RemoveStaleCaptureKeys() { TScratch::RemoveStale(0); }
+
 void RemoveCaptureKeysOf(unsigned long processId) {
     if (processId) TScratch::RemoveStale(static_cast<DWORD>(processId));
 }
@@ -1171,47 +1266,58 @@ TCapture CaptureInThisProcess(TServerKind kind, const std::string& fullPath, con
         capture.outcome.failure = TFailure::Helper;
         return capture;
     }
-    // The redirection starts just before the server's code is called: the
-    // loader and the file checks before it read the live registry.
+    // Every registry write from here on is recorded, and none reaches the
+    // live registry: those meant for it are made in the scratch keys. The
+    // redirection of the predefined keys starts just before the server's
+    // code is called (the loader and the file checks before it read the
+    // live registry), as a first layer under the interception.
+    TInterceptScope intercept(TInterceptMode::Capture, scratch.Roots());
     TRegContext local = context;
-    local.onPhase = [&scratch, &context](TPhase phase) {
+    local.onPhase = [&scratch, &context, &intercept](TPhase phase) {
         if (phase == TPhase::Calling || phase == TPhase::Installing || phase == TPhase::TypeLibrary) {
             scratch.Redirect();
+            intercept.Calling();
         }
         if (context.onPhase) context.onPhase(phase);
     };
     capture.outcome = kind == TServerKind::TypeLibrary ? RegisterTypeLibraryCore(fullPath, true, local)
                                                        : RegisterLibraryCore(fullPath, true, local);
+    const std::vector<TRegWrite> writes = intercept.Finish();
+    scratch.NoteWrites(writes);
     if (!scratch.Redirected()) return capture;  // nothing of the server's ran (or another helper's file)
     // What follows reads through handles of its own: the redirection may
     // stand until the capture is settled.
     TLiveWatch::TFired live;
-    const bool held = scratch.Examine(live);
-    capture.keys = scratch.Difference();
+    scratch.Examine(live);
+    const bool hasOtherView = capture.wow64 || sizeof(void*) == 8;
+    capture.keys = KeysOfWrites(writes, hasOtherView);
+    // What reached the scratch keys past the interception, through the
+    // redirection alone, is kept too.
+    AddUnrecorded(capture.keys, scratch.Difference());
     // Before the live registry is looked at: a folded type library's
     // interfaces are then known by the names the system mirrors.
     FoldUserClasses(capture.keys);
-    // This process has another view when it is a 32-bit one on 64-bit
-    // Windows or a 64-bit one.
     std::vector<TCapturedKey> mirrors;
-    capture.liveKeys = scratch.NewLiveKeys(capture.keys, capture.wow64 || sizeof(void*) == 8, live, mirrors);
-    capture.keys.insert(capture.keys.end(), mirrors.begin(), mirrors.end());
-    if (!held || !capture.liveKeys.empty()) {
-        // With the redirection still in place, the keys came from DllMain
-        // (which runs before it starts) or from handles the server opened
-        // some other way.
-        std::string details = held ? "The server wrote to the live registry past the redirection (while it was "
-                                     "loaded, or through keys it opened some other way)"
-                                   : "The server undid the redirection of the registry while it registered";
-        if (capture.liveKeys.empty()) {
-            details += "; no key it wrote to the live registry was found.";
-        } else {
-            details += held ? ":" : ", and wrote to the live registry:";
+    capture.liveKeys = scratch.NewLiveKeys(capture.keys, false, live, mirrors);
+    std::vector<std::string> refused;
+    for (const TRegWrite& write : writes) {
+        if (write.kind == TRegWriteKind::Refused) refused.push_back(WriteKeyName(write));
+    }
+    if (!capture.liveKeys.empty() || !refused.empty()) {
+        std::string details;
+        if (!refused.empty()) {
+            details = "The server loaded, restored, replaced or renamed whole registry keys, which a capture cannot "
+                      "record; they were not changed:";
+            for (const std::string& key : refused) details += "\n" + key;
+        }
+        if (!capture.liveKeys.empty()) {
+            if (!details.empty()) details += "\n";
+            details += "The live registry changed while the server registered (by the server past the capture, or "
+                       "by another program at the same time):";
             for (const std::string& key : capture.liveKeys) details += "\n" + key;
             // They stay: the capture cannot tell a key the server wrote from
             // one another program wrote under the same name meanwhile.
-            details += "\nThese keys were left in the live registry; unregister the server, or delete them, to "
-                       "remove them.";
+            details += "\nThese keys were left as they are; delete them if the server made them.";
         }
         capture.outcome.success = false;
         capture.outcome.failure = TFailure::Returned;

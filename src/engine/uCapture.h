@@ -115,6 +115,11 @@ void AwaitSettledCapture();
 // afresh.
 void EndCaptures();
 
+// Deletes the scratch keys of processes that no longer run (a helper killed
+// with its program): every Corvantis program does so as it starts, so that
+// nothing a capture left can be taken for a registration.
+void RemoveStaleCaptureKeys();
+
 // Deletes the scratch keys of the process `processId`, which has ended (a
 // helper stopped or crashed while it held them).
 void RemoveCaptureKeysOf(unsigned long processId);

@@ -13,6 +13,7 @@
 #include "engine/uPeFile.h"
 #include "engine/uProgramFile.h"
 #include "engine/uReasons.h"
+#include "engine/uRegIntercept.h"
 #include "resource.h"
 
 namespace engine {
@@ -260,12 +261,36 @@ TUserClassesScope::TUserClassesScope(bool active) {
     }
     classes_ = classes;
     EnablePerUserTypeLibraries();
+    intercept_ = new TInterceptScope(TInterceptMode::PerUser, TScratchRoots());
 }
 
 TUserClassesScope::~TUserClassesScope() {
+    delete intercept_;
     if (!classes_) return;
     RegOverridePredefKey(HKEY_CLASSES_ROOT, nullptr);
     RegCloseKey(static_cast<HKEY>(classes_));
+}
+
+std::vector<std::string> TUserClassesScope::MachineWrites() {
+    std::vector<std::string> keys;
+    if (!intercept_) return keys;
+    for (const TRegWrite& write : intercept_->Finish()) {
+        if (write.kind != TRegWriteKind::Refused) continue;
+        const std::string key = WriteKeyName(write);
+        bool known = false;
+        for (const std::string& k : keys) known = known || k == key;
+        if (!known) keys.push_back(key);
+    }
+    return keys;
+}
+
+TRegOutcome MachineWritesFailure(const std::string& fileName, const std::vector<std::string>& keys) {
+    std::string details = "'" + fileName + "' writes machine-wide keys, which a registration for the current user "
+                          "must not change; they were not written:";
+    for (const std::string& key : keys) details += "\n" + key;
+    details += "\nRegister it for all users (as an administrator) instead. What it wrote to your own classes stays "
+               "until you unregister it for the current user.";
+    return Failure(TFailure::Returned, "The registration of '" + fileName + "' for the current user failed.", details);
 }
 
 namespace {
@@ -420,6 +445,8 @@ TRegOutcome RegisterLibraryCore(const std::string& path, bool register_, const T
             Publish(context, TPhase::Unloading);
             library.reset();
             Publish(context, TPhase::Idle);
+            const std::vector<std::string> machine = userClasses.MachineWrites();
+            if (!machine.empty()) return MachineWritesFailure(fileName, machine);
             return Failure(TFailure::Returned, qv::LoadFmt(IDS_CALL_FAILED, name, fileName),
                            ResultReason(name, call.result, context.language, context.perUser));
         }
@@ -427,6 +454,8 @@ TRegOutcome RegisterLibraryCore(const std::string& path, bool register_, const T
     Publish(context, TPhase::Unloading);
     library.reset();
     Publish(context, TPhase::Idle);
+    const std::vector<std::string> machine = userClasses.MachineWrites();
+    if (!machine.empty()) return MachineWritesFailure(fileName, machine);
     return Success(count == 2 ? qv::LoadFmt(IDS_CALLS_SUCCESS, calls[0].name, calls[1].name, fileName)
                               : qv::LoadFmt(IDS_CALL_SUCCESS, calls[0].name, fileName));
 }
@@ -523,6 +552,8 @@ TRegOutcome RegisterTypeLibraryCore(const std::string& path, bool register_, con
     }
     if (library) library->Release();
     Publish(context, TPhase::Idle);
+    const std::vector<std::string> machine = userClasses.MachineWrites();
+    if (!machine.empty()) return MachineWritesFailure(fileName, machine);
     if (FAILED(hr)) {
         return Failure(TFailure::Returned, qv::LoadFmt(IDS_CALL_FAILED, entry, fileName),
                        ResultReason(failedCall, hr, context.language, context.perUser));

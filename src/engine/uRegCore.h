@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "common/QVLanguage.h"
 #include "engine/uPeFile.h"
@@ -134,9 +135,12 @@ TRegOutcome RegisterTypeLibraryCore(const std::string& path, bool register_, con
 
 // While an active object lives, HKEY_CLASSES_ROOT of this process means
 // HKEY_CURRENT_USER\Software\Classes (created when missing), and oleaut32,
-// where it offers the switch, registers type libraries there too. Ended
-// with the object; an inactive one, or one whose key cannot be opened,
-// changes nothing. One at a time per process.
+// where it offers the switch, registers type libraries there too; classes
+// written in a named view go to the user's classes in that view, and every
+// write into a machine-wide key is refused and noted (MachineWrites).
+// Ended with the object; an inactive one, or one whose key cannot be
+// opened, changes nothing. One at a time per process.
+class TInterceptScope;
 class TUserClassesScope {
 public:
     explicit TUserClassesScope(bool active);
@@ -145,10 +149,18 @@ public:
     TUserClassesScope& operator=(const TUserClassesScope&) = delete;
     // True while HKEY_CLASSES_ROOT is redirected.
     bool Active() const { return classes_ != nullptr; }
+    // Ends the refusal of machine-wide writes and names the keys refused
+    // ("HKEY_LOCAL_MACHINE\Software\Vendor"), each once.
+    std::vector<std::string> MachineWrites();
 
 private:
     void* classes_ = nullptr;  // the HKEY of the current user's classes
+    TInterceptScope* intercept_ = nullptr;
 };
+
+// The failure of a registration for the current user whose server wrote
+// machine-wide keys (`keys`, as MachineWrites names them).
+TRegOutcome MachineWritesFailure(const std::string& fileName, const std::vector<std::string>& keys);
 
 // True only when the path's drive is present and ready and a file (not a
 // folder) of that name exists; never lets the system prompt for a disk.
