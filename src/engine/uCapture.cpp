@@ -1303,6 +1303,35 @@ TCapture CaptureInThisProcess(TServerKind kind, const std::string& fullPath, con
     for (const TRegWrite& write : writes) {
         if (write.kind == TRegWriteKind::Refused) refused.push_back(WriteKeyName(write));
     }
+    // A class of the server's own that its registration asked COM for: COM
+    // found it (or not) in the machine's classes, where the capture keeps
+    // it from, so what was captured depends on this computer.
+    std::vector<std::string> ownClasses;
+    for (const TRegWrite& write : writes) {
+        if (write.kind != TRegWriteKind::LookedUp) continue;
+        const std::string path = qv::WideToUtf8(write.path);
+        const std::string clsid = path.substr(0, path.find('\\', 6));
+        bool own = false;
+        for (const TCapturedKey& key : capture.keys) {
+            own = own || (key.root == TCaptureRoot::ClassesRoot && !key.deleted && SameRegName(key.path, clsid));
+        }
+        bool named = false;
+        for (const std::string& known : ownClasses) named = named || SameRegName(known, clsid);
+        if (own && !named) ownClasses.push_back(clsid);
+    }
+    if (!ownClasses.empty()) {
+        std::string details = "Its registration asks COM for a class of its own, and COM looks classes up in the "
+                              "machine's registry, where the capture keeps them from; what it writes then depends on "
+                              "whether the class is registered on this computer:";
+        for (const std::string& clsid : ownClasses) details += "\nHKEY_CLASSES_ROOT\\" + clsid;
+        details += "\nRegister it to have it registered; its registration cannot be captured without that.";
+        if (!capture.outcome.success) details += "\n" + capture.outcome.message + "\n" + capture.outcome.details;
+        capture.outcome.success = false;
+        capture.outcome.failure = TFailure::Returned;
+        capture.outcome.message = "The capture of '" + ExtractFileName(fullPath) + "' failed.";
+        capture.outcome.details = details;
+        return capture;
+    }
     if (!capture.liveKeys.empty() || !refused.empty()) {
         std::string details;
         if (!refused.empty()) {

@@ -329,6 +329,22 @@ struct TRoute {
     bool refuse = false; // refused (machine-wide, per user)
 };
 
+// A class looked up in the live classes while a capture runs (as COM does,
+// past any redirection) is recorded: a registration that needs one of its
+// own classes registered already cannot be captured the same everywhere.
+void NoteClassLookup(const OBJECT_ATTRIBUTES* attributes, const std::wstring& name) {
+    static const wchar_t kClsid[] = L"CLSID\\";
+    const size_t length = sizeof kClsid / sizeof kClsid[0] - 1;
+    if (State.mode != TInterceptMode::Capture || !attributes->RootDirectory || name.size() <= length ||
+        !SameText(name.data(), length, kClsid, length)) {
+        return;
+    }
+    TPlace place = PlaceOfHandle(attributes->RootDirectory);
+    if (!place.known || place.scratch || place.root != TCaptureRoot::ClassesRoot || !place.path.empty()) return;
+    place.path = name;
+    Record(TRegWriteKind::LookedUp, place);
+}
+
 TRoute RouteOf(ACCESS_MASK access, const OBJECT_ATTRIBUTES* attributes, bool create) {
     TRoute route;
     if (!attributes || !attributes->ObjectName) return route;
@@ -342,7 +358,12 @@ TRoute RouteOf(ACCESS_MASK access, const OBJECT_ATTRIBUTES* attributes, bool cre
     // than the root it lies in).
     if (!writes && !asked) {
         TPlace parent;
-        if (!attributes->RootDirectory || !Lookup(attributes->RootDirectory, parent) || !parent.scratch) return route;
+        if (attributes->RootDirectory && Lookup(attributes->RootDirectory, parent) && parent.scratch) {
+            // Routed below.
+        } else {
+            NoteClassLookup(attributes, name);
+            return route;
+        }
     }
     TPlace place;
     if (attributes->RootDirectory) {
@@ -356,6 +377,11 @@ TRoute RouteOf(ACCESS_MASK access, const OBJECT_ATTRIBUTES* attributes, bool cre
     if (asked) place.view = asked;
     if (!place.view && State.hasOtherView) place.view = State.ownView;
     route.place = place;
+    // A root itself, opened in the process's own view, exists and is not
+    // written by opening it: handles to it are cached (the system's own
+    // classes root among them) and must keep leading to the live keys,
+    // whose writes are routed key by key.
+    if (!place.scratch && place.path.empty() && !asked) return route;
     if (State.mode == TInterceptMode::Capture) {
         // A scratch key is opened in place unless the key asked for lies in
         // the other view's scratch root; a live key is written only in the
@@ -908,7 +934,9 @@ std::vector<TCapturedKey> KeysOfWrites(const std::vector<TRegWrite>& writes, boo
         return model.back();
     };
     for (const TRegWrite& write : writes) {
-        if (write.kind == TRegWriteKind::Refused || write.path.empty()) continue;
+        if (write.kind == TRegWriteKind::Refused || write.kind == TRegWriteKind::LookedUp || write.path.empty()) {
+            continue;
+        }
         TRegWrite placed = write;
         placed.otherView = hasOtherView && write.otherView;
         switch (write.kind) {

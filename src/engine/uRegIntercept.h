@@ -33,6 +33,8 @@ enum class TRegWriteKind : std::uint8_t {
     DeleteKey,    // the key with everything below it
     Refused,      // a write that was not made (machine-wide in a per-user
                   // registration; a hive loaded, restored or renamed)
+    LookedUp,     // not a write: a class (CLSID\{...}) looked up in the
+                  // live classes during a capture, as COM does
 };
 
 struct TRegWrite {
@@ -103,8 +105,8 @@ private:
 // type and bytes as last written; a value deleted after it was written is a
 // deletion. Keys outside the keys Windows keeps apart per view are placed in
 // this process's own view. Writes made while the server was loaded (its
-// DllMain's) are kept: registering it makes them too. Refused writes are
-// left out.
+// DllMain's) are kept: registering it makes them too. Refused writes and
+// look-ups are left out.
 std::vector<TCapturedKey> KeysOfWrites(const std::vector<TRegWrite>& writes, bool hasOtherView);
 
 // Whether the key `path` of `root` is one Windows keeps apart per registry
