@@ -14,9 +14,10 @@
 //   hang  "CorvantisCmd register Hang.dll Ok.dll --timeout 2": the run's time
 //         beyond the 2 s time-out (ending the hung helper, starting another
 //         for the next file);
-//   capture  capturing 1,000 test servers (each of its own class), and verifying them while they
-//         are registered, against registering them, all through the helper
-//         of one session in this process (engine calls, no runner process).
+//   capture  capturing 1,000 test servers (each of its own class), verifying them while they
+//         are registered, and registering them for the current user, each
+//         against registering them, all through the helpers of one session
+//         in this process (engine calls, no runner process).
 // Every timed command gets one untimed warm-up run; the two sides of a pair
 // alternate which runs first; a ratio is the median of the pairs' ratios.
 // Run by bench/run.sh from the build's bin folder; "bench_cmd.exe run",
@@ -603,29 +604,35 @@ bool BenchCapture() {
     engine::UseHelpers(registering);
     // CaptureFile and VerifyFile use the session's helpers themselves.
     const engine::TRegContext plain;
+    engine::TRegContext perUser = registering;
+    perUser.perUser = true;
     int failures = 0;
-    // Registers every file, then verifies them all while they are
-    // registered, each pass timed; then unregisters them, outside the time.
-    // (A file verified right after its own registration would cost two
-    // helper starts: a helper that has captured serves no registration for
-    // all users.) Each copy has a class of its own, so each is found
-    // registered.
+    // Each side of a pair is one pass over the files, timed; each copy has a
+    // class of its own, so each is found registered. Registration is timed
+    // alone and undone outside the time; verification runs while the files
+    // are registered, against registering them again over themselves, the
+    // two sides alternating which runs first.
     double regOwn = 0, capOwn = 0;
-    auto registerAndVerify = [&](double& registerMs, double& verifyMs) {
-        double start = NowMs();
+    auto registerAll = [&](const engine::TRegContext& context, bool undo) {
+        const double start = NowMs();
         regOwn = 0;
         for (const std::string& file : files) {
-            if (!engine::RegisterFileCore(file, true, registering).success) ++failures;
-            regOwn += session.For(engine::pe::TMachine::X86).LastOwnMs();
+            if (!engine::RegisterFileCore(file, true, context).success) ++failures;
+            if (!context.perUser) regOwn += session.For(engine::pe::TMachine::X86).LastOwnMs();
         }
-        registerMs = NowMs() - start;
-        start = NowMs();
+        const double ms = NowMs() - start;
+        for (const std::string& file : files) {
+            if (undo) engine::RegisterFileCore(file, false, context);
+        }
+        return ms;
+    };
+    auto verifyAll = [&] {
+        const double start = NowMs();
         for (const std::string& file : files) {
             const engine::TVerifyState state = engine::VerifyFile(file, plain).state;
             if (state != engine::TVerifyState::Registered) ++failures;
         }
-        verifyMs = NowMs() - start;
-        for (const std::string& file : files) engine::RegisterFileCore(file, false, registering);
+        return NowMs() - start;
     };
     std::size_t keys = 0;
     auto captureAll = [&] {
@@ -640,14 +647,25 @@ bool BenchCapture() {
         }
         return NowMs() - start;
     };
-    double reg = 0, verify = 0, cap = 0;
-    registerAndVerify(reg, verify);
+    double reg = 0, cap = 0, verify = 0, user = 0;
+    registerAll(registering, true);
     captureAll();
-    TPairs capture, verification;
+    TPairs capture, verification, users;
     for (int i = 0; i < kCapturePairs; ++i) {
-        bench::RunPair(i, [&] { registerAndVerify(reg, verify); }, [&] { cap = captureAll(); });
+        bench::RunPair(i, [&] { reg = registerAll(registering, true); }, [&] { cap = captureAll(); });
         capture.Add(reg, cap);
+    }
+    registerAll(registering, false);
+    verifyAll();
+    for (int i = 0; i < kCapturePairs; ++i) {
+        bench::RunPair(i, [&] { reg = registerAll(registering, false); }, [&] { verify = verifyAll(); });
         verification.Add(reg, verify);
+    }
+    for (const std::string& file : files) engine::RegisterFileCore(file, false, registering);
+    registerAll(perUser, true);
+    for (int i = 0; i < kCapturePairs; ++i) {
+        bench::RunPair(i, [&] { reg = registerAll(registering, true); }, [&] { user = registerAll(perUser, true); });
+        users.Add(reg, user);
     }
     bench::PrintHeadline("capture/register", capture.PairedRatio(), 1.5,
                          "capturing " + std::to_string(kServers) + " 32-bit servers against registering the same " +
@@ -656,14 +674,18 @@ bool BenchCapture() {
                              " pairs' ratios (" + capture.Each() + ")");
     bench::PrintHeadline("verify/register", verification.PairedRatio(), 2.0,
                          "verifying the same files while they are registered (engine::VerifyFile: a capture and a "
-                         "comparison with the live registry) against registering them, in the same pairs: verify " +
+                         "comparison with the live registry) against registering them again, alternated: verify " +
                              Ms(verification.Measured()) + ", registration " + Ms(verification.Base()) + " (" +
                              verification.Each() + ")");
+    bench::PrintHeadline("per-user/register", users.PairedRatio(), 1.2,
+                         "registering the same files for the current user against registering them for all users, "
+                         "alternated: per user " + Ms(users.Measured()) + ", all users " + Ms(users.Base()) + " (" +
+                             users.Each() + ")");
     std::printf("  per file: capture %.2f ms, verification %.2f ms, registration %.2f ms; %u keys captured in the "
                 "last pass\n",
                 capture.Measured() / kServers, verification.Measured() / kServers, capture.Base() / kServers,
                 static_cast<unsigned>(keys));
-    std::printf("  inside the helper, the last pass: capture %.2f ms, registration %.2f ms a file\n",
+    std::printf("  inside the helper, the last passes: capture %.2f ms, registration %.2f ms a file\n",
                 capOwn / kServers, regOwn / kServers);
     if (failures) std::printf("  warning: %d failure(s) during the measurements\n", failures);
     std::fflush(stdout);

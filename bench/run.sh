@@ -12,7 +12,8 @@
 #          CorvantisCmd run registering them
 #   one    CorvantisCmd register FILE against regsvr32 /s FILE
 #   hang   a hung server's cost beyond the runner's --timeout
-#   capture  capturing 1,000 servers, and verifying them, against registering them
+#   capture  capturing 1,000 servers, verifying them, and registering them for
+#          the current user, each against registering them
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${1:-$root/build}"
@@ -51,7 +52,9 @@ alternating which runs first, every timed command warmed up once):
   capture/register        capturing 1,000 32-bit servers / registering the
                           same 1,000, both through the helper of one session
   verify/register         verifying them while registered (engine::VerifyFile)
-                          / registering them, in the same run
+                          / registering them again, the two alternated
+  per-user/register       registering them for the current user / for all
+                          users, alternated
 
 EOF
 

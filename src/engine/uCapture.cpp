@@ -328,6 +328,124 @@ private:
     TOne one_[2][kWatchedCount];
 };
 
+// The live machine's software keys and the user's classes, each watched with
+// its whole subtree for any change (values too): a change while a server
+// registers, in a key its capture holds, is found by the keys' last write
+// times. Only when a watch fired are the keys looked at, which is rare:
+// the interception keeps the helper's own writes from the live registry,
+// so what fires it is another program, or a write that passed the
+// interception.
+class TValueWatch {
+public:
+    static TValueWatch& Instance() {
+        static TValueWatch watch;
+        return watch;
+    }
+
+    // Arms every watch that is not armed (or fired since), on this thread,
+    // which runs the server, and notes the time.
+    void Arm() {
+        GetSystemTimeAsFileTime(&start_);
+        for (TOne& one : one_) {
+            if (one.armed && WaitForSingleObject(one.changed, 0) == WAIT_TIMEOUT) continue;
+            if (!one.key && !Open(one)) continue;
+            ResetEvent(one.changed);
+            one.armed = RegNotifyChangeKeyValue(one.key, TRUE, REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET,
+                                                one.changed, TRUE) == ERROR_SUCCESS;
+        }
+    }
+
+    // The keys of `keys` that changed in the live registry since Arm, full
+    // names, when a watch fired (or could not be armed).
+    std::vector<std::string> Changed(const std::vector<TCapturedKey>& keys, bool wow64) const {
+        std::vector<std::string> changed;
+        bool fired = false;
+        for (const TOne& one : one_) fired = fired || !one.armed || WaitForSingleObject(one.changed, 0) != WAIT_TIMEOUT;
+        if (!fired) return changed;
+        // The live keys are opened through the watched keys' handles, opened
+        // before anything was redirected: the redirection may still stand.
+        const int own = wow64 || sizeof(void*) == 4 ? 0 : 1;
+        const REGSAM views[2] = {KEY_WOW64_32KEY, KEY_WOW64_64KEY};
+        const TLiveWatch& watch = TLiveWatch::Instance();
+        for (const TCapturedKey& key : keys) {
+            if (key.deleted) continue;
+            const int v = key.otherView ? 1 - own : own;
+            // (watched key, path below it) pairs where the key stands live.
+            std::vector<std::pair<size_t, std::string>> live;
+            std::string rest;
+            switch (key.root) {
+            case TCaptureRoot::ClassesRoot:
+                live.push_back({0, key.path});
+                live.push_back({7, key.path});
+                break;
+            case TCaptureRoot::LocalMachine:
+                if (StartsWithFolder(key.path, "Software\\Classes", rest)) {
+                    live.push_back({0, rest});
+                } else if (StartsWithFolder(key.path, "Software", rest)) {
+                    live.push_back({5, rest});
+                }
+                break;
+            case TCaptureRoot::CurrentUser:
+                if (StartsWithFolder(key.path, "Software\\Classes", rest)) {
+                    live.push_back({7, rest});
+                } else if (StartsWithFolder(key.path, "Software", rest)) {
+                    live.push_back({6, rest});
+                }
+                break;
+            default: break;
+            }
+            for (const auto& where : live) {
+                HKEY parent = watch.Key(v, where.first);
+                HKEY opened = nullptr;
+                if (!parent || where.second.empty() ||
+                    RegOpenKeyExW(parent, qv::Utf8ToWide(where.second).c_str(), 0, KEY_QUERY_VALUE | views[v],
+                                  &opened) != ERROR_SUCCESS) {
+                    continue;
+                }
+                FILETIME written{};
+                const bool later = RegQueryInfoKeyW(opened, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                                    nullptr, nullptr, nullptr, nullptr, &written) == ERROR_SUCCESS &&
+                                   CompareFileTime(&written, &start_) > 0;
+                RegCloseKey(opened);
+                if (!later) continue;
+                const TWatched& top = kWatched[where.first];
+                std::string name = (top.root == HKEY_LOCAL_MACHINE ? "HKEY_LOCAL_MACHINE\\" : "HKEY_CURRENT_USER\\") +
+                                   qv::WideToUtf8(top.path) + "\\" + where.second;
+                if (key.otherView) name += wow64 ? " (64-bit view)" : " (32-bit view)";
+                changed.push_back(name);
+            }
+        }
+        return changed;
+    }
+
+private:
+    struct TOne {
+        HKEY root;
+        const wchar_t* path;
+        HKEY key = nullptr;
+        HANDLE changed = nullptr;
+        bool armed = false;
+    };
+
+    // Opened while nothing is redirected: the live keys. HKEY_LOCAL_MACHINE's
+    // Software in the 64-bit view holds the 32-bit view's keys below it.
+    static bool Open(TOne& one) {
+        BOOL wow64 = FALSE;
+        const REGSAM view = sizeof(void*) == 8 || (IsWow64Process(GetCurrentProcess(), &wow64) && wow64)
+                                ? KEY_WOW64_64KEY
+                                : 0;
+        if (RegOpenKeyExW(one.root, one.path, 0, KEY_NOTIFY | view, &one.key) != ERROR_SUCCESS) {
+            one.key = nullptr;
+            return false;
+        }
+        one.changed = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        return one.changed != nullptr;
+    }
+
+    TOne one_[2] = {{HKEY_LOCAL_MACHINE, L"Software"}, {HKEY_CURRENT_USER, L"Software\\Classes"}};
+    FILETIME start_{};
+};
+
 // Adds `path` to the tree with every key above it (the tree's top is "").
 void AddWithParents(TTree& tree, const std::wstring& path, const std::vector<TRawValue>& values = {}) {
     tree[L""];
@@ -414,6 +532,7 @@ public:
         TLiveWatch::Instance().AddTo(poll, live);
         poll.Run();
         TLiveWatch::Instance().Refresh(live);
+        TValueWatch::Instance().Arm();
         return true;
     }
 
@@ -1299,6 +1418,9 @@ TCapture CaptureInThisProcess(TServerKind kind, const std::string& fullPath, con
     FoldUserClasses(capture.keys);
     std::vector<TCapturedKey> mirrors;
     capture.liveKeys = scratch.NewLiveKeys(capture.keys, false, live, mirrors);
+    for (const std::string& key : TValueWatch::Instance().Changed(capture.keys, capture.wow64)) {
+        capture.liveKeys.push_back(key);
+    }
     std::vector<std::string> refused;
     for (const TRegWrite& write : writes) {
         if (write.kind == TRegWriteKind::Refused) refused.push_back(WriteKeyName(write));

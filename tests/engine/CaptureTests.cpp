@@ -8,11 +8,13 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "TestServerIds.h"
 #include "engine/uCapture.h"
 #include "engine/uHelper.h"
+#include "engine/uRegIntercept.h"
 #include "support/TestEnv.h"
 
 using namespace testenv;
@@ -332,6 +334,38 @@ TEST(Capture, WritesIntoTheSeedAreCapturedAndPutBack) {
         }
     }
     engine::EndCaptures();
+}
+
+TEST(Capture, AValueChangedLiveInAKeyTheCaptureHoldsFailsItAndStays) {
+    // A write the interception cannot see (another program's, made here by
+    // a thread the interception leaves alone) into an existing live key
+    // that the capture holds: the capture fails naming the key, and the
+    // change is left as it was made.
+    const std::string ok = TestDataDir() + ts::kOkServerFile;
+    const std::string live = std::string("Software\\Classes\\") + ts::kOkServerClsidKey;
+    // Opened before the capture redirects this process's predefined keys.
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, live.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    RegSetValueExA(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>("before"), 7);
+    engine::TRegContext context;
+    context.onPhase = [key](engine::TPhase phase) {
+        if (phase != engine::TPhase::Calling) return;
+        std::thread other([key] {
+            engine::TInterceptExempt outside;
+            RegSetValueExA(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>("other"), 6);
+        });
+        other.join();
+    };
+    const engine::TCapture capture = engine::CaptureInThisProcess(engine::TServerKind::Library, ok, context);
+    RegCloseKey(key);
+    const std::string now = ReadString(HKEY_LOCAL_MACHINE, live.c_str(), "");
+    DeleteTree(HKEY_LOCAL_MACHINE, live.c_str());
+    engine::EndCaptures();
+    EXPECT_FALSE(capture.outcome.success);
+    ASSERT_EQ(capture.liveKeys.size(), 1u) << capture.outcome.details;
+    EXPECT_EQ(lstrcmpiA(capture.liveKeys[0].c_str(), ("HKEY_LOCAL_MACHINE\\" + live).c_str()), 0) << capture.liveKeys[0];
+    EXPECT_EQ(now, "other");
 }
 
 TEST(Capture, AHelperServesManyCaptures) {
