@@ -288,6 +288,32 @@ TEST(Helpers, OneSessionKeepsTheCurrentUserAndAllUsersApart) {
     DeleteClassesKey(HKEY_LOCAL_MACHINE, ts::kOkServerClsidKey);
 }
 
+// A server that writes machine-wide keys cannot be registered for the
+// current user alone: its registration fails naming them, in either
+// bitness, and nothing machine-wide is written.
+TEST(Helpers, APerUserRegistrationThatWritesMachineWideFailsNamingTheKeys) {
+    SKIP_IN_64_BIT();
+    for (const char* folder : {"", "x64\\"}) {
+        SCOPED_TRACE(folder);
+        const std::string path = TestDataDir() + folder + ts::kCaptureCasePrefix + "vendor.dll";
+        ASSERT_TRUE(CopyTo(TestDataDir() + folder + ts::kCaptureCasesFile, path));
+        engine::THelperSession session;
+        engine::TRegContext context;
+        context.perUser = true;
+        engine::UseHelpers(context);
+        const engine::TRegOutcome outcome = engine::RegisterFileCore(path, true, context);
+        EXPECT_FALSE(outcome.success);
+        EXPECT_NE(outcome.details.find(std::string("HKEY_LOCAL_MACHINE\\") + ts::kCaptureVendorKey),
+                  std::string::npos) << outcome.details;
+        for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
+            HKEY key = nullptr;
+            EXPECT_NE(RegOpenKeyExA(HKEY_LOCAL_MACHINE, ts::kCaptureVendorKey, 0, KEY_READ | view, &key), ERROR_SUCCESS);
+            if (key) RegCloseKey(key);
+        }
+        DeleteFileA(path.c_str());
+    }
+}
+
 // While the scope lives, a write to HKEY_CLASSES_ROOT lands in the current
 // user's classes; before and after it, and with an inactive scope, in the
 // machine's.
