@@ -299,9 +299,11 @@ bool ReadBatchInto(const std::string& path, std::vector<std::string>& files, con
 }
 
 // verify FILE...: one line (or JSON object) per file with its state, the
-// differences indented below, and a summary. Exit code 0 when every file is
-// registered; ecTaskFailed when one could not be verified; ecNotRegistered
-// when all were verified and one is not registered as it would be.
+// differences indented below, and a summary. Exit code 0 when every file's
+// clients load that very file (registered, or registered for this user only
+// while the machine's classes do not name another file); ecTaskFailed when
+// one could not be verified; ecNotRegistered when all were verified and one
+// is not registered as it would be.
 int RunVerifications(const TRunnerArgs& args, const TRunnerSettings& settings, const TRunnerOutput& output) {
     std::vector<std::string> files;
     for (const std::string& file : args.files) {
@@ -317,10 +319,10 @@ int RunVerifications(const TRunnerArgs& args, const TRunnerSettings& settings, c
     const engine::TRegContext context = RunContext(args, settings);
     const bool text = !args.quiet && !args.json;
     static_assert(static_cast<int>(engine::TVerifyState::Registered) == 0 &&
-                      static_cast<int>(engine::TVerifyState::NotVerified) == 5,
+                      static_cast<int>(engine::TVerifyState::NotVerified) == 6,
                   "the states count from Registered to NotVerified");
-    int counts[6] = {};
-    int notRun = 0;
+    int counts[7] = {};
+    int notRun = 0, holding = 0;
     for (const std::string& file : files) {
         const std::string subject = "verify \"" + file + "\": ";
         if (settings.stopRequested && settings.stopRequested()) {
@@ -330,6 +332,7 @@ int RunVerifications(const TRunnerArgs& args, const TRunnerSettings& settings, c
         }
         const engine::TVerifyResult result = engine::VerifyFile(file, context);
         ++counts[static_cast<int>(result.state)];
+        if (result.Verdict() == engine::TVerifyResult::TVerdict::Holds) ++holding;
         if (text) {
             output.out(subject + result.Message());
             for (const std::string& line : IndentedDetailLines(result.Details())) output.out(line);
@@ -338,7 +341,7 @@ int RunVerifications(const TRunnerArgs& args, const TRunnerSettings& settings, c
     }
     if (text) {
         std::string summary = std::to_string(counts[0]) + " registered";
-        for (int state = 1; state < 6; ++state) {
+        for (int state = 1; state < 7; ++state) {
             if (!counts[state]) continue;
             std::string name = engine::VerifyStateText(static_cast<engine::TVerifyState>(state));
             name[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(name[0])));
@@ -348,7 +351,7 @@ int RunVerifications(const TRunnerArgs& args, const TRunnerSettings& settings, c
     }
     if (notRun) return ecStopped;
     if (counts[static_cast<int>(engine::TVerifyState::NotVerified)]) return ecTaskFailed;
-    return counts[0] == static_cast<int>(files.size()) ? ecSuccess : ecNotRegistered;
+    return holding == static_cast<int>(files.size()) ? ecSuccess : ecNotRegistered;
 }
 
 }  // namespace

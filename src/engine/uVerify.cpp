@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -116,13 +117,15 @@ std::wstring Trimmed(const std::wstring& text) {
 TFileValue SplitFileValue(TPathKind kind, const std::wstring& text) {
     TFileValue value;
     value.file = Trimmed(text);
-    if (kind == TPathKind::LocalServer) {
+    // A quoted name is the file between the quotes, for a library as for a
+    // program (whose arguments follow).
+    if (kind == TPathKind::LocalServer || kind == TPathKind::Server) {
         if (!value.file.empty() && value.file[0] == L'"') {
             const size_t close = value.file.find(L'"', 1);
             const std::wstring rest = close == std::wstring::npos ? std::wstring() : value.file.substr(close + 1);
             value.file = value.file.substr(1, close == std::wstring::npos ? std::wstring::npos : close - 1);
             value.arguments = Trimmed(rest);
-        } else {
+        } else if (kind == TPathKind::LocalServer) {
             // Unquoted: the program ends with the first ".exe" that a blank
             // or the end follows; a name without one is all program.
             std::wstring upper = value.file;
@@ -355,6 +358,76 @@ std::string ValueLabel(const TVerifyDifference& d) {
     return d.value.empty() ? "the default value" : Quote(d.value);
 }
 
+// True when `path` is `folder` or lies below it.
+bool Within(const std::string& path, const std::string& folder) {
+    std::string rest;
+    return StartsWithFolder(path, folder.c_str(), rest);
+}
+
+// Keys Windows keeps apart per registry view (since Windows 7); the other
+// classes (TypeLib, AppID, ProgIDs, ...) both views share.
+bool SplitKey(const std::string& classesPath) {
+    for (const char* top : {"CLSID", "Interface", "DirectShow", "Media Type", "MediaFoundation"}) {
+        if (Within(classesPath, top)) return true;
+    }
+    return false;
+}
+
+// The interfaces a type library describes ("Interface\{iid}", each with a
+// TypeLib key the capture writes): the type library calls write them into
+// both views, so the other bitness's registration of the same library
+// leaves them equal in this view too.
+std::vector<std::string> TypeLibraryInterfaces(const TCapture& capture) {
+    std::vector<std::string> interfaces;
+    for (const TCapturedKey& key : capture.keys) {
+        std::string path, rest;
+        if (key.deleted || PlaceOf(key, path) != TPlace::Classes || !StartsWithFolder(path, "Interface", rest)) {
+            continue;
+        }
+        const size_t cut = rest.find('\\');
+        if (cut != std::string::npos && qv::UpperAscii(rest.substr(cut + 1)) == "TYPELIB") {
+            interfaces.push_back("Interface\\" + rest.substr(0, cut));
+        }
+    }
+    return interfaces;
+}
+
+// The key at `index` in the place and view of `keys[index]`, written
+// again by a key listed after it: that key itself or one below it.
+bool KeyWrittenAgain(const std::vector<TCapturedKey>& keys, size_t index, TPlace place, const std::string& path) {
+    for (size_t later = index + 1; later < keys.size(); ++later) {
+        std::string laterPath;
+        if (keys[later].deleted || keys[later].otherView != keys[index].otherView ||
+            PlaceOf(keys[later], laterPath) != place) {
+            continue;
+        }
+        if (Within(laterPath, path)) return true;
+    }
+    return false;
+}
+
+// One captured value against the live key it is read from: nothing when
+// it is as the registration leaves it (equal; absent when deleted), the
+// difference otherwise. `match` tells how a written value compared.
+bool ValueDiffers(const TCapturedValue& value, const TLiveValue& live, TPathKind kind, bool wow64Server,
+                  const std::string& shown, TVerifyDifference& d, TMatch& match) {
+    d = TVerifyDifference();
+    d.key = shown;
+    d.value = value.name;
+    d.found = live.present ? DataText(live.type, live.data) : std::string();
+    if (value.deleted) {
+        match = live.present ? TMatch::Different : TMatch::Equal;
+        d.kind = TVerifyDifference::TKind::Present;
+        return live.present;
+    }
+    match = CompareValue(value, live, kind, wow64Server);
+    d.expected = DataText(value.type, value.data);
+    d.kind = !live.present ? TVerifyDifference::TKind::Missing
+             : match == TMatch::OtherFile ? TVerifyDifference::TKind::OtherFile
+                                          : TVerifyDifference::TKind::Different;
+    return match != TMatch::Equal;
+}
+
 }  // namespace
 
 const char* VerifyStateText(TVerifyState state) {
@@ -364,6 +437,7 @@ const char* VerifyStateText(TVerifyState state) {
     case TVerifyState::OtherFile: return "Registered to another file";
     case TVerifyState::Partly: return "Partly registered";
     case TVerifyState::UserOverride: return "Overridden for the current user";
+    case TVerifyState::UserOnly: return "Registered for this user only";
     case TVerifyState::NotVerified: return "Could not be verified";
     }
     return "Could not be verified";
@@ -380,14 +454,26 @@ TVerifyResult CompareWithLive(const TCapture& capture) {
     }
     const REGSAM ownView = capture.wow64 ? KEY_WOW64_32KEY : (Win64() ? KEY_WOW64_64KEY : 0);
     const REGSAM otherView = capture.wow64 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
-    std::size_t present = 0;
+    const std::vector<std::string> typeLibInterfaces = TypeLibraryInterfaces(capture);
+    // Written values present (equal or not), and of those the file's own:
+    // the values of its view's split keys, which the other bitness's
+    // registration does not write.
+    std::size_t present = 0, own = 0, ownPresent = 0;
     bool userOverride = false;
-    for (const TCapturedKey& key : capture.keys) {
+    // The keys read from the current user's classes, for a registration
+    // found complete there.
+    std::vector<bool> readFromUser(capture.keys.size(), false);
+    for (size_t index = 0; index < capture.keys.size(); ++index) {
+        const TCapturedKey& key = capture.keys[index];
         std::string path;
         const TPlace place = PlaceOf(key, path);
         if (place == TPlace::Skipped || (place == TPlace::Classes && Ignored(path))) continue;
+        // A key deleted and written again is compared as written.
+        if (key.deleted && KeyWrittenAgain(capture.keys, index, place, path)) continue;
         const REGSAM view = key.otherView ? otherView : ownView;
         const std::string suffix = ViewSuffix(key.otherView, capture.wow64);
+        bool ownKey = place == TPlace::Classes && !key.otherView && SplitKey(path);
+        for (const std::string& iface : typeLibInterfaces) ownKey = ownKey && !Within(path, iface);
         // Each key is opened once: the current user's, which hides the
         // machine's whole key of that name; the machine's when the user has
         // none, or, to tell an override, when the user's differs.
@@ -401,21 +487,28 @@ TVerifyResult CompareWithLive(const TCapture& capture) {
         };
         if (place == TPlace::Classes) user = TLiveKey(HKEY_CURRENT_USER, "Software\\Classes\\" + path, view);
         if (!user) openMachine();
+        readFromUser[index] = user && !key.deleted;
         const std::string shown =
             (user ? "HKEY_CURRENT_USER\\Software\\Classes\\"
                   : place == TPlace::Classes ? "HKEY_CLASSES_ROOT\\" : "HKEY_LOCAL_MACHINE\\") +
             path + suffix;
-        if (key.values.empty()) {
+        if (key.values.empty() || key.deleted) {
             // A key without values counts by its existence (Programmable,
-            // Implemented Categories\{...}).
+            // Implemented Categories\{...}); a deleted key by its absence.
             ++result.compared;
-            if (user || machine) {
-                ++result.equal;
+            const bool exists = user || machine;
+            if (exists && !key.deleted) {
                 ++present;
+                if (ownKey) ++ownPresent;
+            }
+            if (!key.deleted && ownKey) ++own;
+            if (exists != key.deleted) {
+                ++result.equal;
             } else {
                 TVerifyDifference d;
                 d.key = shown;
                 d.wholeKey = true;
+                d.kind = key.deleted ? TVerifyDifference::TKind::Present : TVerifyDifference::TKind::Missing;
                 result.differences.push_back(std::move(d));
             }
             continue;
@@ -423,52 +516,57 @@ TVerifyResult CompareWithLive(const TCapture& capture) {
         const TLiveKey& read = user ? user : machine;
         for (const TCapturedValue& value : key.values) {
             ++result.compared;
+            if (!value.deleted && ownKey) ++own;
             const TPathKind kind = place == TPlace::Classes ? PathKindOf(path, value.name) : TPathKind::None;
             const TLiveValue live = read.Read(value.name);
-            const TMatch match = CompareValue(value, live, kind, capture.wow64);
-            if (match == TMatch::Equal) {
-                ++result.equal;
+            TVerifyDifference d;
+            TMatch match;
+            const bool differs = ValueDiffers(value, live, kind, capture.wow64, shown, d, match);
+            if (live.present && !value.deleted) {
                 ++present;
+                if (ownKey) ++ownPresent;
+            }
+            if (!differs) {
+                ++result.equal;
                 continue;
             }
-            TVerifyDifference d;
-            d.key = shown;
-            d.value = value.name;
-            d.expected = DataText(value.type, value.data);
-            d.found = live.present ? DataText(live.type, live.data) : std::string();
-            d.kind = live.present ? TVerifyDifference::TKind::Different : TVerifyDifference::TKind::Missing;
-            if (live.present) ++present;
-            if (user) {
+            if (user && !value.deleted) {
                 openMachine();
                 const TLiveValue hidden = machine.Read(value.name);
                 if (machine && !(hidden.present == live.present && hidden.type == live.type && hidden.data == live.data)) {
                     d.kind = TVerifyDifference::TKind::UserOverride;
                     d.machine = hidden.present ? DataText(hidden.type, hidden.data) : std::string();
                     d.machinePresent = hidden.present;
-                    if (!live.present) ++present;  // the user's key is there, and hides the value
+                    if (!live.present) {
+                        // The user's key is there, and hides the value.
+                        ++present;
+                        if (ownKey) ++ownPresent;
+                    }
                     userOverride = true;
                 }
             }
             // A class's server or a type library's file that is another
             // file (not merely other arguments or another resource).
-            if (d.kind == TVerifyDifference::TKind::Different && match == TMatch::OtherFile) {
-                d.kind = TVerifyDifference::TKind::OtherFile;
-                if (result.otherFile.empty()) {
-                    result.otherFile = qv::WideToUtf8(SplitFileValue(kind, StringOf(live.type, live.data)).file);
-                }
+            if (d.kind == TVerifyDifference::TKind::OtherFile && result.otherFile.empty()) {
+                result.otherFile = qv::WideToUtf8(SplitFileValue(kind, StringOf(live.type, live.data)).file);
             }
             result.differences.push_back(std::move(d));
         }
     }
-    // One state, the first that holds: nothing present; a per-user key that
-    // hides the machine's (registering again for the machine would not change
+    // One state, the first that holds: complete, read in part from the
+    // current user's classes, or from the machine's alone; none of the
+    // file's own values present (values other registrations share, as a
+    // type library's of the other bitness, decide nothing alone), or
+    // nothing present when it has no own values; a per-user key that hides
+    // the machine's (registering again for the machine would not change
     // what the user's clients see); classes or a type library that name
-    // another file; some values missing or different; all equal.
+    // another file; some values missing or different.
     bool otherFile = false;
     for (const TVerifyDifference& d : result.differences) otherFile = otherFile || d.kind == TVerifyDifference::TKind::OtherFile;
+    const bool fromUser = std::find(readFromUser.begin(), readFromUser.end(), true) != readFromUser.end();
     if (result.differences.empty()) {
-        result.state = TVerifyState::Registered;
-    } else if (present == 0) {
+        result.state = fromUser ? TVerifyState::UserOnly : TVerifyState::Registered;
+    } else if (own > 0 ? ownPresent == 0 : present == 0) {
         result.state = TVerifyState::NotRegistered;
     } else if (userOverride) {
         result.state = TVerifyState::UserOverride;
@@ -476,6 +574,48 @@ TVerifyResult CompareWithLive(const TCapture& capture) {
         result.state = TVerifyState::OtherFile;
     } else {
         result.state = TVerifyState::Partly;
+    }
+    if (result.state != TVerifyState::UserOnly) return result;
+    // What the machine's classes hold for the keys the user's hide: what
+    // elevated programs and other users read instead.
+    bool sameFile = false, machineOtherFile = false;
+    for (size_t index = 0; index < capture.keys.size(); ++index) {
+        if (!readFromUser[index]) continue;
+        const TCapturedKey& key = capture.keys[index];
+        std::string path;
+        PlaceOf(key, path);
+        const TLiveKey machine(HKEY_LOCAL_MACHINE, "Software\\Classes\\" + path, key.otherView ? otherView : ownView);
+        const std::string shown =
+            "HKEY_LOCAL_MACHINE\\Software\\Classes\\" + path + ViewSuffix(key.otherView, capture.wow64);
+        if (key.values.empty()) {
+            if (machine) continue;
+            TVerifyDifference d;
+            d.key = shown;
+            d.wholeKey = true;
+            result.machineDifferences.push_back(std::move(d));
+            continue;
+        }
+        for (const TCapturedValue& value : key.values) {
+            const TPathKind kind = PathKindOf(path, value.name);
+            const TLiveValue live = machine.Read(value.name);
+            TVerifyDifference d;
+            TMatch match;
+            const bool names = !value.deleted && kind != TPathKind::None && kind != TPathKind::Folder;
+            if (!ValueDiffers(value, live, kind, capture.wow64, shown, d, match)) {
+                sameFile = sameFile || names;
+                continue;
+            }
+            if (names && match == TMatch::OtherFile && !machineOtherFile) {
+                machineOtherFile = true;
+                result.otherFile = qv::WideToUtf8(SplitFileValue(kind, StringOf(live.type, live.data)).file);
+            }
+            result.machineDifferences.push_back(std::move(d));
+        }
+    }
+    if (machineOtherFile) {
+        result.machine = TMachineClasses::OtherFile;
+    } else if (sameFile || result.machineDifferences.empty()) {
+        result.machine = TMachineClasses::SameFile;
     }
     return result;
 }
@@ -498,14 +638,35 @@ std::string TVerifyResult::Message() const {
     case TVerifyState::UserOverride:
         return name + " is overridden for the current user: keys under HKEY_CURRENT_USER\\Software\\Classes hide "
                       "its registration.";
+    case TVerifyState::UserOnly:
+        switch (machine) {
+        case TMachineClasses::Lacking:
+            return name + " is registered for this user only: the machine's classes lack its registration.";
+        case TMachineClasses::SameFile:
+            return name + " is registered for this user only; the machine's classes name the same file.";
+        case TMachineClasses::OtherFile:
+            return name + " is registered for this user only; the machine's classes name another file: '" + otherFile +
+                   "'.";
+        }
+        break;
     case TVerifyState::NotVerified: break;
     }
     return name + " could not be verified: " + capture.message;
 }
 
-std::string TVerifyResult::Details() const {
-    if (state == TVerifyState::NotVerified) return capture.details;
-    std::string out;
+TVerifyResult::TVerdict TVerifyResult::Verdict() const {
+    switch (state) {
+    case TVerifyState::Registered: return TVerdict::Holds;
+    case TVerifyState::UserOnly: return machine == TMachineClasses::OtherFile ? TVerdict::Fails : TVerdict::Holds;
+    case TVerifyState::NotVerified: return TVerdict::Unknown;
+    default: return TVerdict::Fails;
+    }
+}
+
+namespace {
+
+// The differences, one per line, after `out`.
+void AddDifferenceLines(std::string& out, const std::vector<TVerifyDifference>& differences) {
     for (const TVerifyDifference& d : differences) {
         if (!out.empty()) out += "\n";
         out += d.key + ": ";
@@ -526,8 +687,41 @@ std::string TVerifyResult::Details() const {
                    (d.machinePresent ? ", hiding the machine's " + Quote(d.machine) : std::string(", which the machine lacks")) +
                    "; expected " + Quote(d.expected) + ".";
             break;
+        case TVerifyDifference::TKind::Present:
+            out += label + " is present" + (d.wholeKey ? std::string() : " (" + Quote(d.found) + ")") +
+                   "; the registration deletes it.";
+            break;
         }
     }
+}
+
+}  // namespace
+
+std::string TVerifyResult::Details() const {
+    if (state == TVerifyState::NotVerified) return capture.details;
+    std::string out;
+    if (state == TVerifyState::UserOnly) {
+        switch (machine) {
+        case TMachineClasses::Lacking:
+            out = "The registration is in the current user's classes (HKEY_CURRENT_USER\\Software\\Classes) alone: "
+                  "the machine's classes (HKEY_LOCAL_MACHINE\\Software\\Classes), which programs that run elevated "
+                  "and other users read, lack it.";
+            break;
+        case TMachineClasses::SameFile:
+            out = "The current user's classes (HKEY_CURRENT_USER\\Software\\Classes) hide the machine's "
+                  "(HKEY_LOCAL_MACHINE\\Software\\Classes), which name the same file: programs that run elevated and "
+                  "other users load it too.";
+            break;
+        case TMachineClasses::OtherFile:
+            out = "The current user's classes (HKEY_CURRENT_USER\\Software\\Classes) hide the machine's "
+                  "(HKEY_LOCAL_MACHINE\\Software\\Classes), which name another file, " + Quote(otherFile) +
+                  ": programs that run elevated and other users load that one.";
+            break;
+        }
+        AddDifferenceLines(out, machineDifferences);
+        return out;
+    }
+    AddDifferenceLines(out, differences);
     return out;
 }
 
@@ -540,6 +734,7 @@ const char* StateToken(TVerifyState state) {
     case TVerifyState::OtherFile: return "other file";
     case TVerifyState::Partly: return "partly";
     case TVerifyState::UserOverride: return "user override";
+    case TVerifyState::UserOnly: return "user only";
     case TVerifyState::NotVerified: return "not verified";
     }
     return "not verified";
@@ -551,19 +746,24 @@ const char* KindToken(TVerifyDifference::TKind kind) {
     case TVerifyDifference::TKind::Different: return "different";
     case TVerifyDifference::TKind::OtherFile: return "other file";
     case TVerifyDifference::TKind::UserOverride: return "user override";
+    case TVerifyDifference::TKind::Present: return "present";
     }
     return "different";
 }
 
-}  // namespace
+const char* MachineToken(TMachineClasses machine) {
+    switch (machine) {
+    case TMachineClasses::Lacking: return "lacking";
+    case TMachineClasses::SameFile: return "same file";
+    case TMachineClasses::OtherFile: return "other file";
+    }
+    return "lacking";
+}
 
-std::string VerifyJson(const TVerifyResult& result) {
-    std::string out = "{\"file\":" + qv::JsonQuoted(result.file) + ",\"state\":\"" + StateToken(result.state) +
-                      "\",\"message\":" + qv::JsonQuoted(result.Message()) +
-                      ",\"compared\":" + std::to_string(result.compared) + ",\"equal\":" + std::to_string(result.equal) +
-                      ",\"otherFile\":" + qv::JsonQuoted(result.otherFile) + ",\"differences\":[";
-    for (size_t i = 0; i < result.differences.size(); ++i) {
-        const TVerifyDifference& d = result.differences[i];
+std::string DifferencesJson(const std::vector<TVerifyDifference>& differences) {
+    std::string out = "[";
+    for (size_t i = 0; i < differences.size(); ++i) {
+        const TVerifyDifference& d = differences[i];
         if (i) out += ',';
         out += "{\"kind\":\"" + std::string(KindToken(d.kind)) + "\",\"key\":" + qv::JsonQuoted(d.key);
         if (!d.wholeKey) {
@@ -575,7 +775,21 @@ std::string VerifyJson(const TVerifyResult& result) {
         }
         out += '}';
     }
-    out += "]";
+    return out + "]";
+}
+
+}  // namespace
+
+std::string VerifyJson(const TVerifyResult& result) {
+    std::string out = "{\"file\":" + qv::JsonQuoted(result.file) + ",\"state\":\"" + StateToken(result.state) +
+                      "\",\"message\":" + qv::JsonQuoted(result.Message()) +
+                      ",\"compared\":" + std::to_string(result.compared) + ",\"equal\":" + std::to_string(result.equal) +
+                      ",\"otherFile\":" + qv::JsonQuoted(result.otherFile) +
+                      ",\"differences\":" + DifferencesJson(result.differences);
+    if (result.state == TVerifyState::UserOnly) {
+        out += ",\"machineClasses\":\"" + std::string(MachineToken(result.machine)) +
+               "\",\"machineDifferences\":" + DifferencesJson(result.machineDifferences);
+    }
     if (result.state == TVerifyState::NotVerified) out += ",\"reason\":" + qv::JsonQuoted(result.Details());
     return out + "}";
 }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -179,6 +180,7 @@ TEST(Verify, WalksOneServerThroughEveryState) {
                 EXPECT_TRUE(EndsWith(ReadString(HKEY_LOCAL_MACHINE, "Software\\Classes\\" + server.fileKey, ""), own));
                 break;
             }
+            case TVerifyState::UserOnly:
             case TVerifyState::NotVerified: break;
             }
             EXPECT_NE(engine::VerifyJson(result).find(std::string("\"compared\":") + std::to_string(result.compared)),
@@ -187,6 +189,157 @@ TEST(Verify, WalksOneServerThroughEveryState) {
         DeleteTree(HKEY_CURRENT_USER, userTop);
         run(own, false);
     }
+}
+
+// What a row of the outcome table registers or writes live before the
+// file is verified (OkServer in copies A and B; the x64 OkServer; the test
+// type library), and what it adds to B's capture.
+enum TLive : unsigned {
+    kMachineA = 1,       // A registered for the machine
+    kMachineB = 2,       // B registered for the machine
+    kUserB = 4,          // B registered for the current user
+    kMachine64 = 8,      // the 64-bit OkServer registered for the machine
+    kTypeLib = 16,       // the test type library registered, and its keys part of the capture
+    kQuotedB = 32,       // B's InprocServer32 rewritten as "B" in quotes
+    kLegacyValue = 64,   // the class key holds "LegacyOption"
+    kLegacyKey = 128,    // the class has an InprocServer key
+    kDeletesValue = 256, // the capture deletes "LegacyOption"
+    kDeletesKey = 512,   // the capture deletes the InprocServer key
+    kDeletesFirst = 1024, // the capture deletes the InprocServer32 key before writing it
+    kVerifyA = 2048,     // A is verified instead of B
+    kBelowOnly = 4096,   // the capture deletes the class key, and only the key below writes it again
+    kBothModel = 8192,   // the machine's ThreadingModel is "Both"
+    kOtherView = 16384,  // the capture writes its class keys into the other view too
+};
+
+// One table of outcomes: each row's live state, made by real registrations
+// (for the machine and for the current user) and a few direct writes, then
+// the state, the verdict a detection rule takes (the runner's exit code)
+// and a phrase of the message and details ({A} stands for copy A's path).
+TEST(Verify, EachLiveStateHasItsOutcome) {
+    if (sizeof(void*) == 8) GTEST_SKIP() << "run by the 32-bit tests, with the 32-bit test type library";
+    using TVerdict = engine::TVerifyResult::TVerdict;
+    const struct {
+        const char* name;
+        unsigned live;
+        TVerifyState state;
+        TVerdict verdict;
+        std::string phrase;
+    } rows[] = {
+        {"machine A, user B", kMachineA | kUserB, TVerifyState::UserOnly, TVerdict::Fails,
+         "name another file, \"{A}\": programs that run elevated and other users load that one."},
+        {"machine A, user B, A verified", kMachineA | kUserB | kVerifyA, TVerifyState::UserOverride, TVerdict::Fails,
+         "for the current user, hiding the machine's \"{A}\""},
+        {"user B alone", kUserB, TVerifyState::UserOnly, TVerdict::Holds,
+         "Software\\Classes), which programs that run elevated and other users read, lack it."},
+        {"machine and user B", kMachineB | kUserB, TVerifyState::UserOnly, TVerdict::Holds, "which name the same file"},
+        {"machine B with another model, user B", kMachineB | kUserB | kBothModel, TVerifyState::UserOnly,
+         TVerdict::Holds,
+         "which name the same file: programs that run elevated and other users load it too.\n"
+         "HKEY_LOCAL_MACHINE\\Software\\Classes\\CLSID\\{9EE2073F-F6EF-48CF-A9C7-38C2FFA1F91E}\\InprocServer32: "
+         "\"ThreadingModel\" is \"Both\"; expected \"Apartment\"."},
+        {"machine B quoted", kMachineB | kQuotedB, TVerifyState::Registered, TVerdict::Holds, "is registered."},
+        {"shared type library values only", kMachine64 | kTypeLib, TVerifyState::NotRegistered, TVerdict::Fails,
+         "is not registered."},
+        {"the other view's class only", kMachine64 | kOtherView, TVerifyState::NotRegistered, TVerdict::Fails,
+         "is not registered."},
+        {"type library and class", kMachineB | kTypeLib, TVerifyState::Registered, TVerdict::Holds, "is registered."},
+        {"deleted value present", kMachineB | kLegacyValue | kDeletesValue, TVerifyState::Partly, TVerdict::Fails,
+         "3 of 4 values are present and equal.\nHKEY_CLASSES_ROOT\\CLSID\\{9EE2073F-F6EF-48CF-A9C7-38C2FFA1F91E}: "
+         "\"LegacyOption\" is present (\"1\"); the registration deletes it."},
+        {"deleted value absent", kMachineB | kDeletesValue, TVerifyState::Registered, TVerdict::Holds,
+         "is registered."},
+        {"deleted key present", kMachineB | kLegacyKey | kDeletesKey, TVerifyState::Partly, TVerdict::Fails,
+         "\\InprocServer: the key is present; the registration deletes it."},
+        {"deleted key written again", kMachineB | kDeletesFirst, TVerifyState::Registered, TVerdict::Holds,
+         "is registered."},
+        {"deleted key, a key below written again", kMachineB | kBelowOnly, TVerifyState::Registered,
+         TVerdict::Holds, "is registered."},
+    };
+    const std::string a = MakeTempDir("verify-table-a") + ts::kOkServerFile;
+    const std::string b = MakeTempDir("verify-table-b") + ts::kOkServerFile;
+    const std::string x64 = MakeTempDir("verify-table-x64") + ts::kOkServerFile;
+    const std::string typeLib = MakeTempDir("verify-table-tlb") + ts::kTestLibFile;
+    ASSERT_TRUE(CopyTo(TestDataDir() + ts::kOkServerFile, a));
+    ASSERT_TRUE(CopyTo(TestDataDir() + ts::kOkServerFile, b));
+    ASSERT_TRUE(CopyTo(TestDataDir() + "x64\\" + ts::kOkServerFile, x64));
+    ASSERT_TRUE(CopyTo(TestDataDir() + ts::kTestLibFile, typeLib));
+    engine::THelperSession helpers;
+    engine::TRegContext machine, user;
+    user.perUser = true;
+    engine::UseHelpers(machine);
+    engine::UseHelpers(user);
+    const std::string classKey = std::string("Software\\Classes\\") + ts::kOkServerClsidKey;
+    const std::string legacyKey = std::string(ts::kOkServerClsidKey) + "\\InprocServer";
+    const std::string inprocKey = std::string("Software\\Classes\\") + ts::kOkServerInprocKey;
+    auto clear = [&] {
+        DeleteTree(HKEY_CURRENT_USER, classKey);
+        DeleteTree(HKEY_LOCAL_MACHINE, classKey);
+        engine::RegisterFileCore(x64, false, machine);
+        engine::RegisterFileCore(typeLib, false, machine);
+    };
+    engine::TCapture captured = engine::CaptureFile(b, machine);
+    ASSERT_TRUE(captured.clean) << captured.outcome.details;
+    engine::TCapture capturedA = engine::CaptureFile(a, machine);
+    const engine::TCapture typeLibCapture = engine::CaptureFile(typeLib, machine);
+    ASSERT_TRUE(typeLibCapture.clean) << typeLibCapture.outcome.details;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        clear();
+        auto registerFile = [](const std::string& path, const engine::TRegContext& context) {
+            const engine::TRegOutcome outcome = engine::RegisterFileCore(path, true, context);
+            EXPECT_TRUE(outcome.success) << path << ": " << outcome.message << "\n" << outcome.details;
+        };
+        if (row.live & kMachineA) registerFile(a, machine);
+        if (row.live & kMachineB) registerFile(b, machine);
+        if (row.live & kUserB) registerFile(b, user);
+        if (row.live & kMachine64) registerFile(x64, machine);
+        if (row.live & kTypeLib) registerFile(typeLib, machine);
+        if (row.live & kQuotedB) SetString(HKEY_LOCAL_MACHINE, inprocKey, "", "\"" + b + "\"");
+        if (row.live & kLegacyValue) SetString(HKEY_LOCAL_MACHINE, classKey, "LegacyOption", "1");
+        if (row.live & kBothModel) SetString(HKEY_LOCAL_MACHINE, inprocKey, "ThreadingModel", "Both");
+        if (row.live & kLegacyKey) SetString(HKEY_LOCAL_MACHINE, "Software\\Classes\\" + legacyKey, "", "old.dll");
+        engine::TCapture capture = (row.live & kVerifyA) ? capturedA : captured;
+        if (row.live & kOtherView) {
+            for (size_t i = 0, count = capture.keys.size(); i < count; ++i) {
+                capture.keys.push_back(capture.keys[i]);
+                capture.keys.back().otherView = true;
+            }
+        }
+        if (row.live & kBelowOnly) {
+            auto classKeyEntry = [](const engine::TCapturedKey& key) { return key.path == ts::kOkServerClsidKey; };
+            auto& keys = capture.keys;
+            keys.erase(std::remove_if(keys.begin(), keys.end(), classKeyEntry), keys.end());
+        }
+        if (row.live & kTypeLib) {
+            capture.keys.insert(capture.keys.end(), typeLibCapture.keys.begin(), typeLibCapture.keys.end());
+        }
+        for (engine::TCapturedKey& key : capture.keys) {
+            if ((row.live & kDeletesValue) && key.path == ts::kOkServerClsidKey) {
+                key.values.push_back(engine::TCapturedValue{"LegacyOption", 0, "", true});
+            }
+        }
+        engine::TCapturedKey deleted;
+        deleted.deleted = true;
+        deleted.path = legacyKey;
+        if (row.live & kDeletesKey) capture.keys.push_back(deleted);
+        deleted.path = ts::kOkServerInprocKey;
+        if (row.live & kDeletesFirst) capture.keys.insert(capture.keys.begin(), deleted);
+        deleted.path = ts::kOkServerClsidKey;
+        if (row.live & kBelowOnly) capture.keys.insert(capture.keys.begin(), deleted);
+        const engine::TVerifyResult result = engine::CompareWithLive(capture);
+        EXPECT_EQ(result.state, row.state) << Describe(result);
+        EXPECT_EQ(result.Verdict(), row.verdict) << Describe(result);
+        std::string phrase = row.phrase;
+        const size_t copyA = phrase.find("{A}");
+        if (copyA != std::string::npos) phrase.replace(copyA, 3, a);
+        EXPECT_NE((result.Message() + "\n" + result.Details()).find(phrase), std::string::npos)
+            << phrase << "\n" << Describe(result);
+        if (row.state == TVerifyState::UserOnly) {
+            EXPECT_NE(engine::VerifyJson(result).find("\"state\":\"user only\""), std::string::npos);
+        }
+    }
+    clear();
 }
 
 TEST(Verify, AnExecutableServerCannotBeVerified) {
@@ -229,7 +382,7 @@ TEST(Verify, ComparesPathsAsFiles) {
         std::string user = "-";           // written under the current user's classes
     } cases[] = {
         // The current user's key hides the machine's.
-        {inproc, "", server, other, REG_SZ, TVerifyState::Registered, server},
+        {inproc, "", server, other, REG_SZ, TVerifyState::UserOnly, server},
         {inproc, "ThreadingModel", "Apartment", "Apartment", REG_SZ, TVerifyState::UserOverride, ""},
         {inproc, "", server, server, REG_SZ, TVerifyState::Registered},
         {inproc, "", server, upper, REG_SZ, TVerifyState::Registered},
