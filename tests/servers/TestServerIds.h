@@ -222,6 +222,26 @@ CORVANTIS_TEST_STRING(kUndoServerClsidKey, "CLSID\\{5B3E6C2A-8D41-4F7E-9A0B-2C6D
 // ---------------------------------------------------------------------------
 CORVANTIS_TEST_STRING(kDllMainWriterClsidKey, "CLSID\\{6A1D0C4E-3B7F-4C2A-9E51-D11A0B5C7E28}")
 
+// ---------------------------------------------------------------------------
+// CaptureCases.dll: one server copied under the names kCaptureCasePrefix +
+// case + ".dll"; DllRegisterServer writes what its case asks for, below:
+// "equal" this class's default value, the text the test plants live first;
+// "deleted" this class with the values "Kept" and "Dropped" and the key
+// "Sub", then deletes Sub and "Dropped"; "view64", "view32" and "vendor"
+// the value "View" ("64", "32", "own") of HKLM\kCaptureVendorKey with
+// KEY_WOW64_64KEY, KEY_WOW64_32KEY, or in the server's own view; "shapes"
+// below HKLM\kCaptureShapesKey "Lines" (a REG_SZ with a line break), "Nul"
+// (one with a NUL inside), "Empty" (its NUL alone), "None" (a REG_BINARY of
+// no bytes). DllUnregisterServer deletes the case's key.
+// ---------------------------------------------------------------------------
+CORVANTIS_TEST_STRING(kCaptureCasesFile, "CaptureCases.dll")
+CORVANTIS_TEST_STRING(kCaptureCasePrefix, "CaptureCase-")
+CORVANTIS_TEST_STRING(kCaptureEqualKey, "CLSID\\{2A19E1F1-AE99-41CD-B8CB-9AB656032923}")
+CORVANTIS_TEST_STRING(kCaptureEqualText, "Corvantis Equal Case")
+CORVANTIS_TEST_STRING(kCaptureDeletedKey, "CLSID\\{4B69B2B0-3565-4BAF-8EE7-E336DB43D0BB}")
+CORVANTIS_TEST_STRING(kCaptureVendorKey, "Software\\Corvantis Test Vendor\\Case")
+CORVANTIS_TEST_STRING(kCaptureShapesKey, "Software\\Corvantis Test Vendor\\Shapes")
+
 }  // namespace TestServers
 
 #undef CORVANTIS_TEST_STRING
