@@ -615,7 +615,7 @@ bool BenchCapture() {
     double regOwn = 0, capOwn = 0;
     auto registerAll = [&](const engine::TRegContext& context, bool undo) {
         const double start = NowMs();
-        regOwn = 0;
+        if (!context.perUser) regOwn = 0;
         for (const std::string& file : files) {
             if (!engine::RegisterFileCore(file, true, context).success) ++failures;
             if (!context.perUser) regOwn += session.For(engine::pe::TMachine::X86).LastOwnMs();

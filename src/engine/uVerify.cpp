@@ -392,6 +392,40 @@ std::vector<std::string> TypeLibraryInterfaces(const TCapture& capture) {
     return interfaces;
 }
 
+// The type library interfaces (as TypeLibraryInterfaces names them, each
+// with its view) that another registered type library has claimed since:
+// an interface declared by several type libraries (msxml3's and msxml6's)
+// names the last one registered in its TypeLib key, and its keys are then
+// that registration's, not this file's.
+std::vector<std::pair<std::string, bool>> ClaimedInterfaces(const TCapture& capture, REGSAM ownView, REGSAM otherView) {
+    std::vector<std::pair<std::string, bool>> claimed;
+    for (const TCapturedKey& key : capture.keys) {
+        std::string path, rest;
+        if (key.deleted || PlaceOf(key, path) != TPlace::Classes || !StartsWithFolder(path, "Interface", rest)) continue;
+        const size_t cut = rest.find('\\');
+        if (cut == std::string::npos || qv::UpperAscii(rest.substr(cut + 1)) != "TYPELIB") continue;
+        std::wstring libid, version;
+        for (const TCapturedValue& value : key.values) {
+            if (value.name.empty()) libid = StringOf(value.type, value.data);
+            if (qv::UpperAscii(value.name) == "VERSION") version = StringOf(value.type, value.data);
+        }
+        const REGSAM view = key.otherView ? otherView : ownView;
+        TLiveKey live(HKEY_CLASSES_ROOT, path, view);
+        const TLiveValue liveLibid = live.Read(""), liveVersion = live.Read("Version");
+        const std::wstring otherLibid = StringOf(liveLibid.type, liveLibid.data);
+        const std::wstring otherVersion = StringOf(liveVersion.type, liveVersion.data);
+        if (!liveLibid.present || (lstrcmpiW(otherLibid.c_str(), libid.c_str()) == 0 && otherVersion == version)) {
+            continue;
+        }
+        // Claimed only by a type library that is registered.
+        if (TLiveKey(HKEY_CLASSES_ROOT, "TypeLib\\" + qv::WideToUtf8(otherLibid) + "\\" + qv::WideToUtf8(otherVersion),
+                     view)) {
+            claimed.push_back({"Interface\\" + rest.substr(0, cut), key.otherView});
+        }
+    }
+    return claimed;
+}
+
 // The key at `index` in the place and view of `keys[index]`, written
 // again by a key listed after it: that key itself or one below it.
 bool KeyWrittenAgain(const std::vector<TCapturedKey>& keys, size_t index, TPlace place, const std::string& path) {
@@ -455,6 +489,7 @@ TVerifyResult CompareWithLive(const TCapture& capture) {
     const REGSAM ownView = capture.wow64 ? KEY_WOW64_32KEY : (Win64() ? KEY_WOW64_64KEY : 0);
     const REGSAM otherView = capture.wow64 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
     const std::vector<std::string> typeLibInterfaces = TypeLibraryInterfaces(capture);
+    const std::vector<std::pair<std::string, bool>> claimed = ClaimedInterfaces(capture, ownView, otherView);
     // Written values present (equal or not), and of those the file's own:
     // the values of its view's split keys, which the other bitness's
     // registration does not write.
@@ -470,6 +505,11 @@ TVerifyResult CompareWithLive(const TCapture& capture) {
         if (place == TPlace::Skipped || (place == TPlace::Classes && Ignored(path))) continue;
         // A key deleted and written again is compared as written.
         if (key.deleted && KeyWrittenAgain(capture.keys, index, place, path)) continue;
+        bool claimedKey = false;
+        for (const auto& iface : claimed) {
+            claimedKey = claimedKey || (place == TPlace::Classes && iface.second == key.otherView && Within(path, iface.first));
+        }
+        if (claimedKey) continue;
         const REGSAM view = key.otherView ? otherView : ownView;
         const std::string suffix = ViewSuffix(key.otherView, capture.wow64);
         bool ownKey = place == TPlace::Classes && !key.otherView && SplitKey(path);

@@ -171,15 +171,16 @@ void RunVerifyList(const std::vector<std::string>& files) {
     TLogFrm log(files, TTaskVerb::Verify);
     log.Perform = [&log](const std::string& file, bool) {
         const engine::TVerifyResult result = engine::VerifyFile(file, engine::WindowedRegContext());
-        int image = tiWarning;
-        if (result.state == engine::TVerifyState::Registered) image = tiCompleted;
+        // A registration for this user alone holds when the machine's classes
+        // do not name another file; its details say what they hold.
+        const bool holds = result.Verdict() == engine::TVerifyResult::TVerdict::Holds;
+        int image = holds ? tiCompleted : tiWarning;
         if (result.state == engine::TVerifyState::NotRegistered || result.state == engine::TVerifyState::NotVerified) {
             image = tiFailed;
         }
         log.Tasks().NoteOutcome(engine::VerifyStateText(result.state), image);
-        const bool registered = result.state == engine::TVerifyState::Registered;
-        throw EQVException(result.Message(), registered ? std::string() : result.Details(),
-                           registered ? qekSuccess : qekError);
+        const bool plain = result.state == engine::TVerifyState::Registered;
+        throw EQVException(result.Message(), plain ? std::string() : result.Details(), holds ? qekSuccess : qekError);
     };
     log.OnRunEnded = [&]() -> std::string {
         const TTaskRun& run = log.Run();
