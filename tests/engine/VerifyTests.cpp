@@ -51,6 +51,17 @@ void DeleteValue(HKEY root, const std::string& key, const std::string& name) {
     RegCloseKey(handle);
 }
 
+// Deletes `key` below the machine's classes in both registry views.
+void DeleteBothViews(const std::string& key) {
+    for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
+        HKEY classes = nullptr;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Classes", 0, KEY_ALL_ACCESS | view, &classes) == ERROR_SUCCESS) {
+            RegDeleteTreeA(classes, key.c_str());
+            RegCloseKey(classes);
+        }
+    }
+}
+
 bool HasKind(const engine::TVerifyResult& result, TVerifyDifference::TKind kind) {
     for (const TVerifyDifference& d : result.differences) {
         if (d.kind == kind) return true;
@@ -210,6 +221,9 @@ enum TLive : unsigned {
     kBelowOnly = 4096,   // the capture deletes the class key, and only the key below writes it again
     kBothModel = 8192,   // the machine's ThreadingModel is "Both"
     kOtherView = 16384,  // the capture writes its class keys into the other view too
+    kTypeLibAlone = 32768, // the test type library registered, and its capture alone verified
+    kShared = 65536,     // then TestLibShared.tlb registered, whose interface is the test type library's
+    kSharedGone = 131072, // then TestLibShared.tlb's TypeLib key deleted
 };
 
 // One table of outcomes: each row's live state, made by real registrations
@@ -255,15 +269,24 @@ TEST(Verify, EachLiveStateHasItsOutcome) {
          "is registered."},
         {"deleted key, a key below written again", kMachineB | kBelowOnly, TVerifyState::Registered,
          TVerdict::Holds, "is registered."},
+        // An interface two type libraries declare names the last registered.
+        {"type library, its interface claimed by another", kTypeLibAlone | kShared,
+         TVerifyState::Registered, TVerdict::Holds, "is registered."},
+        {"type library, its interface claimed by one since removed", kTypeLibAlone | kShared | kSharedGone,
+         TVerifyState::Partly, TVerdict::Fails,
+         std::string(ts::kTestLibInterfaceIidString) + "\\TypeLib: the default value is \"" +
+             ts::kTestLibSharedLibidString + "\"; expected \"" + ts::kTestLibLibidString + "\"."},
     };
     const std::string a = MakeTempDir("verify-table-a") + ts::kOkServerFile;
     const std::string b = MakeTempDir("verify-table-b") + ts::kOkServerFile;
     const std::string x64 = MakeTempDir("verify-table-x64") + ts::kOkServerFile;
-    const std::string typeLib = MakeTempDir("verify-table-tlb") + ts::kTestLibFile;
+    const std::string typeLibDir = MakeTempDir("verify-table-tlb");
+    const std::string typeLib = typeLibDir + ts::kTestLibFile, shared = typeLibDir + ts::kTestLibSharedFile;
     ASSERT_TRUE(CopyTo(TestDataDir() + ts::kOkServerFile, a));
     ASSERT_TRUE(CopyTo(TestDataDir() + ts::kOkServerFile, b));
     ASSERT_TRUE(CopyTo(TestDataDir() + "x64\\" + ts::kOkServerFile, x64));
     ASSERT_TRUE(CopyTo(TestDataDir() + ts::kTestLibFile, typeLib));
+    ASSERT_TRUE(CopyTo(TestDataDir() + ts::kTestLibSharedFile, shared));
     engine::THelperSession helpers;
     engine::TRegContext machine, user;
     user.perUser = true;
@@ -276,7 +299,12 @@ TEST(Verify, EachLiveStateHasItsOutcome) {
         DeleteTree(HKEY_CURRENT_USER, classKey);
         DeleteTree(HKEY_LOCAL_MACHINE, classKey);
         engine::RegisterFileCore(x64, false, machine);
+        engine::RegisterFileCore(shared, false, machine);
         engine::RegisterFileCore(typeLib, false, machine);
+        // Unregistering skips what another library has claimed, or what is
+        // left without its library.
+        DeleteBothViews(std::string("TypeLib\\") + ts::kTestLibSharedLibidString);
+        DeleteBothViews(std::string("Interface\\") + ts::kTestLibInterfaceIidString);
     };
     engine::TCapture captured = engine::CaptureFile(b, machine);
     ASSERT_TRUE(captured.clean) << captured.outcome.details;
@@ -294,12 +322,16 @@ TEST(Verify, EachLiveStateHasItsOutcome) {
         if (row.live & kMachineB) registerFile(b, machine);
         if (row.live & kUserB) registerFile(b, user);
         if (row.live & kMachine64) registerFile(x64, machine);
-        if (row.live & kTypeLib) registerFile(typeLib, machine);
+        if (row.live & (kTypeLib | kTypeLibAlone)) registerFile(typeLib, machine);
+        if (row.live & kShared) registerFile(shared, machine);
+        if (row.live & kSharedGone) DeleteBothViews(std::string("TypeLib\\") + ts::kTestLibSharedLibidString);
         if (row.live & kQuotedB) SetString(HKEY_LOCAL_MACHINE, inprocKey, "", "\"" + b + "\"");
         if (row.live & kLegacyValue) SetString(HKEY_LOCAL_MACHINE, classKey, "LegacyOption", "1");
         if (row.live & kBothModel) SetString(HKEY_LOCAL_MACHINE, inprocKey, "ThreadingModel", "Both");
         if (row.live & kLegacyKey) SetString(HKEY_LOCAL_MACHINE, "Software\\Classes\\" + legacyKey, "", "old.dll");
-        engine::TCapture capture = (row.live & kVerifyA) ? capturedA : captured;
+        engine::TCapture capture = (row.live & kTypeLibAlone) ? typeLibCapture
+                                   : (row.live & kVerifyA)    ? capturedA
+                                                              : captured;
         if (row.live & kOtherView) {
             for (size_t i = 0, count = capture.keys.size(); i < count; ++i) {
                 capture.keys.push_back(capture.keys[i]);

@@ -57,6 +57,14 @@ inline constexpr IID kTestLibInterfaceIid = {
 CORVANTIS_TEST_STRING(kTestLibInterfaceIidString, "{E5491C29-E684-497D-8A30-889E0C4E063A}")
 CORVANTIS_TEST_STRING(kTestLibInterfaceName, "ICorvantisTest")
 
+// TestLibShared.tlb (from TestLibShared.idl): declares the interface above
+// again in a library of its own id and version. Registered after
+// TestLib.tlb, it names itself in the interface's TypeLib key.
+// {EF96C7F8-7E05-40D7-9603-0880D0D654A2}
+CORVANTIS_TEST_STRING(kTestLibSharedLibidString, "{EF96C7F8-7E05-40D7-9603-0880D0D654A2}")
+CORVANTIS_TEST_STRING(kTestLibSharedVersionString, "2.1")
+CORVANTIS_TEST_STRING(kTestLibSharedFile, "TestLibShared.tlb")
+
 // ---------------------------------------------------------------------------
 // Marker keys. The servers below write them under HKEY_LOCAL_MACHINE with
 // plain RegCreateKeyExA (no KEY_WOW64_* flags), so a 32-bit reader sees them
