@@ -4,7 +4,7 @@
 # (system32, regsvr32 through the wine64 loader), each from the registry
 # wineboot left. The library is unregistered first so that its registration
 # shows in a difference of exports; the capture must not change the registry.
-# A check to run by hand, not part of the test run.
+# A check to run by hand; the test run does not include it.
 # Usage: compare_regsvr32.sh <build dir> [library...]
 set -uo pipefail
 build="$(cd "${1:?usage: compare_regsvr32.sh <build dir> [library...]}" && pwd)" && shift
