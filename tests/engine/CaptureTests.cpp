@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -366,6 +367,40 @@ TEST(Capture, AValueChangedLiveInAKeyTheCaptureHoldsFailsItAndStays) {
     ASSERT_EQ(capture.liveKeys.size(), 1u) << capture.outcome.details;
     EXPECT_EQ(lstrcmpiA(capture.liveKeys[0].c_str(), ("HKEY_LOCAL_MACHINE\\" + live).c_str()), 0) << capture.liveKeys[0];
     EXPECT_EQ(now, "other");
+}
+
+TEST(Capture, ScratchKeysOfProcessesThatEndedGoWhenAProgramStarts) {
+    // Scratch keys are named "<process id>-<creation time>-<n>": those of a
+    // process that no longer runs, or of a process id now reused by another
+    // process, go when any Corvantis program starts; a running process's
+    // stay.
+    FILETIME created{}, exited{}, kernel{}, user{};
+    ASSERT_TRUE(GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user));
+    char own[64], reused[64];
+    std::snprintf(own, sizeof own, "%lu-%llx-7", GetCurrentProcessId(),
+                  (static_cast<unsigned long long>(created.dwHighDateTime) << 32) | created.dwLowDateTime);
+    std::snprintf(reused, sizeof reused, "%lu-1234-7", GetCurrentProcessId());
+    const struct {
+        const char* name;
+        bool kept;
+    } keys[] = {{own, true}, {reused, false}, {"4294967292-1234-1", false}};
+    const std::string parent = "Software\\Quorvandel\\Corvantis Capture\\";
+    for (const auto& key : keys) {
+        ASSERT_EQ(RegSetKeyValueA(HKEY_CURRENT_USER, (parent + key.name + "\\HKCR\\CLSID").c_str(), nullptr, REG_SZ,
+                                  "x", 2),
+                  ERROR_SUCCESS);
+    }
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    std::string command = "\"" + BinDir() + "CorvantisCmd.exe\" --version";
+    ASSERT_TRUE(CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
+                               &startup, &process));
+    WaitForSingleObject(process.hProcess, 30000);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    for (const auto& key : keys) EXPECT_EQ(KeyExists(HKEY_CURRENT_USER, parent + key.name), key.kept) << key.name;
+    DeleteTree(HKEY_CURRENT_USER, "Software\\Quorvandel");
 }
 
 TEST(Capture, AHelperServesManyCaptures) {

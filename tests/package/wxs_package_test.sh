@@ -90,18 +90,19 @@ for run in 1 2; do
   expect_eq "exit code of capture --wxs (run $run)" 0 "$?"
 done
 cmp -s "$work/fragment1.wxs" "$work/fragment2.wxs" || fail "two captures of the same servers gave different fragments"
+# In the order the server writes them.
 expect_eq "warnings of the text run" "$(printf "warning: '%s': HKCU\\Software\\CorvantisTests\\ValueShapes value \"%s\":\n" \
-  "$(windows_path "$work/servers/ValueShapesServer.dll")" BracedBrackets "$(windows_path "$work/servers/ValueShapesServer.dll")" Qword)" \
+  "$(windows_path "$work/servers/ValueShapesServer.dll")" Qword "$(windows_path "$work/servers/ValueShapesServer.dll")" BracedBrackets)" \
   "$(tr -d '\r' <"$work/capture2.out" | grep '^warning: ' | sed 's/": .*/":/')"
 fragment="$work/fragment1.wxs"
 [ -s "$fragment" ] || fatal "no fragment was written: $(cat "$work/capture1.out")"
 shapes_json="$(windows_path "$work/servers/ValueShapesServer.dll" | sed 's/\\/\\\\/g')"
 expect_eq "the JSON object of the fragment" \
   "{\"wxs\":\"$(windows_path "$work/fragment1.wxs" | sed 's/\\/\\\\/g')\",\"folder\":\"INSTALLFOLDER\",\"problems\":[\
-\"'$shapes_json': HKCU\\\\Software\\\\CorvantisTests\\\\ValueShapes value \\\"BracedBrackets\\\": holds braces around brackets \
-or the server's path, which Windows Installer would not keep; left out.\",\
 \"'$shapes_json': HKCU\\\\Software\\\\CorvantisTests\\\\ValueShapes value \\\"Qword\\\": Windows Installer cannot write a \
-REG_QWORD value; left out.\"]}" \
+REG_QWORD value; left out.\",\
+\"'$shapes_json': HKCU\\\\Software\\\\CorvantisTests\\\\ValueShapes value \\\"BracedBrackets\\\": holds braces around brackets \
+or the server's path, which Windows Installer would not keep; left out.\"]}" \
   "$(tr -d '\r' <"$work/capture1.out" | grep '^{"wxs"')"
 grep -qi 'WOW6432Node' "$fragment" && fail "the fragment names WOW6432Node"
 expect_eq "components of each bitness" "always32 4, always64 2" \
