@@ -35,11 +35,6 @@ struct TReadOptions {
     // Keys not read (nor the keys below them): their paths go to `skipped`.
     const std::set<std::wstring>* skip = nullptr;
     std::vector<std::wstring> skipped;
-    // When the top holds exactly one value, it is taken to be this one
-    // without reading it (and `tookTopValue` is set).
-    const TRawValue* loneTopValue = nullptr;
-    bool tookTopValue = false;
-    bool valuesOnly = false;  // the top's values alone
     // When given, the subkeys' handles are left open here, for the caller
     // to close when time matters less.
     std::vector<HKEY>* opened = nullptr;
@@ -56,11 +51,6 @@ void ReadTree(HKEY key, const std::wstring& path, TTree& tree, TReadOptions& opt
     bool& whole = options.complete;
     std::vector<wchar_t> name(maxName + 2);
     std::vector<BYTE> data(maxData + 2);
-    if (path.empty() && count == 1 && options.loneTopValue) {
-        values.push_back(*options.loneTopValue);
-        options.tookTopValue = true;
-        count = 0;
-    }
     for (DWORD i = 0; i < count; ++i) {
         DWORD nameLength = static_cast<DWORD>(name.size()), dataSize = static_cast<DWORD>(data.size()), type = 0;
         if (RegEnumValueW(key, i, name.data(), &nameLength, nullptr, &type, data.data(), &dataSize) != ERROR_SUCCESS) {
@@ -70,7 +60,6 @@ void ReadTree(HKEY key, const std::wstring& path, TTree& tree, TReadOptions& opt
         values.push_back(TRawValue{std::wstring(name.data(), nameLength), type,
                                    std::string(reinterpret_cast<const char*>(data.data()), dataSize)});
     }
-    if (options.valuesOnly) return;
     std::vector<wchar_t> subName(maxSubkey + 2);
     for (DWORD i = 0; i < subkeys; ++i) {
         DWORD length = static_cast<DWORD>(subName.size());
@@ -486,7 +475,11 @@ const TTree* SeedTrees() {
 // each capture every root the server wrote to is put back to exactly its
 // seed (what the server added is deleted, seed values it changed or deleted
 // are written again), so every capture starts from the seed without the
-// cost of creating, seeding and deleting the keys each time. A root that
+// cost of creating, seeding and deleting the keys each time. What the
+// server added is known from the record, so a root is read only when the
+// server wrote its seed keys or the record does not explain what the root
+// holds (NoteWrites, Explained). The other view's roots, which have no
+// seed, are emptied. A root that
 // cannot be put back is given up: the whole set is deleted and the next
 // capture makes a fresh one. Remove deletes them; the process does so before
 // it ends (a helper that crashed leaves them to the next capture's removal
@@ -540,33 +533,6 @@ public:
     // seed: its keys cannot be told from what was there.
     bool StartedFromSeed() const { return fromSeed_; }
 
-    // After the server ran, while the redirection stands: whether it still
-    // does (the canaries, the result), which roots, seed classes and live
-    // keys were written (`live`), and what the classes root, which
-    // registrations write, holds now. The thread does the first three while
-    // this one reads the classes root; a root not written is not kept.
-    bool Examine(TLiveWatch::TFired& live) {
-        bool held = false;
-        auto check = [this, &held, &live] {
-            held = StillRedirected();
-            Poll(live);
-            CheckSeals();
-        };
-        if (!StartWorker()) {
-            check();
-            return held;
-        }
-        Hand(check);
-        ReadRoot(0, true);
-        Join();
-        if (fired_[0]) {
-            FinishRoot(0);
-        } else {
-            after_[0].clear();
-            read_[0] = false;
-        }
-        return held;
-    }
 
     // Which scratch roots and seed classes were written, for Difference, and
     // which watched live keys may have changed (`live`), in one poll.
@@ -708,7 +674,6 @@ public:
         }
         fromSeed_ = ok_;
         redirected_ = true;
-        for (bool& canary : canaries_) canary = false;
         for (int i = 0; i < 4; ++i) RegOverridePredefKey(kPredefined[i], keys_[i]);
         // Type libraries registered per user land in HKEY_CURRENT_USER's
         // classes, which are redirected too; older oleaut32 lack it.
@@ -732,25 +697,87 @@ public:
     // Notes which of the other view's roots the capture wrote to: they are
     // emptied as the capture is settled.
     void NoteWrites(const std::vector<TRegWrite>& writes) {
+        const TTree* seeds = SeedTrees();
+        for (int i = 0; i < 4; ++i) {
+            created_[i].clear();
+            seedWritten_[i] = false;
+        }
         for (const TRegWrite& write : writes) {
-            if (write.otherView) otherWritten_[static_cast<int>(write.root)] = true;
+            const int i = static_cast<int>(write.root);
+            if (write.otherView) {
+                otherWritten_[i] = true;
+                continue;
+            }
+            if (write.kind == TRegWriteKind::LookedUp || write.kind == TRegWriteKind::Refused) continue;
+            // The topmost key of the path that the seed lacks: deleting it
+            // takes what the server made there.
+            std::wstring top;
+            bool inSeed = true;
+            for (size_t cut = 0; inSeed;) {
+                cut = write.path.find(L'\\', cut + 1);
+                top = write.path.substr(0, cut);
+                inSeed = HasSeedKey(seeds[i], top);
+                if (cut == std::wstring::npos) break;
+            }
+            if (!inSeed && !top.empty()) {
+                created_[i].push_back(top);
+            } else if (write.kind != TRegWriteKind::CreateKey) {
+                // A value written or deleted in a seed key, or a seed key
+                // deleted: the root is read and put back whole.
+                seedWritten_[i] = true;
+            }
         }
     }
 
-
-    // True while every predefined key still leads to its scratch key. A
-    // canary found as it was written is noted: Difference need not read it.
-    bool StillRedirected() {
+    // Whether the roots the capture wrote to hold exactly what the record
+    // explains at the seed's keys that hold other keys (the root, CLSID,
+    // Software, Software\Classes): counted, not read. A root written without
+    // a record, or holding more keys there than the record made, holds a
+    // write that passed the interception. `fired` is what Poll found.
+    bool Explained() const {
+        const TTree* seeds = SeedTrees();
+        // The seed classes are watched on their own.
+        for (const TSealed& sealed : sealed_) {
+            if (sealed.fired && !seedWritten_[0]) return false;
+        }
         for (int i = 0; i < 4; ++i) {
-            DWORD type = 0, data = 0, size = sizeof data;
-            const LONG result =
-                RegQueryValueExW(kPredefined[i], kCanary, nullptr, &type, reinterpret_cast<BYTE*>(&data), &size);
-            if (result != ERROR_SUCCESS && result != ERROR_MORE_DATA) return false;
-            canaries_[i] = result == ERROR_SUCCESS && type == Canary().type &&
-                           std::string(reinterpret_cast<const char*>(&data), size) == Canary().data;
+            if (!keys_[i] || !fired_[i] || seedWritten_[i]) continue;
+            if (created_[i].empty()) return false;
+            for (const auto& entry : seeds[i]) {
+                bool sealedKey = false;
+                for (const wchar_t* seed : kSeedClasses) {
+                    std::wstring rest;
+                    if (i == 0 && (UpperW(entry.first) == UpperW(seed) || ChildOf(entry.first, seed, rest))) {
+                        sealedKey = true;
+                    }
+                }
+                if (sealedKey) continue;
+                // A seed key that other seed keys lie below.
+                std::set<std::wstring> names;
+                for (const auto& other : seeds[i]) {
+                    std::wstring rest;
+                    if (ChildOf(other.first, entry.first, rest)) names.insert(UpperW(rest));
+                }
+                for (const std::wstring& path : created_[i]) {
+                    std::wstring rest;
+                    if (ChildOf(path, entry.first, rest)) names.insert(UpperW(rest));
+                }
+                if (names.empty()) continue;
+                HKEY key = keys_[i];
+                if (!entry.first.empty() && RegOpenKeyExW(keys_[i], entry.first.c_str(), 0, KEY_QUERY_VALUE, &key) !=
+                                                ERROR_SUCCESS) {
+                    return false;
+                }
+                DWORD subkeys = 0;
+                const LONG result = RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr,
+                                                     nullptr, nullptr, nullptr, nullptr, nullptr);
+                if (key != keys_[i]) RegCloseKey(key);
+                if (result != ERROR_SUCCESS || subkeys > names.size()) return false;
+            }
         }
         return true;
     }
+
 
     void Restore() {
         if (!redirected_) return;
@@ -816,7 +843,7 @@ public:
         for (int i = 0; i < 4; ++i) {
             if (!keys_[i] || !fired_[i]) continue;
             // A key that could not be read cannot be put back: the set is
-            // given up after the capture. Examine may have read it.
+            // given up after the capture.
             if (!read_[i]) ReadRoot(i);
             const TTree& after = after_[i];
             for (const auto& entry : after) {
@@ -896,7 +923,21 @@ private:
     void PutBackRead() {
         CloseOpened();
         for (int i = 0; made_ && ok_ && i < 4; ++i) {
-            if (read_[i]) PutBack(i);
+            if (!read_[i] && seedWritten_[i]) ReadRoot(i);
+            if (read_[i]) {
+                PutBack(i);
+            } else if (!created_[i].empty()) {
+                // Put back from the record: what the server made below the
+                // seed goes (a key already gone was deleted by the server).
+                for (const std::wstring& path : created_[i]) {
+                    RegDeleteTreeW(keys_[i], path.c_str());
+                    const LONG result = RegDeleteKeyW(keys_[i], path.c_str());
+                    if (result != ERROR_SUCCESS && result != ERROR_FILE_NOT_FOUND) ok_ = false;
+                }
+                Arm(i);
+            }
+            created_[i].clear();
+            seedWritten_[i] = false;
             // The other view's roots hold nothing between captures.
             if (otherWritten_[i] && others_[i]) {
                 if (RegDeleteTreeW(others_[i], nullptr) != ERROR_SUCCESS) ok_ = false;
@@ -1016,44 +1057,29 @@ private:
     }
 
     // Reads root `i` into after_[i]. Seed classes that hold their seed are
-    // taken from it, and so is the canary when StillRedirected found it as
-    // written. Read `early` (before the seals and the canaries are checked),
-    // every armed seed class is left out and a lone value taken for the
-    // canary; FinishRoot then mends what did not hold. A key that cannot be
-    // read gives up the set.
-    void ReadRoot(int i, bool early = false) {
+    // taken from it. A key that cannot be read gives up the set.
+    void ReadRoot(int i) {
         TTree& after = after_[i];
         after.clear();
-        if (i == 0 && !early) CheckSeals();
+        if (i == 0) CheckSeals();
         std::set<std::wstring> skip;
         for (TSealed& sealed : sealed_) {
-            if (i == 0 && (early ? sealed.armed : !sealed.read)) skip.insert(sealed.path);
+            if (i == 0 && !sealed.read) skip.insert(sealed.path);
         }
         TReadOptions options;
         options.skip = &skip;
-        if (early || canaries_[i]) options.loneTopValue = &Canary();
         options.opened = &opened_;
         ReadTree(keys_[i], L"", after, options);
         if (!options.complete) ok_ = false;
         skipped_[i] = std::move(options.skipped);
-        tookCanary_[i] = options.tookTopValue;
         read_[i] = true;
-        if (!early) FinishRoot(i);
+        FinishRoot(i);
     }
 
     // Completes the read of root `i`: the seed classes left out are taken
-    // from the seed when they hold it, read now when they do not; a value
-    // taken for the canary that is not the canary as written is read.
+    // from the seed when they hold it, read now when they do not.
     void FinishRoot(int i) {
         TTree& after = after_[i];
-        if (tookCanary_[i] && !canaries_[i]) {
-            TTree top;
-            TReadOptions options;
-            options.valuesOnly = true;
-            ReadTree(keys_[i], L"", top, options);
-            if (!options.complete) ok_ = false;
-            after[L""] = top[L""];
-        }
         const TTree& seed = SeedTrees()[i];
         for (const std::wstring& path : skipped_[i]) {
             bool holds = true;
@@ -1086,6 +1112,37 @@ private:
         ResetEvent(written_[i]);
         armed_[i] = RegNotifyChangeKeyValue(keys_[i], TRUE, REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET,
                                             written_[i], TRUE) == ERROR_SUCCESS;
+    }
+
+    static bool HasSeedKey(const TTree& seed, const std::wstring& path) {
+        if (path.empty()) return true;
+        for (const auto& entry : seed) {
+            if (CompareStringOrdinal(entry.first.c_str(), -1, path.c_str(), -1, TRUE) == CSTR_EQUAL) return true;
+        }
+        return false;
+    }
+
+    // True when `path` lies below `parent` (any depth); `rest` then holds
+    // the name of the key right below `parent`.
+    static bool ChildOf(const std::wstring& path, const std::wstring& parent, std::wstring& rest) {
+        if (parent.empty()) {
+            if (path.empty()) return false;
+            rest = path.substr(0, path.find(L'\\'));
+            return true;
+        }
+        if (path.size() <= parent.size() + 1 || path[parent.size()] != L'\\' ||
+            CompareStringOrdinal(path.c_str(), static_cast<int>(parent.size()), parent.c_str(),
+                                 static_cast<int>(parent.size()), TRUE) != CSTR_EQUAL) {
+            return false;
+        }
+        const std::wstring below = path.substr(parent.size() + 1);
+        rest = below.substr(0, below.find(L'\\'));
+        return true;
+    }
+
+    static std::wstring UpperW(std::wstring text) {
+        if (!text.empty()) CharUpperBuffW(&text[0], static_cast<DWORD>(text.size()));
+        return text;
     }
 
     static bool IsBelowW(const std::wstring& path, const std::wstring& parent) {
@@ -1203,9 +1260,11 @@ private:
     bool armed_[4] = {};
     bool read_[4] = {};        // the root was read after the server ran, into after_
     bool fired_[4] = {};       // as the last poll found it
-    bool canaries_[4] = {};    // StillRedirected found the canary there as written
+    // What the last capture's record made below each own root's seed (the
+    // topmost keys), and whether it wrote seed keys themselves.
+    std::vector<std::wstring> created_[4];
+    bool seedWritten_[4] = {};
     std::vector<std::wstring> skipped_[4];  // seed classes ReadRoot left out, for FinishRoot
-    bool tookCanary_[4] = {};  // ReadRoot took a lone value for the canary
     std::vector<HKEY> opened_; // keys Difference read, closed as the capture is settled
     bool fromSeed_ = true;     // the keys held their seed as the redirection started
     // The thread that settles a capture (SettleSoon), started by `go_`. It
@@ -1407,12 +1466,13 @@ TCapture CaptureInThisProcess(TServerKind kind, const std::string& fullPath, con
     // What follows reads through handles of its own: the redirection may
     // stand until the capture is settled.
     TLiveWatch::TFired live;
-    scratch.Examine(live);
+    scratch.Poll(live);
+    const bool explained = scratch.Explained();
     const bool hasOtherView = capture.wow64 || sizeof(void*) == 8;
     capture.keys = KeysOfWrites(writes, hasOtherView);
     // What reached the scratch keys past the interception, through the
-    // redirection alone, is kept too.
-    AddUnrecorded(capture.keys, scratch.Difference());
+    // redirection alone, is read and kept too.
+    if (!explained) AddUnrecorded(capture.keys, scratch.Difference());
     // Before the live registry is looked at: a folded type library's
     // interfaces are then known by the names the system mirrors.
     FoldUserClasses(capture.keys);

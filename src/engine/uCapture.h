@@ -1,18 +1,18 @@
 #pragma once
 // Capture: the registry entries a library's or a type library's registration
 // writes, found without registering it. In a helper of the server's bitness
-// the predefined keys HKEY_CLASSES_ROOT, HKEY_LOCAL_MACHINE,
-// HKEY_CURRENT_USER and HKEY_USERS are redirected (for that process only) to
-// scratch keys under the real HKEY_CURRENT_USER, seeded with the few keys
-// registrations read while they work; the entry point runs; the capture is
-// what the scratch keys hold afterwards beyond the seed. The redirection is
-// then removed and the scratch keys put back to exactly their seed for the
-// process's next capture (see SettleCapture); they are deleted when the
-// process ends its captures (EndCaptures, or its normal end). The live
-// registry is watched while the server works: a server that undoes the
-// redirection and writes live fails its capture, naming what it wrote.
+// every registry write the registration makes is recorded as it is made
+// (uRegIntercept), and made in scratch keys under the real
+// HKEY_CURRENT_USER instead of the live registry; the predefined keys are
+// redirected to those scratch keys too while the entry point runs, as a
+// first layer, seeded with the few keys registrations read while they work.
+// The capture is what the record leaves. The scratch keys are put back to
+// exactly their seed for the process's next capture (see SettleCapture);
+// they are deleted when the process ends its captures (EndCaptures, or its
+// normal end). The live registry is watched while the server works: a
+// change there in a key the capture holds fails the file, naming it.
 //
-// A TCapture is what later writers (a .reg file today) and checkers consume:
+// A TCapture is what later writers (.reg, WiX, JSON) and checkers consume:
 // its keys keep every value raw (type and bytes).
 #include <cstdint>
 #include <string>

@@ -484,8 +484,9 @@ TWriteRoute RouteWrite(HANDLE key, TPlace& place) {
     if (!place.view && State.hasOtherView) place.view = State.ownView;
     if (place.scratch) return TWriteRoute::Pass;
     if (State.mode == TInterceptMode::Capture) return TWriteRoute::Scratch;
-    return place.root == TCaptureRoot::LocalMachine || place.root == TCaptureRoot::Users ? TWriteRoute::Refuse
-                                                                                        : TWriteRoute::Pass;
+    // Per user: the user's own keys are written; a key of the machine's
+    // classes (a handle opened past the redirection) is machine-wide too.
+    return place.root == TCaptureRoot::CurrentUser ? TWriteRoute::Pass : TWriteRoute::Refuse;
 }
 
 NTSTATUS NTAPI HookSetValueKey(HANDLE key, PUNICODE_STRING name, ULONG index, ULONG type, PVOID data, ULONG size) {
@@ -829,8 +830,6 @@ bool InstallRegistryInterception() {
     if (!tried) {
         tried = true;
         State.installed = Install();
-    } else if (State.installed) {
-        PatchLoadedModules();
     }
     return State.installed;
 }
@@ -857,7 +856,6 @@ TInterceptScope::~TInterceptScope() { Finish(); }
 
 void TInterceptScope::Calling() {
     if (!active_) return;
-    PatchLoadedModules();
     AcquireSRWLockExclusive(&State.lock);
     State.calling = true;
     ReleaseSRWLockExclusive(&State.lock);

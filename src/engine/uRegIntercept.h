@@ -60,8 +60,10 @@ struct TScratchRoots {
 // Where this process's writes go while a scope is active.
 enum class TInterceptMode : std::uint8_t { Capture, PerUser };
 
-// Installs the interception (once per process; later calls check modules
-// loaded since). False when it could not be installed.
+// Installs the interception, once per process: the modules loaded now are
+// patched, and every module loaded later as the loader reports it (its load
+// notification comes after its imports are bound and before its DllMain
+// runs). False when it could not be installed.
 bool InstallRegistryInterception();
 
 // Activates the interception for this process until it is destroyed, and
