@@ -361,26 +361,13 @@ public:
             const int v = key.otherView ? 1 - own : own;
             // (watched key, path below it) pairs where the key stands live.
             std::vector<std::pair<size_t, std::string>> live;
-            std::string rest;
             switch (key.root) {
             case TCaptureRoot::ClassesRoot:
                 live.push_back({0, key.path});
                 live.push_back({7, key.path});
                 break;
-            case TCaptureRoot::LocalMachine:
-                if (StartsWithFolder(key.path, "Software\\Classes", rest)) {
-                    live.push_back({0, rest});
-                } else if (StartsWithFolder(key.path, "Software", rest)) {
-                    live.push_back({5, rest});
-                }
-                break;
-            case TCaptureRoot::CurrentUser:
-                if (StartsWithFolder(key.path, "Software\\Classes", rest)) {
-                    live.push_back({7, rest});
-                } else if (StartsWithFolder(key.path, "Software", rest)) {
-                    live.push_back({6, rest});
-                }
-                break;
+            case TCaptureRoot::LocalMachine: BelowSoftware(key.path, 0, 5, live); break;
+            case TCaptureRoot::CurrentUser: BelowSoftware(key.path, 7, 6, live); break;
             default: break;
             }
             for (const auto& where : live) {
@@ -415,6 +402,18 @@ private:
         HANDLE changed = nullptr;
         bool armed = false;
     };
+
+    // A root's key below Software: under the watched classes key
+    // (`classes`) or the watched Software key (`software`).
+    static void BelowSoftware(const std::string& path, size_t classes, size_t software,
+                              std::vector<std::pair<size_t, std::string>>& live) {
+        std::string rest;
+        if (StartsWithFolder(path, "Software\\Classes", rest)) {
+            live.push_back({classes, rest});
+        } else if (StartsWithFolder(path, "Software", rest)) {
+            live.push_back({software, rest});
+        }
+    }
 
     // Opened while nothing is redirected: the live keys. HKEY_LOCAL_MACHINE's
     // Software in the 64-bit view holds the 32-bit view's keys below it.

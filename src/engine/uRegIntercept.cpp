@@ -513,53 +513,40 @@ NTSTATUS NTAPI HookSetValueKey(HANDLE key, PUNICODE_STRING name, ULONG index, UL
     return status;
 }
 
-NTSTATUS NTAPI HookDeleteValueKey(HANDLE key, PUNICODE_STRING name) {
-    if (!Intercepting()) return Real.deleteValueKey(key, name);
+// A deletion through an open key (`remove` makes it on a handle): made where
+// it was meant, or, for a live key in a capture, in the scratch key that
+// stands for it, if that holds it; the live key or value stays.
+template <typename TRemove>
+NTSTATUS Deleting(HANDLE key, ACCESS_MASK access, TRegWriteKind kind, const UNICODE_STRING* name, TRemove remove) {
     TPlace place;
     const TWriteRoute route = RouteWrite(key, place);
     if (route == TWriteRoute::Refuse) {
         Record(TRegWriteKind::Refused, place);
         return kAccessDenied;
     }
-    NTSTATUS status;
+    NTSTATUS status = kSuccess;
     if (route == TWriteRoute::Scratch) {
-        // The live value stays; the scratch key's goes if it has one.
         HANDLE scratch = nullptr;
-        if (OpenScratch(place, KEY_SET_VALUE, false, &scratch) >= 0) {
-            Real.deleteValueKey(scratch, name);
+        if (OpenScratch(place, access, false, &scratch) >= 0) {
+            remove(scratch);
             Real.close(scratch);
         }
-        status = kSuccess;
     } else {
-        status = Real.deleteValueKey(key, name);
+        status = remove(key);
     }
-    if (status >= 0 && place.known && State.mode == TInterceptMode::Capture) {
-        Record(TRegWriteKind::DeleteValue, place, name);
-    }
+    if (status >= 0 && place.known && State.mode == TInterceptMode::Capture) Record(kind, place, name);
     return status;
+}
+
+NTSTATUS NTAPI HookDeleteValueKey(HANDLE key, PUNICODE_STRING name) {
+    if (!Intercepting()) return Real.deleteValueKey(key, name);
+    return Deleting(key, KEY_SET_VALUE, TRegWriteKind::DeleteValue, name,
+                    [name](HANDLE on) { return Real.deleteValueKey(on, name); });
 }
 
 NTSTATUS NTAPI HookDeleteKey(HANDLE key) {
     if (!Intercepting()) return Real.deleteKey(key);
-    TPlace place;
-    const TWriteRoute route = RouteWrite(key, place);
-    if (route == TWriteRoute::Refuse) {
-        Record(TRegWriteKind::Refused, place);
-        return kAccessDenied;
-    }
-    NTSTATUS status;
-    if (route == TWriteRoute::Scratch) {
-        HANDLE scratch = nullptr;
-        if (OpenScratch(place, DELETE, false, &scratch) >= 0) {
-            Real.deleteKey(scratch);
-            Real.close(scratch);
-        }
-        status = kSuccess;
-    } else {
-        status = Real.deleteKey(key);
-    }
-    if (status >= 0 && place.known && State.mode == TInterceptMode::Capture) Record(TRegWriteKind::DeleteKey, place);
-    return status;
+    return Deleting(key, DELETE, TRegWriteKind::DeleteKey, nullptr, [](HANDLE on) { return Real.deleteKey(on); });
 }
 
 // Calls that replace, load or rename whole keys are not made while a scope
