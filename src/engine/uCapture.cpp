@@ -1494,7 +1494,8 @@ TCapture CaptureInThisProcess(TServerKind kind, const std::string& fullPath, con
         const std::string clsid = path.substr(0, path.find('\\', 6));
         bool own = false;
         for (const TCapturedKey& key : capture.keys) {
-            own = own || (key.root == TCaptureRoot::ClassesRoot && !key.deleted && SameRegName(key.path, clsid));
+            own = own || (key.root == TCaptureRoot::ClassesRoot && !key.deleted &&
+                          (SameRegName(key.path, clsid) || IsBelow(key.path, clsid)));
         }
         bool named = false;
         for (const std::string& known : ownClasses) named = named || SameRegName(known, clsid);

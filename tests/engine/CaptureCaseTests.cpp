@@ -255,4 +255,25 @@ TEST(CaptureCases, EachWriteIsCapturedAsWrittenAndTheLiveRegistryIsUnchanged) {
     for (const char* key : liveKeys) DeleteInBothViews(HKEY_CLASSES_ROOT, key);
 }
 
+// COM looks classes up in the machine's registry: a registration that asks
+// it for a class of its own is not captured the same everywhere, and fails
+// naming the class, through either helper.
+TEST(CaptureCases, ARegistrationThatAsksComForItsOwnClassFailsNamingIt) {
+    if (sizeof(void*) == 8) GTEST_SKIP() << "run by the 32-bit tests, through both helpers";
+    const std::string folder = MakeTempDir("capture-ownclass");
+    engine::THelperSession helpers;
+    for (const char* bits : {"", "x64\\"}) {
+        SCOPED_TRACE(bits);
+        const std::string sub = folder + (*bits ? "64\\" : "32\\");
+        CreateDirectoryA(sub.c_str(), nullptr);
+        const std::string file = sub + ts::kCaptureCasePrefix + "ownclass.dll";
+        ASSERT_TRUE(CopyTo(TestDataDir() + bits + ts::kCaptureCasesFile, file));
+        const engine::TCapture capture = engine::CaptureFile(file, engine::TRegContext());
+        EXPECT_FALSE(capture.outcome.success);
+        EXPECT_NE(capture.outcome.details.find("asks COM for a class of its own"), std::string::npos)
+            << capture.outcome.details;
+        EXPECT_NE(capture.outcome.details.find(ts::kCaptureOwnClassKey), std::string::npos) << capture.outcome.details;
+    }
+}
+
 }  // namespace

@@ -21,7 +21,7 @@ LONG Sz(HKEY key, const wchar_t* name, const wchar_t (&text)[N]) {
     return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text), N * sizeof(wchar_t));
 }
 
-enum TCaseId { kEqual, kDeleted, kView64, kView32, kVendor, kShapes };
+enum TCaseId { kEqual, kDeleted, kView64, kView32, kVendor, kShapes, kOwnClass };
 
 // The name after "CaptureCase-", the key written, and its view: KEY_WOW64_64KEY,
 // KEY_WOW64_32KEY, or 0 for the server's own.
@@ -34,6 +34,7 @@ const TCase kCases[] = {
     {L"view32", HKEY_LOCAL_MACHINE, ts::kCaptureVendorKeyW, KEY_WOW64_32KEY},
     {L"vendor", HKEY_LOCAL_MACHINE, ts::kCaptureVendorKeyW, 0},
     {L"shapes", HKEY_LOCAL_MACHINE, ts::kCaptureShapesKeyW, 0},
+    {L"ownclass", HKEY_CLASSES_ROOT, ts::kCaptureOwnClassKeyW, 0},
 };
 
 // The case's writes; the test finds out what of them failed.
@@ -53,6 +54,11 @@ LONG Write(int id, HKEY key) {
     case kView64: return Sz(key, L"View", L"64");
     case kView32: return Sz(key, L"View", L"32");
     case kVendor: return Sz(key, L"View", L"own");
+    case kOwnClass: {
+        wchar_t path[MAX_PATH];
+        const DWORD length = GetModuleFileNameW(g_module, path, MAX_PATH);
+        return RegSetKeyValueW(key, L"InprocServer32", nullptr, REG_SZ, path, (length + 1) * sizeof(wchar_t));
+    }
     default:
         Sz(key, L"Lines", L"one\r\ntwo");
         Sz(key, L"Nul", L"a\0b");
@@ -91,6 +97,18 @@ STDAPI DllRegisterServer() {
     if (status == ERROR_SUCCESS) {
         status = Write(id, key);
         RegCloseKey(key);
+    }
+    if (id == kOwnClass && status == ERROR_SUCCESS) {
+        // Asks COM for the class just registered, as a server does that
+        // needs an object of its own to register.
+        CLSID clsid;
+        IUnknown* object = nullptr;
+        CoInitialize(nullptr);
+        HRESULT hr = CLSIDFromString(c.key + 6, &clsid);
+        if (SUCCEEDED(hr)) hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, reinterpret_cast<void**>(&object));
+        if (object) object->Release();
+        CoUninitialize();
+        return hr;
     }
     return HRESULT_FROM_WIN32(status);
 }

@@ -240,13 +240,15 @@ CORVANTIS_TEST_STRING(kDllMainWriterClsidKey, "CLSID\\{6A1D0C4E-3B7F-4C2A-9E51-D
 // KEY_WOW64_64KEY, KEY_WOW64_32KEY, or in the server's own view; "shapes"
 // below HKLM\kCaptureShapesKey "Lines" (a REG_SZ with a line break), "Nul"
 // (one with a NUL inside), "Empty" (its NUL alone), "None" (a REG_BINARY of
-// no bytes). DllUnregisterServer deletes the case's key.
+// no bytes); "ownclass" this class with its own path as InprocServer32,
+// then asks COM for it. DllUnregisterServer deletes the case's key.
 // ---------------------------------------------------------------------------
 CORVANTIS_TEST_STRING(kCaptureCasesFile, "CaptureCases.dll")
 CORVANTIS_TEST_STRING(kCaptureCasePrefix, "CaptureCase-")
 CORVANTIS_TEST_STRING(kCaptureEqualKey, "CLSID\\{2A19E1F1-AE99-41CD-B8CB-9AB656032923}")
 CORVANTIS_TEST_STRING(kCaptureEqualText, "Corvantis Equal Case")
 CORVANTIS_TEST_STRING(kCaptureDeletedKey, "CLSID\\{4B69B2B0-3565-4BAF-8EE7-E336DB43D0BB}")
+CORVANTIS_TEST_STRING(kCaptureOwnClassKey, "CLSID\\{7C0D54A2-61E3-4F0B-9C2D-5B8E3A1F6D49}")
 CORVANTIS_TEST_STRING(kCaptureVendorKey, "Software\\Corvantis Test Vendor\\Case")
 CORVANTIS_TEST_STRING(kCaptureShapesKey, "Software\\Corvantis Test Vendor\\Shapes")
 
