@@ -631,7 +631,8 @@ int ServeHelperRequests(const std::string& arguments) {
         THelperRequest request;
         if (!DecodeRequest(message, request)) return static_cast<int>(kExitRequest);
         const TServerKind kind = request.kind;
-        const std::string& path = request.fullPath;
+        // A 64-bit helper has no Sysnative: such a path names its System32.
+        const std::string path = SystemFolderOf(request.fullPath);
         const bool register_ = request.register_;
         context.language = request.language;
         context.entryPoints = request.entryPoints;

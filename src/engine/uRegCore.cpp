@@ -150,6 +150,19 @@ std::string NativeViewOf(const std::string& path) {
     return mapped == fullPath ? path : mapped;
 }
 
+std::string SystemFolderOf(const std::string& fullPath) {
+    if (sizeof(void*) != 8) return fullPath;
+    std::string folder = SystemView().windowsFolder;
+    while (!folder.empty() && IsSeparator(folder.back())) folder.pop_back();
+    const size_t start = fullPath.compare(0, 4, "\\\\?\\") == 0 ? 4 : 0;
+    if (folder.empty() || !FolderAt(fullPath, start, folder) || start + folder.size() == fullPath.size() ||
+        !FolderAt(fullPath, start + folder.size() + 1, "Sysnative")) {
+        return fullPath;
+    }
+    const size_t system = start + folder.size() + 1;
+    return fullPath.substr(0, system) + "System32" + fullPath.substr(system + 9);
+}
+
 TServerKind KindOf(const std::string& path) {
     std::string ext = qv::UpperAscii(ExtractFileExt(path));
     if (ext == ".EXE") return TServerKind::Executable;

@@ -191,6 +191,13 @@ std::string FullPathOf(const std::string& path);
 // full). Messages keep showing the path as named; only opening, reading and
 // starting use this one.
 std::string NativeViewOf(const std::string& path);
+
+// The other way round, in a 64-bit process, which has no Sysnative: a full
+// path through "<Windows>\Sysnative" (as 32-bit programs name the real
+// System32, and as the program hands such a file to its 64-bit helper) is
+// returned through System32. Every other path, and every path in a 32-bit
+// process, comes back unchanged.
+std::string SystemFolderOf(const std::string& fullPath);
 // The same mapping for a full path, with the Windows folder and whether this
 // is a 32-bit process on 64-bit Windows given (exposed for the tests). A path
 // beginning with "\\?\" keeps that beginning.

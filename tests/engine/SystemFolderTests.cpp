@@ -38,6 +38,9 @@ const TSpelling kSpellings[] = {
     {"<w>system32/CvSysOk.dll", "", "CvSysOk.dll"},
     {"CvSysOk.dll", "<w>System32", "CvSysOk.dll"},
     {"..\\System32\\CvSysOk.dll", "<w>SysWOW64", "CvSysOk.dll"},
+    // Named as 32-bit programs reach the real System32: the 64-bit helper
+    // has no Sysnative and is handed the System32 path.
+    {"<w>Sysnative\\CvSysOk.dll", "", "CvSysOk.dll"},
 };
 
 std::string Expand(const std::string& text) {
