@@ -211,6 +211,11 @@ TRegOutcome RunExecutableCore(const std::string& path, bool register_, const TRe
     TChildProcess server;
     DWORD error = 0;
     if (!server.Start(NativeViewOf(path), "\"" + path + "\"" + switch_, CREATE_NO_WINDOW, error)) {
+        // A program that is not there is a missing file, as a library is.
+        if ((error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) && !FileExistsReady(path)) {
+            return Failure(TFailure::NotFound, qv::LoadFmt(IDS_FILE_NOT_FOUND, path),
+                           NotFoundReason(path, context.language));
+        }
         return Failure(TFailure::ExeFailed, qv::LoadFmt(IDS_EXE_FAILED, subject),
                        StartFailureReason(path, fileName, error, context.language));
     }

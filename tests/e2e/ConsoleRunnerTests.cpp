@@ -651,6 +651,7 @@ TEST(ConsoleRunner, Regsvr32ExitCodes) {
     } cases[] = {
         {Quoted(Data(ts::kSFalseServerFile)), 0},
         {Quoted(dir + "Missing.dll"), 3},
+        {Quoted(dir + "Missing.exe"), 3},
         {Quoted(Data(ts::kNotALibraryFile)), 3},
         {Quoted(Data("TypeLibOnly.dll")), 4},
         {"--install " + Quoted(Data(ts::kSFalseServerFile)), 4},

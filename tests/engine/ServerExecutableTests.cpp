@@ -48,7 +48,10 @@ TEST(RunServerExecutable, ANonZeroExitCodeIsAFailure) {
 }
 
 TEST(RunServerExecutable, AServerThatCannotStartFails) {
-    EXPECT_TRUE(Failed(RunFile(TestDataDir() + "Missing.exe", true), "'Missing.exe /regserver' failed."));
+    // A program that is not there is a missing file, said once.
+    const Outcome missing = RunFile(TestDataDir() + "Missing.exe", true);
+    EXPECT_TRUE(Failed(missing, "File '" + TestDataDir() + "Missing.exe' not found."));
+    EXPECT_EQ(missing.details.find("System error 3"), missing.details.rfind("System error 3")) << missing.details;
     std::string dir = MakeTempDir("bad-exe");
     WriteFile(dir + "Text.exe", "not a program");
     EXPECT_TRUE(Failed(RunFile(dir + "Text.exe", false), "'Text.exe /unregserver' failed."));
