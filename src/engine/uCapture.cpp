@@ -134,9 +134,8 @@ const wchar_t* const kSeedClasses[] = {
     L"CLSID\\{44EC053A-400F-11D0-9DCD-00A0C90391D3}",
 };
 
-// The live keys watched for names a server writes there past the
-// redirection: (root, path, name shown, whether it is a key of
-// HKEY_CLASSES_ROOT, and its path there). The top of HKEY_CLASSES_ROOT is
+// The live keys watched for names written there past the capture: (root,
+// path, name shown). The top of HKEY_CLASSES_ROOT is
 // watched as the machine's classes, where its new names go unless the
 // user's classes (watched too) hold them: a handle opened from
 // HKEY_CLASSES_ROOT itself may be the very one RegOverridePredefKey
@@ -145,18 +144,16 @@ struct TWatched {
     HKEY root;
     const wchar_t* path;
     const char* shown;
-    bool classes;
-    const char* classesPath;
 };
 const TWatched kWatched[] = {
-    {HKEY_LOCAL_MACHINE, L"Software\\Classes", "HKEY_CLASSES_ROOT", true, ""},
-    {HKEY_CLASSES_ROOT, L"CLSID", "HKEY_CLASSES_ROOT\\CLSID", true, "CLSID"},
-    {HKEY_CLASSES_ROOT, L"Interface", "HKEY_CLASSES_ROOT\\Interface", true, "Interface"},
-    {HKEY_CLASSES_ROOT, L"TypeLib", "HKEY_CLASSES_ROOT\\TypeLib", true, "TypeLib"},
-    {HKEY_CLASSES_ROOT, L"AppID", "HKEY_CLASSES_ROOT\\AppID", true, "AppID"},
-    {HKEY_LOCAL_MACHINE, L"Software", "HKEY_LOCAL_MACHINE\\Software", false, ""},
-    {HKEY_CURRENT_USER, L"Software", "HKEY_CURRENT_USER\\Software", false, ""},
-    {HKEY_CURRENT_USER, L"Software\\Classes", "HKEY_CURRENT_USER\\Software\\Classes", false, ""},
+    {HKEY_LOCAL_MACHINE, L"Software\\Classes", "HKEY_CLASSES_ROOT"},
+    {HKEY_CLASSES_ROOT, L"CLSID", "HKEY_CLASSES_ROOT\\CLSID"},
+    {HKEY_CLASSES_ROOT, L"Interface", "HKEY_CLASSES_ROOT\\Interface"},
+    {HKEY_CLASSES_ROOT, L"TypeLib", "HKEY_CLASSES_ROOT\\TypeLib"},
+    {HKEY_CLASSES_ROOT, L"AppID", "HKEY_CLASSES_ROOT\\AppID"},
+    {HKEY_LOCAL_MACHINE, L"Software", "HKEY_LOCAL_MACHINE\\Software"},
+    {HKEY_CURRENT_USER, L"Software", "HKEY_CURRENT_USER\\Software"},
+    {HKEY_CURRENT_USER, L"Software\\Classes", "HKEY_CURRENT_USER\\Software\\Classes"},
 };
 const size_t kWatchedCount = sizeof kWatched / sizeof kWatched[0];
 const REGSAM kViews[2] = {KEY_WOW64_32KEY, KEY_WOW64_64KEY};
@@ -301,12 +298,7 @@ private:
     // Opened while nothing is redirected: the live keys.
     bool Open(int v, size_t i) {
         TOne& one = one_[v][i];
-        // Full access lets the system's mirror of a captured key be deleted;
-        // a key that does not exist is not tried twice.
-        const LONG full = RegOpenKeyExW(kWatched[i].root, kWatched[i].path, 0, KEY_ALL_ACCESS | kViews[v], &one.key);
-        if (full != ERROR_SUCCESS &&
-            (full == ERROR_FILE_NOT_FOUND ||
-             RegOpenKeyExW(kWatched[i].root, kWatched[i].path, 0, KEY_READ | kViews[v], &one.key) != ERROR_SUCCESS)) {
+        if (RegOpenKeyExW(kWatched[i].root, kWatched[i].path, 0, KEY_READ | kViews[v], &one.key) != ERROR_SUCCESS) {
             one.key = nullptr;
             return false;
         }
@@ -784,48 +776,19 @@ public:
         for (HKEY predefined : kPredefined) RegOverridePredefKey(predefined, nullptr);
     }
 
-    // The live keys that appeared while the capture ran, full names. A key
-    // that appeared only in the other view (`otherView`, when this process
-    // has one) under the name of a key in `captured` is the system's mirror
-    // of a captured key: it did not exist before, so it is read into
-    // `mirrors` (marked as of the other view), deleted, and not listed.
+    // The live keys that appeared while the capture ran, full names.
     // `fired` is what Poll found.
-    std::vector<std::string> NewLiveKeys(const std::vector<TCapturedKey>& captured, bool otherView,
-                                         const TLiveWatch::TFired& fired, std::vector<TCapturedKey>& mirrors) const {
+    std::vector<std::string> NewLiveKeys(const TLiveWatch::TFired& fired) const {
         std::vector<std::string> found;
         std::set<std::string> seen;
         const TLiveWatch& watch = TLiveWatch::Instance();
         for (int v = 0; v < 2; ++v) {
-            const bool other = otherView && v != OwnView();
             for (size_t i = 0; i < kWatchedCount; ++i) {
                 const HKEY watched = watch.Key(v, i);
                 if (!watched || !watch.MayHaveChanged(v, i, fired)) continue;
                 for (const std::wstring& name : SubkeyNames(watched)) {
                     if (watch.Names(v, i).count(name)) continue;
-                    const std::string below = (*kWatched[i].classesPath ? std::string(kWatched[i].classesPath) + "\\" : std::string()) + qv::WideToUtf8(name);
-                    if (other && kWatched[i].classes && Captured(captured, below)) {
-                        HKEY mirror = nullptr;
-                        if (RegOpenKeyExW(watched, name.c_str(), 0, KEY_READ, &mirror) == ERROR_SUCCESS) {
-                            TTree tree;
-                            ReadTree(mirror, tree);
-                            RegCloseKey(mirror);
-                            for (const auto& entry : tree) {
-                                TCapturedKey key;
-                                key.root = TCaptureRoot::ClassesRoot;
-                                key.path = below + (entry.first.empty() ? std::string() : "\\" + qv::WideToUtf8(entry.first));
-                                key.otherView = true;
-                                for (const TRawValue& value : entry.second) {
-                                    key.values.push_back(TCapturedValue{qv::WideToUtf8(value.name), value.type, value.data});
-                                }
-                                mirrors.push_back(std::move(key));
-                            }
-                        }
-                        RegDeleteTreeW(watched, name.c_str());
-                        RegDeleteKeyW(watched, name.c_str());
-                        continue;
-                    }
-                    std::string shown = std::string(kWatched[i].shown) + "\\" + qv::WideToUtf8(name);
-                    if (other) shown += v == 0 ? " (32-bit view)" : " (64-bit view)";
+                    const std::string shown = std::string(kWatched[i].shown) + "\\" + qv::WideToUtf8(name);
                     if (seen.insert(shown).second) found.push_back(shown);
                 }
             }
@@ -1233,19 +1196,6 @@ private:
         }
     }
 
-    static int OwnView() { return sizeof(void*) == 8 ? 1 : 0; }
-    static bool Captured(const std::vector<TCapturedKey>& keys, const std::string& path) {
-        for (const TCapturedKey& key : keys) {
-            if (key.root == TCaptureRoot::ClassesRoot && lstrcmpiA(key.path.c_str(), path.c_str()) == 0) return true;
-            // A captured key below it: the mirror holds its parent too.
-            if (key.root == TCaptureRoot::ClassesRoot && key.path.size() > path.size() &&
-                key.path[path.size()] == '\\' && lstrcmpiA(key.path.substr(0, path.size()).c_str(), path.c_str()) == 0) {
-                return true;
-            }
-        }
-        return false;
-    }
-
     std::wstring base_;
     unsigned number_ = 0;      // the sets made by this process, for their names
     bool made_ = false;        // the keys exist (base_ names them)
@@ -1472,11 +1422,8 @@ TCapture CaptureInThisProcess(TServerKind kind, const std::string& fullPath, con
     // What reached the scratch keys past the interception, through the
     // redirection alone, is read and kept too.
     if (!explained) AddUnrecorded(capture.keys, scratch.Difference());
-    // Before the live registry is looked at: a folded type library's
-    // interfaces are then known by the names the system mirrors.
     FoldUserClasses(capture.keys);
-    std::vector<TCapturedKey> mirrors;
-    capture.liveKeys = scratch.NewLiveKeys(capture.keys, false, live, mirrors);
+    capture.liveKeys = scratch.NewLiveKeys(live);
     for (const std::string& key : TValueWatch::Instance().Changed(capture.keys, capture.wow64)) {
         capture.liveKeys.push_back(key);
     }

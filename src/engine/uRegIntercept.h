@@ -75,7 +75,6 @@ public:
     TInterceptScope(const TInterceptScope&) = delete;
     TInterceptScope& operator=(const TInterceptScope&) = delete;
 
-    bool Active() const { return active_; }
     // From now on writes are the entry point's (before, they were made while
     // the server was loaded).
     void Calling();
