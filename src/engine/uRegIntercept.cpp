@@ -587,10 +587,9 @@ NTSTATUS NTAPI HookUnloadKey(POBJECT_ATTRIBUTES target) {
     return Intercepting() ? RefuseName(target) : Real.unloadKey(target);
 }
 
-volatile LONG Tracked = 0;  // handles known while a scope is active
-
 NTSTATUS NTAPI HookClose(HANDLE handle) {
-    if (InterlockedCompareExchange(&Tracked, 0, 0)) {
+    // Handles are known only while a scope is active.
+    if (InterlockedCompareExchange(&State.active, 0, 0)) {
         AcquireSRWLockExclusive(&State.lock);
         State.handles.erase(handle);
         ReleaseSRWLockExclusive(&State.lock);
@@ -834,7 +833,6 @@ TInterceptScope::TInterceptScope(TInterceptMode mode, const TScratchRoots& scrat
     State.scratchName = scratch.base.empty() || State.userName.empty() ? std::wstring()
                                                                        : State.userName + L"\\" + scratch.base;
     ReleaseSRWLockExclusive(&State.lock);
-    InterlockedExchange(&Tracked, 1);
     InterlockedExchange(&State.active, 1);
     active_ = true;
 }
@@ -856,7 +854,6 @@ std::vector<TRegWrite> TInterceptScope::Finish() {
     std::vector<TRegWrite> writes = std::move(State.writes);
     State.writes.clear();
     State.handles.clear();
-    InterlockedExchange(&Tracked, 0);
     ReleaseSRWLockExclusive(&State.lock);
     return writes;
 }
